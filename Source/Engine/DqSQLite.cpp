@@ -1,0 +1,948 @@
+#include "DqSQLite.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QIODevice>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+#include <sqlite3.h>
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+const QString kCRLF = QStringLiteral("\r\n");
+
+const void* Utf16(const QString& AText) { return AText.utf16(); }
+int Utf16Bytes(const QString& AText) { return static_cast<int>(AText.size() * 2); }
+
+QString FromUtf16(const void* AText, int ABytes) {
+  if (!AText) return QString();
+  return QString(reinterpret_cast<const QChar*>(AText), ABytes / 2);
+}
+
+QString FromUtf16Z(const void* AText) {
+  if (!AText) return QString();
+  return QString::fromUtf16(static_cast<const char16_t*>(AText));
+}
+
+// Declared column type -> (storage class code, value kind).
+void FieldTypeFromDeclared(const QString& ADeclared, bool AHasDeclared, int AStorageClass,
+                           std::uint8_t& AFieldType, TVarKind& AValueType) {
+  if (!AHasDeclared) {
+    switch (AStorageClass) {
+    case SQLITE_INTEGER: AFieldType = sftInteger; AValueType = TVarKind::Integer; return;
+    case SQLITE_FLOAT: AFieldType = sftFloat; AValueType = TVarKind::Float; return;
+    case SQLITE_TEXT: AFieldType = sftText; AValueType = TVarKind::Text; return;
+    case SQLITE_BLOB: AFieldType = sftBlob; AValueType = TVarKind::Text; return;
+    default: AFieldType = sftNull; AValueType = TVarKind::Null; return;
+    }
+  }
+  const QString type = ADeclared.toUpper();
+  if (type == QLatin1String("INTEGER")) {
+    AFieldType = sftInteger; AValueType = TVarKind::Integer;
+  } else if (type == QLatin1String("BOOLEAN")) {
+    AFieldType = sftInteger; AValueType = TVarKind::Boolean;
+  } else if (type == QLatin1String("DATETIME")) {
+    AFieldType = sftFloat; AValueType = TVarKind::DateTime;
+  } else if (type == QLatin1String("NUMERIC") || type == QLatin1String("FLOAT") || type == QLatin1String("DOUBLE") ||
+             type == QLatin1String("REAL") || type == QLatin1String("CURRENCY")) {
+    AFieldType = sftFloat; AValueType = TVarKind::Float;
+  } else if (type == QLatin1String("TEXT")) {
+    AFieldType = sftText; AValueType = TVarKind::Text;
+  } else {
+    AFieldType = sftBlob; AValueType = TVarKind::Text;
+  }
+}
+
+// A number stored as text in a date-time column; 0.0 when it is not one.
+double TextAsNumber(const QString& AText) {
+  bool ok = false;
+  const double value = QLocale::c().toDouble(AText.trimmed(), &ok);
+  return ok ? value : 0.0;
+}
+
+} // namespace
+
+// ======================================================================
+// Texts
+
+QString SQLiteErrorText(int ACode) {
+  switch (ACode) {
+  case 0: return QStringLiteral("Successful result");
+  case 1: return QStringLiteral("SQL error or missing database");
+  case 2: return QStringLiteral("An internal logic error in SQLite");
+  case 3: return QStringLiteral("Access permission denied");
+  case 4: return QStringLiteral("Callback routine requested an abort");
+  case 5: return QStringLiteral("The database file is locked");
+  case 6: return QStringLiteral("A table in the database is locked");
+  case 7: return QStringLiteral("A malloc() failed");
+  case 8: return QStringLiteral("Attempt to write a readonly database");
+  case 9: return QStringLiteral("Operation terminated by sqlite3_interrupt()");
+  case 10: return QStringLiteral("Some kind of disk I/O error occurred");
+  case 11: return QStringLiteral("The database disk image is malformed");
+  case 12: return QStringLiteral("(Internal Only) Table or record not found");
+  case 13: return QStringLiteral("Insertion failed because database is full");
+  case 14: return QStringLiteral("Unable to open the database file");
+  case 15: return QStringLiteral("Database lock protocol error");
+  case 16: return QStringLiteral("Database is empty");
+  case 17: return QStringLiteral("The database schema changed");
+  case 18: return QStringLiteral("Too much data for one row of a table");
+  case 19: return QStringLiteral("Abort due to contraint violation");
+  case 20: return QStringLiteral("Data type mismatch");
+  case 21: return QStringLiteral("Library used incorrectly");
+  case 22: return QStringLiteral("Uses OS features not supported on host");
+  case 23: return QStringLiteral("Authorization denied");
+  case 24: return QStringLiteral("Auxiliary database format error");
+  case 25: return QStringLiteral("2nd parameter to sqlite3_bind out of range");
+  case 26: return QStringLiteral("File opened that is not a database file");
+  case 100: return QStringLiteral("sqlite3_step() has another row ready");
+  case 101: return QStringLiteral("sqlite3_step() has finished executing");
+  default: return QStringLiteral("Unknown SQLite Error Code \"%1\"").arg(ACode);
+  }
+}
+
+QString SQLiteFieldTypeText(int ACode) {
+  switch (ACode) {
+  case 1: return QStringLiteral("Integer");
+  case 2: return QStringLiteral("Float");
+  case 3: return QStringLiteral("Text");
+  case 4: return QStringLiteral("Blob");
+  case 5: return QStringLiteral("Null");
+  default: return QStringLiteral("Unknown SQLite Field Type Code \"%1\"").arg(ACode);
+  }
+}
+
+QString FormatCellText(const TVariant& AValue, const QStringList& ADisplayValues) {
+  switch (AValue.Kind()) {
+  case TVarKind::Empty:
+  case TVarKind::Null: return QString();
+  case TVarKind::Integer: {
+    const std::int64_t value = AValue.IntValue();
+    if (value >= 0 && value < ADisplayValues.size()) return ADisplayValues.at(static_cast<qsizetype>(value));
+    return QString::number(value);
+  }
+  case TVarKind::Float: return FloatToStrLocale(AValue.FloatValue());
+  case TVarKind::DateTime: return DateTimeToDisplayText(AValue.FloatValue());
+  case TVarKind::Text: return AValue.TextValue();
+  case TVarKind::Boolean:
+    if (ADisplayValues.size() < 2)
+      return AValue.BoolValue() ? QStringLiteral("True") : QStringLiteral("False");
+    return ADisplayValues.at(AValue.BoolValue() ? 1 : 0);
+  }
+  return QString();
+}
+
+// ======================================================================
+// Parameters, fields, columns
+
+TSQLiteParam* TSQLiteParamList::ParamByName(const QByteArray& AName) const {
+  for (auto it = FItems.rbegin(); it != FItems.rend(); ++it)
+    if ((*it)->Name == AName) return it->get();
+  return nullptr;
+}
+
+TVariant TSQLiteParamList::GetParamsValues(const QByteArray& AName) const {
+  const TSQLiteParam* param = ParamByName(AName);
+  return param ? param->Value : TVariant::Null();
+}
+
+void TSQLiteParamList::SetParamValues(const QByteArray& AName, const TVariant& AValue) {
+  if (TSQLiteParam* param = ParamByName(AName)) {
+    param->Value = AValue;
+    return;
+  }
+  FItems.push_back(std::make_unique<TSQLiteParam>(AName, AValue));
+}
+
+void TSQLiteParamList::Assign(const TSQLiteParamList& ASource) {
+  if (&ASource == this) return;
+  FItems.clear();
+  for (const auto& item : ASource.FItems) FItems.push_back(std::make_unique<TSQLiteParam>(*item));
+}
+
+void TSQLiteParamList::Bind(sqlite3_stmt* AStmt) const {
+  for (const auto& param : FItems) {
+    const int index = sqlite3_bind_parameter_index(AStmt, param->Name.constData());
+    if (index == 0) throw EDqException(QStringLiteral("Not found parameter binding name"));
+    const TVariant& value = param->Value;
+    switch (value.Kind()) {
+    case TVarKind::Empty:
+    case TVarKind::Null: sqlite3_bind_null(AStmt, index); break;
+    // The whole 64-bit value is bound: cutting it to 32 bits would store a
+    // different number.
+    case TVarKind::Integer: sqlite3_bind_int64(AStmt, index, value.IntValue()); break;
+    case TVarKind::Boolean: sqlite3_bind_int64(AStmt, index, value.BoolValue() ? -1 : 0); break;
+    case TVarKind::Float:
+    case TVarKind::DateTime: sqlite3_bind_double(AStmt, index, value.FloatValue()); break;
+    case TVarKind::Text:
+      sqlite3_bind_text16(AStmt, index, Utf16(value.TextValue()), Utf16Bytes(value.TextValue()), SQLITE_TRANSIENT);
+      break;
+    }
+  }
+}
+
+QString TSQLiteField::ValueTypeString() const {
+  switch (FValueType) {
+  case TVarKind::Empty:
+  case TVarKind::Null: return QStringLiteral("NULL");
+  case TVarKind::Integer: return QStringLiteral("INTEGER");
+  case TVarKind::Float: return QStringLiteral("FLOAT");
+  case TVarKind::DateTime: return QStringLiteral("DATETIME");
+  case TVarKind::Text: return QStringLiteral("TEXT");
+  case TVarKind::Boolean: return QStringLiteral("BOOLEAN");
+  }
+  return QStringLiteral("BLOB");
+}
+
+TSQLiteField* TSQLiteFieldList::Items(int AIndex) const {
+  if (AIndex < 0 || AIndex >= Count()) return nullptr;
+  return FItems[static_cast<std::size_t>(AIndex)].get();
+}
+
+TSQLiteField* TSQLiteFieldList::AddField(const QString& AName, std::uint8_t AFieldType, TVarKind AValueType,
+                                         const QString& ATypeString) {
+  auto field = std::make_unique<TSQLiteField>();
+  field->FFieldName = AName;
+  field->FFieldType = AFieldType;
+  field->FValueType = AValueType;
+  field->FFieldTypeString = ATypeString.isEmpty() ? SQLiteFieldTypeText(AFieldType) : ATypeString;
+  FItems.push_back(std::move(field));
+  return FItems.back().get();
+}
+
+TSQLiteField* TSQLiteFieldList::FindField(const QString& AName) const {
+  for (auto it = FItems.rbegin(); it != FItems.rend(); ++it)
+    if ((*it)->FFieldName == AName) return it->get();
+  return nullptr;
+}
+
+TSQLiteColumn* TSQLiteColumnList::AddColumn(const QString& ADisplayName, const QString& AFieldName, int AWidth) {
+  auto column = std::make_unique<TSQLiteColumn>();
+  column->DisplayName = ADisplayName;
+  column->FieldName = AFieldName;
+  column->Width = AWidth;
+  FItems.push_back(std::move(column));
+  return FItems.back().get();
+}
+
+// ======================================================================
+// TSQLiteDatabase
+
+TSQLiteDatabase::TSQLiteDatabase(const QString& AFileName) : FFileName(AFileName) {
+  if (!FFileName.isEmpty()) Open();
+}
+
+TSQLiteDatabase::~TSQLiteDatabase() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TSQLiteDatabase::Open() {
+  if (FHandle) Close();
+  if (FFileName.isEmpty()) throw EDqException(QStringLiteral("Database filename not defined."));
+  FInTrans = false;
+  FSynchronized = true;
+  // Serialized mode: the UI thread and the engine worker share the
+  // connection. The open call with flags is the one that guarantees it.
+  sqlite3* handle = nullptr;
+  const int rc = sqlite3_open_v2(FFileName.toUtf8().constData(), &handle,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  if (!handle)
+    throw ESQLiteException(QStringLiteral("Failed to open database \"%1\" : unknown error").arg(FFileName), rc);
+  // SQLite opens lazily: read the schema now so that a file that is not a
+  // database is refused here, before anything else touches it.
+  int probe = rc;
+  if (probe == SQLITE_OK) probe = sqlite3_exec(handle, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (probe != SQLITE_OK) {
+    const QString message = QString::fromUtf8(sqlite3_errmsg(handle));
+    sqlite3_close_v2(handle);
+    throw ESQLiteException(QStringLiteral("Failed to open database \"%1\" : %2").arg(FFileName, message), probe);
+  }
+  FHandle = handle;
+}
+
+void TSQLiteDatabase::Close() {
+  if (FInTrans && FHandle) {
+    FInTrans = false;
+    sqlite3_exec(FHandle, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  FInTrans = false;
+  if (FHandle) {
+    // Cursors still holding statements keep the connection alive until they
+    // are finalised.
+    sqlite3_close_v2(FHandle);
+    FHandle = nullptr;
+  }
+  FSynchronized = true;
+}
+
+void TSQLiteDatabase::SetSynchronized(bool AValue) {
+  if (AValue == FSynchronized) return;
+  ExecSQL(AValue ? QStringLiteral("PRAGMA synchronous = ON") : QStringLiteral("PRAGMA synchronous = OFF"));
+  FSynchronized = AValue;
+}
+
+void TSQLiteDatabase::BeginTransaction() {
+  if (FInTrans) throw ESQLiteException(QStringLiteral("Transaction already open"));
+  ExecSQL(QStringLiteral("BEGIN TRANSACTION"));
+  FInTrans = true;
+}
+
+void TSQLiteDatabase::Commit() {
+  ExecSQL(QStringLiteral("COMMIT"));
+  FInTrans = false;
+}
+
+void TSQLiteDatabase::Rollback() {
+  ExecSQL(QStringLiteral("ROLLBACK"));
+  FInTrans = false;
+}
+
+void TSQLiteDatabase::ExecSQL(const QString& ASQL, const TSQLiteParamList* AParams) {
+  TSQLiteTable table(this);
+  table.SetSQL(ASQL);
+  if (AParams) table.Params().Assign(*AParams);
+  table.ExecSQL();
+}
+
+std::unique_ptr<TSQLiteTable> TSQLiteDatabase::GetTable(const QString& ASQL) {
+  auto table = std::make_unique<TSQLiteTable>(this);
+  table->SetSQL(ASQL);
+  table->Open();
+  return table;
+}
+
+void TSQLiteDatabase::GetTableList(std::vector<std::pair<QString, QString>>& AList) {
+  AList.clear();
+  TSQLiteTable table(this);
+  table.SetSQL(QStringLiteral("SELECT * FROM sqlite_master WHERE type = 'table' ORDER BY name"));
+  table.Open();
+  TSQLiteField* name = table.FieldByName(QStringLiteral("name"));
+  TSQLiteField* sql = table.FieldByName(QStringLiteral("sql"));
+  while (!table.Eof()) {
+    AList.emplace_back(name->AsString(), sql->AsString());
+    table.Next();
+  }
+}
+
+bool TSQLiteDatabase::TableExists(const QString& ATableName) {
+  TSQLiteTable table(this);
+  table.SetSQL(QStringLiteral("SELECT [sql] FROM sqlite_master WHERE [type] = 'table' AND LOWER(name) = :Name"));
+  table.SetParamValues(":Name", ATableName.toLower());
+  return !table.EofExec();
+}
+
+std::int64_t TSQLiteDatabase::GetTableValue(const QString& ASQL) {
+  TSQLiteTable table(this);
+  table.SetSQL(ASQL);
+  table.Open();
+  if (table.Eof() || table.FieldCount() == 0) return 0;
+  return table.GetFields(0)->AsInteger(0);
+}
+
+TVariant TSQLiteDatabase::Lookup(const QString& ATableName, const QString& AKeyFields, const TVariant& AKeyValues,
+                                 const QString& AResultFields) {
+  TSQLiteTable table(this);
+  table.SetSQL(QStringLiteral("SELECT %1 FROM %2 WHERE (%3 = :%3)").arg(AResultFields, ATableName, AKeyFields));
+  table.Params().SetParamValues(QByteArray(":") + AKeyFields.toUtf8(), AKeyValues);
+  table.Open();
+  if (table.Eof()) return TVariant::Null();
+  return table.FieldByName(AResultFields)->Value();
+}
+
+std::int64_t TSQLiteDatabase::GetLastInsertRowID() const { return FHandle ? sqlite3_last_insert_rowid(FHandle) : 0; }
+std::int64_t TSQLiteDatabase::GetLastChangedRows() const { return FHandle ? sqlite3_total_changes(FHandle) : 0; }
+int TSQLiteDatabase::RowsChanged() const { return FHandle ? sqlite3_changes(FHandle) : 0; }
+QString TSQLiteDatabase::Version() { return QString::fromLatin1(sqlite3_libversion()); }
+
+void TSQLiteDatabase::SetTimeout(int AMilliseconds) {
+  if (FHandle) sqlite3_busy_timeout(FHandle, AMilliseconds);
+}
+
+TSQLiteQuery TSQLiteDatabase::PrepareSQL(const QString& ASQL) {
+  TSQLiteQuery query;
+  query.SQL = ASQL;
+  const int rc = sqlite3_prepare16_v2(FHandle, Utf16(ASQL), Utf16Bytes(ASQL), &query.Statement, nullptr);
+  if (rc != SQLITE_OK || !query.Statement) {
+    sqlite3_finalize(query.Statement);
+    query.Statement = nullptr;
+    RaiseError(QStringLiteral("Could not prepare SQL statement"), ASQL);
+  }
+  return query;
+}
+
+void TSQLiteDatabase::ExecSQL(TSQLiteQuery& AQuery) {
+  const int rc = sqlite3_step(AQuery.Statement);
+  if (rc != SQLITE_DONE) {
+    sqlite3_reset(AQuery.Statement);
+    RaiseError(QStringLiteral("Error executing prepared SQL statement"), AQuery.SQL);
+  }
+  sqlite3_reset(AQuery.Statement);
+}
+
+void TSQLiteDatabase::ReleaseSQL(TSQLiteQuery& AQuery) {
+  const int rc = sqlite3_finalize(AQuery.Statement);
+  AQuery.Statement = nullptr;
+  if (rc != SQLITE_OK) RaiseError(QStringLiteral("Could not release prepared SQL statement"), AQuery.SQL);
+}
+
+void TSQLiteDatabase::UpdateBlob(const QString& ASQL, QIODevice& ABlobData) {
+  if (!ASQL.contains(QLatin1Char('?'))) throw ESQLiteException(QStringLiteral("SQL must include a ? parameter"));
+  ABlobData.seek(0);
+  const QByteArray data = ABlobData.readAll();
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare16_v2(FHandle, Utf16(ASQL), Utf16Bytes(ASQL), &stmt, nullptr) != SQLITE_OK || !stmt) {
+    sqlite3_finalize(stmt);
+    RaiseError(QStringLiteral("Error executing SQL"), ASQL);
+  }
+  if (sqlite3_bind_blob(stmt, 1, data.constData(), static_cast<int>(data.size()), SQLITE_TRANSIENT) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    RaiseError(QStringLiteral("Error binding blob to database"), ASQL);
+  }
+  const int rc = sqlite3_step(stmt);
+  if (rc != SQLITE_DONE) {
+    sqlite3_reset(stmt);
+    sqlite3_finalize(stmt);
+    RaiseError(QStringLiteral("Error executing SQL statement"), ASQL);
+  }
+  sqlite3_finalize(stmt);
+}
+
+int TSQLiteDatabase::Backup(TSQLiteDatabase& ATargetDB, const QString& ATargetName, const QString& ASourceName) {
+  sqlite3_backup* backup = sqlite3_backup_init(ATargetDB.FHandle, ATargetName.toUtf8().constData(), FHandle,
+                                               ASourceName.toUtf8().constData());
+  if (!backup) ATargetDB.RaiseError(QStringLiteral("Could not initialize backup"), QString());
+  const int rc = sqlite3_backup_step(backup, -1);
+  sqlite3_backup_finish(backup);
+  return rc;
+}
+
+void TSQLiteDatabase::AddCustomCollate(const QString& AName, TSQLiteCompare ACompare, void* AUser) {
+  sqlite3_create_collation16(FHandle, Utf16(AName), SQLITE_UTF16, AUser, ACompare);
+}
+
+namespace {
+int SystemCompare(void*, int ALength1, const void* AText1, int ALength2, const void* AText2) {
+  // SQLite gives lengths in bytes; the comparison works on characters.
+  const QString a = FromUtf16(AText1, ALength1);
+  const QString b = FromUtf16(AText2, ALength2);
+  const int result = QString::localeAwareCompare(a, b);
+  return result < 0 ? -1 : (result > 0 ? 1 : 0);
+}
+} // namespace
+
+void TSQLiteDatabase::AddSystemCollate() { AddCustomCollate(QStringLiteral("SYSTEM"), SystemCompare); }
+
+void TSQLiteDatabase::RaiseError(const QString& AMessage, const QString& ASQL) const {
+  const int code = FHandle ? sqlite3_errcode(FHandle) : 0;
+  if (code != 0) {
+    const QString message = QString::fromUtf8(sqlite3_errmsg(FHandle));
+    if (!message.isEmpty())
+      throw ESQLiteException(QStringLiteral("%1.\rError [%2]: %3.\r\"%4\": %5")
+                                 .arg(AMessage)
+                                 .arg(code)
+                                 .arg(SQLiteErrorText(code), ASQL, message),
+                             code);
+  }
+  throw ESQLiteException(AMessage, code);
+}
+
+// ---------------------------------------------------------------------
+// Script reader
+
+namespace {
+
+// Text of a script file. Byte-order marks decide when present; otherwise
+// UTF-8 when the bytes are valid UTF-8, else the Windows Thai code page
+// (cp874) in which the Windows program wrote its backups.
+QString DecodeScript(const QByteArray& ABytes) {
+  if (ABytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(ABytes.mid(3));
+  if (ABytes.startsWith("\xFF\xFE")) {
+    QStringDecoder decoder(QStringConverter::Utf16LE);
+    return decoder.decode(ABytes.mid(2));
+  }
+  if (ABytes.startsWith("\xFE\xFF")) {
+    QStringDecoder decoder(QStringConverter::Utf16BE);
+    return decoder.decode(ABytes.mid(2));
+  }
+  {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(ABytes);
+    if (!decoder.hasError()) return text;
+  }
+  return DecodeLegacyCodePage(ABytes);
+}
+
+bool IsBlankOrControl(QChar AChar) { return AChar.unicode() <= 0x20; }
+
+QString TrimBlanks(const QString& ALine) {
+  qsizetype begin = 0;
+  qsizetype end = ALine.size();
+  while (begin < end && IsBlankOrControl(ALine.at(begin))) ++begin;
+  while (end > begin && IsBlankOrControl(ALine.at(end - 1))) --end;
+  return ALine.mid(begin, end - begin);
+}
+
+} // namespace
+
+QString DecodeLegacyCodePage(const QByteArray& ABytes) {
+  iconv_t cd = iconv_open("UTF-8", kLegacyCodePage);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return QString::fromLatin1(ABytes);
+  QByteArray input = ABytes;
+  QByteArray output(ABytes.size() * 4 + 16, '\0');
+  char* in = input.data();
+  size_t inLeft = static_cast<size_t>(input.size());
+  char* out = output.data();
+  size_t outLeft = static_cast<size_t>(output.size());
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1)) {
+      // A byte the code page does not define: keep going with U+FFFD.
+      if (outLeft < 3) break;
+      ++in;
+      --inLeft;
+      *out++ = '\xEF';
+      *out++ = '\xBF';
+      *out++ = '\xBD';
+      outLeft -= 3;
+    }
+  }
+  iconv_close(cd);
+  output.truncate(output.size() - static_cast<qsizetype>(outLeft));
+  return QString::fromUtf8(output);
+}
+
+void TSQLiteDatabase::ExecSQLFromStream(QIODevice& AStream) { ExecScriptText(DecodeScript(AStream.readAll())); }
+
+void TSQLiteDatabase::ExecSQLFromFile(const QString& AFileName) {
+  QFile file(AFileName);
+  if (!file.open(QIODevice::ReadOnly))
+    throw EDqException(QStringLiteral("Cannot open file \"%1\". %2").arg(AFileName, file.errorString()));
+  ExecSQLFromStream(file);
+}
+
+void TSQLiteDatabase::ExecSQLFromResource(const QString& AResName, const QString& AResType) {
+  QFile file(QStringLiteral(":/%1/%2").arg(AResType, AResName));
+  if (!file.open(QIODevice::ReadOnly))
+    throw EDqException(QStringLiteral("Resource %1 of type %2 not found").arg(AResName, AResType));
+  ExecSQLFromStream(file);
+}
+
+void TSQLiteDatabase::ExecScriptText(const QString& AText) {
+  // Line breaks may be CR LF, LF or CR.
+  QString text = AText;
+  text.replace(kCRLF, QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  const QStringList lines = text.split(QLatin1Char('\n'));
+
+  if (lines.isEmpty() || TrimBlanks(lines.first()) != QStringLiteral("// ") + FHeader)
+    throw EDqException(QStringLiteral("SQLITE file header error"));
+
+  QString pending;
+  QString target;
+  for (qsizetype i = 1; i < lines.size(); ++i) {
+    const QString line = TrimBlanks(lines.at(i));
+    if (line.startsWith(QLatin1String("//"))) continue;
+    if (!pending.isEmpty()) pending += QLatin1Char(' ');
+    pending += line;
+    if (!pending.endsWith(QLatin1Char(';'))) continue;
+
+    QString statement = pending.left(pending.size() - 1);
+    pending.clear();
+    if (TextStartsWith(statement, QStringLiteral("PFIELD "))) {
+      target = statement.mid(7);
+      continue;
+    }
+    if (TextStartsWith(statement, QStringLiteral("PINSERT ")))
+      statement = QStringLiteral("INSERT INTO ") + target + QStringLiteral(" VALUES") + statement.mid(8);
+    try {
+      ExecSQL(statement);
+    } catch (...) {
+      // A transaction the script began must not stay open: the rows restored
+      // after it would be lost with the connection.
+      if (!FInTrans && FHandle && !sqlite3_get_autocommit(FHandle))
+        sqlite3_exec(FHandle, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------
+// Backup writer
+
+namespace {
+
+// A text value as an SQL literal. Line breaks and other control characters
+// cannot stand inside a line of the script, so they are written with char()
+// and joined: 'a' || char(13,10) || 'b'.
+QString QuoteText(const QString& AText) {
+  auto isControl = [](QChar c) { return c.unicode() < 0x20 && c.unicode() != 0x09; };
+  QString result;
+  QString literal;
+  QString codes;
+  bool literalOpen = false;
+  auto flushLiteral = [&] {
+    if (!literalOpen) return;
+    if (!result.isEmpty()) result += QStringLiteral(" || ");
+    result += QLatin1Char('\'') + literal + QLatin1Char('\'');
+    literal.clear();
+    literalOpen = false;
+  };
+  auto flushCodes = [&] {
+    if (codes.isEmpty()) return;
+    if (!result.isEmpty()) result += QStringLiteral(" || ");
+    result += QStringLiteral("char(") + codes + QLatin1Char(')');
+    codes.clear();
+  };
+  for (QChar c : AText) {
+    if (isControl(c)) {
+      flushLiteral();
+      if (!codes.isEmpty()) codes += QLatin1Char(',');
+      codes += QString::number(c.unicode());
+    } else {
+      flushCodes();
+      literalOpen = true;
+      if (c == QLatin1Char('\'')) literal += QLatin1Char('\'');
+      literal += c;
+    }
+  }
+  flushLiteral();
+  flushCodes();
+  return result.isEmpty() ? QStringLiteral("''") : result;
+}
+
+QString NumberLiteral(const TVariant& AValue) {
+  if (AValue.Kind() == TVarKind::Integer) return QString::number(AValue.IntValue());
+  const double value = AValue.FloatValue();
+  // SQLite reads an out-of-range literal as infinity.
+  if (std::isinf(value)) return value < 0 ? QStringLiteral("-9e999") : QStringLiteral("9e999");
+  return FloatToStrExact(value);
+}
+
+QString ValueLiteral(const TSQLiteField& AField) {
+  const TVariant& value = AField.Value();
+  if (value.IsNull()) return QStringLiteral("NULL");
+  switch (AField.ValueType()) {
+  case TVarKind::Boolean: return value.BoolValue() ? QStringLiteral("-1") : QStringLiteral("0");
+  case TVarKind::Integer:
+  case TVarKind::Float:
+  case TVarKind::DateTime:
+    if (value.IsNumeric()) return NumberLiteral(value);
+    break; // text kept in a number column stays text
+  default:
+    break;
+  }
+  if (value.Kind() == TVarKind::Text) return QuoteText(value.TextValue());
+  if (value.IsNumeric() && AField.ValueType() == TVarKind::Null) return NumberLiteral(value);
+  return QuoteText(VarAsText(value));
+}
+
+} // namespace
+
+void TSQLiteDatabase::ExportSQL(QIODevice& AStream) {
+  auto write = [&AStream](const QString& ALine) {
+    const QByteArray bytes = (ALine + kCRLF).toUtf8();
+    if (AStream.write(bytes) != bytes.size())
+      throw EDqException(QStringLiteral("Failed to write backup: %1").arg(AStream.errorString()));
+  };
+  write(QStringLiteral("// ") + FHeader);
+  write(QString());
+
+  std::vector<std::pair<QString, QString>> tables;
+  GetTableList(tables);
+  bool first = true;
+  for (const auto& entry : tables) {
+    const QString& name = entry.first;
+    if (name == QLatin1String("sqlite_sequence")) continue;
+    if (!first) write(QString());
+    first = false;
+    write(QStringLiteral("BEGIN EXCLUSIVE TRANSACTION;"));
+    write(QStringLiteral("DELETE FROM ") + name + QLatin1Char(';'));
+
+    TSQLiteTable table(this);
+    table.SetSQL(QStringLiteral("SELECT * FROM ") + name);
+    table.Open();
+    if (!table.Eof()) {
+      QStringList columns;
+      for (int i = 0; i < table.FieldCount(); ++i) columns << table.GetFields(i)->FieldName();
+      write(QStringLiteral("PFIELD \"%1\" (%2);").arg(name, columns.join(QStringLiteral(", "))));
+      QStringList values;
+      while (!table.Eof()) {
+        values.clear();
+        for (int i = 0; i < table.FieldCount(); ++i) values << ValueLiteral(*table.GetFields(i));
+        write(QStringLiteral("PINSERT (%1);").arg(values.join(QStringLiteral(", "))));
+        table.Next();
+      }
+    }
+    write(QStringLiteral("COMMIT TRANSACTION;"));
+  }
+}
+
+void TSQLiteDatabase::ExportSQL(const QString& AFileName) {
+  // Written beside the target and renamed on success, so that a backup that
+  // fails half-way leaves an existing file of that name untouched.
+  QSaveFile file(AFileName);
+  if (!file.open(QIODevice::WriteOnly))
+    throw EDqException(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, file.errorString()));
+  ExportSQL(file);
+  if (!file.commit())
+    throw EDqException(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, file.errorString()));
+}
+
+// ======================================================================
+// TSQLiteTable
+
+namespace {
+std::mutex gBinderMutex;
+TSQLiteTable::TControlBinder gControlBinder;
+
+TSQLiteTable::TControlBinder ControlBinder() {
+  std::lock_guard<std::mutex> guard(gBinderMutex);
+  return gControlBinder;
+}
+} // namespace
+
+void TSQLiteTable::SetControlBinder(TControlBinder ABinder) {
+  std::lock_guard<std::mutex> guard(gBinderMutex);
+  gControlBinder = std::move(ABinder);
+}
+
+TSQLiteTable::TSQLiteTable(TSQLiteDatabase* ADatabase) : FDatabase(ADatabase) {}
+
+TSQLiteTable::~TSQLiteTable() {
+  Close();
+  ClearControls();
+}
+
+void TSQLiteTable::SetSQL(const QString& AText) {
+  FSQL = AText.split(QLatin1Char('\n'));
+  for (QString& line : FSQL)
+    if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
+}
+
+QString TSQLiteTable::SQLText() const {
+  QString text;
+  for (const QString& line : FSQL) text += line + kCRLF;
+  return text;
+}
+
+void TSQLiteTable::RaiseError(const QString& AMessage) const {
+  if (!FDatabase) throw EDqException(QStringLiteral("Not assigned database."));
+  FDatabase->RaiseError(AMessage, SQLText());
+}
+
+void TSQLiteTable::Prepare(const char* AMessage) {
+  if (!FDatabase) throw EDqException(QStringLiteral("Not assigned database."));
+  const QString text = SQLText();
+  sqlite3_stmt* stmt = nullptr;
+  const int rc = sqlite3_prepare16_v2(FDatabase->Handle(), Utf16(text), Utf16Bytes(text), &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    RaiseError(QString::fromLatin1(AMessage));
+  }
+  if (!stmt) RaiseError(QStringLiteral("Could not prepare SQL statement"));
+  FStmt = stmt;
+  if (FOnQuery) FOnQuery(this, text);
+  try {
+    FParams.Bind(FStmt);
+  } catch (...) {
+    sqlite3_finalize(FStmt);
+    FStmt = nullptr;
+    throw;
+  }
+}
+
+void TSQLiteTable::Open() {
+  if (FStmt) Close();
+  Prepare("Error executing SQL");
+  FFields.Clear();
+  const int count = sqlite3_column_count(FStmt);
+  for (int i = 0; i < count; ++i) {
+    const void* declared = sqlite3_column_decltype16(FStmt, i);
+    const QString declaredText = FromUtf16Z(declared);
+    std::uint8_t fieldType = sftNull;
+    TVarKind valueType = TVarKind::Null;
+    FieldTypeFromDeclared(declaredText, declared != nullptr, sqlite3_column_type(FStmt, i), fieldType, valueType);
+    TSQLiteField* field = FFields.AddField(FromUtf16Z(sqlite3_column_name16(FStmt, i)), fieldType, valueType,
+                                           declared ? declaredText : QString());
+    if (!declared) field->FFieldTypeString.clear();
+  }
+  FRecordCount = -1;
+  FRecNo = -1;
+  FEof = false;
+  Next();
+}
+
+bool TSQLiteTable::Next(bool AResync) {
+  if (!FStmt) return false;
+  const int rc = sqlite3_step(FStmt);
+  if (rc == SQLITE_ROW) {
+    ++FRecNo;
+    FEof = false;
+    if (AResync) Resync();
+    return true;
+  }
+  FEof = true;
+  sqlite3_reset(FStmt);
+  if (rc == SQLITE_BUSY) throw ESQLiteException(QStringLiteral("Could not prepare SQL statement"), rc);
+  // An error is not the end of the rows: a damaged file must not look like
+  // a shorter result.
+  if (rc != SQLITE_DONE) RaiseError(QStringLiteral("Error executing SQL statement"));
+  return false;
+}
+
+void TSQLiteTable::Resync() {
+  const int count = FFields.Count();
+  for (int i = 0; i < count; ++i) {
+    TSQLiteField* field = FFields.Items(i);
+    TVariant value;
+    switch (sqlite3_column_type(FStmt, i)) {
+    case SQLITE_INTEGER: value = TVariant(static_cast<long long>(sqlite3_column_int64(FStmt, i))); break;
+    case SQLITE_FLOAT: value = TVariant(sqlite3_column_double(FStmt, i)); break;
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+      const void* text = sqlite3_column_text16(FStmt, i);
+      value = TVariant(FromUtf16(text, sqlite3_column_bytes16(FStmt, i)));
+      break;
+    }
+    default: field->FValue = TVariant::Null(); continue;
+    }
+    if (field->FValueType == TVarKind::DateTime) {
+      const double number = value.Kind() == TVarKind::Text ? TextAsNumber(value.TextValue()) : VarAsFloat(value);
+      value = TVariant::FromDateTime(number);
+    } else if (field->FValueType == TVarKind::Boolean) {
+      value = TVariant(VarAsInt(value, 0) != 0);
+    }
+    field->FValue = std::move(value);
+  }
+}
+
+void TSQLiteTable::Close() {
+  if (FStmt) {
+    sqlite3_finalize(FStmt);
+    FStmt = nullptr;
+  }
+  FRecordCount = -1;
+  FRecNo = -1;
+  FEof = false;
+  FParams.Clear();
+  FFields.Clear();
+  FSQL.clear();
+}
+
+void TSQLiteTable::Clear() {
+  FSQL.clear();
+  FParams.Clear();
+}
+
+void TSQLiteTable::ExecSQL() {
+  Prepare("Error executing SQL");
+  const int rc = sqlite3_step(FStmt);
+  if (rc != SQLITE_DONE) {
+    sqlite3_reset(FStmt);
+    try {
+      RaiseError(QStringLiteral("Error executing SQL statement"));
+    } catch (...) {
+      sqlite3_finalize(FStmt);
+      FStmt = nullptr;
+      throw;
+    }
+  }
+  sqlite3_finalize(FStmt);
+  FStmt = nullptr;
+}
+
+bool TSQLiteTable::EofExec() {
+  Open();
+  const bool empty = FEof;
+  Close();
+  Clear();
+  return empty;
+}
+
+int TSQLiteTable::RecordCount() {
+  if (FRecordCount != -1 || !FStmt) return FRecordCount;
+  sqlite3_reset(FStmt);
+  int count = 0;
+  int rc;
+  while ((rc = sqlite3_step(FStmt)) == SQLITE_ROW) ++count;
+  sqlite3_reset(FStmt);
+  if (rc != SQLITE_DONE) {
+    FEof = true;
+    RaiseError(QStringLiteral("Error executing SQL statement"));
+  }
+  FRecordCount = count;
+  // Back to the current row; at the end the statement stays reset.
+  if (!FEof)
+    for (int i = 0; i <= FRecNo; ++i) sqlite3_step(FStmt);
+  return FRecordCount;
+}
+
+bool TSQLiteTable::MoveTo(int APosition) {
+  if (APosition < 0 || APosition >= RecordCount()) return false;
+  // At the end the statement was reset, so it has to start over as well.
+  if (APosition < FRecNo || FEof) {
+    sqlite3_reset(FStmt);
+    FRecNo = -1;
+    FEof = false;
+  }
+  while (FRecNo < APosition) {
+    if (!Next(false)) return false;
+  }
+  Resync();
+  return true;
+}
+
+TSQLiteField* TSQLiteTable::GetFieldByName(const QString& AFieldName) const {
+  TSQLiteField* field = FFields.FindField(AFieldName);
+  if (!field) throw EDqException(QStringLiteral("Fieldname not found: ") + AFieldName);
+  return field;
+}
+
+QString TSQLiteTable::GetFieldValueDef(const QString& AFieldName, const QString& ADefValue) const {
+  const TSQLiteField* field = FFields.FindField(AFieldName);
+  return field ? VarAsText(field->Value()) : ADefValue;
+}
+
+QString TSQLiteTable::CellText(QObject* ASender, int ACol, int ARecord) {
+  if (ACol < 0 || ACol >= FColumnDefs.Count()) return QString();
+  TSQLiteColumn* column = FColumnDefs.Items(ACol);
+  const int saved = FRecNo;
+  QString text;
+  if (MoveTo(ARecord)) {
+    TVariant value = GetFieldByName(column->FieldName)->Value();
+    if (FOnDrawDataCell) FOnDrawDataCell(ASender, column, this, value);
+    text = FormatCellText(value, column->DisplayValues);
+  }
+  if (saved >= 0 && saved != FRecNo) MoveTo(saved);
+  return text;
+}
+
+void TSQLiteTable::AddControl(QObject* AControl) {
+  if (!AControl) return;
+  if (std::find(FDBControls.begin(), FDBControls.end(), AControl) == FDBControls.end()) FDBControls.push_back(AControl);
+  if (auto binder = ControlBinder()) binder(this, AControl, true);
+}
+
+void TSQLiteTable::DeleteControl(QObject* AControl) {
+  auto it = std::find(FDBControls.begin(), FDBControls.end(), AControl);
+  if (it == FDBControls.end()) return;
+  FDBControls.erase(it);
+  if (auto binder = ControlBinder()) binder(this, AControl, false);
+}
+
+void TSQLiteTable::DeleteControl(int AIndex) {
+  if (AIndex < 0 || AIndex >= static_cast<int>(FDBControls.size())) return;
+  DeleteControl(FDBControls[static_cast<std::size_t>(AIndex)]);
+}
+
+void TSQLiteTable::ClearControls() {
+  while (!FDBControls.empty()) DeleteControl(FDBControls.back());
+}

@@ -1,0 +1,304 @@
+// The program's only path to its database: one SQLite connection
+// (TSQLiteDatabase, serialized mode, UTF-16 calls), forward-only cursors
+// (TSQLiteTable) with named parameters and typed field values, the SQL
+// script reader and the backup writer.
+#pragma once
+
+#include "DqRoutine.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+class QIODevice;
+class QObject;
+
+class TSQLiteTable;
+
+// Errors reported by SQLite.
+class ESQLiteException : public EDqException {
+public:
+  explicit ESQLiteException(const QString& AMessage, int ACode = 0) : EDqException(AMessage), FCode(ACode) {}
+  int Code() const { return FCode; }
+
+private:
+  int FCode;
+};
+
+// Texts of SQLite result codes and storage classes used in messages.
+QString SQLiteErrorText(int ACode);
+QString SQLiteFieldTypeText(int ACode);
+
+// Storage class codes of SQLite.
+enum : std::uint8_t { sftInteger = 1, sftFloat = 2, sftText = 3, sftBlob = 4, sftNull = 5 };
+
+// Code page of 8-bit script files that are not valid UTF-8: the backups of
+// the Windows program, written in the Thai ANSI code page.
+inline constexpr const char* kLegacyCodePage = "CP874";
+QString DecodeLegacyCodePage(const QByteArray& ABytes);
+
+// A cell's text in a bound grid or list box.
+QString FormatCellText(const TVariant& AValue, const QStringList& ADisplayValues);
+
+class TSQLiteParam {
+public:
+  TSQLiteParam(const QByteArray& AName, const TVariant& AValue) : Name(AName), Value(AValue) {}
+  QByteArray Name; // with its ':' prefix, as written in the SQL
+  TVariant Value;
+};
+
+class TSQLiteParamList {
+public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TSQLiteParam* Items(int AIndex) const { return FItems.at(AIndex).get(); }
+  TSQLiteParam* ParamByName(const QByteArray& AName) const;
+  TVariant GetParamsValues(const QByteArray& AName) const;
+  void SetParamValues(const QByteArray& AName, const TVariant& AValue);
+  void SetParamValues(const char* AName, const TVariant& AValue) { SetParamValues(QByteArray(AName), AValue); }
+  void Assign(const TSQLiteParamList& ASource);
+  void Clear() { FItems.clear(); }
+  // Binds every parameter to the compiled statement, in list order.
+  void Bind(sqlite3_stmt* AStmt) const;
+
+private:
+  std::vector<std::unique_ptr<TSQLiteParam>> FItems;
+};
+
+class TSQLiteField {
+public:
+  TSQLiteField() = default;
+  const QString& FieldName() const { return FFieldName; }
+  const QString& FieldTypeString() const { return FFieldTypeString; }
+  std::uint8_t FieldType() const { return FFieldType; }
+  TVarKind ValueType() const { return FValueType; }
+  QString ValueTypeString() const;
+  const TVariant& Value() const { return FValue; }
+  void SetValue(const TVariant& AValue) { FValue = AValue; }
+
+  int AsInteger(int ADefault = 0) const { return VarAsInt(FValue, ADefault); }
+  double AsFloat(double ADefault = 0.0) const { return VarAsFloat(FValue, ADefault); }
+  bool AsBool(bool ADefault = false) const { return VarAsBool(FValue, ADefault); }
+  double AsDateTime(double ADefault = 0.0) const { return VarAsDateTime(FValue, ADefault); }
+  QString AsString(const QString& ADefault = QString()) const { return VarAsText(FValue, ADefault); }
+
+private:
+  friend class TSQLiteFieldList;
+  friend class TSQLiteTable;
+  QString FFieldName;
+  QString FFieldTypeString = QStringLiteral("NULL");
+  std::uint8_t FFieldType = sftNull;
+  TVarKind FValueType = TVarKind::Null;
+  TVariant FValue = TVariant::Null();
+};
+
+class TSQLiteFieldList {
+public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TSQLiteField* Items(int AIndex) const;
+  // Adds a field; without a type string the storage class's name is used.
+  TSQLiteField* AddField(const QString& AName, std::uint8_t AFieldType, TVarKind AValueType,
+                         const QString& ATypeString = QString());
+  TSQLiteField* FindField(const QString& AName) const; // last match, or nullptr
+  void Clear() { FItems.clear(); }
+
+private:
+  std::vector<std::unique_ptr<TSQLiteField>> FItems;
+};
+
+class TSQLiteColumn {
+public:
+  QString DisplayName;
+  QString FieldName;
+  int Width = 64;
+  QStringList DisplayValues; // integer i shows entry i; Boolean shows 0/1
+};
+
+class TSQLiteColumnList {
+public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TSQLiteColumn* Items(int AIndex) const { return FItems.at(AIndex).get(); }
+  TSQLiteColumn* AddColumn(const QString& ADisplayName, const QString& AFieldName, int AWidth = 64);
+  TSQLiteColumn* AddColumn(const QString& AFieldName, int AWidth = 64) { return AddColumn(AFieldName, AFieldName, AWidth); }
+  void Clear() { FItems.clear(); }
+
+private:
+  std::vector<std::unique_ptr<TSQLiteColumn>> FItems;
+};
+
+struct TSQLiteQuery {
+  QString SQL;
+  sqlite3_stmt* Statement = nullptr;
+};
+
+using TSQLiteCompare = int (*)(void* AUser, int ALength1, const void* AText1, int ALength2, const void* AText2);
+
+class TSQLiteDatabase {
+public:
+  explicit TSQLiteDatabase(const QString& AFileName = QString());
+  ~TSQLiteDatabase();
+  TSQLiteDatabase(const TSQLiteDatabase&) = delete;
+  TSQLiteDatabase& operator=(const TSQLiteDatabase&) = delete;
+
+  void Open();
+  void Close();
+  bool Active() const { return FHandle != nullptr; }
+  void SetActive(bool AValue) { AValue ? Open() : Close(); }
+  const QString& FileName() const { return FFileName; }
+  void SetFileName(const QString& AValue) { FFileName = AValue; }
+  const QString& Header() const { return FHeader; }
+  void SetHeader(const QString& AValue) { FHeader = AValue; }
+  bool IsTransactionOpen() const { return FInTrans; }
+  bool Synchronized() const { return FSynchronized; }
+  void SetSynchronized(bool AValue);
+  sqlite3* Handle() const { return FHandle; }
+
+  void BeginTransaction();
+  void Commit();
+  void Rollback();
+
+  void ExecSQL(const QString& ASQL, const TSQLiteParamList* AParams = nullptr);
+  std::unique_ptr<TSQLiteTable> GetTable(const QString& ASQL);
+  // (table name, CREATE statement) by name in SQLite's binary order.
+  void GetTableList(std::vector<std::pair<QString, QString>>& AList);
+  bool TableExists(const QString& ATableName);
+  std::int64_t GetTableValue(const QString& ASQL);
+  TVariant Lookup(const QString& ATableName, const QString& AKeyFields, const TVariant& AKeyValues,
+                  const QString& AResultFields);
+
+  std::int64_t GetLastInsertRowID() const;
+  std::int64_t GetLastChangedRows() const;
+  int RowsChanged() const;
+  static QString Version();
+  void SetTimeout(int AMilliseconds);
+
+  TSQLiteQuery PrepareSQL(const QString& ASQL);
+  void ExecSQL(TSQLiteQuery& AQuery);
+  void ReleaseSQL(TSQLiteQuery& AQuery);
+  void UpdateBlob(const QString& ASQL, QIODevice& ABlobData);
+
+  int Backup(TSQLiteDatabase& ATargetDB, const QString& ATargetName = QStringLiteral("main"),
+             const QString& ASourceName = QStringLiteral("main"));
+  void AddCustomCollate(const QString& AName, TSQLiteCompare ACompare, void* AUser = nullptr);
+  void AddSystemCollate();
+
+  // The SQL script reader and the backup writer.
+  void ExecSQLFromStream(QIODevice& AStream);
+  void ExecSQLFromFile(const QString& AFileName);
+  void ExecSQLFromResource(const QString& AResName, const QString& AResType);
+  void ExportSQL(QIODevice& AStream);
+  void ExportSQL(const QString& AFileName);
+
+  // Raises ESQLiteException with the connection's error code and message.
+  [[noreturn]] void RaiseError(const QString& AMessage, const QString& ASQL) const;
+
+private:
+  void ExecScriptText(const QString& AText);
+
+  QString FFileName;
+  QString FHeader = QStringLiteral("SQLITE");
+  sqlite3* FHandle = nullptr;
+  bool FInTrans = false;
+  bool FSynchronized = true;
+};
+
+class TSQLiteTable {
+public:
+  using THookQuery = std::function<void(TSQLiteTable* ASender, const QString& ASQL)>;
+  // Lets the owner of a bound grid replace a cell's value before formatting.
+  using TDrawDataCellEvent =
+      std::function<void(QObject* ASender, TSQLiteColumn* AColumn, TSQLiteTable* ATable, TVariant& AValue)>;
+
+  explicit TSQLiteTable(TSQLiteDatabase* ADatabase);
+  ~TSQLiteTable();
+  TSQLiteTable(const TSQLiteTable&) = delete;
+  TSQLiteTable& operator=(const TSQLiteTable&) = delete;
+
+  void Open();
+  bool Next(bool AResync = true);
+  void Close();
+  void Clear();
+  void ExecSQL();
+  bool EofExec();
+  int RecordCount();
+  bool MoveTo(int APosition);
+
+  TSQLiteField* GetFields(int AIndex) const { return FFields.Items(AIndex); }
+  TSQLiteField* GetFieldByName(const QString& AFieldName) const;
+  TSQLiteField* FieldByName(const QString& AFieldName) const { return GetFieldByName(AFieldName); }
+  TVariant GetFieldValues(const QString& AFieldName) const { return GetFieldByName(AFieldName)->Value(); }
+  void SetFieldValues(const QString& AFieldName, const TVariant& AValue) { GetFieldByName(AFieldName)->SetValue(AValue); }
+  QString GetFieldValueDef(const QString& AFieldName, const QString& ADefValue) const;
+  int FieldCount() const { return FFields.Count(); }
+  TSQLiteFieldList& Fields() { return FFields; }
+
+  // The SQL text, one line per entry.
+  QStringList& SQL() { return FSQL; }
+  void SetSQL(const QString& AText);
+  QString SQLText() const;
+  TSQLiteParamList& Params() { return FParams; }
+  void SetParamValues(const char* AName, const TVariant& AValue) { FParams.SetParamValues(AName, AValue); }
+  TSQLiteColumnList& ColumnDefs() { return FColumnDefs; }
+  TSQLiteDatabase* Database() const { return FDatabase; }
+  sqlite3_stmt* Stmt() const { return FStmt; }
+
+  bool Active() const { return FStmt != nullptr; }
+  void SetActive(bool AValue) { AValue ? Open() : Close(); }
+  bool Eof() const { return FEof; }
+  bool Bof() const { return FRecNo < 1; }
+  int RecNo() const { return FRecNo; }
+  void SetRecNo(int AValue) { MoveTo(AValue); }
+  bool IsUnidirectional() const { return FIsUnidirectional; }
+  bool Synchronized() const { return FDatabase && FDatabase->Synchronized(); }
+
+  void BeginTransaction() { FDatabase->BeginTransaction(); }
+  void Commit() { FDatabase->Commit(); }
+  void Rollback() { FDatabase->Rollback(); }
+  TVariant Lookup(const QString& ATableName, const QString& AKeyFields, const TVariant& AKeyValues,
+                  const QString& AResultFields) {
+    return FDatabase->Lookup(ATableName, AKeyFields, AKeyValues, AResultFields);
+  }
+
+  void SetOnQuery(THookQuery AHandler) { FOnQuery = std::move(AHandler); }
+  const TDrawDataCellEvent& OnDrawDataCell() const { return FOnDrawDataCell; }
+  void SetOnDrawDataCell(TDrawDataCellEvent AHandler) { FOnDrawDataCell = std::move(AHandler); }
+
+  // The text of column ACol for record ARecord (0-based) of a bound grid or
+  // list box; the current row is restored afterwards.
+  QString CellText(QObject* ASender, int ACol, int ARecord);
+
+  // Bound grids and list boxes (not owned). The widget side registers a
+  // binder that paints them; without one the list only remembers them.
+  using TControlBinder = std::function<void(TSQLiteTable* ATable, QObject* AControl, bool AAttach)>;
+  static void SetControlBinder(TControlBinder ABinder);
+  void AddControl(QObject* AControl);
+  void DeleteControl(QObject* AControl);
+  void DeleteControl(int AIndex);
+  void ClearControls();
+  const std::vector<QObject*>& Controls() const { return FDBControls; }
+
+private:
+  void Prepare(const char* AMessage);
+  void Resync();
+  [[noreturn]] void RaiseError(const QString& AMessage) const;
+
+  TSQLiteDatabase* FDatabase;
+  sqlite3_stmt* FStmt = nullptr;
+  QStringList FSQL;
+  TSQLiteParamList FParams;
+  TSQLiteFieldList FFields;
+  TSQLiteColumnList FColumnDefs;
+  int FRecordCount = -1;
+  int FRecNo = -1;
+  bool FEof = false;
+  bool FIsUnidirectional = false;
+  std::vector<QObject*> FDBControls;
+  THookQuery FOnQuery;
+  TDrawDataCellEvent FOnDrawDataCell;
+};

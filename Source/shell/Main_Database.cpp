@@ -1,0 +1,107 @@
+#include "Main_Database.h"
+
+#include "Engine/DqRoutine.h"
+#include "Engine/DqSQLite.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <memory>
+#include <mutex>
+
+namespace {
+
+std::mutex gDatabaseMutex;
+std::unique_ptr<TSQLiteDatabase> gDatabase;
+QString gFileName;
+
+std::mutex gLogMutex;
+double gLastLogTime = 0.0;
+
+constexpr double kOneMillisecond = 1.0 / 86400000.0;
+
+QString DefaultDataDirectory() {
+  const QString dataDir = qEnvironmentVariable("TERVOX_DATA_DIR");
+  if (!dataDir.isEmpty()) return dataDir;
+  const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+  if (!xdg.isEmpty()) return QDir(xdg).filePath(QStringLiteral("tervox"));
+  return QDir(QDir::homePath()).filePath(QStringLiteral(".local/share/tervox"));
+}
+
+// The name a usage-log line shows for a controller. The controller list is
+// not part of the program yet, so every line is written without one.
+QString UsageLogDeviceName(int /*ADeviceID*/) { return QStringLiteral("-"); }
+
+} // namespace
+
+QString GetDatabaseFileName() {
+  std::lock_guard<std::mutex> guard(gDatabaseMutex);
+  if (gFileName.isEmpty()) gFileName = QDir(DefaultDataDirectory()).filePath(QStringLiteral("Tervox.db"));
+  return gFileName;
+}
+
+void SetDatabaseFileName(const QString& AFileName) {
+  std::lock_guard<std::mutex> guard(gDatabaseMutex);
+  gFileName = AFileName.isEmpty() ? QString() : QFileInfo(AFileName).absoluteFilePath();
+}
+
+TSQLiteDatabase* GetDatabase() {
+  const QString fileName = GetDatabaseFileName();
+  std::lock_guard<std::mutex> guard(gDatabaseMutex);
+  if (gDatabase) return gDatabase.get();
+
+  const QString directory = QFileInfo(fileName).absolutePath();
+  if (!QDir().mkpath(directory))
+    throw EDqException(QStringLiteral("Cannot create directory \"%1\" for the database").arg(directory));
+
+  auto database = std::make_unique<TSQLiteDatabase>();
+  database->SetFileName(fileName);
+  database->SetHeader(QStringLiteral("TERVOX_SQLITE"));
+  database->Open();
+  // The administration tool may run beside the program (scheduled backups).
+  database->SetTimeout(5000);
+  // One small transaction per reading: write-ahead logging keeps each of
+  // them cheap while staying durable across a crash of the program.
+  database->GetTable(QStringLiteral("PRAGMA journal_mode = WAL")); // answers with the mode
+  if (!database->TableExists(QStringLiteral("DevicePort")))
+    database->ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
+  gDatabase = std::move(database);
+  return gDatabase.get();
+}
+
+void FreeDatabase() {
+  std::lock_guard<std::mutex> guard(gDatabaseMutex);
+  gDatabase.reset();
+}
+
+void AddUsageLog(const QString& ADetail, int ADeviceID, const QString& AEVStatus, double APV, int ADigit) {
+  TSQLiteDatabase* database = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(gDatabaseMutex);
+    database = gDatabase.get();
+  }
+  if (!database || !database->Active()) return;
+
+  // LogTime is the table's key: two lines in the same instant must not
+  // collide, so times handed out here only ever grow, 1 ms apart at least.
+  double logTime = Now();
+  {
+    std::lock_guard<std::mutex> guard(gLogMutex);
+    if (logTime < gLastLogTime + kOneMillisecond) logTime = gLastLogTime + kOneMillisecond;
+    gLastLogTime = logTime;
+  }
+  try {
+    TSQLiteParamList params;
+    params.SetParamValues(":LogTime", TVariant::FromDateTime(logTime));
+    params.SetParamValues(":Detail", ADetail);
+    params.SetParamValues(":DeviceName", UsageLogDeviceName(ADeviceID));
+    params.SetParamValues(":EVStatus", AEVStatus);
+    params.SetParamValues(":PV", APV);
+    params.SetParamValues(":Digit", ADigit);
+    database->ExecSQL(QStringLiteral("INSERT INTO UsageLog (LogTime, Detail, DeviceName, EVStatus, PV, Digit) "
+                                     "VALUES (:LogTime, :Detail, :DeviceName, :EVStatus, :PV, :Digit)"),
+                      &params);
+  } catch (const EDqException&) {
+    throw EDqException(QStringLiteral("Failed to add usage log"));
+  }
+}

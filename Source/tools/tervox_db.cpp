@@ -1,0 +1,86 @@
+// tervox-db: the database's administration without a screen, for scheduled
+// backups and restores. Uses the same units as the program.
+#include "Engine/DqSQLite.h"
+#include "shell/Main_Database.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+const char* const kUsage =
+    "Usage: tervox-db [--database FILE] COMMAND\n"
+    "\n"
+    "Commands:\n"
+    "  create           open the database as TERVOX does, creating it when needed\n"
+    "  backup OUT.sql   write an SQL backup of every table to OUT.sql\n"
+    "  restore IN.sql   run an SQL backup (or script) against the database\n"
+    "\n"
+    "Options:\n"
+    "  --database FILE  use FILE instead of Tervox.db in the data directory\n"
+    "                   ($TERVOX_DATA_DIR, else $XDG_DATA_HOME/tervox,\n"
+    "                   else ~/.local/share/tervox)\n"
+    "  --help           show this text\n";
+
+int Fail(const QString& AMessage) {
+  QString text = AMessage;
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  std::fprintf(stderr, "tervox-db: %s\n", qPrintable(text));
+  return 1;
+}
+
+int Usage(const char* AProblem) {
+  std::fprintf(stderr, "tervox-db: %s\n\n%s", AProblem, kUsage);
+  return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QStringList args = QCoreApplication::arguments().mid(1);
+
+  QString databaseFile;
+  QStringList positional;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString& arg = args.at(i);
+    if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == QLatin1String("--database")) {
+      if (i + 1 >= args.size()) return Usage("--database needs a file name");
+      databaseFile = args.at(++i);
+    } else if (arg.startsWith(QLatin1String("--database="))) {
+      databaseFile = arg.mid(11);
+    } else if (arg.startsWith(QLatin1String("--"))) {
+      return Usage(qPrintable(QStringLiteral("unknown option %1").arg(arg)));
+    } else {
+      positional << arg;
+    }
+  }
+  if (positional.isEmpty()) return Usage("no command given");
+  const QString command = positional.takeFirst();
+  const int wanted = command == QLatin1String("create") ? 0 : 1;
+  if (command != QLatin1String("create") && command != QLatin1String("backup") && command != QLatin1String("restore"))
+    return Usage(qPrintable(QStringLiteral("unknown command %1").arg(command)));
+  if (positional.size() != wanted) return Usage(qPrintable(QStringLiteral("%1 takes %2 argument(s)").arg(command).arg(wanted)));
+
+  if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
+  try {
+    TSQLiteDatabase* database = GetDatabase();
+    if (command == QLatin1String("backup")) {
+      database->ExportSQL(positional.first());
+    } else if (command == QLatin1String("restore")) {
+      database->ExecSQLFromFile(positional.first());
+    }
+    std::printf("%s: done (%s)\n", qPrintable(command), qPrintable(GetDatabaseFileName()));
+  } catch (const EDqException& e) {
+    FreeDatabase();
+    return Fail(e.Message());
+  }
+  FreeDatabase();
+  return 0;
+}

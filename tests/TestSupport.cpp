@@ -1,0 +1,29 @@
+#include "TestSupport.h"
+
+#include "Engine/DqRoutine.h"
+
+#include <QFile>
+
+namespace tervox_test {
+
+TempDir::TempDir() { FDir.setAutoRemove(true); }
+
+QString TempDir::Path(const QString& AName) const { return FDir.filePath(AName); }
+
+QByteArray ReadFileBytes(const QString& APath) {
+  QFile file(APath);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+void WriteFileBytes(const QString& APath, const QByteArray& AData) {
+  QFile file(APath);
+  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(AData);
+}
+
+FixedClock::FixedClock(double ANow) : FNow(ANow) { SetClock([this] { return FNow; }); }
+FixedClock::~FixedClock() { SetClock({}); }
+void FixedClock::Set(double ANow) { FNow = ANow; }
+void FixedClock::Advance(double ADays) { FNow += ADays; }
+
+} // namespace tervox_test

@@ -1,0 +1,40 @@
+// Shared helpers of the test programs.
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class TSQLiteDatabase;
+
+namespace tervox_test {
+
+// A private directory for one test, removed afterwards.
+class TempDir {
+public:
+  TempDir();
+  QString Path(const QString& AName) const;
+  QString Root() const { return FDir.path(); }
+
+private:
+  QTemporaryDir FDir;
+};
+
+// Reads a whole file as bytes.
+QByteArray ReadFileBytes(const QString& APath);
+void WriteFileBytes(const QString& APath, const QByteArray& AData);
+
+// Fixes the program's clock at a day count until destroyed.
+class FixedClock {
+public:
+  explicit FixedClock(double ANow);
+  ~FixedClock();
+  void Set(double ANow);
+  void Advance(double ADays);
+
+private:
+  double FNow;
+};
+
+} // namespace tervox_test

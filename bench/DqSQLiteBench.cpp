@@ -32,7 +32,7 @@ std::unique_ptr<TSQLiteDatabase> NewDatabase(const QString& AName, bool AWal) {
   QFile::remove(path + QStringLiteral("-shm"));
   auto db = std::make_unique<TSQLiteDatabase>(path);
   db->SetHeader(QStringLiteral("TERVOX_SQLITE"));
-  db->ExecSQL(AWal ? QStringLiteral("PRAGMA journal_mode = WAL") : QStringLiteral("PRAGMA journal_mode = DELETE"));
+  db->GetTable(AWal ? QStringLiteral("PRAGMA journal_mode = WAL") : QStringLiteral("PRAGMA journal_mode = DELETE"));
   db->ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
   return db;
 }

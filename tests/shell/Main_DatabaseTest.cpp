@@ -1,0 +1,113 @@
+#include "Engine/DqSQLite.h"
+#include "TestSupport.h"
+#include "shell/Main_Database.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+class MainDatabaseTest : public ::testing::Test {
+protected:
+  void TearDown() override {
+    FreeDatabase();
+    SetDatabaseFileName(QString());
+  }
+  tervox_test::TempDir dir;
+};
+
+TEST_F(MainDatabaseTest, FileIsFoundByEnvironmentInOrder) {
+  const QByteArray saved = qgetenv("TERVOX_DATA_DIR");
+  qputenv("TERVOX_DATA_DIR", dir.Path(QStringLiteral("a/b")).toLocal8Bit());
+  EXPECT_EQ(GetDatabaseFileName(), dir.Path(QStringLiteral("a/b/Tervox.db")));
+  SetDatabaseFileName(QString());
+  qunsetenv("TERVOX_DATA_DIR");
+  const QByteArray savedXdg = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", dir.Path(QStringLiteral("xdg")).toLocal8Bit());
+  EXPECT_EQ(GetDatabaseFileName(), dir.Path(QStringLiteral("xdg/tervox/Tervox.db")));
+  SetDatabaseFileName(QString());
+  qunsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(GetDatabaseFileName(), QDir::homePath() + QStringLiteral("/.local/share/tervox/Tervox.db"));
+  SetDatabaseFileName(QString());
+  qputenv("XDG_DATA_HOME", savedXdg);
+  qputenv("TERVOX_DATA_DIR", saved);
+}
+
+TEST_F(MainDatabaseTest, FirstUseCreatesDirectoryFileAndTables) {
+  const QString file = dir.Path(QStringLiteral("new/deeper/Tervox.db"));
+  SetDatabaseFileName(file);
+  TSQLiteDatabase* db = GetDatabase();
+  EXPECT_TRUE(QFile::exists(file));
+  EXPECT_EQ(db->Header(), QStringLiteral("TERVOX_SQLITE"));
+  EXPECT_TRUE(db->TableExists(QStringLiteral("DevicePort")));
+  EXPECT_EQ(db->GetTableValue(QStringLiteral("SELECT count(*) FROM UserGroup")), 3);
+  EXPECT_EQ(GetDatabase(), db);
+}
+
+TEST_F(MainDatabaseTest, ExistingDatabaseIsUsedUnchanged) {
+  const QString file = dir.Path(QStringLiteral("old.db"));
+  {
+    TSQLiteDatabase old(file);
+    old.ExecSQL(QStringLiteral("CREATE TABLE DevicePort (ID integer)"));
+    old.ExecSQL(QStringLiteral("CREATE TABLE Mine (X)"));
+  }
+  SetDatabaseFileName(file);
+  TSQLiteDatabase* db = GetDatabase();
+  EXPECT_TRUE(db->TableExists(QStringLiteral("Mine")));
+  EXPECT_FALSE(db->TableExists(QStringLiteral("Users"))); // not repaired
+}
+
+TEST_F(MainDatabaseTest, NotADatabaseIsAClearErrorAndUntouched) {
+  const QString file = dir.Path(QStringLiteral("Tervox.db"));
+  const QByteArray content = QByteArray("PNG? no, a text file\n").repeated(100);
+  tervox_test::WriteFileBytes(file, content);
+  SetDatabaseFileName(file);
+  try {
+    GetDatabase();
+    FAIL() << "no error";
+  } catch (const EDqException& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("Failed to open database \"%1\" : file is not a database").arg(file));
+  }
+  EXPECT_EQ(tervox_test::ReadFileBytes(file), content);
+}
+
+TEST_F(MainDatabaseTest, UsageLogLinesNeverCollide) {
+  // Without an open database the call does nothing.
+  EXPECT_NO_THROW(AddUsageLog(QStringLiteral("nobody listens"), 0, QStringLiteral("IN"), 0, 0));
+
+  SetDatabaseFileName(dir.Path(QStringLiteral("log.db")));
+  TSQLiteDatabase* db = GetDatabase();
+  tervox_test::FixedClock clock(45000.5);
+  for (int i = 0; i < 5; ++i) AddUsageLog(QStringLiteral("Alarm %1").arg(i), 0, QStringLiteral("EV1"), 25.5, 1);
+  auto table = db->GetTable(QStringLiteral("SELECT * FROM UsageLog ORDER BY LogTime"));
+  double last = 0;
+  int rows = 0;
+  while (!table->Eof()) {
+    const double time = table->FieldByName(QStringLiteral("LogTime"))->AsFloat();
+    EXPECT_GE(time - last, 1.0 / 86400000.0 * 0.999);
+    EXPECT_EQ(table->FieldByName(QStringLiteral("Detail"))->AsString(), QStringLiteral("Alarm %1").arg(rows));
+    EXPECT_EQ(table->FieldByName(QStringLiteral("DeviceName"))->AsString(), QStringLiteral("-"));
+    EXPECT_EQ(table->FieldByName(QStringLiteral("EVStatus"))->AsString(), QStringLiteral("EV1"));
+    EXPECT_EQ(table->FieldByName(QStringLiteral("PV"))->AsFloat(), 25.5);
+    last = time;
+    ++rows;
+    table->Next();
+  }
+  EXPECT_EQ(rows, 5);
+  EXPECT_NEAR(last, 45000.5, 1e-6);
+
+  // A failure is reported with the log's own text.
+  db->ExecSQL(QStringLiteral("DROP TABLE UsageLog"));
+  try {
+    AddUsageLog(QStringLiteral("lost"), 0, QString(), 0, 0);
+    FAIL() << "no error";
+  } catch (const EDqException& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("Failed to add usage log"));
+  }
+}
+
+} // namespace

@@ -1,0 +1,314 @@
+// One configured temperature controller: its stored configuration, the
+// identification it reports, its live register image and the conversions
+// between raw registers and engineering values; the controller list and the
+// value types.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class TDqComPort;
+class TSQLiteDatabase;
+class TSQLiteTable;
+class TTervoxDevice;
+
+// Register values meaning "no value" (also "leave unchanged" in writes) and
+// "below range".
+constexpr int kNoValue = 32767;
+constexpr int kBelowRange = -32768;
+
+double GetFloatDigit(int AValue, int ADigit);
+int GetIntDigit(double AValue, int ADigit);
+
+// One row of the Device table.
+class TTervoxDeviceData {
+public:
+  int ID = -1;
+  QString Name;
+  int DevicePortID = -1;
+  int SlaveID = -1; // column Address; its low 8 bits are the slave address
+  QString Model;
+  QString Description;
+  QString Dimension;
+  QString Power;
+  bool Enabled = false;
+
+  void Assign(const TTervoxDeviceData& ASource) { *this = ASource; }
+  void LoadFromDB(TSQLiteTable& ATable);
+  void InsertToDB(TSQLiteDatabase& ADB) const;
+  void UpdateDB(TSQLiteDatabase& ADB) const;
+};
+
+// The 20 identification characters of registers 64-73.
+struct TTervoxModelType {
+  std::array<char, 20> Data{};
+
+  QString Name() const { return Text(0, 3); }
+  char Model() const { return Data[3]; }
+  char Dimension() const { return Data[4]; }
+  char InputSpec() const { return Data[6]; }
+  char OutputSpec() const { return Data[7]; }
+  QString VersionHi() const { return Text(8, 2); }
+  QString VersionLo() const { return Text(10, 2); }
+  char EV() const { return Data[12]; }
+  char OUT2() const { return Data[13]; }
+  char DI() const { return Data[14]; }
+  char CT() const { return Data[15]; }
+  char Analog() const { return Data[16]; }
+  char Comm() const { return Data[17]; }
+  char PRG() const { return Data[18]; }
+  char PRG0() const { return Data[19]; }
+  void Clear() { Data.fill(0); }
+  // The characters from AFirst, up to ACount of them, ending at a zero byte.
+  QString Text(int AFirst, int ACount) const;
+};
+
+// What the engine asks of the monitor panel that shows a device. The panel
+// side makes each call take effect on the user-interface thread.
+class TTervoxMonitorLink {
+public:
+  virtual ~TTervoxMonitorLink() = default;
+  virtual void Redraw() = 0;       // the register image changed
+  virtual void ResetTimer() = 0;   // RUN/STOP changed: restart the lamps
+  virtual void RestoreTimer() = 0; // RUN indication settled
+  virtual void ShowSync() = 0;     // a status read finished
+};
+
+class TTervoxDevice {
+public:
+  TTervoxDevice();
+  ~TTervoxDevice();
+  TTervoxDevice(const TTervoxDevice&) = delete;
+  TTervoxDevice& operator=(const TTervoxDevice&) = delete;
+
+  // ----- stored configuration (guarded: the editor writes, the worker reads)
+  TTervoxDeviceData DeviceData() const;
+  void SetDeviceData(const TTervoxDeviceData& AData);
+  int ID() const;
+  QString DeviceName() const;
+  bool Enabled() const;
+  void SetEnabled(bool AValue);
+  QString ModelDimension() const;
+  void SetModelDimension(const QString& AValue);
+  QString ModelPower() const;
+  void SetModelPower(const QString& AValue);
+  void LoadFromDB(TSQLiteTable& ATable);
+
+  // ----- identification and what follows from it
+  TTervoxModelType ModelType() const;
+  void SetModelType(const TTervoxModelType& AValue);
+  bool InfoReaded() const { return FInfoReaded; }
+  void SetInfoReaded(bool AValue) { FInfoReaded = AValue; }
+  char InputSpec() const { return ModelType().InputSpec(); }
+  char OutputSpec() const { return ModelType().OutputSpec(); }
+  QString VersionString() const;
+  double Version() const;
+  QString ModelName() const;
+  QString ModelCode() const;
+  bool HaveEV() const;
+  bool HaveOUT2() const;
+  bool HaveDI() const;
+  bool HaveCT() const;
+  bool HaveAnalog() const;
+  bool HavePrg() const;
+  QString InfomationText() const;
+
+  // ----- live register image (written by the worker, read anywhere)
+  int PV() const { return FPV; }
+  void SetPV(int AValue) { FPV = AValue; }
+  int SV() const { return FSV; }
+  void SetSV(int AValue) { FSV = AValue; }
+  int Out1() const { return FOut1; }
+  void SetOut1(int AValue) { FOut1 = AValue; }
+  int Out2() const { return FOut2; }
+  void SetOut2(int AValue) { FOut2 = AValue; }
+  int EV1() const { return FEV1; }
+  void SetEV1(int AValue) { FEV1 = AValue; }
+  int EV2() const { return FEV2; }
+  void SetEV2(int AValue) { FEV2 = AValue; }
+  int EV3() const { return FEV3; }
+  void SetEV3(int AValue) { FEV3 = AValue; }
+  int Digit() const { return FDigit; }
+  void SetDigit(int AValue) { FDigit = AValue; }
+  int InputLowerLimit() const { return FInputLowerLimit; }
+  void SetInputLowerLimit(int AValue) { FInputLowerLimit = AValue; }
+  int InputUpperLimit() const { return FInputUpperLimit; }
+  void SetInputUpperLimit(int AValue) { FInputUpperLimit = AValue; }
+  int PeriodicTimeOut1() const { return FPeriodicTimeOut1; }
+  void SetPeriodicTimeOut1(int AValue) { FPeriodicTimeOut1 = AValue; }
+  int PeriodicTimeOut2() const { return FPeriodicTimeOut2; }
+  void SetPeriodicTimeOut2(int AValue) { FPeriodicTimeOut2 = AValue; }
+  int OpMode1() const { return FOpMode1; }
+  int OpMode2() const { return FOpMode2; }
+  int OpMode3() const { return FOpMode3; }
+  void SetOpMode(int AIndex, int AValue);
+  double CT1value() const { return FCT1; }
+  void SetCT1value(double AValue) { FCT1 = AValue; }
+  double CT2value() const { return FCT2; }
+  void SetCT2value(double AValue) { FCT2 = AValue; }
+
+  double GetFloatValue(int AValue) const { return GetFloatDigit(AValue, FDigit); }
+  int GetIntValue(double AValue) const { return GetIntDigit(AValue, FDigit); }
+  double PV_Float() const { return GetFloatValue(FPV); }
+  void SetPV_Float(double AValue) { FPV = GetIntValue(AValue); }
+  double SV_Float() const { return GetFloatValue(FSV); }
+  void SetSV_Float(double AValue) { FSV = GetIntValue(AValue); }
+  double EV1Float() const { return GetFloatValue(FEV1); }
+  double EV2Float() const { return GetFloatValue(FEV2); }
+  double EV3Float() const { return GetFloatValue(FEV3); }
+  double InputLowerLimit_Float() const { return GetFloatValue(FInputLowerLimit); }
+  double InputUpperLimit_Float() const { return GetFloatValue(FInputUpperLimit); }
+  double Out1_Float() const { return OutFloat(FOut1); }
+  void SetOut1_Float(double AValue) { FOut1 = OutRaw(AValue); }
+  double Out2_Float() const { return OutFloat(FOut2); }
+  void SetOut2_Float(double AValue) { FOut2 = OutRaw(AValue); }
+  static double OutFloat(int ARaw);
+  static int OutRaw(double AValue);
+
+  // ----- status flags
+  bool Synchronized() const { return FSynchronized; }
+  void SetSynchronized(bool AValue) { FSynchronized = AValue; }
+  bool StatusReady() const { return FStatusReady; }
+  void SetStatusReady(bool AValue) { FStatusReady = AValue; }
+  bool IsRun() const { return FIsRun; }
+  bool IsManual() const { return FIsManual; }
+  bool IsPrg() const { return FIsPrg; }
+  bool IsAT() const { return FIsAT; }
+  bool IsHold() const { return FIsHold; }
+  bool IsSkip() const { return FIsSkip; }
+  bool IsPrgRun() const { return FIsPrgRun; }
+  bool IsEV1() const { return FIsEV1; }
+  void SetIsEV1(bool AValue) { FIsEV1 = AValue; }
+  bool IsEV2() const { return FIsEV2; }
+  void SetIsEV2(bool AValue) { FIsEV2 = AValue; }
+  bool IsEV3() const { return FIsEV3; }
+  void SetIsEV3(bool AValue) { FIsEV3 = AValue; }
+  // Operation and program bits as read from registers 260 and 288.
+  void SetOperationBits(int ABits);
+  void SetProgramBits(int ABits);
+  void SetEventBits(int ABits);
+  void SetIsPrg(bool AValue) { FIsPrg = AValue; }
+
+  // RUN/STOP change window: true while set, and for 2000 ms after the change.
+  bool RunChanged() const;
+  void SetRunChanged(bool AValue);
+  double RunChangeTime() const { return FRunChangeTime; }
+
+  int Alarming(int AIndex) const;
+  void SetAlarming(int AIndex, int AValue);
+  int Alarming1() const { return Alarming(0); }
+  int Alarming2() const { return Alarming(1); }
+  int Alarming3() const { return Alarming(2); }
+
+  // ----- bus access: one holder at a time, never waiting
+  void Lock();
+  void Unlock();
+  int LockCount() const { return FLockCount; }
+
+  TDqComPort* Port() const { return FPort; }
+  void SetPort(TDqComPort* APort) { FPort = APort; }
+
+  // ----- notifications
+  std::shared_ptr<TTervoxMonitorLink> Monitor() const;
+  void SetMonitor(std::shared_ptr<TTervoxMonitorLink> AMonitor);
+  using TNotifyEvent = std::function<void(TTervoxDevice*)>;
+  void SetOnChanged(TNotifyEvent AHandler) { FOnChanged = std::move(AHandler); }
+  const TNotifyEvent& OnChanged() const { return FOnChanged; }
+  // Asks the panel to redraw and tells the owner (user-interface thread).
+  void Changed();
+
+private:
+  mutable std::mutex FDataMutex; // FDeviceData and FModelType
+  TTervoxDeviceData FDeviceData;
+  TTervoxModelType FModelType;
+
+  std::mutex FLock;
+  std::atomic<int> FLockCount{0};
+  std::atomic<TDqComPort*> FPort{nullptr};
+
+  std::atomic<int> FPV{kNoValue}, FSV{kNoValue}, FOut1{kNoValue}, FOut2{kNoValue};
+  std::atomic<int> FDigit{0};
+  std::atomic<int> FInputLowerLimit{0}, FInputUpperLimit{0};
+  std::atomic<double> FCT1{0.0}, FCT2{0.0};
+  std::atomic<int> FPeriodicTimeOut1{0}, FPeriodicTimeOut2{0};
+  std::atomic<int> FEV1{kNoValue}, FEV2{kNoValue}, FEV3{kNoValue};
+  std::atomic<int> FOpMode1{0}, FOpMode2{0}, FOpMode3{0};
+
+  std::atomic<bool> FSynchronized{false}, FInfoReaded{false};
+  std::atomic<bool> FIsRun{false}, FIsManual{false}, FIsPrg{false}, FIsAT{false};
+  std::atomic<bool> FIsEV1{false}, FIsEV2{false}, FIsEV3{false};
+  std::atomic<bool> FIsHold{false}, FIsSkip{false}, FIsPrgRun{false}, FStatusReady{false};
+
+  // Values at the end of the previous status read (worker only).
+  bool FOldIsEV1 = false, FOldIsEV2 = false, FOldIsEV3 = false, FOldSynchronized = false, FOldRun = true;
+  double FEV1LastTime = 0, FEV2LastTime = 0, FEV3LastTime = 0;
+  double FMode5Time = 0; // 0: never set
+  std::atomic<bool> FRunChanged{true};
+  std::atomic<double> FRunChangeTime{0.0};
+  std::array<std::atomic<int>, 3> FAlarming{};
+
+  mutable std::mutex FMonitorMutex;
+  std::shared_ptr<TTervoxMonitorLink> FMonitor;
+  TNotifyEvent FOnChanged;
+};
+
+// The controllers of the Device table, in ID order. Devices are shared with
+// running requests, so clearing the list never frees a device in use.
+class TTervoxDeviceList {
+public:
+  TTervoxDeviceList() = default;
+  ~TTervoxDeviceList() { Clear(); }
+
+  int Count() const;
+  TTervoxDevice* Add();
+  int AddDevice(std::shared_ptr<TTervoxDevice> ADevice);
+  void Clear();
+  void ClearPort();
+  TTervoxDevice* GetDevices(int AIndex) const;
+  std::shared_ptr<TTervoxDevice> SharedDevice(int AIndex) const;
+  void SetDevices(int AIndex, std::shared_ptr<TTervoxDevice> ADevice);
+  TTervoxDevice* GetDeviceByID(int AID) const;
+  std::shared_ptr<TTervoxDevice> SharedDeviceByID(int AID) const;
+  void LoadFromDB(TSQLiteDatabase& ADB, const QString& ATableName);
+
+  // Held by pages that walk the list while polling may reload it.
+  void Lock() { FLock.lock(); }
+  void Unlock() { FLock.unlock(); }
+
+private:
+  mutable std::recursive_mutex FLock;
+  std::vector<std::shared_ptr<TTervoxDevice>> FItems;
+};
+
+class TTervoxValueTypeItem {
+public:
+  TTervoxValueTypeItem(int AID, const QString& AName) : FID(AID), FName(AName) {}
+  int ID() const { return FID; }
+  const QString& Name() const { return FName; }
+
+private:
+  int FID;
+  QString FName;
+};
+
+class TTervoxValueTypes {
+public:
+  void LoadFromDB(TSQLiteDatabase& ADB, const QString& ATableName);
+  void Clear() { FItems.clear(); }
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TTervoxValueTypeItem* GetItems(int AIndex) const { return FItems.at(static_cast<std::size_t>(AIndex)).get(); }
+  int IndexOfID(int AID) const;
+  QString GetNames(int AID) const;
+  void GetNameList(QStringList& AList, bool AIncludedNone) const;
+
+private:
+  std::vector<std::unique_ptr<TTervoxValueTypeItem>> FItems;
+};

@@ -2,6 +2,7 @@
 
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
+#include "shell/Main_Database.h"
 
 #include <QLocale>
 
@@ -9,7 +10,8 @@
 
 namespace {
 
-constexpr double kTwoSeconds = 2000.0 / 86400000.0;
+constexpr double kOneMillisecond = 1.0 / 86400000.0;
+constexpr double kTwoSeconds = 2000 * kOneMillisecond;
 
 int NearestInt(double AValue) {
   const double rounded = std::nearbyint(AValue); // ties to even
@@ -326,6 +328,33 @@ void TTervoxDevice::SetMonitor(std::shared_ptr<TTervoxMonitorLink> AMonitor) {
 void TTervoxDevice::Changed() {
   if (auto monitor = Monitor()) monitor->Redraw();
   if (FOnChanged) FOnChanged(this);
+}
+
+void TTervoxDevice::SaveStatusToDB() {
+  // (DeviceID, ReadTime) is the key: two readings in the same instant (a
+  // clock step back, a very fast line) must both be kept.
+  double readTime = Now();
+  if (readTime < FLastReadTime + kOneMillisecond) readTime = FLastReadTime + kOneMillisecond;
+  FLastReadTime = readTime;
+
+  TSQLiteParamList params;
+  params.SetParamValues(":DeviceID", ID());
+  params.SetParamValues(":ReadTime", TVariant::FromDateTime(readTime));
+  params.SetParamValues(":Digit", Digit());
+  params.SetParamValues(":PV", PV_Float());
+  params.SetParamValues(":SV", SV_Float());
+  params.SetParamValues(":OUT1", Out1_Float());
+  params.SetParamValues(":OUT2", Out2_Float());
+  params.SetParamValues(":EV1", GetFloatDigit(EV1(), 1));
+  params.SetParamValues(":EV2", GetFloatDigit(EV2(), 1));
+  params.SetParamValues(":EV3", GetFloatDigit(EV3(), 1));
+  params.SetParamValues(":IsEV1", IsEV1());
+  params.SetParamValues(":IsEV2", IsEV2());
+  params.SetParamValues(":IsEV3", IsEV3());
+  GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO DeviceData VALUES(\r\n"
+                                        ":DeviceID, :ReadTime, :Digit, :PV, :SV, :OUT1, :OUT2,\r\n"
+                                        " :EV1, :EV2, :EV3, :IsEV1, :IsEV2, :IsEV3)"),
+                         &params);
 }
 
 // ---------------------------------------------------------------- lists

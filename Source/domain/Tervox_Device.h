@@ -225,6 +225,10 @@ public:
   // Asks the panel to redraw and tells the owner (user-interface thread).
   void Changed();
 
+  // ----- recording
+  // One history row of the current register image, stamped now.
+  void SaveStatusToDB();
+
 private:
   mutable std::mutex FDataMutex; // FDeviceData and FModelType
   TTervoxDeviceData FDeviceData;
@@ -251,6 +255,7 @@ private:
   bool FOldIsEV1 = false, FOldIsEV2 = false, FOldIsEV3 = false, FOldSynchronized = false, FOldRun = true;
   double FEV1LastTime = 0, FEV2LastTime = 0, FEV3LastTime = 0;
   double FMode5Time = 0; // 0: never set
+  double FLastReadTime = 0; // ReadTime of the last history row
   std::atomic<bool> FRunChanged{true};
   std::atomic<double> FRunChangeTime{0.0};
   std::array<std::atomic<int>, 3> FAlarming{};

@@ -1,6 +1,7 @@
 #include "Engine/DqSQLite.h"
 #include "TestSupport.h"
 #include "domain/Tervox_Device.h"
+#include "shell/Main_Database.h"
 
 #include <QLocale>
 
@@ -219,6 +220,44 @@ TEST_F(DeviceDbTest, ValueTypeNames) {
   EXPECT_EQ(types.GetNames(3), QStringLiteral("OUT1"));
   EXPECT_EQ(types.IndexOfID(7), 7);
   EXPECT_EQ(types.IndexOfID(8), -1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(DeviceHistory, OneRowPerReadingWithScaledValues) {
+  tervox_test::TempDir dir;
+  SetDatabaseFileName(dir.Path(QStringLiteral("h.db")));
+  tervox_test::FixedClock clock(45000.5);
+  TTervoxDevice device;
+  TTervoxDeviceData data;
+  data.ID = 7;
+  device.SetDeviceData(data);
+  device.SetDigit(2);
+  device.SetPV(2534);
+  device.SetOut1(555);
+  device.SetEV1(123);
+  device.SetEventBits(0b010);
+  device.SaveStatusToDB();
+  device.SaveStatusToDB(); // same instant: kept, a millisecond later
+
+  auto rows = GetDatabase()->GetTable(QStringLiteral("SELECT * FROM DeviceData ORDER BY ReadTime"));
+  EXPECT_EQ(rows->FieldByName(QStringLiteral("DeviceID"))->AsInteger(), 7);
+  EXPECT_EQ(rows->FieldByName(QStringLiteral("ReadTime"))->Value(), TVariant::FromDateTime(45000.5));
+  EXPECT_EQ(rows->FieldByName(QStringLiteral("Digit"))->AsInteger(), 2);
+  EXPECT_DOUBLE_EQ(rows->FieldByName(QStringLiteral("PV"))->AsFloat(), 25.34);
+  EXPECT_EQ(rows->FieldByName(QStringLiteral("SV"))->AsFloat(), 32767.0); // no value stays unscaled
+  EXPECT_DOUBLE_EQ(rows->FieldByName(QStringLiteral("OUT1"))->AsFloat(), 55.5);
+  EXPECT_DOUBLE_EQ(rows->FieldByName(QStringLiteral("EV1"))->AsFloat(), 12.3); // fixed /10
+  EXPECT_FALSE(rows->FieldByName(QStringLiteral("IsEV1"))->AsBool());
+  EXPECT_TRUE(rows->FieldByName(QStringLiteral("IsEV2"))->AsBool());
+  ASSERT_TRUE(rows->Next());
+  EXPECT_GT(rows->FieldByName(QStringLiteral("ReadTime"))->AsFloat(), 45000.5);
+  EXPECT_FALSE(rows->Next());
+  rows.reset();
+  FreeDatabase();
+  SetDatabaseFileName(QString());
 }
 
 } // namespace

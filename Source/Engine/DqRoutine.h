@@ -122,3 +122,8 @@ QString ByteToHex(int AValue);
 bool TextStartsWith(const QString& AText, const QString& APrefix);
 // day/month/year hour:minute:second.millisecond, the year in the Buddhist era.
 double ParseDateTimeText(const QString& AText);
+
+// ----- Serial port names (built with the port layer, DqPort.cpp): the
+// ports present, or with AvailabledOnly false also the usual names of the
+// absent ones; sorted as text.
+void ListComPorts(QStringList& AList, bool AvailabledOnly);

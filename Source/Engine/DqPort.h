@@ -1,0 +1,222 @@
+// Serial ports on termios: exclusive opening, line settings, the read and
+// write time-outs (realised with poll), byte/block/text I/O, a mutex for
+// callers and a worker thread of the port's own for queued writes and the
+// read monitor. TDqComPortList holds the configured ports of DevicePort.
+#pragma once
+
+#include "DqEvent.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtCore/qcontainerfwd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class TSQLiteDatabase;
+class TSQLiteTable;
+
+enum TDqPortType : std::uint8_t { dqtNone, dqtCOM, dqtTCP };
+
+// One row of DevicePort.
+class TDqPortData {
+public:
+  void Assign(const TDqPortData& AData) { *this = AData; }
+  void LoadFromDB(TSQLiteTable* ATable);
+
+  int ID = -1;
+  QString Name;
+  TDqPortType PortType = dqtNone;
+  QString PortName;
+  int BaudRate = 0;
+  std::uint8_t DataBits = 0;
+  std::uint8_t StopBits = 0; // 0 one, 1 one and a half, 2 two
+  std::uint8_t Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  QString IPAddress;
+  QString PortNumber;
+  bool Enabled = false;
+};
+
+// Time-outs in ms with the classic serial meaning: the interval limits the
+// gap between two bytes once the first has come; a read of n bytes ends
+// after multiplier x n + total; a write likewise. All read values 0 wait
+// without limit; interval kDqTimeOutMax with no total returns at once.
+struct TDqTimeOuts {
+  std::uint32_t ReadInterval = 0;
+  std::uint32_t ReadMultiplier = 0;
+  std::uint32_t ReadTotal = 0;
+  std::uint32_t WriteMultiplier = 0;
+  std::uint32_t WriteTotal = 0;
+};
+inline constexpr std::uint32_t kDqTimeOutMax = 0xFFFFFFFFu;
+
+// Error codes of TDqComPort::Error.
+enum : int { dqeNone = 0, dqeRead = 1, dqeWrite = 2, dqeNotOpen = 3, dqeConfig = 4 };
+
+// Line error flags of ErrorCode (from the driver's error counters).
+enum : std::uint32_t { dqceOverrun = 0x2, dqceParity = 0x4, dqceFrame = 0x8, dqceBreak = 0x10 };
+
+class TDqComPort {
+public:
+  // ReadText stops after this many characters or this long, so that a
+  // device that never stops sending cannot keep the reader forever.
+  static constexpr int kReadTextMaxChars = 16384;
+  static constexpr std::uint32_t kReadTextMaxMs = 5000;
+
+  TDqComPort();
+  virtual ~TDqComPort();
+  TDqComPort(const TDqComPort&) = delete;
+  TDqComPort& operator=(const TDqComPort&) = delete;
+
+  bool Open();
+  bool Open(const QString& APortName);
+  bool Open(int APortNo); // "COM" + number: only a name of an old backup
+  void Close();
+  bool Active() const { return FActive.load(); }
+
+  bool Config();
+  bool Config(int ABaudrate, int AByteSize, int AStopBits, int AParity);
+  void LoadConfig();
+  void SetTimeOut(std::uint32_t AReadInterval, std::uint32_t AReadMultiplier, std::uint32_t AReadTotal,
+                  std::uint32_t AWriteMultiplier, std::uint32_t AWriteTotal);
+  TDqTimeOuts TimeOuts();
+  void SetRTSControlEnabled(bool AValue);
+
+  int ReadBlock(void* AData, int ABlockSize);
+  bool ReadByte(std::uint8_t& AData, std::uint32_t AMilliseconds);
+  bool ReadChar(QChar& AChar, std::uint32_t AMilliseconds);
+  QString ReadText();
+  int WriteBlock(const void* AData, int ABlockSize);
+  bool WriteChar(char AChar, std::uint32_t AMilliseconds);
+  bool WriteText(const QString& AText);
+  bool WriteLn(const QString& AText);
+  QString WriteAndReadText(const QString& AText);
+  QString WriteLnAndReadText(const QString& AText);
+
+  // Discards input until the line has been silent for AMicroseconds (or
+  // AMaxMilliseconds passed); returns the bytes discarded.
+  int WaitLineSilence(std::uint32_t AMicroseconds, std::uint32_t AMaxMilliseconds);
+
+  void ThreadWrite(const QString& AText);
+  void ThreadWriteLn(const QString& AText);
+  void AddEvent(std::unique_ptr<TDqEventData> AEventData);
+  void AddEvent(const QString& AName, TDqSyncEvent AEvent, const void* ASender);
+  void AddEvent(const QString& AName, TDqSyncEvent AEvent, const void* ASender, const TVariant& AValue);
+  void AddFirstEvent(std::unique_ptr<TDqEventData> AEventData);
+  void AddFirstEvent(const QString& AName, TDqSyncEvent AEvent, const void* ASender);
+  void AddFirstEvent(const QString& AName, TDqSyncEvent AEvent, const void* ASender, const TVariant& AValue);
+  void AddPrivilegeEvent(std::unique_ptr<TDqEventData> AEventData);
+  void AddPrivilegeEvent(const QString& AName, TDqSyncEvent AEvent, const void* ASender);
+  void AddTimerEvent(std::unique_ptr<TDqEventData> AEventData);
+  void AddTimerEvent(const QString& AName, TDqSyncEvent AEvent, const void* ASender, std::uint32_t AInterval,
+                     bool AForever);
+  void AddTimerEvent(const QString& AName, TDqSyncEvent AEvent, const void* ASender, const TVariant& AValue,
+                     std::uint32_t AInterval, bool AForever);
+  void RemoveEvent(const void* ASender);
+  bool WaitRemoveEvent(const void* ASender, std::uint32_t ATimeOut);
+
+  int ReadDataCount();
+  int WriteDataCount();
+  void Purge();
+  // The last error code; reading resets it.
+  int Error() { return FComError.exchange(dqeNone); }
+  std::uint32_t ErrorCode() const { return FErrorCode.load(); }
+
+  void Lock();
+  void Unlock();
+
+  virtual void LoadFromDB(TSQLiteTable* ATable) { FPortData.LoadFromDB(ATable); }
+  static void LoadPortList(QStringList& AList, bool AvailabledOnly);
+
+  TDqPortData& PortData() { return FPortData; }
+  const TDqPortData& PortData() const { return FPortData; }
+  QString PortName();
+  bool ThreadMode() const { return FThreadMode.load(); }
+  void SetThreadMode(bool AValue);
+  // The current worker (replaced by every Close).
+  TDqEventThread* Thread();
+  bool FixTimeOut() const { return FFixTimeOut.load(); }
+  void SetFixTimeOut(bool AValue) { FFixTimeOut = AValue; }
+  TDqSyncEvent OnRead();
+  void SetOnRead(TDqSyncEvent AValue);
+  TDqSyncEvent OnWrite();
+  void SetOnWrite(TDqSyncEvent AValue);
+
+private:
+  struct TSavedLine;
+  std::shared_ptr<TDqEventThread> CurrentThread();
+  void ReplaceThread();
+  void JoinRetired();
+  void CloseHandle();
+  int DoRead(char* AData, int ACount, const TDqTimeOuts& ATimeOuts, bool& AFailed);
+  int DoWrite(const char* AData, int ACount, const TDqTimeOuts& ATimeOuts, bool& AFailed);
+  int ReadWith(void* AData, int ACount, const TDqTimeOuts* APerOperation);
+  void CountReadResult(bool AFailed);
+  void RefreshErrorCode();
+  void CloseIfFailedTooOften();
+
+  TDqPortData FPortData;
+  QString FPortName;
+  int FComID = -1;
+  bool FIsPty = false;
+  std::unique_ptr<TSavedLine> FDcbOld;
+  TDqTimeOuts FCommTimeoutsOld;
+  TDqTimeOuts FTimeOuts;
+  std::atomic<int> FComError{dqeNone};
+  int FErrorCount = 0;
+  std::atomic<std::uint32_t> FErrorCode{0};
+  std::atomic<bool> FThreadMode{false};
+  std::atomic<bool> FFixTimeOut{true};
+  std::atomic<bool> FActive{false};
+  std::atomic<bool> FSelfClose{false};
+  std::chrono::steady_clock::time_point FLastActivity;
+  std::int64_t FLineCounts[4] = {0, 0, 0, 0};
+  QByteArray FReadAhead; // received, not yet taken
+
+  std::recursive_mutex FLock;   // for callers (Lock/Unlock)
+  std::mutex FIoLock;           // the handle and its state
+  std::mutex FThreadLock;       // FThread and FRetired
+  std::shared_ptr<TDqEventThread> FThread;
+  std::vector<std::shared_ptr<TDqEventThread>> FRetired;
+  std::mutex FCallbackLock;
+  TDqSyncEvent FOnRead;
+  TDqSyncEvent FOnWrite;
+};
+
+class TDqComPortList {
+public:
+  TDqComPortList() = default;
+  virtual ~TDqComPortList();
+  TDqComPortList(const TDqComPortList&) = delete;
+  TDqComPortList& operator=(const TDqComPortList&) = delete;
+
+  void Lock();
+  void Unlock();
+  void Clear();
+  TDqComPort* AddPort();
+  virtual std::unique_ptr<TDqComPort> CreateItem();
+  int Count();
+  int IndexOfID(int APortID);
+  int IndexOf(const QString& APortName);
+  TDqComPort* GetPorts(int AIndex);
+  void SetPorts(int AIndex, std::unique_ptr<TDqComPort> APort);
+  TDqComPort* GetPortByID(int APortID);
+  TDqComPort* GetPortByName(const QString& APortName);
+  void LoadFromDB(TSQLiteDatabase* ADatabase, const QString& ATableName);
+
+private:
+  std::recursive_mutex FLock;
+  std::vector<std::unique_ptr<TDqComPort>> FItems;
+};
+
+// Where the simulator links its pseudo-terminals: $TERVOX_PORT_DIR, else
+// $XDG_RUNTIME_DIR/tervox, else /tmp/tervox-<uid>.
+QString DqSimulatorPortDir();
+// The device a stored port name opens: a path as it stands, a bare name
+// under /dev or else in the simulator's directory. Names of another system
+// ("COM3") resolve to nothing that exists, so they fail to open.
+QString DqPortDevicePath(const QString& APortName);

@@ -1,0 +1,74 @@
+// One simulated temperature controller: its holding registers and a simple
+// plant. PV moves toward SV under the control outputs, event outputs follow
+// their operation modes, RUN/STOP, manual, auto-tuning and the program
+// (patterns and steps) behave as on the device. Time is passed in, so the
+// behaviour is reproducible.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+class TSimController {
+public:
+  // Modbus exception codes the controller answers with.
+  enum : std::uint8_t { exIllegalFunction = 1, exIllegalAddress = 2, exIllegalValue = 3 };
+
+  explicit TSimController(int AAddress);
+
+  int Address() const { return FAddress; }
+
+  // Moves the plant on to ANow (seconds on any steady clock).
+  void Advance(double ANow);
+
+  // Answers one request PDU (function code and data, no address or CRC);
+  // returns the reply PDU. Exceptions come back as function | 0x80 + code.
+  QByteArray Process(const QByteArray& ARequest, double ANow);
+
+  // Register access for the control channel and tests (no side effects
+  // beyond the plant's own state).
+  std::uint16_t Register(std::uint16_t AAddress) const { return FRegs[AAddress]; }
+  void SetRegister(std::uint16_t AAddress, std::uint16_t AValue);
+  bool Readable(std::uint16_t AAddress) const;
+  bool Writable(std::uint16_t AAddress) const;
+
+  // The 20-character identification (registers 64-73).
+  QByteArray Identification() const;
+  void SetIdentification(const QByteArray& AText);
+
+  double PV() const { return FPV; }
+
+private:
+  std::uint8_t WriteRegister(std::uint16_t AAddress, std::uint16_t AValue, double ANow);
+  void Step(double ADt);
+  void UpdateStatus();
+  int CurrentSV() const;
+  int PatternSlot(int APattern, int AStep) const;
+  void StartProgram();
+  void EndProgram();
+  void SyncSelectedStep(bool AToRegisters);
+  void SyncSelectedPattern(bool AToRegisters);
+
+  struct TStepData {
+    std::uint16_t SV = 0, Time = 0, PID1 = 1, PID2 = 1;
+  };
+  struct TPatternData {
+    std::uint16_t EndStep = 1, StartSV = 250, Soak = 0, StartMode = 0, Times = 1;
+  };
+
+  int FAddress;
+  std::vector<std::uint16_t> FRegs;
+  std::vector<TStepData> FSteps;       // 4 patterns x 40 steps
+  std::vector<TPatternData> FPatterns; // 4 patterns
+  double FPV = 25.0;
+  double FOut1 = 0.0, FOut2 = 0.0; // percent
+  double FLastTime = -1.0;
+  double FATStart = 0.0;
+  // Program run
+  bool FPrgRunning = false;
+  int FPrgStep = 0;
+  double FPrgStepTime = 0.0;
+  int FPrgRepeats = 0;
+};

@@ -1,0 +1,136 @@
+// tervox-sim: simulated devices on pseudo-terminals, for demos and tests.
+#include "Sim_ControllerLine.h"
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <poll.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+
+void OnSignal(int) { gStop = 1; }
+
+void PrintHelp() {
+  std::printf(
+      "Usage: tervox-sim controllers --link PATH --addresses 1,2,5 [--baud 9600] [--control FILE]\n"
+      "\n"
+      "Serves simulated temperature controllers as Modbus RTU slaves (functions 03\n"
+      "and 06) on one pseudo-terminal, linked at PATH (a bare name is linked in\n"
+      "$TERVOX_PORT_DIR, else $XDG_RUNTIME_DIR/tervox, else /tmp/tervox-UID, where\n"
+      "TERVOX finds simulated ports). Prints \"ready\" when the line is up and serves\n"
+      "until interrupted. --baud paces the bytes like that baud rate; without it\n"
+      "there is no wire delay.\n"
+      "\n"
+      "Control channel: a named pipe, FILE or else PATH.ctl. Write one command per\n"
+      "line (echo \"silent 2 on\" > PATH.ctl); each is answered on standard output\n"
+      "with a line beginning \"ok\" or \"error\":\n"
+      "%s"
+      "  quit                     stop serving\n",
+      qPrintable(TSimControllerLine::CommandHelp()));
+}
+
+int RunControllers(const QStringList& AArguments) {
+  QString link, control;
+  std::vector<int> addresses;
+  int baud = 0;
+  for (int i = 0; i < AArguments.size(); ++i) {
+    const QString& option = AArguments[i];
+    const QString value = AArguments.value(i + 1);
+    if (option == QLatin1String("--link")) {
+      link = value;
+      ++i;
+    } else if (option == QLatin1String("--addresses")) {
+      for (const QString& part : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int address = part.toInt(&ok);
+        if (!ok || address < 1 || address > 247) {
+          std::fprintf(stderr, "tervox-sim: bad slave address %s\n", qPrintable(part));
+          return 2;
+        }
+        addresses.push_back(address);
+      }
+      ++i;
+    } else if (option == QLatin1String("--baud")) {
+      baud = value.toInt();
+      ++i;
+    } else if (option == QLatin1String("--control")) {
+      control = value;
+      ++i;
+    } else {
+      std::fprintf(stderr, "tervox-sim: unknown option %s\n", qPrintable(option));
+      return 2;
+    }
+  }
+  if (link.isEmpty() || addresses.empty()) {
+    PrintHelp();
+    return 2;
+  }
+  TSimControllerLine line(link, addresses, baud);
+  QString error;
+  if (!line.Start(&error)) {
+    std::fprintf(stderr, "tervox-sim: %s\n", qPrintable(error));
+    return 1;
+  }
+  if (control.isEmpty()) control = line.LinkPath() + QStringLiteral(".ctl");
+  const QByteArray controlPath = QFile::encodeName(control);
+  ::unlink(controlPath.constData());
+  if (::mkfifo(controlPath.constData(), 0600) != 0) {
+    std::fprintf(stderr, "tervox-sim: cannot make %s\n", controlPath.constData());
+    return 1;
+  }
+  // Opened for writing too, so that writers coming and going never end it.
+  const int channel = ::open(controlPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  QByteArray pending;
+  while (!gStop) {
+    pollfd descriptor{channel, POLLIN, 0};
+    if (poll(&descriptor, 1, 200) < 0 && errno != EINTR) break;
+    char buffer[256];
+    ssize_t count;
+    while ((count = ::read(channel, buffer, sizeof buffer)) > 0) pending.append(buffer, static_cast<int>(count));
+    int end;
+    while ((end = static_cast<int>(pending.indexOf('\n'))) >= 0) {
+      const QString command = QString::fromLocal8Bit(pending.left(end)).trimmed();
+      pending.remove(0, end + 1);
+      if (command.isEmpty()) continue;
+      if (command == QLatin1String("quit")) {
+        gStop = 1;
+        std::printf("ok\n");
+      } else {
+        std::printf("%s\n", qPrintable(line.Execute(command)));
+      }
+      std::fflush(stdout);
+    }
+  }
+  ::close(channel);
+  ::unlink(controlPath.constData());
+  line.Stop();
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  if (arguments.isEmpty() || arguments[0] == QLatin1String("--help") || arguments[0] == QLatin1String("-h")) {
+    PrintHelp();
+    return arguments.isEmpty() ? 2 : 0;
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+  if (arguments[0] == QLatin1String("controllers")) return RunControllers(arguments.mid(1));
+  std::fprintf(stderr, "tervox-sim: unknown simulator %s (try --help)\n", qPrintable(arguments[0]));
+  return 2;
+}

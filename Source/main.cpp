@@ -1,22 +1,117 @@
-// Entry point. For now the program prepares its database and exits; the
-// main window follows.
+// Entry point: options, the process-wide objects in their order, the main
+// window with its login, and the shutdown in reverse order.
 #include "Engine/DqSQLite.h"
+#include "Engine/DqSQLiteGrid.h"
+#include "domain/Tervox_Config.h"
+#include "domain/Tervox_Device.h"
+#include "domain/Tervox_User.h"
+#include "shell/Form_Main.h"
 #include "shell/Main_Database.h"
+#include "shell/Main_Application.h"
+#include "shell/Main_Routine.h"
 
-#include <QCoreApplication>
+#include <QCommandLineParser>
+#include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+const char* const kNoDisplayHint =
+    "Run it in a graphical session, or without one under a virtual display: xvfb-run -a tervox";
+
+// Without a display Qt aborts inside QApplication; say why instead.
+bool DisplayAvailable(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "-platform") return true;
+  const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+  if (!platform.isEmpty() && !platform.startsWith(QLatin1String("xcb")) &&
+      !platform.startsWith(QLatin1String("wayland")))
+    return true; // offscreen, vnc, ...
+  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// A display that is named but cannot be opened ends in Qt's fatal message.
+void StartupMessageHandler(QtMsgType AType, const QMessageLogContext&, const QString& AMessage) {
+  std::fprintf(stderr, "%s\n", qPrintable(AMessage));
+  if (AType == QtFatalMsg) {
+    std::fprintf(stderr, "tervox: cannot open the display. %s\n", kNoDisplayHint);
+    std::fflush(stderr);
+    _exit(2);
+  }
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("TERVOX"));
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("TERVOX - Data Acquisition Software"));
+  parser.addHelpOption();
+  const QCommandLineOption databaseOption(QStringLiteral("database"),
+                                          QStringLiteral("Use the database FILE instead of Tervox.db."),
+                                          QStringLiteral("FILE"));
+  const QCommandLineOption developerOption(QStringLiteral("developer"),
+                                           QStringLiteral("Accept the developer login (for development only)."));
+  parser.addOption(databaseOption);
+  parser.addOption(developerOption);
+  if (!parser.parse(arguments)) {
+    std::fprintf(stderr, "tervox: %s\n", qPrintable(parser.errorText()));
+    return 2;
+  }
+  if (parser.isSet(QStringLiteral("help"))) {
+    QString help = parser.helpText();
+    help.replace(QStringLiteral("<executable_name>"), QStringLiteral("tervox"));
+    std::printf("%s", qPrintable(help));
+    return 0;
+  }
+  if (!DisplayAvailable(argc, argv)) {
+    std::fprintf(stderr, "tervox: no display (DISPLAY is not set). %s\n", kNoDisplayHint);
+    return 2;
+  }
+
+  QtMessageHandler previousHandler = qInstallMessageHandler(StartupMessageHandler);
+  TTervoxApplication app(argc, argv);
+  qInstallMessageHandler(previousHandler);
+  InstallSQLiteControlBinder();
+  if (parser.isSet(databaseOption)) SetDatabaseFileName(parser.value(databaseOption));
+  SetDeveloperLoginEnabled(parser.isSet(developerOption));
+
+  // Process-wide objects, in order. Loading the user groups is the first
+  // database use: it creates the file and its tables when missing.
   try {
-    GetDatabase();
-    std::printf("TERVOX database ready: %s\n", qPrintable(GetDatabaseFileName()));
+    Config();
+    CreateUserObjects();
+    // The monitor pictures, the value-control registry and the print
+    // profiles "Report", "Graph" and "Log" are created here, in this order,
+    // as they join the program.
+    CreateEngineObjects();
   } catch (const EDqException& e) {
-    std::fprintf(stderr, "TERVOX: %s\n", qPrintable(e.Message()));
+    const QString text =
+        QStringLiteral("The database \"%1\" cannot be opened.\n\n%2").arg(GetDatabaseFileName(), e.Message());
+    std::fprintf(stderr, "tervox: %s\n", qPrintable(text));
+    ShowErrorBox(text);
+    FreeEngineObjects();
+    FreeDatabase();
+    FreeUserObjects();
     return 1;
   }
+
+  int result = 0;
+  {
+    TFormMain formMain;
+    if (formMain.Login()) result = app.exec();
+  }
+
+  // Shutdown in reverse order. The engine goes before the database
+  // connection: a worker still finishing a reading must not find the
+  // connection gone (and open a new one).
+  FreeEngineObjects();
   FreeDatabase();
-  return 0;
+  FreeUserObjects();
+  return result;
 }

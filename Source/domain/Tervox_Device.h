@@ -16,6 +16,10 @@
 #include <vector>
 
 class TDqComPort;
+class TDqComPortList;
+class TDqEventData;
+class TDqEventThread;
+class TDqSMS;
 class TSQLiteDatabase;
 class TSQLiteTable;
 class TTervoxDevice;
@@ -82,7 +86,37 @@ public:
   virtual void ShowSync() = 0;     // a status read finished
 };
 
-class TTervoxDevice {
+// An alarm handed from the worker to the main window.
+class TTervoxAlarmMessage {
+public:
+  int DeviceID = 0;
+  int Slot = 0; // event index 0-2
+  QString Text;
+};
+
+// What the engine asks of the main window. The window registers itself;
+// both calls run on the user-interface thread.
+class TTervoxMainLink {
+public:
+  virtual ~TTervoxMainLink() = default;
+  // A controller stopped answering: the modal alert (the worker waits).
+  virtual void DeviceLost(int ADeviceID) = 0;
+  // An event output switched on: a modeless alarm window.
+  virtual void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) = 0;
+};
+void SetMainLink(TTervoxMainLink* ALink);
+
+// Runs AWork on the user-interface thread and waits until it has run, or
+// until CancelHandOffs releases the wait (polling stops). True when the
+// work ran. Called by the worker only.
+bool HandOffToMain(std::function<void()> AWork);
+// Releases every waiting hand-off; work not yet started is skipped.
+void CancelHandOffs();
+
+// Parameterless completion callback of a request, run on the UI thread.
+using TTervoxSyncNotify = std::function<void()>;
+
+class TTervoxDevice : public std::enable_shared_from_this<TTervoxDevice> {
 public:
   TTervoxDevice();
   ~TTervoxDevice();
@@ -229,7 +263,51 @@ public:
   // One history row of the current register image, stamped now.
   void SaveStatusToDB();
 
+  // ----- polling (class-wide: PortList, DeviceList, EventThread)
+  static void InitialPort();
+  // Loads ports and controllers and schedules every periodic status read.
+  static void StartThread();
+  // Withdraws every request, waits for the worker, frees ports and devices.
+  static void StopThread();
+  static void UpdateDevices();
+
+  bool UpdatePort();
+  bool ActivatePort();
+  bool Active() const;
+  void SetActive(bool AValue);
+  // One-shot requests; ACallback runs on the UI thread afterwards.
+  void ReadStatus(TTervoxSyncNotify ACallback);
+  void ReadInformation(TTervoxSyncNotify ACallback);
+  // Schedules the periodic "ReadStatus" of this device.
+  void SchedulePolling();
+
+  // ----- alarms and alert messages
+  // The modem of SMS alerting, on the port and provider of the settings.
+  static void OpenSMS();
+  static void CloseSMS();
+  // The numbers of every device group holding this device, ";"-joined.
+  QString AlarmRecipients() const;
+  // The alarm text of event AIndex (0-2) under operation mode AMode; empty
+  // for modes that raise no alarm.
+  QString AlarmText(int AMode, int AIndex) const;
+
+  // The handlers, run on the worker.
+  void DoReadStatus();
+  void DoReadInformation();
+  // The periodic request's completion: panel, owner (UI thread).
+  void StatusNotification();
+
 private:
+  void ReadStatusRegisters();
+  void PostProcessStatus();
+  // Event-output and connection watch after a status read; the alarm and
+  // alert rules hook in here.
+  void HandleEventChange(int AIndex);
+  void HandleConnection();
+  void AlarmRule(int AMode, int AIndex);
+  std::unique_ptr<TDqEventData> NewRequest(const QString& AName, void (TTervoxDevice::*AHandler)(),
+                                           TTervoxSyncNotify ACallback);
+
   mutable std::mutex FDataMutex; // FDeviceData and FModelType
   TTervoxDeviceData FDeviceData;
   TTervoxModelType FModelType;
@@ -317,3 +395,38 @@ public:
 private:
   std::vector<std::unique_ptr<TTervoxValueTypeItem>> FItems;
 };
+
+// The engine's process-wide objects, created at start-up in this order and
+// freed in reverse.
+void CreateEngineObjects();
+void FreeEngineObjects();
+TDqComPortList* PortList();
+TTervoxDeviceList* DeviceList();
+TTervoxValueTypes* ValueTypes();
+TDqEventThread* EventThread();
+
+// The modem while SMS alerting is on; shared so that a send in progress
+// never reaches a modem freed meanwhile.
+std::shared_ptr<TDqSMS> SMSModem();
+
+// Engine-wide alert settings and state. The worker reads them; the log
+// page, the SMS page and the alert window write some of them.
+namespace TervoxAlerts {
+bool AlertEV(int AIndex); // AIndex 0-2
+void SetAlertEV(int AIndex, bool AValue);
+int SMSSendAgain(); // minutes
+void SetSMSSendAgain(int AValue);
+double LastSMSTime();
+void SetLastSMSTime(double AValue);
+double LastLossAlertTime();
+void SetLastLossAlertTime(double AValue);
+int LossAlertSilence(); // seconds
+void SetLossAlertSilence(int AValue);
+bool LossAlertShowing();
+void SetLossAlertShowing(bool AValue);
+// Reads the settings and resets the state (start-up).
+void Reset();
+} // namespace TervoxAlerts
+
+// "dd/mm/yy hh:nn" of a date-time, as alarm texts show it.
+QString AlarmDateText(double AValue);

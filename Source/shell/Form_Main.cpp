@@ -1,0 +1,413 @@
+#include "Form_Main.h"
+
+#include "Engine/DqSQLite.h"
+#include "dialogs/Form_Options.h"
+#include "domain/Tervox_Config.h"
+#include "domain/Tervox_Device.h"
+#include "domain/Tervox_User.h"
+#include "pages/Frame_Device.h"
+#include "pages/Frame_Graph.h"
+#include "pages/Frame_Log.h"
+#include "pages/Frame_Monitor.h"
+#include "pages/Frame_Report.h"
+#include "pages/Frame_Trend.h"
+#include "shell/Form_Login.h"
+#include "shell/Main_Database.h"
+#include "shell/Main_Routine.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolButton>
+
+namespace {
+
+TFormMain* gFormMain = nullptr;
+
+// Keeps the pages filling the area between page bar and status bar.
+class TPageHost : public QWidget {
+public:
+  using QWidget::QWidget;
+
+protected:
+  void resizeEvent(QResizeEvent* AEvent) override {
+    QWidget::resizeEvent(AEvent);
+    for (QObject* child : children())
+      if (auto* page = qobject_cast<TDqFrame*>(child)) page->setGeometry(rect());
+  }
+};
+
+} // namespace
+
+TFormMain* FormMain() { return gFormMain; }
+
+TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
+  gFormMain = this;
+  setObjectName(QStringLiteral("FormMain"));
+  setWindowTitle(QStringLiteral("Data Acquisition Software"));
+  setMinimumSize(627, 400);
+  resize(931, 671);
+  CreateMenu();
+  CreatePageBar();
+  FStatusPanel = new QLabel(QStringLiteral("Login:"), this);
+  FStatusPanel->setObjectName(QStringLiteral("StatusPanel"));
+  FStatusPanel->setFrameShape(QFrame::Panel);
+  FStatusPanel->setFrameShadow(QFrame::Sunken);
+  FStatusPanel->setContentsMargins(4, 0, 4, 0);
+  auto* status = new QStatusBar(this);
+  status->setObjectName(QStringLiteral("StatusMain"));
+  status->addWidget(FStatusPanel, 1);
+  setStatusBar(status);
+
+  // FormCreate: bars disabled until a login, the Monitor page shown.
+  menuBar()->setEnabled(false);
+  FToolBarPage->setEnabled(false);
+  SelectPage<TFrameMonitor>();
+}
+
+TFormMain::~TFormMain() {
+  for (TDqFrame* frame : FPageFrames) delete frame;
+  FPageFrames.clear();
+  if (gFormMain == this) gFormMain = nullptr;
+}
+
+void TFormMain::CreateMenu() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu"));
+  QMenu* file = bar->addMenu(QStringLiteral("&File"));
+  FFileExit1 = file->addAction(QStringLiteral("E&xit"));
+  FFileExit1->setObjectName(QStringLiteral("FileExit1"));
+  FFileExit1->setStatusTip(QStringLiteral("Quits the application"));
+  FFileExit1->setToolTip(QStringLiteral("Exit"));
+  connect(FFileExit1, &QAction::triggered, this, &QWidget::close);
+
+  QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
+  FMenuDatabase = tools->addMenu(QStringLiteral("D&atabase"));
+  FMenuDatabase->setObjectName(QStringLiteral("MenuDatabase"));
+  // Backup, restore and record deletion arrive with the maintenance
+  // actions; until then they are shown but not offered.
+  FActionBackup = FMenuDatabase->addAction(QStringLiteral("&Backup..."));
+  FActionRestore = FMenuDatabase->addAction(QStringLiteral("&Restore..."));
+  FActionDeleteRecords = FMenuDatabase->addAction(QStringLiteral("&Delete records..."));
+  FActionBackup->setObjectName(QStringLiteral("ActionBackup"));
+  FActionRestore->setObjectName(QStringLiteral("ActionRestore"));
+  FActionDeleteRecords->setObjectName(QStringLiteral("ActionDeleteRecords"));
+  for (QAction* action : {FActionBackup, FActionRestore, FActionDeleteRecords}) action->setEnabled(false);
+  FActionRefresh = tools->addAction(QStringLiteral("&Refresh"));
+  FActionRefresh->setObjectName(QStringLiteral("ActionRefresh"));
+  FActionRefresh->setShortcut(Qt::Key_F5);
+  connect(FActionRefresh, &QAction::triggered, this, &TFormMain::RefreshClick);
+  tools->addSeparator();
+  FActionOptions = tools->addAction(QStringLiteral("&Options..."));
+  FActionOptions->setObjectName(QStringLiteral("ActionOptions"));
+  connect(FActionOptions, &QAction::triggered, this, &TFormMain::OptionsClick);
+
+  QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+  FActionAbout = help->addAction(QStringLiteral("&About"));
+  FActionAbout->setObjectName(QStringLiteral("ActionAbout"));
+  // The About window arrives with the device pages.
+  FActionAbout->setEnabled(false);
+}
+
+void TFormMain::CreatePageBar() {
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  FPanelPageBar = new QWidget(central);
+  FPanelPageBar->setObjectName(QStringLiteral("PanelPageBar"));
+  FPanelPageBar->setFixedHeight(62);
+  FPanelPageBar->setStyleSheet(QStringLiteral(
+      "#PanelPageBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #f7f9fb, stop:1 #dde3e9);"
+      " border-bottom: 1px solid #b5bfca; }"
+      "#ToolBarPage QToolButton { border: 1px solid transparent; border-radius: 4px; background: transparent; }"
+      "#ToolBarPage QToolButton:hover { border-color: #9fb3c8; background: #eef3f8; }"
+      "#ToolBarPage QToolButton:checked { border-color: #6f8aa6; background: #cfdceb; }"));
+  auto* barLayout = new QHBoxLayout(FPanelPageBar);
+  barLayout->setContentsMargins(4, 4, 10, 4);
+  barLayout->setSpacing(0);
+  auto* toolBar = new QWidget(FPanelPageBar);
+  FToolBarPage = toolBar;
+  toolBar->setObjectName(QStringLiteral("ToolBarPage"));
+  auto* toolLayout = new QHBoxLayout(toolBar);
+  toolLayout->setContentsMargins(0, 0, 0, 0);
+  toolLayout->setSpacing(2);
+
+  struct TButtonDef {
+    const char* Name;
+    const char* Picture;
+    const char* Hint;
+    TFrameClass Class;
+  };
+  const TButtonDef defs[] = {
+      {"ToolButtonMonitor", "MONITOR", "Monitor", &TFrameMonitor::staticMetaObject},
+      {"ToolButtonDevice", "DEVICE", "Device", &TFrameDevice::staticMetaObject},
+      {"ToolButtonTrend", "TREND", "Trend", &TFrameTrend::staticMetaObject},
+      {"ToolButtonGraph", "GRAPH", "Graph", &TFrameGraph::staticMetaObject},
+      {"ToolButtonReport", "REPORT", "Report", &TFrameReport::staticMetaObject},
+      {"ToolButtonLog", "LOG", "Log", &TFrameLog::staticMetaObject},
+      {"ToolButtonRefresh", "REFRESH", "Refresh", nullptr},
+  };
+  for (const TButtonDef& def : defs) {
+    auto* button = new QToolButton(toolBar);
+    button->setObjectName(QString::fromLatin1(def.Name));
+    button->setFixedSize(79, 54);
+    button->setIconSize(QSize(72, 48));
+    button->setIcon(QIcon(LoadPngResource(QString::fromLatin1(def.Picture))));
+    button->setToolTip(QString::fromLatin1(def.Hint));
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolLayout->addWidget(button);
+    if (def.Class) {
+      button->setCheckable(true);
+      FPageButtons.push_back({def.Class, button});
+      // A click selects the page; the page decides the pressed state.
+      connect(button, &QToolButton::clicked, this, [this, button, cls = def.Class] {
+        button->setChecked(FActiveFrame && ButtonOfFrame(FActiveFrame) == button);
+        SelectPage(cls);
+      });
+    } else {
+      connect(button, &QToolButton::clicked, this, &TFormMain::RefreshClick);
+    }
+  }
+  barLayout->addWidget(toolBar);
+  barLayout->addStretch(1);
+  FImageLogo = new QLabel(FPanelPageBar);
+  FImageLogo->setObjectName(QStringLiteral("ImageLogo"));
+  FImageLogo->setPixmap(LoadPngResource(QStringLiteral("LOGO")));
+  barLayout->addWidget(FImageLogo, 0, Qt::AlignRight | Qt::AlignVCenter);
+  layout->addWidget(FPanelPageBar);
+
+  FPageHost = new TPageHost(central);
+  FPageHost->setObjectName(QStringLiteral("PageHost"));
+  layout->addWidget(FPageHost, 1);
+  setCentralWidget(central);
+}
+
+QString TFormMain::StatusText() const { return FStatusPanel->text(); }
+
+void TFormMain::showEvent(QShowEvent* AEvent) {
+  QMainWindow::showEvent(AEvent);
+  if (!FPlaced) {
+    FPlaced = true;
+    PlaceWindow();
+  }
+}
+
+void TFormMain::PlaceWindow() {
+  QRect area(0, 0, 1024, 768);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) area = screen->availableGeometry();
+  const int left = area.left() + (area.width() - width()) / 2;
+  const int top = area.top() + (area.height() - height()) / 2;
+  move(left, top);
+  TTervoxConfig* config = Config();
+  switch (config->GetValueIntDef(QStringLiteral("StartupState"), 1)) {
+  case 2:
+    if (config->GetValueBoolDef(QStringLiteral("WindowFullScreen"), false)) {
+      setWindowState(windowState() | Qt::WindowMaximized);
+    } else {
+      const int w = config->GetValueIntDef(QStringLiteral("WindowWidth"), width());
+      const int h = config->GetValueIntDef(QStringLiteral("WindowHeight"), height());
+      move(config->GetValueIntDef(QStringLiteral("WindowLeft"), left),
+           config->GetValueIntDef(QStringLiteral("WindowTop"), top));
+      resize(w, h);
+    }
+    break;
+  case 3: setWindowState(windowState() | Qt::WindowMaximized); break;
+  default: break;
+  }
+}
+
+bool TFormMain::Login() {
+  FToolBarPage->setEnabled(false);
+  show();
+  QCoreApplication::processEvents();
+  TSQLiteDatabase* database = GetDatabase();
+  if (!database->Active()) database->Open();
+
+  TFormLogin login(this);
+  if (login.exec() != QDialog::Accepted) {
+    Logout();
+    FTerminating = true;
+    // Ends the event loop when one runs; main() checks the result itself.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    return false;
+  }
+  FStatusPanel->setText(QStringLiteral("Login: ") + CurrentUser()->DisplayName);
+  OpenAll();
+  // The modem's send-failure event is bound to SMSSendFailed here once
+  // SMS alerting exists.
+  return true;
+}
+
+void TFormMain::Logout() {
+  TTervoxUser* user = CurrentUser();
+  if (user->Username.isEmpty()) return;
+  user->AddUsageLogout();
+  user->Clear();
+  CloseAll();
+}
+
+void TFormMain::OpenAll() {
+  UserGroups()->LoadFromDB();
+  TTervoxDevice::StartThread();
+  UpdateDevices();
+  menuBar()->setEnabled(true);
+  FToolBarPage->setEnabled(true);
+  FMenuDatabase->menuAction()->setVisible(CurrentUser()->Group()->CanBackup);
+  // The developer's debug window opens here once it exists.
+}
+
+void TFormMain::CloseAll() {
+  TTervoxConfig* config = Config();
+  const bool maximized = isMaximized();
+  config->SetValueBool(QStringLiteral("WindowFullScreen"), maximized);
+  if (!maximized) {
+    config->SetValueInt(QStringLiteral("WindowLeft"), x());
+    config->SetValueInt(QStringLiteral("WindowTop"), y());
+    config->SetValueInt(QStringLiteral("WindowWidth"), width());
+    config->SetValueInt(QStringLiteral("WindowHeight"), height());
+  }
+  menuBar()->setEnabled(false);
+  FToolBarPage->setEnabled(false);
+  SetActiveFrame(nullptr);
+  std::vector<TDqFrame*> frames;
+  frames.swap(FPageFrames);
+  for (TDqFrame* frame : frames) delete frame;
+  // Polling stops before the lists it uses are cleared and before the
+  // database closes under the worker.
+  TTervoxDevice::StopThread();
+  TTervoxDevice::CloseSMS();
+  TSQLiteDatabase* database = GetDatabase();
+  database->Close();
+  if (!FTerminating) {
+    database->Open();
+    QCoreApplication::processEvents();
+  }
+}
+
+void TFormMain::UpdateDevices() {
+  TTervoxDevice::UpdateDevices();
+  if (auto* monitor = GetFrame<TFrameMonitor>()) monitor->UpdateDevices();
+  if (auto* trend = GetFrame<TFrameTrend>()) trend->UpdateDevices();
+  if (auto* graph = GetFrame<TFrameGraph>()) graph->UpdateDevices();
+  if (auto* report = GetFrame<TFrameReport>()) report->UpdateDevices();
+}
+
+void TFormMain::UpdateGraphProfile() {
+  if (auto* graph = GetFrame<TFrameGraph>()) graph->UpdateDevices();
+}
+
+void TFormMain::UpdateTrendProfile() {
+  if (auto* trend = GetFrame<TFrameTrend>()) trend->UpdateDevices();
+}
+
+TDqFrame* TFormMain::GetFrameByClass(TFrameClass AClass) const {
+  for (auto it = FPageFrames.rbegin(); it != FPageFrames.rend(); ++it)
+    if (FrameIsClass(*it, AClass)) return *it;
+  return nullptr;
+}
+
+QToolButton* TFormMain::ButtonOfFrame(const TDqFrame* AFrame) const {
+  for (auto it = FPageButtons.rbegin(); it != FPageButtons.rend(); ++it)
+    if (FrameIsClass(AFrame, it->Class)) return it->Button;
+  return nullptr;
+}
+
+void TFormMain::SetActiveFrame(TDqFrame* AFrame) {
+  if (FActiveFrame && FActiveFrame != AFrame) {
+    if (QToolButton* button = ButtonOfFrame(FActiveFrame)) button->setChecked(false);
+    FActiveFrame->hide();
+  }
+  FActiveFrame = AFrame;
+  if (FActiveFrame) {
+    FActiveFrame->show();
+    FActiveFrame->raise();
+    if (QToolButton* button = ButtonOfFrame(FActiveFrame)) button->setChecked(true);
+  }
+}
+
+TDqFrame* TFormMain::NewPage(TFrameClass AClass) {
+  TDqFrame* frame = CreateFrame(AClass);
+  frame->setParent(FPageHost);
+  frame->setGeometry(FPageHost->rect());
+  frame->hide();
+  FPageFrames.push_back(frame);
+  return frame;
+}
+
+void TFormMain::SelectPage(TFrameClass AClass) {
+  // The Trend page samples from the first selection on, shown or not.
+  if (!GetFrameByClass(&TFrameTrend::staticMetaObject)) NewPage(&TFrameTrend::staticMetaObject);
+  if (!FActiveFrame || !FrameIsClass(FActiveFrame, AClass)) {
+    if (TDqFrame* existing = GetFrameByClass(AClass)) {
+      SetActiveFrame(existing);
+      if (existing->OnEnter()) existing->OnEnter()(existing);
+    } else {
+      SetActiveFrame(NewPage(AClass));
+    }
+  }
+  SetActiveFrame(FActiveFrame);
+}
+
+void TFormMain::CloseFrame(TFrameClass AClass) {
+  for (std::size_t i = 0; i < FPageFrames.size();) {
+    TDqFrame* frame = FPageFrames[i];
+    if (!FrameIsClass(frame, AClass)) {
+      ++i;
+      continue;
+    }
+    if (frame == FActiveFrame) {
+      if (QToolButton* button = ButtonOfFrame(frame)) button->setChecked(false);
+      FActiveFrame = nullptr;
+    }
+    FPageFrames[i] = FPageFrames.back();
+    FPageFrames.pop_back();
+    delete frame;
+  }
+}
+
+void TFormMain::SMSSendFailed(TDqSMS*, const QString& AResponse) {
+  for (const QString& piece : AResponse.split(QLatin1Char(';'))) {
+    const QString number = piece.trimmed();
+    if (!number.isEmpty()) AddUsageLog(QStringLiteral("SMS Failed: ") + number, 0, QStringLiteral("ERROR"), 0, 0);
+  }
+}
+
+void TFormMain::RefreshClick() {
+  if (ShowDialogYN(QStringLiteral("Are you sure to refresh connection?")) != mrYes) return;
+  const TFrameClass active = FActiveFrame ? FActiveFrame->metaObject() : nullptr;
+  CloseAll();
+  OpenAll();
+  if (active) SelectPage(active);
+}
+
+void TFormMain::OptionsClick() {
+  {
+    TFormOptions options(this);
+    options.exec();
+  }
+  if (FIsReset) {
+    FIsReset = false;
+    // The database reset runs here once the maintenance actions exist.
+  }
+}
+
+void TFormMain::closeEvent(QCloseEvent* AEvent) {
+  FTerminating = true;
+  try {
+    Logout();
+  } catch (...) {
+    // The window closes even when the logout line cannot be written.
+    ShowException(std::current_exception());
+  }
+  // The developer's debug window is freed here once it exists.
+  AEvent->accept();
+}

@@ -1,0 +1,95 @@
+// The main window: menu, page bar, the pages, the status bar; login and
+// logout, and everything that belongs to a login.
+#pragma once
+
+#include "Engine/DqFrameList.h"
+
+#include <QMainWindow>
+
+#include <vector>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QToolButton;
+class TDqSMS;
+
+class TFormMain : public QMainWindow {
+  Q_OBJECT
+public:
+  explicit TFormMain(QWidget* AParent = nullptr);
+  ~TFormMain() override;
+
+  // Shows the login dialog and opens everything of the login. False when
+  // the dialog was cancelled: the process is to end.
+  bool Login();
+  void Logout();
+  void OpenAll();
+  void CloseAll();
+
+  void UpdateDevices();
+  void UpdateGraphProfile();
+  void UpdateTrendProfile();
+  void ResetDatabase() { FIsReset = true; }
+  bool IsReset() const { return FIsReset; }
+
+  void SelectPage(TFrameClass AClass);
+  template <class T> void SelectPage() { SelectPage(&T::staticMetaObject); }
+  TDqFrame* GetFrameByClass(TFrameClass AClass) const;
+  template <class T> T* GetFrame() const { return static_cast<T*>(GetFrameByClass(&T::staticMetaObject)); }
+  void CloseFrame(TFrameClass AClass);
+  TDqFrame* ActiveFrame() const { return FActiveFrame; }
+  int PageFrameCount() const { return static_cast<int>(FPageFrames.size()); }
+
+  // Logs each number of a failed SMS response ("a;b") as its own line.
+  void SMSSendFailed(TDqSMS* ASender, const QString& AResponse);
+
+  QString StatusText() const;
+  QAction* ActionRefresh() const { return FActionRefresh; }
+  QAction* ActionOptions() const { return FActionOptions; }
+  QMenu* MenuDatabase() const { return FMenuDatabase; }
+  QWidget* PanelPageBar() const { return FPanelPageBar; }
+  // The page buttons: enabled while somebody is logged in.
+  QWidget* ToolBarPage() const { return FToolBarPage; }
+
+protected:
+  void showEvent(QShowEvent* AEvent) override;
+  void closeEvent(QCloseEvent* AEvent) override;
+
+private:
+  void CreateMenu();
+  void CreatePageBar();
+  void PlaceWindow();
+  TDqFrame* NewPage(TFrameClass AClass);
+  QToolButton* ButtonOfFrame(const TDqFrame* AFrame) const;
+  void SetActiveFrame(TDqFrame* AFrame);
+  void RefreshClick();
+  void OptionsClick();
+
+  QMenu* FMenuDatabase = nullptr;
+  QAction* FActionBackup = nullptr;
+  QAction* FActionRestore = nullptr;
+  QAction* FActionDeleteRecords = nullptr;
+  QAction* FActionRefresh = nullptr;
+  QAction* FActionOptions = nullptr;
+  QAction* FActionAbout = nullptr;
+  QAction* FFileExit1 = nullptr;
+  QWidget* FPanelPageBar = nullptr;
+  QWidget* FToolBarPage = nullptr;
+  QLabel* FImageLogo = nullptr;
+  QWidget* FPageHost = nullptr;
+  QLabel* FStatusPanel = nullptr;
+  struct TPageButton {
+    TFrameClass Class;
+    QToolButton* Button;
+  };
+  std::vector<TPageButton> FPageButtons; // Monitor .. Log
+  std::vector<TDqFrame*> FPageFrames;    // owned
+  TDqFrame* FActiveFrame = nullptr;
+  bool FIsReset = false;
+  bool FPlaced = false;
+  bool FTerminating = false;
+};
+
+// The main window while it exists.
+TFormMain* FormMain();

@@ -1,0 +1,106 @@
+#include "Main_Routine.h"
+
+#include "Engine/DqRoutine.h"
+#include "shell/Form_Dialog.h"
+#include "shell/Form_Main.h"
+#include "shell/Form_Password.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPixmap>
+
+#include <cstdio>
+
+namespace {
+
+QWidget* DialogParent() { return QApplication::activeWindow(); }
+
+} // namespace
+
+int ShowDialogOK(const QString& AText, int AWidth) {
+  TFormDialogOK dialog(DialogParent());
+  if (AWidth > 0) dialog.resize(AWidth, dialog.height());
+  dialog.SetText(AText);
+  return dialog.exec();
+}
+
+int ShowDialogYN(const QString& AText) {
+  TFormDialogYN dialog(DialogParent());
+  dialog.SetText(AText);
+  return dialog.exec();
+}
+
+int ShowDialogYNC(const QString& AText) {
+  TFormDialogYNC dialog(DialogParent());
+  dialog.SetText(AText);
+  return dialog.exec();
+}
+
+void ShowErrorBox(const QString& AText) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("TERVOX"), AText, QMessageBox::Ok, DialogParent());
+  box.exec();
+}
+
+bool ShowConfirmBox(const QString& AText) {
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("TERVOX"), AText, QMessageBox::Yes | QMessageBox::No,
+                  DialogParent());
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+bool AskAdminPassword() {
+  TFormPassword dialog(DialogParent());
+  return dialog.exec() == QDialog::Accepted;
+}
+
+void LoadPngResource(QPixmap& APicture, const QString& AName, const QString& AType) {
+  const QString path = QStringLiteral(":/%1/%2.png").arg(AType, AName);
+  if (!APicture.load(path, "PNG")) throw EDqException(QStringLiteral("Picture resource not found: ") + path);
+}
+
+QPixmap LoadPngResource(const QString& AName, const QString& AType) {
+  QPixmap picture;
+  LoadPngResource(picture, AName, AType);
+  return picture;
+}
+
+void NotifyControl(QObject* AControl) {
+  if (!AControl) return;
+  TDqMessageEvent message(WM_READ_FINISHED, 0, 0);
+  QCoreApplication::sendEvent(AControl, &message);
+}
+
+void MainUpdateDevices() {
+  if (TFormMain* form = FormMain()) form->UpdateDevices();
+}
+
+void MainUpdateGraphProfile() {
+  if (TFormMain* form = FormMain()) form->UpdateGraphProfile();
+}
+
+void MainUpdateTrendProfile() {
+  if (TFormMain* form = FormMain()) form->UpdateTrendProfile();
+}
+
+void MainResetDatabase() {
+  if (TFormMain* form = FormMain()) form->ResetDatabase();
+}
+
+void ShowException(std::exception_ptr AException) {
+  QString text;
+  try {
+    std::rethrow_exception(AException);
+  } catch (const EDqException& e) {
+    text = e.Message();
+  } catch (const std::exception& e) {
+    text = QString::fromLocal8Bit(e.what());
+  } catch (...) {
+    text = QStringLiteral("Unknown error");
+  }
+  std::fprintf(stderr, "TERVOX: %s\n", qPrintable(text));
+  try {
+    ShowErrorBox(text);
+  } catch (...) {
+    // Nothing more can be shown; the line on stderr stays.
+  }
+}

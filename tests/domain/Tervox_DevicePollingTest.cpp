@@ -1,0 +1,176 @@
+// Polling against simulated controllers on a real pseudo-terminal.
+#include "Engine/DqEvent.h"
+#include "Engine/DqSQLite.h"
+#include "Simulator/Sim_Controller.h"
+#include "Simulator/Sim_ControllerLine.h"
+#include "TestSupport.h"
+#include "domain/Tervox_Device.h"
+#include "shell/Main_Database.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <memory>
+
+namespace {
+
+// Counts the worker's calls into a panel.
+class CountingMonitor : public TTervoxMonitorLink {
+public:
+  void Redraw() override { ++Redraws; }
+  void ResetTimer() override { ++Resets; }
+  void RestoreTimer() override { ++Restores; }
+  void ShowSync() override { ++Syncs; }
+  std::atomic<int> Redraws{0}, Resets{0}, Restores{0}, Syncs{0};
+};
+
+class PollingTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    SetDatabaseFileName(dir.Path(QStringLiteral("poll.db")));
+    line = std::make_unique<TSimControllerLine>(dir.Path(QStringLiteral("line0")), std::vector<int>{1, 2});
+    QString error;
+    ASSERT_TRUE(line->Start(&error)) << error.toStdString();
+    line->WithController(1, [](TSimController& c) {
+      c.SetRegister(1799, 1); // one decimal
+      c.SetRegister(384, 1);  // runs on FIX SV1
+      c.SetRegister(768, 300);
+    });
+    TSQLiteDatabase* db = GetDatabase();
+    TSQLiteParamList params;
+    params.SetParamValues(":PortName", line->LinkPath());
+    db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
+                               "VALUES ('Line 1', 1, :PortName, 9600, 8, 0, 0)"),
+                &params);
+    for (const char* row : {"('Oven', 1, 1, -1)", "('Kiln', 1, 2, -1)", "('Spare', 1, 3, 0)", "('Nowhere', 99, 4, -1)"})
+      db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ") +
+                  QString::fromLatin1(row));
+    CreateEngineObjects();
+  }
+
+  void TearDown() override {
+    FreeEngineObjects();
+    line.reset();
+    FreeDatabase();
+    SetDatabaseFileName(QString());
+  }
+
+  int Rows(int ADeviceID) {
+    return static_cast<int>(
+        GetDatabase()->GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData WHERE DeviceID = %1").arg(ADeviceID)));
+  }
+
+  tervox_test::TempDir dir;
+  std::unique_ptr<TSimControllerLine> line;
+};
+
+TEST_F(PollingTest, EnabledControllersAreReadAndRecorded) {
+  TTervoxDevice::StartThread();
+  ASSERT_EQ(DeviceList()->Count(), 4);
+  TTervoxDevice* oven = DeviceList()->GetDeviceByID(1);
+  auto monitor = std::make_shared<CountingMonitor>();
+  oven->SetMonitor(monitor);
+  int changed = 0;
+  oven->SetOnChanged([&](TTervoxDevice*) { ++changed; });
+
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) >= 2 && Rows(2) >= 2; }, 20000));
+  EXPECT_TRUE(oven->Synchronized());
+  EXPECT_TRUE(oven->InfoReaded());
+  EXPECT_TRUE(oven->StatusReady());
+  EXPECT_EQ(oven->Digit(), 1);
+  EXPECT_EQ(oven->SV(), 300);
+  EXPECT_DOUBLE_EQ(oven->SV_Float(), 30.0);
+  EXPECT_NE(oven->PV(), 32767);
+  EXPECT_EQ(oven->ModelType().Name().size(), 3);
+  EXPECT_FALSE(oven->DeviceData().Model.isEmpty()); // model code from the identification
+  EXPECT_GE(monitor->Syncs.load(), 2);
+  EXPECT_GE(monitor->Redraws.load(), 1);
+  EXPECT_GE(changed, 1);
+
+  // Disabled: no reading, no row. A port ID that matches nothing: no row.
+  EXPECT_EQ(Rows(3), 0);
+  EXPECT_EQ(Rows(4), 0);
+  EXPECT_FALSE(DeviceList()->GetDeviceByID(3)->StatusReady());
+  EXPECT_FALSE(DeviceList()->GetDeviceByID(4)->StatusReady());
+
+  // The history row carries the scaled set value.
+  auto last = GetDatabase()->GetTable(QStringLiteral("SELECT SV, Digit FROM DeviceData WHERE DeviceID = 1"));
+  EXPECT_DOUBLE_EQ(last->GetFields(0)->AsFloat(), 30.0);
+  EXPECT_EQ(last->GetFields(1)->AsInteger(), 1);
+  last.reset();
+
+  TTervoxDevice::StopThread();
+  EXPECT_EQ(DeviceList()->Count(), 0);
+  const int rowsAfterStop = Rows(1);
+  QTest::qWait(1500);
+  EXPECT_EQ(Rows(1), rowsAfterStop); // nothing polls any more
+}
+
+TEST_F(PollingTest, SilentControllerLosesAndRegainsSync) {
+  TTervoxDevice::StartThread();
+  std::shared_ptr<TTervoxDevice> kiln = DeviceList()->SharedDeviceByID(2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return kiln->Synchronized() && kiln->StatusReady(); }, 20000));
+  const QString model = kiln->DeviceData().Model;
+
+  line->SetFault(2, TSimFault::Silent, true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !kiln->Synchronized(); }, 20000));
+  EXPECT_EQ(kiln->PV(), 32767);
+  EXPECT_EQ(kiln->SV(), 32767);
+  EXPECT_EQ(kiln->Out1(), 32767);
+  const int rows = Rows(2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(2) > rows; }, 20000));
+  auto silent = GetDatabase()->GetTable(QStringLiteral("SELECT PV FROM DeviceData WHERE DeviceID = 2 ORDER BY ReadTime DESC"));
+  EXPECT_EQ(silent->GetFields(0)->AsFloat(), 32767.0);
+  silent.reset();
+  // The other controller on the line keeps answering.
+  EXPECT_TRUE(DeviceList()->GetDeviceByID(1)->Synchronized());
+
+  line->SetFault(2, TSimFault::Silent, false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return kiln->Synchronized() && kiln->PV() != 32767; }, 20000));
+  EXPECT_EQ(kiln->DeviceData().Model, model);
+  TTervoxDevice::StopThread();
+}
+
+TEST_F(PollingTest, RunStopChangeOpensTheWindowAndRestartsTheLamps) {
+  TTervoxDevice::StartThread();
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  auto monitor = std::make_shared<CountingMonitor>();
+  oven->SetMonitor(monitor);
+  // Settle: the first reads set the RUN state and the window closes.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->StatusReady() && !oven->RunChanged(); }, 20000));
+  const int resets = monitor->Resets.load();
+  const bool wasRunning = oven->IsRun();
+  line->Execute(QStringLiteral("set 1 390 %1").arg(wasRunning ? 1 : 0));
+  // The flag and the window open in the same cycle, after the registers.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->IsRun() != wasRunning && oven->RunChanged(); }, 20000));
+  EXPECT_GT(monitor->Resets.load(), resets);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !oven->RunChanged(); }, 20000));
+  EXPECT_GE(monitor->Restores.load(), 1);
+  TTervoxDevice::StopThread();
+}
+
+TEST_F(PollingTest, StopNeverDeadlocksOnAWaitingHandOff) {
+  // A worker waiting for the main window while the main window stops
+  // polling: the wait is released instead of both waiting for ever.
+  std::atomic<bool> started{false};
+  std::atomic<bool> ran{true};
+  EventThread()->AddEvent(QStringLiteral("HandOff"), [&](TDqEventData*) {
+    started = true;
+    ran = HandOffToMain([] {});
+  }, this);
+  // Wait without running the UI thread's queue, as a busy UI thread would.
+  for (int i = 0; i < 500 && !started; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(started.load());
+  TTervoxDevice::StartThread();
+  TTervoxDevice::StopThread(); // the UI thread does not run the queued work meanwhile
+  EXPECT_EQ(EventThread()->WaitForExecute(2000), 0u);
+  EXPECT_FALSE(ran.load());
+  QCoreApplication::processEvents(); // the skipped work is harmless now
+}
+
+} // namespace

@@ -3,6 +3,7 @@
 #include "Engine/DqFrameList.h"
 #include "domain/Tervox_User.h"
 #include "pages/Frame_OptionGeneral.h"
+#include "pages/Frame_OptionPort.h"
 #include "pages/Frame_OptionUsers.h"
 
 #include <QGuiApplication>
@@ -37,10 +38,11 @@ TFormOptions::TFormOptions(QWidget* AOwner)
   layout->addWidget(FTreeOptions);
   layout->addWidget(FPageOptions, 1);
 
-  // The pages of this build; Port, SMS, Group and Database register here
-  // as they join the program.
+  // The pages of this build; SMS, Group and Database register here as they
+  // join the program.
   FFrames->AddClass<TFrameOptionGeneral>(QStringLiteral("General"));
   FFrames->AddClass<TFrameOptionUsers>(QStringLiteral("Users"));
+  FFrames->AddClass<TFrameOptionPort>(QStringLiteral("Port"));
 
   for (const char* caption : kSheetCaptions) {
     auto* sheet = new QWidget(FPageOptions);

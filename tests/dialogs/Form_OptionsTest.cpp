@@ -1,5 +1,6 @@
 #include "dialogs/Form_Options.h"
 #include "pages/Frame_OptionGeneral.h"
+#include "pages/Frame_OptionPort.h"
 #include "pages/Frame_OptionUsers.h"
 #include "shell/UiTestSupport.h"
 
@@ -35,7 +36,7 @@ TEST(FormOptions, TreeOffersAdminPagesOnlyToAdministrators) {
     QStringList Tree;
   } const cases[] = {
       {false, {"User", "  General"}},
-      {true, {"User", "  General", "Admin", "  Users"}},
+      {true, {"User", "  General", "Admin", "  Port", "  Users"}},
   };
   for (const Case& c : cases) {
     CurrentUser()->Group()->CanAdmin = c.CanAdmin;
@@ -59,8 +60,14 @@ TEST(FormOptions, ClickingBranchesShowsTheirFirstPage) {
   QTreeWidget* tree = options.TreeOptions();
 
   ClickNode(tree, QStringLiteral("Admin"));
-  EXPECT_EQ(options.ActivePageName(), QStringLiteral("Users"));
-  EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Users"));
+  EXPECT_EQ(options.ActivePageName(), QStringLiteral("Port"));
+  EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Port"));
+  auto* port = options.findChild<TFrameOptionPort*>();
+  ASSERT_NE(port, nullptr);
+  EXPECT_TRUE(port->isVisible());
+  EXPECT_EQ(port->parentWidget()->objectName(), QStringLiteral("TabPort"));
+
+  ClickNode(tree, QStringLiteral("Users"));
   auto* users = options.findChild<TFrameOptionUsers*>();
   ASSERT_NE(users, nullptr);
   EXPECT_TRUE(users->isVisible());

@@ -886,6 +886,12 @@ TDqComPort* TDqComPortList::GetPortByID(int APortID) {
   return index < 0 ? nullptr : FItems[static_cast<std::size_t>(index)].get();
 }
 
+std::shared_ptr<TDqComPort> TDqComPortList::SharedPortByID(int APortID) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  const int index = IndexOfID(APortID);
+  return index < 0 ? nullptr : FItems[static_cast<std::size_t>(index)];
+}
+
 TDqComPort* TDqComPortList::GetPortByName(const QString& APortName) {
   std::lock_guard<std::recursive_mutex> guard(FLock);
   const int index = IndexOf(APortName);

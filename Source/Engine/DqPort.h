@@ -205,12 +205,14 @@ public:
   TDqComPort* GetPorts(int AIndex);
   void SetPorts(int AIndex, std::unique_ptr<TDqComPort> APort);
   TDqComPort* GetPortByID(int APortID);
+  // The port shared with its user: it outlives a Clear while still in use.
+  std::shared_ptr<TDqComPort> SharedPortByID(int APortID);
   TDqComPort* GetPortByName(const QString& APortName);
   void LoadFromDB(TSQLiteDatabase* ADatabase, const QString& ATableName);
 
 private:
   std::recursive_mutex FLock;
-  std::vector<std::unique_ptr<TDqComPort>> FItems;
+  std::vector<std::shared_ptr<TDqComPort>> FItems;
 };
 
 // Where the simulator links its pseudo-terminals: $TERVOX_PORT_DIR, else

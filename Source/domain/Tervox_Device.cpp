@@ -602,17 +602,29 @@ void TTervoxDevice::UpdateDevices() {
   StartThread();
 }
 
+std::shared_ptr<TDqComPort> TTervoxDevice::SharedPort() const {
+  std::lock_guard<std::mutex> guard(FPortMutex);
+  return FPort;
+}
+
+void TTervoxDevice::SetPort(std::shared_ptr<TDqComPort> APort) {
+  std::lock_guard<std::mutex> guard(FPortMutex);
+  FPort = std::move(APort);
+}
+
 bool TTervoxDevice::UpdatePort() {
   TDqComPortList* ports = PortList();
   if (!ports) return false;
-  FPort = ports->GetPortByID(DeviceData().DevicePortID);
-  return FPort != nullptr;
+  std::shared_ptr<TDqComPort> port = ports->SharedPortByID(DeviceData().DevicePortID);
+  const bool found = port != nullptr;
+  SetPort(std::move(port));
+  return found;
 }
 
 bool TTervoxDevice::ActivatePort() {
   bool open = false;
   if (UpdatePort()) {
-    TDqComPort* port = FPort;
+    const std::shared_ptr<TDqComPort> port = SharedPort();
     open = port->Active() || port->Open();
   }
   FSynchronized = open;
@@ -620,12 +632,12 @@ bool TTervoxDevice::ActivatePort() {
 }
 
 bool TTervoxDevice::Active() const {
-  TDqComPort* port = FPort;
+  const std::shared_ptr<TDqComPort> port = SharedPort();
   return port && port->Active();
 }
 
 void TTervoxDevice::SetActive(bool AValue) {
-  TDqComPort* port = FPort;
+  const std::shared_ptr<TDqComPort> port = SharedPort();
   if (!port) return;
   if (AValue && !port->Active())
     port->Open();
@@ -686,7 +698,9 @@ private:
 void TTervoxDevice::DoReadInformation() {
   TDeviceLockGuard guard(*this);
   if (!ActivatePort()) return;
-  TModbusData modbus(FPort);
+  // Held for the whole request: the port list may be cleared meanwhile.
+  const std::shared_ptr<TDqComPort> port = SharedPort();
+  TModbusData modbus(port.get());
   const std::uint8_t slave = static_cast<std::uint8_t>(DeviceData().SlaveID & 0xFF);
   TTervoxModelType type;
   SetModelType(type);
@@ -710,14 +724,15 @@ void TTervoxDevice::DoReadStatus() {
   if (!FInfoReaded) DoReadInformation();
   TDeviceLockGuard guard(*this);
   ActivatePort();
-  if (!FPort) return; // no port configured: no row, no watch
-  if (FPort.load()->Active()) ReadStatusRegisters();
+  const std::shared_ptr<TDqComPort> port = SharedPort();
+  if (!port) return; // no port configured: no row, no watch
+  if (port->Active()) ReadStatusRegisters(*port);
   SaveStatusToDB();
   PostProcessStatus();
 }
 
-void TTervoxDevice::ReadStatusRegisters() {
-  TModbusData modbus(FPort);
+void TTervoxDevice::ReadStatusRegisters(TDqComPort& APort) {
+  TModbusData modbus(&APort);
   const std::uint8_t slave = static_cast<std::uint8_t>(DeviceData().SlaveID & 0xFF);
   std::vector<std::uint16_t> r;
   auto readOne = [&](std::uint16_t AAddress, bool& AOk) {

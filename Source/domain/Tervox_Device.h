@@ -247,8 +247,9 @@ public:
   void Unlock();
   int LockCount() const { return FLockCount; }
 
-  TDqComPort* Port() const { return FPort; }
-  void SetPort(TDqComPort* APort) { FPort = APort; }
+  TDqComPort* Port() const { return SharedPort().get(); }
+  std::shared_ptr<TDqComPort> SharedPort() const;
+  void SetPort(std::shared_ptr<TDqComPort> APort);
 
   // ----- notifications
   std::shared_ptr<TTervoxMonitorLink> Monitor() const;
@@ -298,7 +299,7 @@ public:
   void StatusNotification();
 
 private:
-  void ReadStatusRegisters();
+  void ReadStatusRegisters(TDqComPort& APort);
   void PostProcessStatus();
   // Event-output and connection watch after a status read; the alarm and
   // alert rules hook in here.
@@ -314,7 +315,8 @@ private:
 
   std::mutex FLock;
   std::atomic<int> FLockCount{0};
-  std::atomic<TDqComPort*> FPort{nullptr};
+  mutable std::mutex FPortMutex;
+  std::shared_ptr<TDqComPort> FPort; // shared with the port list
 
   std::atomic<int> FPV{kNoValue}, FSV{kNoValue}, FOut1{kNoValue}, FOut2{kNoValue};
   std::atomic<int> FDigit{0};

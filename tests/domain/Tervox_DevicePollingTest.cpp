@@ -1,5 +1,6 @@
 // Polling against simulated controllers on a real pseudo-terminal.
 #include "Engine/DqEvent.h"
+#include "Engine/DqPort.h"
 #include "Engine/DqSQLite.h"
 #include "Simulator/Sim_Controller.h"
 #include "Simulator/Sim_ControllerLine.h"
@@ -151,6 +152,35 @@ TEST_F(PollingTest, RunStopChangeOpensTheWindowAndRestartsTheLamps) {
   EXPECT_GT(monitor->Resets.load(), resets);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !oven->RunChanged(); }, 20000));
   EXPECT_GE(monitor->Restores.load(), 1);
+  TTervoxDevice::StopThread();
+}
+
+TEST_F(PollingTest, PollingOutlivesFailingRequests) {
+  TTervoxDevice::StartThread();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) >= 1; }, 20000));
+  // Every history insert fails now: each request ends with an error.
+  GetDatabase()->ExecSQL(QStringLiteral("ALTER TABLE DeviceData RENAME TO DeviceDataAway"));
+  QTest::qWait(2500);
+  GetDatabase()->ExecSQL(QStringLiteral("ALTER TABLE DeviceDataAway RENAME TO DeviceData"));
+  const int rows = Rows(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) > rows; }, 20000)) << "the periodic read did not come back";
+  TTervoxDevice::StopThread();
+}
+
+TEST_F(PollingTest, ClearedListsNeverFreeWhatTheWorkerUses) {
+  TTervoxDevice::StartThread();
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized(); }, 20000));
+  // A request still queued after the lists are gone keeps its device and
+  // port alive and runs harmlessly.
+  std::shared_ptr<TDqComPort> port = oven->SharedPort();
+  ASSERT_NE(port, nullptr);
+  std::atomic<bool> done{false};
+  oven->ReadStatus([&] { done = true; });
+  PortList()->Clear();
+  DeviceList()->Clear();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 20000));
+  EXPECT_EQ(oven->DeviceName(), QStringLiteral("Oven"));
   TTervoxDevice::StopThread();
 }
 

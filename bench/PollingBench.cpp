@@ -1,0 +1,162 @@
+// The polling cycle against 32 simulated controllers on one line.
+//   build/bin/tervox_bench_polling --benchmark_filter=StatusRead    per-read time, CPU, ratio to the wire
+//   build/bin/tervox_bench_polling --benchmark_filter=Period9600    period per controller at 9600 baud
+//   build/bin/tervox_bench_polling --benchmark_filter=Soak          RSS over 10 minutes of polling
+#include "Engine/DqModbus.h"
+#include "Engine/DqPort.h"
+#include "Engine/DqRoutine.h"
+#include "Engine/DqSQLite.h"
+#include "Simulator/Sim_ControllerLine.h"
+#include "domain/Tervox_Device.h"
+#include "shell/Main_Database.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kControllers = 32;
+
+double ThreadCPUMicroseconds() {
+  timespec spec{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &spec);
+  return static_cast<double>(spec.tv_sec) * 1e6 + static_cast<double>(spec.tv_nsec) / 1e3;
+}
+
+long RssKilobytes() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
+  return 0;
+}
+
+// A database with one port on a simulated line of 32 controllers.
+struct Plant {
+  QTemporaryDir Dir;
+  std::unique_ptr<TSimControllerLine> Line;
+
+  explicit Plant(int ABaud) {
+    std::vector<int> addresses;
+    for (int i = 1; i <= kControllers; ++i) addresses.push_back(i);
+    Line = std::make_unique<TSimControllerLine>(Dir.filePath(QStringLiteral("BUS")), addresses, ABaud);
+    Line->Start();
+    SetDatabaseFileName(Dir.filePath(QStringLiteral("bench.db")));
+    TSQLiteDatabase* db = GetDatabase();
+    TSQLiteParamList params;
+    params.SetParamValues(":PortName", Line->LinkPath());
+    params.SetParamValues(":BaudRate", ABaud > 0 ? ABaud : 115200);
+    db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
+                               "VALUES ('Bus', 1, :PortName, :BaudRate, 8, 0, 0)"),
+                &params);
+    for (int i = 1; i <= kControllers; ++i)
+      db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('C%1', 1, %1, -1)").arg(i));
+    CreateEngineObjects();
+  }
+  ~Plant() {
+    FreeEngineObjects();
+    Line.reset();
+    FreeDatabase();
+    SetDatabaseFileName(QString());
+  }
+};
+
+// One status read per controller, run in this thread as the worker would.
+void StatusRead(benchmark::State& AState) {
+  Plant plant(0);
+  TTervoxDevice::InitialPort();
+  DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+  for (int i = 0; i < kControllers; ++i) DeviceList()->GetDevices(i)->DoReadStatus(); // identification read once
+  double readSeconds = 0, cpuMicros = 0;
+  std::int64_t reads = 0;
+  for (auto _ : AState) {
+    for (int i = 0; i < kControllers; ++i) {
+      const double cpu0 = ThreadCPUMicroseconds();
+      QElapsedTimer timer;
+      timer.start();
+      DeviceList()->GetDevices(i)->DoReadStatus();
+      readSeconds += timer.nsecsElapsed() / 1e9;
+      cpuMicros += ThreadCPUMicroseconds() - cpu0;
+      ++reads;
+    }
+  }
+  // The same transactions without the engine: the wire's share.
+  TModbusData modbus(DeviceList()->GetDevices(0)->Port());
+  std::vector<std::uint16_t> r;
+  const std::uint16_t singles[] = {1799, 288, 1537, 1540, 259, 1280, 1281, 1288, 1289, 1296, 1297};
+  const bool program = DeviceList()->GetDevices(0)->HavePrg(); // one more read: register 2048
+  QElapsedTimer timer;
+  timer.start();
+  const int rounds = 50;
+  for (int k = 0; k < rounds; ++k) {
+    const std::uint8_t slave = static_cast<std::uint8_t>(k % kControllers + 1);
+    modbus.ReadHoldRegArray(r, slave, 256, 6);
+    modbus.ReadHoldRegArray(r, slave, 265, 2);
+    for (std::uint16_t address : singles) modbus.ReadHoldRegArray(r, slave, address, 1);
+    if (program) modbus.ReadHoldRegArray(r, slave, 2048, 1);
+  }
+  const double wireSeconds = timer.nsecsElapsed() / 1e9 / rounds;
+  AState.counters["status_read_ms"] = readSeconds / reads * 1e3;
+  AState.counters["engine_cpu_us"] = cpuMicros / reads;
+  AState.counters["wire_ms"] = wireSeconds * 1e3;
+  AState.counters["ratio"] = readSeconds / reads / wireSeconds;
+}
+
+// Polling as the program runs it: the period each controller gets.
+void Period9600(benchmark::State& AState) {
+  for (auto _ : AState) {
+    Plant plant(9600);
+    TTervoxDevice::StartThread();
+    QTest::qWait(60000);
+    TTervoxDevice::StopThread();
+    auto table = GetDatabase()->GetTable(QStringLiteral(
+        "SELECT (max(ReadTime) - min(ReadTime)) * 86400000.0 / (count(*) - 1), count(*) FROM DeviceData "
+        "WHERE DeviceID = 5 AND PV <> 32767"));
+    AState.counters["period_ms"] = table->GetFields(0)->AsFloat();
+    AState.counters["rows_dev5"] = table->GetFields(1)->AsFloat();
+  }
+}
+
+void Soak(benchmark::State& AState) {
+  for (auto _ : AState) {
+    Plant plant(0);
+    TTervoxDevice::StartThread();
+    QTest::qWait(60000); // warmed up
+    const long start = RssKilobytes();
+    for (int minute = 1; minute <= 10; ++minute) {
+      QTest::qWait(60000);
+      std::fprintf(stderr, "minute %d: RSS %ld kB\n", minute, RssKilobytes());
+    }
+    const long end = RssKilobytes();
+    TTervoxDevice::StopThread();
+    AState.counters["rss_start_kB"] = static_cast<double>(start);
+    AState.counters["rss_end_kB"] = static_cast<double>(end);
+    AState.counters["rows"] = static_cast<double>(GetDatabase()->GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")));
+  }
+}
+
+} // namespace
+
+BENCHMARK(StatusRead)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(Period9600)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(Soak)->Unit(benchmark::kSecond)->Iterations(1);
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  SetUserLocale(QLocale::c());
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,5 +1,6 @@
 // tervox-sim: simulated devices on pseudo-terminals, for demos and tests.
 #include "Sim_ControllerLine.h"
+#include "Sim_Modem.h"
 
 #include <QFile>
 #include <QString>
@@ -22,6 +23,7 @@ void OnSignal(int) { gStop = 1; }
 void PrintHelp() {
   std::printf(
       "Usage: tervox-sim controllers --link PATH --addresses 1,2,5 [--baud 9600] [--control FILE]\n"
+      "       tervox-sim modem --link PATH [--control FILE]   (a GSM modem; see: tervox-sim modem)\n"
       "\n"
       "Serves simulated temperature controllers as Modbus RTU slaves (functions 03\n"
       "and 06) on one pseudo-terminal, linked at PATH (a bare name is linked in\n"
@@ -118,6 +120,72 @@ int RunControllers(const QStringList& AArguments) {
   return 0;
 }
 
+// tervox-sim modem --link PATH [--control FILE]: a GSM modem on one
+// pseudo-terminal, steered through a named pipe like the controllers.
+int RunModem(const QStringList& AArguments) {
+  QString link, control;
+  for (int i = 0; i < AArguments.size(); ++i) {
+    const QString& option = AArguments[i];
+    if (option == QLatin1String("--link")) {
+      link = AArguments.value(++i);
+    } else if (option == QLatin1String("--control")) {
+      control = AArguments.value(++i);
+    } else {
+      std::fprintf(stderr, "tervox-sim: unknown option %s\n", qPrintable(option));
+      return 2;
+    }
+  }
+  if (link.isEmpty()) {
+    std::printf("Usage: tervox-sim modem --link PATH [--control FILE]\n\n"
+                "Serves a simulated GSM modem (AT commands, SMS, USSD) on a pseudo-terminal\n"
+                "linked at PATH. Prints \"ready\" and serves until interrupted. Commands on the\n"
+                "control pipe (FILE, else PATH.ctl), one a line:\n%s  quit                     stop serving\n",
+                qPrintable(TSimModem::CommandHelp()));
+    return 2;
+  }
+  TSimModem modem(link);
+  QString error;
+  if (!modem.Start(&error)) {
+    std::fprintf(stderr, "tervox-sim: %s\n", qPrintable(error));
+    return 1;
+  }
+  if (control.isEmpty()) control = modem.LinkPath() + QStringLiteral(".ctl");
+  const QByteArray controlPath = QFile::encodeName(control);
+  ::unlink(controlPath.constData());
+  if (::mkfifo(controlPath.constData(), 0600) != 0) {
+    std::fprintf(stderr, "tervox-sim: cannot make %s\n", controlPath.constData());
+    return 1;
+  }
+  const int channel = ::open(controlPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  QByteArray pending;
+  while (!gStop) {
+    pollfd descriptor{channel, POLLIN, 0};
+    if (poll(&descriptor, 1, 200) < 0 && errno != EINTR) break;
+    char buffer[256];
+    ssize_t count;
+    while ((count = ::read(channel, buffer, sizeof buffer)) > 0) pending.append(buffer, static_cast<int>(count));
+    int end;
+    while ((end = static_cast<int>(pending.indexOf('\n'))) >= 0) {
+      const QString command = QString::fromLocal8Bit(pending.left(end)).trimmed();
+      pending.remove(0, end + 1);
+      if (command.isEmpty()) continue;
+      if (command == QLatin1String("quit")) {
+        gStop = 1;
+        std::printf("ok\n");
+      } else {
+        std::printf("%s\n", qPrintable(modem.Execute(command)));
+      }
+      std::fflush(stdout);
+    }
+  }
+  ::close(channel);
+  ::unlink(controlPath.constData());
+  modem.Stop();
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -131,6 +199,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
   if (arguments[0] == QLatin1String("controllers")) return RunControllers(arguments.mid(1));
+  if (arguments[0] == QLatin1String("modem")) return RunModem(arguments.mid(1));
   std::fprintf(stderr, "tervox-sim: unknown simulator %s (try --help)\n", qPrintable(arguments[0]));
   return 2;
 }

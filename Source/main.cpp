@@ -1,5 +1,6 @@
 // Entry point: options, the process-wide objects in their order, the main
 // window with its login, and the shutdown in reverse order.
+#include "Engine/DqSMS.h"
 #include "Engine/DqSQLite.h"
 #include "Engine/DqSQLiteGrid.h"
 #include "domain/Tervox_Config.h"
@@ -7,6 +8,7 @@
 #include "domain/Tervox_User.h"
 #include "shell/Form_Main.h"
 #include "shell/Main_Database.h"
+#include "shell/Main_Demo.h"
 #include "shell/Main_Application.h"
 #include "shell/Main_Routine.h"
 
@@ -15,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -57,8 +60,12 @@ int main(int argc, char** argv) {
                                           QStringLiteral("FILE"));
   const QCommandLineOption developerOption(QStringLiteral("developer"),
                                            QStringLiteral("Accept the developer login (for development only)."));
+  const QCommandLineOption demoOption(
+      QStringLiteral("demo"),
+      QStringLiteral("Run on simulated controllers and a simulated GSM modem, with a demonstration database of its own."));
   parser.addOption(databaseOption);
   parser.addOption(developerOption);
+  parser.addOption(demoOption);
   if (!parser.parse(arguments)) {
     std::fprintf(stderr, "tervox: %s\n", qPrintable(parser.errorText()));
     return 2;
@@ -78,7 +85,19 @@ int main(int argc, char** argv) {
   TTervoxApplication app(argc, argv);
   qInstallMessageHandler(previousHandler);
   InstallSQLiteControlBinder();
+  // The modem driver's messages, shown on this thread whoever raised them.
+  TDqSMS::SetErrorNotifier([](const QString& AMessage) { ShowErrorBox(AMessage); });
   if (parser.isSet(databaseOption)) SetDatabaseFileName(parser.value(databaseOption));
+  std::unique_ptr<TTervoxDemo> demo;
+  if (parser.isSet(demoOption)) {
+    demo = std::make_unique<TTervoxDemo>();
+    QString error;
+    if (!demo->Start(&error)) {
+      std::fprintf(stderr, "tervox: the demonstration cannot start: %s\n", qPrintable(error));
+      ShowErrorBox(QStringLiteral("The demonstration cannot start.\n\n%1").arg(error));
+      return 1;
+    }
+  }
   SetDeveloperLoginEnabled(parser.isSet(developerOption));
 
   // Process-wide objects, in order. Loading the user groups is the first
@@ -86,6 +105,7 @@ int main(int argc, char** argv) {
   try {
     Config();
     CreateUserObjects();
+    if (demo) demo->Seed();
     // The monitor pictures, the value-control registry and the print
     // profiles "Report", "Graph" and "Log" are created here, in this order,
     // as they join the program.
@@ -113,5 +133,6 @@ int main(int argc, char** argv) {
   FreeEngineObjects();
   FreeDatabase();
   FreeUserObjects();
+  demo.reset();
   return result;
 }

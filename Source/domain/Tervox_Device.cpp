@@ -4,10 +4,7 @@
 #include "Engine/DqModbus.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
-#if __has_include("Engine/DqSMS.h") // TEMPORARY while the modem driver lands
 #include "Engine/DqSMS.h"
-#define TERVOX_HAVE_SMS 1
-#endif
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Config.h"
 #include "shell/Main_Database.h"
@@ -703,7 +700,11 @@ void TTervoxDevice::DoReadInformation() {
   TModbusData modbus(port.get());
   const std::uint8_t slave = static_cast<std::uint8_t>(DeviceData().SlaveID & 0xFF);
   TTervoxModelType type;
-  SetModelType(type);
+  {
+    // Cleared before the read; the model code changes only when one arrives.
+    std::lock_guard<std::mutex> data(FDataMutex);
+    FModelType.Clear();
+  }
   std::vector<std::uint16_t> registers;
   if (modbus.ReadHoldRegArray(registers, slave, 64, 10)) {
     // The characters as received: each register's high byte, then its low.
@@ -840,13 +841,8 @@ QString AlertEVKey(int AIndex) { return QStringLiteral("AlertEV%1").arg(AIndex +
 
 // Sends when a modem exists and there is somebody to tell.
 void SendAlertSMS(const QString& ARecipients, const QString& AText) {
-#ifdef TERVOX_HAVE_SMS
   const std::shared_ptr<TDqSMS> modem = SMSModem();
   if (modem && !ARecipients.isEmpty()) modem->SendSMS(ARecipients, AText);
-#else
-  (void)ARecipients;
-  (void)AText;
-#endif
 }
 
 } // namespace
@@ -894,12 +890,10 @@ void TTervoxDevice::OpenSMS() {
     std::lock_guard<std::mutex> guard(gModemMutex);
     if (gModem) return;
   }
-#ifdef TERVOX_HAVE_SMS
   auto modem = std::make_shared<TDqSMS>(false, Config()->GetValues(QStringLiteral("SMSPort")));
   modem->SetProviderName(Config()->GetValues(QStringLiteral("SMSProvider")));
   std::lock_guard<std::mutex> guard(gModemMutex);
   if (!gModem) gModem = std::move(modem);
-#endif
 }
 
 void TTervoxDevice::CloseSMS() {

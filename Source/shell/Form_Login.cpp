@@ -2,6 +2,7 @@
 
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Config.h"
+#include "domain/Tervox_Device.h"
 #include "domain/Tervox_User.h"
 #include "shell/Main_Database.h"
 #include "shell/Main_Routine.h"
@@ -14,6 +15,17 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+
+namespace {
+// A login starts SMS alerting afresh: the modem of a previous login is
+// closed, and opened again on the settings' port when the box is ticked.
+void RestartSMSAlerting(bool AOn) {
+  TTervoxDevice::CloseSMS();
+  if (AOn) TTervoxDevice::OpenSMS();
+}
+} // namespace
+
+void TFormLogin::RestartSMS() { RestartSMSAlerting(FCheckBoxSMS->isChecked()); }
 
 TFormLogin::TFormLogin(QWidget* AOwner)
     : QDialog(AOwner, Qt::Dialog | Qt::FramelessWindowHint), FLabelVersion(new QLabel(this)),
@@ -99,7 +111,7 @@ void TFormLogin::ButtonLoginClick() {
     current->Password = password;
     current->DisplayName = QStringLiteral("(o|o)");
     current->Developed = true;
-    // The modem is closed and opened again here once SMS alerting exists.
+    RestartSMS();
     accept();
     return;
   }
@@ -137,7 +149,6 @@ void TFormLogin::ButtonLoginClick() {
   current->Developed = false;
   current->AddUsageLogin();
   Config()->SetValueBool(QStringLiteral("SMSAlert"), FCheckBoxSMS->isChecked());
-  // The modem is closed here and, with the box ticked, opened again once
-  // SMS alerting exists.
+  RestartSMS();
   accept();
 }

@@ -26,6 +26,7 @@ protected:
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
 private:
+  void RestartSMS();
   void ButtonLoginClick();
 
   QPixmap FBackground;

@@ -1,6 +1,10 @@
 #include "Form_Main.h"
 
+#include "Engine/DqSMS.h"
 #include "Engine/DqSQLite.h"
+#include "dialogs/Form_About.h"
+#include "dialogs/Form_Alert.h"
+#include "dialogs/Form_DialogAlarm.h"
 #include "dialogs/Form_Options.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
@@ -22,6 +26,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QStatusBar>
@@ -50,6 +55,7 @@ TFormMain* FormMain() { return gFormMain; }
 
 TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   gFormMain = this;
+  SetMainLink(this);
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Data Acquisition Software"));
   setMinimumSize(627, 400);
@@ -73,6 +79,7 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
 }
 
 TFormMain::~TFormMain() {
+  SetMainLink(nullptr);
   for (TDqFrame* frame : FPageFrames) delete frame;
   FPageFrames.clear();
   if (gFormMain == this) gFormMain = nullptr;
@@ -112,8 +119,10 @@ void TFormMain::CreateMenu() {
   QMenu* help = bar->addMenu(QStringLiteral("&Help"));
   FActionAbout = help->addAction(QStringLiteral("&About"));
   FActionAbout->setObjectName(QStringLiteral("ActionAbout"));
-  // The About window arrives with the device pages.
-  FActionAbout->setEnabled(false);
+  connect(FActionAbout, &QAction::triggered, this, [this] {
+    TFormAbout about(this);
+    about.exec();
+  });
 }
 
 void TFormMain::CreatePageBar() {
@@ -242,8 +251,15 @@ bool TFormMain::Login() {
   }
   FStatusPanel->setText(QStringLiteral("Login: ") + CurrentUser()->DisplayName);
   OpenAll();
-  // The modem's send-failure event is bound to SMSSendFailed here once
-  // SMS alerting exists.
+  if (const std::shared_ptr<TDqSMS> modem = SMSModem()) {
+    // Reported on the modem's worker; logged from this thread.
+    QPointer<TFormMain> self(this);
+    modem->SetOnSendFailed([self](TDqSMS* ASender, const QString& AFailed) {
+      QMetaObject::invokeMethod(qApp, [self, ASender, AFailed] {
+        if (self) self->SMSSendFailed(ASender, AFailed);
+      }, Qt::QueuedConnection);
+    });
+  }
   return true;
 }
 
@@ -379,6 +395,23 @@ void TFormMain::SMSSendFailed(TDqSMS*, const QString& AResponse) {
     const QString number = piece.trimmed();
     if (!number.isEmpty()) AddUsageLog(QStringLiteral("SMS Failed: ") + number, 0, QStringLiteral("ERROR"), 0, 0);
   }
+}
+
+void TFormMain::DeviceLost(int ADeviceID) {
+  TTervoxDeviceList* devices = DeviceList();
+  TTervoxDevice* device = devices ? devices->GetDeviceByID(ADeviceID) : nullptr;
+  if (!device) return;
+  TFormAlert alert(device->DeviceName(), this);
+  alert.exec();
+}
+
+void TFormMain::DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) {
+  auto* dialog = new TFormDialogAlarm(this); // frees itself when closed
+  dialog->resize(400, dialog->height());
+  dialog->SetText(AMessage->Text);
+  dialog->Slot = AMessage->Slot;
+  dialog->DeviceID = AMessage->DeviceID;
+  dialog->show();
 }
 
 void TFormMain::RefreshClick() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Engine/DqFrameList.h"
+#include "domain/Tervox_Device.h"
 
 #include <QMainWindow>
 
@@ -14,7 +15,7 @@ class QMenu;
 class QToolButton;
 class TDqSMS;
 
-class TFormMain : public QMainWindow {
+class TFormMain : public QMainWindow, public TTervoxMainLink {
   Q_OBJECT
 public:
   explicit TFormMain(QWidget* AParent = nullptr);
@@ -43,6 +44,10 @@ public:
 
   // Logs each number of a failed SMS response ("a;b") as its own line.
   void SMSSendFailed(TDqSMS* ASender, const QString& AResponse);
+
+  // From the engine: the modal lost-connection alert, a modeless alarm.
+  void DeviceLost(int ADeviceID) override;
+  void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) override;
 
   QString StatusText() const;
   QAction* ActionRefresh() const { return FActionRefresh; }

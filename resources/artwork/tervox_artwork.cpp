@@ -1,4 +1,4 @@
-// Draws the program's artwork (page-bar pictures, LOGO, LOGIN) into PNG
+// Draws the program's artwork (page-bar pictures, LOGO, LOGIN, ABOUT) into PNG
 // files at build time; the build compiles them in as resources.
 // Usage: tervox-artwork <output directory>
 #include <QDir>
@@ -316,6 +316,102 @@ QImage DrawLogin() {
   return image;
 }
 
+
+// A panel-mount controller face for the About picture: bezel, red PV and
+// green SV displays, lamps and four keys.
+void DrawControllerFace(QPainter& p, const QRectF& r) {
+  QLinearGradient bezel(r.topLeft(), r.bottomLeft());
+  bezel.setColorAt(0, QColor(0x4a, 0x55, 0x62));
+  bezel.setColorAt(1, QColor(0x1c, 0x22, 0x29));
+  p.setPen(QPen(QColor(0x0a, 0x0d, 0x10), 1.5));
+  p.setBrush(bezel);
+  p.drawRoundedRect(r, 7, 7);
+  const QRectF face = r.adjusted(7, 7, -7, -7);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0x06, 0x08, 0x0a));
+  p.drawRoundedRect(face, 3, 3);
+  // PV 25.3 in red after one blank cell, SV 30.0 in green.
+  const int pv[4] = {-1, 2, 5, 3};
+  const int sv[4] = {-1, 3, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    p.setBrush(pv[i] >= 0 ? kLed : QColor(0x3a, 0x0c, 0x0a));
+    DrawSegmentDigit(p, QPointF(face.left() + 10 + i * 24, face.top() + 8), 3.0, pv[i] >= 0 ? pv[i] : 8);
+    p.setBrush(sv[i] >= 0 ? kLedGreen : QColor(0x0c, 0x30, 0x16));
+    DrawSegmentDigit(p, QPointF(face.left() + 26 + i * 17, face.top() + 46), 2.0, sv[i] >= 0 ? sv[i] : 8);
+  }
+  p.setBrush(kLed);
+  p.drawEllipse(QPointF(face.left() + 79.3, face.top() + 37), 1.9, 1.9);
+  p.setBrush(kLedGreen);
+  p.drawEllipse(QPointF(face.left() + 74.7, face.top() + 65), 1.4, 1.4);
+  // Lamps: RUN lit green, one event lit orange, the rest dark.
+  const QColor lamps[6] = {kLedGreen, QColor(0x30, 0x30, 0x30), QColor(0x30, 0x30, 0x30), kLedGreen,
+                           kAccent, QColor(0x30, 0x30, 0x30)};
+  for (int i = 0; i < 6; ++i) {
+    p.setBrush(lamps[i]);
+    p.drawRect(QRectF(face.left() + 8 + i * 19, face.top() + 74, 9, 6));
+  }
+  QLinearGradient key(0, face.bottom() - 16, 0, face.bottom() - 4);
+  key.setColorAt(0, QColor(0x5f, 0x8f, 0xd0));
+  key.setColorAt(1, QColor(0x1f, 0x4a, 0x86));
+  p.setBrush(key);
+  for (int i = 0; i < 4; ++i) p.drawRoundedRect(QRectF(face.left() + 8 + i * 28, face.bottom() - 16, 22, 12), 2, 2);
+}
+
+// About picture 500x350: dark industrial gradient, the wordmark at the top,
+// room in the middle for the window's notice box, and a controller beside
+// its settling process curve at the bottom.
+QImage DrawAbout() {
+  QImage image(500, 350, QImage::Format_ARGB32_Premultiplied);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  QLinearGradient body(0, 0, 0, 350);
+  body.setColorAt(0, QColor(0x26, 0x34, 0x44));
+  body.setColorAt(0.55, QColor(0x15, 0x1d, 0x27));
+  body.setColorAt(1, QColor(0x0b, 0x10, 0x15));
+  p.fillRect(image.rect(), body);
+  // Brushed-metal streaks and a faint engineering grid.
+  for (int y = 0; y < 350; y += 3) {
+    p.setPen(QPen(QColor(255, 255, 255, (y * 37 % 11) + 2), 1));
+    p.drawLine(QPointF(0, y + 0.5), QPointF(500, y + 0.5));
+  }
+  p.setPen(QPen(QColor(0x7f, 0xa7, 0xcf, 18), 1));
+  for (int x = 20; x < 500; x += 24) p.drawLine(QPointF(x + 0.5, 0), QPointF(x + 0.5, 350));
+  for (int y = 14; y < 350; y += 24) p.drawLine(QPointF(0, y + 0.5), QPointF(500, y + 0.5));
+  // A soft light behind the wordmark.
+  QRadialGradient glow(QPointF(140, 60), 200);
+  glow.setColorAt(0, QColor(0x6a, 0x9c, 0xd6, 70));
+  glow.setColorAt(1, QColor(0x6a, 0x9c, 0xd6, 0));
+  p.fillRect(image.rect(), glow);
+
+  DrawWordmark(p, QRectF(30, 30, 420, 80), Qt::white, QColor(0xb9, 0xc8, 0xd8));
+  p.fillRect(QRectF(30, 118, 440, 2), kAccent);
+
+  // Bottom band: the controller and its process curve toward the set value.
+  DrawControllerFace(p, QRectF(28, 216, 140, 124));
+  const QRectF plot(186, 236, 286, 86);
+  p.setPen(QPen(QColor(0x9a, 0xb0, 0xc6, 120), 1));
+  p.setBrush(QColor(0, 0, 0, 60));
+  p.drawRect(plot);
+  const double setY = plot.top() + 16;
+  p.setPen(QPen(kLedGreen, 1.4, Qt::DashLine));
+  p.drawLine(QPointF(plot.left() + 2, setY), QPointF(plot.right() - 2, setY));
+  QPainterPath curve;
+  curve.moveTo(plot.left() + 2, plot.bottom() - 6);
+  for (int x = 0; x <= static_cast<int>(plot.width()) - 4; x += 2) {
+    const double settle = 1 - std::exp(-x / 46.0) * std::cos(x / 30.0);
+    curve.lineTo(plot.left() + 2 + x, plot.bottom() - 6 - (plot.bottom() - 6 - setY) * settle);
+  }
+  p.setPen(QPen(kLed, 2.2));
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(curve);
+  p.setFont(SansFont(10, false));
+  p.setPen(QColor(0x9a, 0xb0, 0xc6));
+  p.drawText(QRectF(186, 324, 286, 16), Qt::AlignRight | Qt::AlignVCenter,
+             QStringLiteral("Modbus RTU  \u00b7  live panels  \u00b7  history  \u00b7  alarms"));
+  return image;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -342,6 +438,7 @@ int main(int argc, char** argv) {
       {"REPORT", DrawPageButton(QStringLiteral("Report"), SymbolReport)},
       {"LOG", DrawPageButton(QStringLiteral("Log"), SymbolLog)},
       {"REFRESH", DrawPageButton(QStringLiteral("Refresh"), SymbolRefresh)},
+      {"ABOUT", DrawAbout()},
   };
   for (const auto& picture : pictures) {
     const QString path = out.filePath(QString::fromLatin1(picture.Name) + QStringLiteral(".png"));

@@ -204,3 +204,18 @@ TEST_F(PollingTest, StopNeverDeadlocksOnAWaitingHandOff) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PollingTest, SilentControllerKeepsItsStoredModelCode) {
+  line->SetFault(2, TSimFault::Silent, true);
+  GetDatabase()->ExecSQL(QStringLiteral("UPDATE Device SET Model = 'TVXBD-KRF/L-NN-NNNN5N' WHERE ID = 2"));
+  TTervoxDevice::StartThread();
+  std::shared_ptr<TTervoxDevice> kiln = DeviceList()->SharedDeviceByID(2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(2) >= 1; }, 20000));
+  EXPECT_FALSE(kiln->InfoReaded());
+  EXPECT_EQ(kiln->DeviceData().Model, QStringLiteral("TVXBD-KRF/L-NN-NNNN5N"));
+  TTervoxDevice::StopThread();
+}
+
+} // namespace

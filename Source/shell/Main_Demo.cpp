@@ -1,0 +1,84 @@
+#include "Main_Demo.h"
+
+#include "Engine/DqSQLite.h"
+#include "Simulator/Sim_Controller.h"
+#include "Simulator/Sim_ControllerLine.h"
+#include "Simulator/Sim_Modem.h"
+#include "domain/Tervox_Config.h"
+#include "shell/Main_Database.h"
+
+#include <QTemporaryDir>
+
+namespace {
+
+// Three controllers of different builds on one line.
+struct TDemoController {
+  int Address;
+  const char* Name;
+  const char* Identification;
+  int DecimalPoint;
+  int SetValue; // raw, scaled by the decimal point
+  int Event1Mode;
+  int Event1Point;
+};
+
+const TDemoController kControllers[] = {
+    {1, "Oven", "TVXBA-KR01302CDHT5P0", 1, 1800, 1, 1950},   // full option, program
+    {2, "Kiln", "TVXBD-KR01101NNNN5N0", 0, 850, 2, 700},     // older software, no program
+    {5, "Dryer", "TVXAA-JR0130E5NNNNN0", 2, 6500, 7, 300},   // compact model
+};
+
+} // namespace
+
+TTervoxDemo::TTervoxDemo() = default;
+TTervoxDemo::~TTervoxDemo() = default;
+
+bool TTervoxDemo::Start(QString* AError) {
+  FDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tervox-demo-XXXXXX"));
+  if (!FDir->isValid()) {
+    if (AError) *AError = QStringLiteral("Cannot create a folder for the demonstration: %1").arg(FDir->errorString());
+    return false;
+  }
+  std::vector<int> addresses;
+  for (const TDemoController& c : kControllers) addresses.push_back(c.Address);
+  FLine = std::make_unique<TSimControllerLine>(FDir->filePath(QStringLiteral("ttyDEMO0")), addresses);
+  if (!FLine->Start(AError)) return false;
+  for (const TDemoController& c : kControllers) {
+    FLine->WithController(c.Address, [&c](TSimController& AController) {
+      AController.SetIdentification(QByteArray(c.Identification));
+      AController.SetRegister(1799, static_cast<std::uint16_t>(c.DecimalPoint));
+      AController.SetRegister(384, 1);
+      AController.SetRegister(768, static_cast<std::uint16_t>(c.SetValue));
+      AController.SetRegister(1280, static_cast<std::uint16_t>(c.Event1Mode));
+      AController.SetRegister(1281, static_cast<std::uint16_t>(c.Event1Point));
+    });
+  }
+  FModem = std::make_unique<TSimModem>(FDir->filePath(QStringLiteral("ttyGSM0")));
+  if (!FModem->Start(AError)) return false;
+  SetDatabaseFileName(DatabaseFileName());
+  return true;
+}
+
+QString TTervoxDemo::DatabaseFileName() const { return FDir ? FDir->filePath(QStringLiteral("TervoxDemo.db")) : QString(); }
+
+void TTervoxDemo::Seed() {
+  TSQLiteDatabase* db = GetDatabase();
+  if (db->GetTableValue(QStringLiteral("SELECT count(*) FROM DevicePort")) > 0) return;
+  TSQLiteParamList params;
+  params.SetParamValues(":PortName", FLine->LinkPath());
+  db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity, "
+                             "IPAddress, PortNumber, Enabled) VALUES ('Demo line', 1, :PortName, 9600, 8, 0, 0, '', '', -1)"),
+              &params);
+  for (const TDemoController& c : kControllers) {
+    TSQLiteParamList device;
+    device.SetParamValues(":Name", QString::fromLatin1(c.Name));
+    device.SetParamValues(":Address", c.Address);
+    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES (:Name, 1, :Address, -1)"),
+                &device);
+  }
+  db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroup (Name, Enabled) VALUES ('Night shift', -1)"));
+  db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupMobile (GroupID, MobileNumber, Name) VALUES (1, '+66810000001', 'Duty engineer')"));
+  db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupItem (GroupID, DeviceID) SELECT 1, ID FROM Device"));
+  Config()->SetValues(QStringLiteral("SMSPort"), FModem->LinkPath());
+  Config()->SetValues(QStringLiteral("SMSProvider"), QStringLiteral("AIS"));
+}

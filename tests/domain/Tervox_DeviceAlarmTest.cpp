@@ -1,0 +1,150 @@
+// Alarms and lost-connection alerts against a simulated controller and a
+// simulated GSM modem on real pseudo-terminals.
+#include "Engine/DqRoutine.h"
+#include "Engine/DqSQLite.h"
+#include "Simulator/Sim_Controller.h"
+#include "Simulator/Sim_ControllerLine.h"
+#include "Simulator/Sim_Modem.h"
+#include "TestSupport.h"
+#include "domain/Tervox_Config.h"
+#include "domain/Tervox_Device.h"
+#include "shell/Main_Database.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// The main window's part: records what the engine hands over.
+class RecordingMain : public TTervoxMainLink {
+public:
+  void DeviceLost(int ADeviceID) override {
+    Lost.push_back(ADeviceID);
+    // As the alert's "Disable for 1 min." button does.
+    TervoxAlerts::SetLossAlertSilence(60);
+    TervoxAlerts::SetLastLossAlertTime(Now());
+  }
+  void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) override { Alarms.push_back(*AMessage); }
+  std::vector<int> Lost;
+  std::vector<TTervoxAlarmMessage> Alarms;
+};
+
+class AlarmTest : public ::testing::Test {
+protected:
+  // AMode/APoint: event 1's operation mode and raw point on the controller.
+  void Start(int AMode, int APoint, int ASendAgain, bool AAlertEV1) {
+    SetDatabaseFileName(dir.Path(QStringLiteral("alarm.db")));
+    line = std::make_unique<TSimControllerLine>(dir.Path(QStringLiteral("line")), std::vector<int>{1});
+    ASSERT_TRUE(line->Start());
+    line->WithController(1, [&](TSimController& c) {
+      c.SetRegister(1280, static_cast<std::uint16_t>(AMode));
+      c.SetRegister(1281, static_cast<std::uint16_t>(APoint));
+      c.SetRegister(1288, 0); // the other events stay quiet
+      c.SetRegister(1296, 0);
+    });
+    modem = std::make_unique<TSimModem>(dir.Path(QStringLiteral("gsm")));
+    ASSERT_TRUE(modem->Start());
+
+    TSQLiteDatabase* db = GetDatabase();
+    TSQLiteParamList params;
+    params.SetParamValues(":PortName", line->LinkPath());
+    db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
+                               "VALUES ('Line', 1, :PortName, 9600, 8, 0, 0)"),
+                &params);
+    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
+    db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroup (Name) VALUES ('Shift')"));
+    db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupItem VALUES (1, 1)"));
+    db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupMobile VALUES (1, '0822222222', 'B'), (1, '0811111111', 'A')"));
+    Config()->SetValueInt(QStringLiteral("SMSSendAgain"), ASendAgain);
+    Config()->SetValueBool(QStringLiteral("AlertEV1"), AAlertEV1);
+    Config()->SetValues(QStringLiteral("SMSPort"), modem->LinkPath());
+    Config()->SetValues(QStringLiteral("SMSProvider"), QStringLiteral("AIS"));
+
+    CreateEngineObjects();
+    SetMainLink(&main);
+    TTervoxDevice::OpenSMS();
+    TTervoxDevice::StartThread();
+  }
+
+  void TearDown() override {
+    FreeEngineObjects();
+    SetMainLink(nullptr);
+    modem.reset();
+    line.reset();
+    FreeDatabase();
+    SetDatabaseFileName(QString());
+  }
+
+  int LogLines(const QString& ADetail) {
+    return static_cast<int>(GetDatabase()->GetTableValue(
+        QStringLiteral("SELECT count(*) FROM UsageLog WHERE Detail = '%1'").arg(ADetail)));
+  }
+
+  tervox_test::TempDir dir;
+  std::unique_ptr<TSimControllerLine> line;
+  std::unique_ptr<TSimModem> modem;
+  RecordingMain main;
+};
+
+TEST_F(AlarmTest, RunSignalEventIsLoggedButRaisesNoAlarm) {
+  Start(8, 0, 0, true); // EV1 follows RUN: on at once
+  ASSERT_TRUE(QTest::qWaitFor([&] { return LogLines(QStringLiteral("EV1 changed")) >= 1; }, 20000));
+  auto log = GetDatabase()->GetTable(QStringLiteral("SELECT EVStatus, DeviceName FROM UsageLog WHERE Detail = 'EV1 changed'"));
+  EXPECT_EQ(log->GetFields(0)->AsString(), QStringLiteral("ON"));
+  log.reset();
+  // Re-evaluated every 2 to 3 seconds, each time logged again.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return LogLines(QStringLiteral("EV1 changed")) >= 2; }, 20000));
+  EXPECT_TRUE(main.Alarms.empty());
+  EXPECT_TRUE(modem->Sent().empty());
+}
+
+TEST_F(AlarmTest, AlarmOpensOneWindowAndTellsEveryNumberOnce) {
+  Start(1, static_cast<std::uint16_t>(-1000), 5, false); // high alarm far below PV: on at once
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !main.Alarms.empty(); }, 20000));
+  const TTervoxAlarmMessage alarm = main.Alarms.front();
+  EXPECT_EQ(alarm.DeviceID, 1);
+  EXPECT_EQ(alarm.Slot, 0);
+  EXPECT_TRUE(alarm.Text.startsWith(QStringLiteral("Oven EV1 High Alarm "))) << alarm.Text.toStdString();
+  EXPECT_TRUE(alarm.Text.contains(QStringLiteral("\r\nTime  "))) << alarm.Text.toStdString();
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  EXPECT_EQ(oven->Alarming1(), 1);
+
+  // One message to each number of the device's groups, last number first.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return modem->Sent().size() >= 2; }, 60000));
+  const auto sent = modem->Sent();
+  EXPECT_EQ(sent[0].Number, QStringLiteral("0822222222"));
+  EXPECT_EQ(sent[1].Number, QStringLiteral("0811111111"));
+  EXPECT_TRUE(sent[0].Text.contains(QStringLiteral(" Alarm: Oven EV1 High Alarm "))) << sent[0].Text.toStdString();
+
+  // Re-evaluations while unacknowledged: no second window, and no second
+  // message within the 5 minutes.
+  QTest::qWait(5000);
+  EXPECT_EQ(main.Alarms.size(), 1u);
+  EXPECT_EQ(modem->Sent().size(), 2u);
+  oven->SetAlarming(0, 2); // the user confirmed the window
+  QTest::qWait(3000);
+  EXPECT_EQ(main.Alarms.size(), 1u);
+  EXPECT_EQ(oven->Alarming1(), 2);
+}
+
+TEST_F(AlarmTest, LostConnectionAlertsOnceAndSendsTheLossText) {
+  Start(0, 0, 0, false);
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized() && oven->StatusReady(); }, 20000));
+  line->SetFault(1, TSimFault::Silent, true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !main.Lost.empty(); }, 20000));
+  EXPECT_EQ(main.Lost.front(), 1);
+  // The worker clears the flag once the main window has handled the alert.
+  EXPECT_TRUE(QTest::qWaitFor([] { return !TervoxAlerts::LossAlertShowing(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return modem->Sent().size() >= 2; }, 60000));
+  EXPECT_TRUE(modem->Sent()[0].Text.startsWith(QStringLiteral("Oven Loss signal\r\n"))) << modem->Sent()[0].Text.toStdString();
+  // Silenced for a minute: no second alert meanwhile.
+  QTest::qWait(3000);
+  EXPECT_EQ(main.Lost.size(), 1u);
+}
+
+} // namespace

@@ -2,6 +2,7 @@
 //   build/bin/tervox_bench_polling --benchmark_filter=StatusRead    per-read time, CPU, ratio to the wire
 //   build/bin/tervox_bench_polling --benchmark_filter=Period9600    period per controller at 9600 baud
 //   build/bin/tervox_bench_polling --benchmark_filter=Soak          RSS over 10 minutes of polling
+//                                                                    ($TERVOX_SOAK_MINUTES for longer)
 #include "Engine/DqModbus.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
@@ -133,7 +134,10 @@ void Soak(benchmark::State& AState) {
     TTervoxDevice::StartThread();
     QTest::qWait(60000); // warmed up
     const long start = RssKilobytes();
-    for (int minute = 1; minute <= 10; ++minute) {
+    const int minutes = qEnvironmentVariableIntValue("TERVOX_SOAK_MINUTES") > 0
+                            ? qEnvironmentVariableIntValue("TERVOX_SOAK_MINUTES")
+                            : 10;
+    for (int minute = 1; minute <= minutes; ++minute) {
       QTest::qWait(60000);
       std::fprintf(stderr, "minute %d: RSS %ld kB\n", minute, RssKilobytes());
     }

@@ -1,6 +1,7 @@
 #include "Frame_OptionGeneral.h"
 
 #include "domain/Tervox_Config.h"
+#include "domain/Tervox_Monitor.h"
 #include "shell/Form_ChangePassword.h"
 
 #include <QButtonGroup>
@@ -53,7 +54,9 @@ TFrameOptionGeneral::TFrameOptionGeneral(QWidget* AOwner)
   });
   connect(FStartupState, &QButtonGroup::idClicked, this,
           [](int AId) { Config()->SetValueInt(QStringLiteral("StartupState"), AId); });
-  // The monitor panels take the new mode in memory once they exist.
   connect(FDisplayMode, &QButtonGroup::idClicked, this,
-          [](int AId) { Config()->SetValueInt(QStringLiteral("DeviceDisplayMode"), AId); });
+          [](int AId) {
+            Config()->SetValueInt(QStringLiteral("DeviceDisplayMode"), AId);
+            SetDeviceDisplayMode(AId); // the panels show it from their next picture
+          });
 }

@@ -23,9 +23,12 @@ struct TDemoController {
 };
 
 const TDemoController kControllers[] = {
-    {1, "Oven", "TVXBA-KR01302CDHT5P0", 1, 1800, 1, 1950},   // full option, program
-    {2, "Kiln", "TVXBD-KR01101NNNN5N0", 0, 850, 2, 700},     // older software, no program
-    {5, "Dryer", "TVXAA-JR0130E5NNNNN0", 2, 6500, 7, 300},   // compact model
+    // Full option with program; a high alarm above its set value.
+    {1, "Oven", "TVXBA-KR01302CDHT5P0", 1, 1800, 1, 1950},
+    // Older software, no program; a low alarm that clears once warm.
+    {2, "Kiln", "TVXBD-KR01101NNNN5N0", 0, 85, 2, 40},
+    // Compact model; alarmed while outside 3.00 of its set value.
+    {5, "Dryer", "TVXAA-JR0130E5NNNNN0", 2, 6500, 7, 300},
 };
 
 } // namespace
@@ -51,6 +54,8 @@ bool TTervoxDemo::Start(QString* AError) {
       AController.SetRegister(768, static_cast<std::uint16_t>(c.SetValue));
       AController.SetRegister(1280, static_cast<std::uint16_t>(c.Event1Mode));
       AController.SetRegister(1281, static_cast<std::uint16_t>(c.Event1Point));
+      AController.SetRegister(1288, 0); // one alarm each is enough to show
+      AController.SetRegister(1296, 0);
     });
   }
   FModem = std::make_unique<TSimModem>(FDir->filePath(QStringLiteral("ttyGSM0")));

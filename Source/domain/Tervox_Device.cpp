@@ -785,6 +785,81 @@ void TTervoxDevice::ReadStatusRegisters(TDqComPort& APort) {
   }
 }
 
+// ---------------------------------------------------------------- writes
+
+namespace {
+// Holds the port across a request and its reply.
+class TPortLockGuard {
+public:
+  explicit TPortLockGuard(TDqComPort& APort) : FPort(APort) { FPort.Lock(); }
+  ~TPortLockGuard() { FPort.Unlock(); }
+
+private:
+  TDqComPort& FPort;
+};
+} // namespace
+
+void TTervoxDevice::WriteReg(int AAddress, int AValue, std::function<void()> AOnExecuted, TTervoxSyncNotify ACallback) {
+  std::shared_ptr<TTervoxDevice> self = shared_from_this();
+  const QString name = QStringLiteral("WriteRegAddress%1").arg(AAddress, 4, 16, QLatin1Char('0')).toUpper();
+  auto request = std::make_unique<TDqEventData>(
+      name,
+      [self, AAddress, AValue](TDqEventData*) {
+        TDeviceLockGuard guard(*self);
+        if (!self->ActivatePort()) return;
+        const std::shared_ptr<TDqComPort> port = self->SharedPort();
+        TPortLockGuard portGuard(*port);
+        TModbusData modbus(port.get());
+        modbus.WriteHoldReg(static_cast<std::uint8_t>(self->DeviceData().SlaveID & 0xFF),
+                            static_cast<std::uint16_t>(AAddress), static_cast<std::uint16_t>(AValue));
+      },
+      this);
+  request->SenderName = DeviceName();
+  request->Value = TVariant(QStringLiteral("[%1, %2]").arg(AAddress).arg(AValue));
+  if (AOnExecuted) request->SetOnExecuted([AOnExecuted](TDqEventData*) { AOnExecuted(); });
+  if (ACallback) request->SetOnSyncExecuted(std::move(ACallback));
+  EventThread()->AddPrivilegeEvent(std::move(request));
+}
+
+void TTervoxDevice::ControlWrite(int AAddress, int AValue) {
+  std::weak_ptr<TTervoxDevice> weak = weak_from_this();
+  WriteReg(
+      AAddress, AValue,
+      [weak] {
+        if (auto device = weak.lock()) device->DoReadStatus();
+      },
+      [weak] {
+        if (auto device = weak.lock()) device->StatusNotification();
+      });
+}
+
+void TTervoxDevice::Toggle(const QString& AName, int AReadAddress, int ABit, int AWriteAddress) {
+  std::shared_ptr<TTervoxDevice> self = shared_from_this();
+  auto request = std::make_unique<TDqEventData>(
+      AName,
+      [self, AReadAddress, ABit, AWriteAddress](TDqEventData*) {
+        TDeviceLockGuard guard(*self);
+        if (!self->ActivatePort()) return;
+        const std::shared_ptr<TDqComPort> port = self->SharedPort();
+        TPortLockGuard portGuard(*port);
+        TModbusData modbus(port.get());
+        const std::uint8_t slave = static_cast<std::uint8_t>(self->DeviceData().SlaveID & 0xFF);
+        std::vector<std::uint16_t> r;
+        if (!modbus.ReadHoldRegArray(r, slave, static_cast<std::uint16_t>(AReadAddress), 1)) return;
+        const std::uint16_t state = Register(r, 0);
+        const bool set = ABit < 0 ? state != 0 : (state & (1u << ABit)) != 0;
+        modbus.WriteHoldReg(slave, static_cast<std::uint16_t>(AWriteAddress), set ? 0 : 1);
+      },
+      this);
+  request->SenderName = DeviceName();
+  EventThread()->AddEvent(std::move(request));
+}
+
+void TTervoxDevice::ToggleAT() { Toggle(QStringLiteral("ToggleAT"), 260, 0, 388); }
+void TTervoxDevice::ToggleManual() { Toggle(QStringLiteral("ToggleManual"), 260, 1, 389); }
+void TTervoxDevice::ToggleRun() { Toggle(QStringLiteral("ToggleRun"), 260, 2, 390); }
+void TTervoxDevice::TogglePrg() { Toggle(QStringLiteral("TogglePrg"), 2048, -1, 2048); }
+
 void TTervoxDevice::PostProcessStatus() {
   FStatusReady = true;
 

@@ -229,7 +229,8 @@ public:
   void SetOperationBits(int ABits);
   void SetProgramBits(int ABits);
   void SetEventBits(int ABits);
-  void SetIsPrg(bool AValue) { FIsPrg = AValue; }
+  // Program mode as read from register 2048.
+  void SetProgramMode(bool AValue) { FIsPrg = AValue; }
 
   // RUN/STOP change window: true while set, and for 2000 ms after the change.
   bool RunChanged() const;
@@ -282,6 +283,28 @@ public:
   // Schedules the periodic "ReadStatus" of this device.
   void SchedulePolling();
 
+  // ----- writes to the controller
+  // Writes one register on the worker (privilege "WriteRegAddress%04X").
+  // AOnExecuted runs on the worker right after the write, ACallback on the
+  // UI thread.
+  void WriteReg(int AAddress, int AValue, std::function<void()> AOnExecuted, TTervoxSyncNotify ACallback);
+  // Control writes: the register, then a status read so the panel shows
+  // the result at once.
+  void SetIsRun(bool AValue) { ControlWrite(390, AValue ? 0 : 1); }
+  void SetIsAT(bool AValue) { ControlWrite(388, AValue ? 1 : 0); }
+  void SetIsManual(bool AValue) { ControlWrite(389, AValue ? 1 : 0); }
+  void SetIsPrg(bool AValue) { ControlWrite(2048, AValue ? 1 : 0); }
+  void SetIsHold(bool AValue) { ControlWrite(401, AValue ? 1 : 0); }
+  void SetIsSkip(bool AValue) { ControlWrite(402, AValue ? 1 : 0); }
+  // Releases the latch of event AIndex (1-3), or of all (4).
+  void EVLatchingRelease(int AIndex) { ControlWrite(408, AIndex); }
+  // Toggles (normal queue): read the state from the controller, write the
+  // opposite, holding the port across both.
+  void ToggleAT();
+  void ToggleManual();
+  void ToggleRun();
+  void TogglePrg();
+
   // ----- alarms and alert messages
   // The modem of SMS alerting, on the port and provider of the settings.
   static void OpenSMS();
@@ -306,6 +329,9 @@ private:
   void HandleEventChange(int AIndex);
   void HandleConnection();
   void AlarmRule(int AMode, int AIndex);
+  void ControlWrite(int AAddress, int AValue);
+  // Reads AReadAddress and writes the toggled state to AWriteAddress.
+  void Toggle(const QString& AName, int AReadAddress, int ABit, int AWriteAddress);
   std::unique_ptr<TDqEventData> NewRequest(const QString& AName, void (TTervoxDevice::*AHandler)(),
                                            TTervoxSyncNotify ACallback);
 

@@ -10,6 +10,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QThread>
+#include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <algorithm>
@@ -184,7 +186,18 @@ void FreeMonitorResources() {
 }
 
 TTervoxMonitorActions& DefaultMonitorActions() {
-  static TTervoxMonitorActions actions;
+  // The keys act on the controller through its control writes; the
+  // settings dialogs join as they exist.
+  static TTervoxMonitorActions actions = [] {
+    TTervoxMonitorActions a;
+    a.SetIsRun = [](TTervoxDevice& ADevice, bool AValue) { ADevice.SetIsRun(AValue); };
+    a.SetIsAT = [](TTervoxDevice& ADevice, bool AValue) { ADevice.SetIsAT(AValue); };
+    a.SetIsPrg = [](TTervoxDevice& ADevice, bool AValue) { ADevice.SetIsPrg(AValue); };
+    a.ShowInfomation = [](TTervoxDevice& ADevice) {
+      QMessageBox::information(QApplication::activeWindow(), QStringLiteral("TERVOX"), ADevice.InfomationText());
+    };
+    return a;
+  }();
   return actions;
 }
 

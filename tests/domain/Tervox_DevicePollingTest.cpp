@@ -219,3 +219,36 @@ TEST_F(PollingTest, SilentControllerKeepsItsStoredModelCode) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PollingTest, ControlWritesAndTogglesReachTheController) {
+  TTervoxDevice::StartThread();
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized() && oven->IsRun(); }, 20000));
+  auto reg = [&](int AAddress) {
+    int value = -1;
+    line->WithController(1, [&](TSimController& c) { value = c.Register(static_cast<std::uint16_t>(AAddress)); });
+    return value;
+  };
+
+  // The write, then a status read: the flag follows without waiting a cycle.
+  bool notified = false;
+  oven->SetOnChanged([&](TTervoxDevice*) { notified = true; });
+  oven->SetIsRun(false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !oven->IsRun() && notified; }, 20000));
+  EXPECT_EQ(reg(390), 1);
+
+  oven->ToggleRun(); // stopped: run again
+  ASSERT_TRUE(QTest::qWaitFor([&] { return reg(390) == 0; }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->IsRun(); }, 20000));
+  oven->ToggleAT();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return reg(388) == 1; }, 20000));
+
+  std::atomic<bool> written{false};
+  oven->WriteReg(408, 2, [&] { written = true; }, {});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return written.load(); }, 20000));
+  TTervoxDevice::StopThread();
+}
+
+} // namespace

@@ -622,7 +622,7 @@ TEST(MonitorLamps, ThreeStatusLampsBlinkOrStay) {
     MakeLive(device);
     device.SetOperationBits(c.OperationBits);
     device.SetProgramBits(c.ProgramBits);
-    device.SetIsPrg(c.Prg);
+    device.SetProgramMode(c.Prg);
     TTervoxMonitor panel;
     panel.SetDevice(&device);
     QTimer* timer = panel.findChild<QTimer*>(QString::fromLatin1(c.Timer));

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -24,10 +25,12 @@ class RecordingMain : public TTervoxMainLink {
 public:
   void DeviceLost(int ADeviceID) override {
     Lost.push_back(ADeviceID);
+    if (WhileAlertOpen) WhileAlertOpen(); // the alert is modal: work done meanwhile runs here
     // As the alert's "Disable for 1 min." button does.
     TervoxAlerts::SetLossAlertSilence(60);
     TervoxAlerts::SetLastLossAlertTime(Now());
   }
+  std::function<void()> WhileAlertOpen;
   void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) override { Alarms.push_back(*AMessage); }
   std::vector<int> Lost;
   std::vector<TTervoxAlarmMessage> Alarms;
@@ -38,13 +41,16 @@ protected:
   // AMode/APoint: event 1's operation mode and raw point on the controller.
   void Start(int AMode, int APoint, int ASendAgain, bool AAlertEV1) {
     SetDatabaseFileName(dir.Path(QStringLiteral("alarm.db")));
-    line = std::make_unique<TSimControllerLine>(dir.Path(QStringLiteral("line")), std::vector<int>{1});
+    line = std::make_unique<TSimControllerLine>(dir.Path(QStringLiteral("line")), std::vector<int>{1, 2});
     ASSERT_TRUE(line->Start());
     line->WithController(1, [&](TSimController& c) {
       c.SetRegister(1280, static_cast<std::uint16_t>(AMode));
       c.SetRegister(1281, static_cast<std::uint16_t>(APoint));
       c.SetRegister(1288, 0); // the other events stay quiet
       c.SetRegister(1296, 0);
+    });
+    line->WithController(2, [&](TSimController& c) { // a quiet neighbour on the line
+      for (std::uint16_t mode : {1280, 1288, 1296}) c.SetRegister(mode, 0);
     });
     modem = std::make_unique<TSimModem>(dir.Path(QStringLiteral("gsm")));
     ASSERT_TRUE(modem->Start());
@@ -56,6 +62,7 @@ protected:
                                "VALUES ('Line', 1, :PortName, 9600, 8, 0, 0)"),
                 &params);
     db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
+    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Kiln', 1, 2, -1)"));
     db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroup (Name) VALUES ('Shift')"));
     db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupItem VALUES (1, 1)"));
     db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupMobile VALUES (1, '0822222222', 'B'), (1, '0811111111', 'A')"));
@@ -77,6 +84,11 @@ protected:
     line.reset();
     FreeDatabase();
     SetDatabaseFileName(QString());
+  }
+
+  int Rows(int ADeviceID) {
+    return static_cast<int>(GetDatabase()->GetTableValue(
+        QStringLiteral("SELECT count(*) FROM DeviceData WHERE DeviceID = %1").arg(ADeviceID)));
   }
 
   int LogLines(const QString& ADetail) {
@@ -129,6 +141,12 @@ TEST_F(AlarmTest, AlarmOpensOneWindowAndTellsEveryNumberOnce) {
   QTest::qWait(3000);
   EXPECT_EQ(main.Alarms.size(), 1u);
   EXPECT_EQ(oven->Alarming1(), 2);
+
+  // Off and on again: a new alarm.
+  line->WithController(1, [](TSimController& c) { c.SetRegister(1281, 30000); });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Alarming1() == 0; }, 20000));
+  line->WithController(1, [](TSimController& c) { c.SetRegister(1281, static_cast<std::uint16_t>(-1000)); });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return main.Alarms.size() == 2; }, 20000));
 }
 
 TEST_F(AlarmTest, LostConnectionAlertsOnceAndSendsTheLossText) {
@@ -145,6 +163,31 @@ TEST_F(AlarmTest, LostConnectionAlertsOnceAndSendsTheLossText) {
   // Silenced for a minute: no second alert meanwhile.
   QTest::qWait(3000);
   EXPECT_EQ(main.Lost.size(), 1u);
+  // Coming back cancels the silence.
+  line->SetFault(1, TSimFault::Silent, false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized(); }, 20000));
+  EXPECT_TRUE(QTest::qWaitFor([] { return TervoxAlerts::LossAlertSilence() == 0; }, 5000));
+}
+
+TEST_F(AlarmTest, OpenAlertPausesPollingAndLogoutStillCompletes) {
+  Start(0, 0, 0, false);
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized() && Rows(2) >= 1; }, 20000));
+  bool stopped = false;
+  int kilnRowsWhileOpen = -1;
+  main.WhileAlertOpen = [&] {
+    // While the alert is open the worker waits: the neighbour gets no rows.
+    const int before = Rows(2);
+    QTest::qWait(2500);
+    kilnRowsWhileOpen = Rows(2) - before;
+    // The user logs out with the alert still open: polling stops anyway.
+    TTervoxDevice::StopThread();
+    stopped = true;
+  };
+  line->SetFault(1, TSimFault::Silent, true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return stopped; }, 30000));
+  EXPECT_EQ(kilnRowsWhileOpen, 0);
+  EXPECT_EQ(DeviceList()->Count(), 0);
 }
 
 } // namespace

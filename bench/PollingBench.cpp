@@ -1,6 +1,7 @@
 // The polling cycle against 32 simulated controllers on one line.
 //   build/bin/tervox_bench_polling --benchmark_filter=StatusRead    per-read time, CPU, ratio to the wire
 //   build/bin/tervox_bench_polling --benchmark_filter=Period9600    period per controller at 9600 baud
+//   build/bin/tervox_bench_polling --benchmark_filter=UILatency     UI event loop while a controller is silent
 //   build/bin/tervox_bench_polling --benchmark_filter=Soak          RSS over 10 minutes of polling
 //                                                                    ($TERVOX_SOAK_MINUTES for longer)
 #include "Engine/DqModbus.h"
@@ -16,9 +17,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -128,6 +131,36 @@ void Period9600(benchmark::State& AState) {
   }
 }
 
+// The UI thread's event loop while the worker waits out a silent
+// controller's time-outs: how late a 10 ms timer fires.
+void UILatency(benchmark::State& AState) {
+  for (auto _ : AState) {
+    Plant plant(0);
+    plant.Line->SetFault(1, TSimFault::Silent, true);
+    TTervoxDevice::StartThread();
+    std::vector<double> lateness;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      const qint64 now = clock.nsecsElapsed();
+      lateness.push_back((now - last) / 1e6 - 10.0);
+      last = now;
+    });
+    timer.start();
+    QTest::qWait(20000);
+    timer.stop();
+    TTervoxDevice::StopThread();
+    std::sort(lateness.begin(), lateness.end());
+    AState.counters["late_median_ms"] = lateness[lateness.size() / 2];
+    AState.counters["late_p99_ms"] = lateness[lateness.size() * 99 / 100];
+    AState.counters["late_max_ms"] = lateness.back();
+  }
+}
+
 void Soak(benchmark::State& AState) {
   for (auto _ : AState) {
     Plant plant(0);
@@ -153,6 +186,7 @@ void Soak(benchmark::State& AState) {
 
 BENCHMARK(StatusRead)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(Period9600)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(UILatency)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(Soak)->Unit(benchmark::kSecond)->Iterations(1);
 
 int main(int argc, char** argv) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <poll.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,6 +39,45 @@ void PrintHelp() {
       "%s"
       "  quit                     stop serving\n",
       qPrintable(TSimControllerLine::CommandHelp()));
+}
+
+// Prints "ready", then runs the commands written to the named pipe AControl,
+// one a line, printing each answer, until "quit" or a signal.
+int ServeControlChannel(const QString& AControl, const std::function<QString(const QString&)>& AExecute) {
+  const QByteArray controlPath = QFile::encodeName(AControl);
+  ::unlink(controlPath.constData());
+  if (::mkfifo(controlPath.constData(), 0600) != 0) {
+    std::fprintf(stderr, "tervox-sim: cannot make %s\n", controlPath.constData());
+    return 1;
+  }
+  // Opened for writing too, so that writers coming and going never end it.
+  const int channel = ::open(controlPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  QByteArray pending;
+  while (!gStop) {
+    pollfd descriptor{channel, POLLIN, 0};
+    if (poll(&descriptor, 1, 200) < 0 && errno != EINTR) break;
+    char buffer[256];
+    ssize_t count;
+    while ((count = ::read(channel, buffer, sizeof buffer)) > 0) pending.append(buffer, static_cast<int>(count));
+    int end;
+    while ((end = static_cast<int>(pending.indexOf('\n'))) >= 0) {
+      const QString command = QString::fromLocal8Bit(pending.left(end)).trimmed();
+      pending.remove(0, end + 1);
+      if (command.isEmpty()) continue;
+      if (command == QLatin1String("quit")) {
+        gStop = 1;
+        std::printf("ok\n");
+      } else {
+        std::printf("%s\n", qPrintable(AExecute(command)));
+      }
+      std::fflush(stdout);
+    }
+  }
+  ::close(channel);
+  ::unlink(controlPath.constData());
+  return 0;
 }
 
 int RunControllers(const QStringList& AArguments) {
@@ -82,42 +122,10 @@ int RunControllers(const QStringList& AArguments) {
     std::fprintf(stderr, "tervox-sim: %s\n", qPrintable(error));
     return 1;
   }
-  if (control.isEmpty()) control = line.LinkPath() + QStringLiteral(".ctl");
-  const QByteArray controlPath = QFile::encodeName(control);
-  ::unlink(controlPath.constData());
-  if (::mkfifo(controlPath.constData(), 0600) != 0) {
-    std::fprintf(stderr, "tervox-sim: cannot make %s\n", controlPath.constData());
-    return 1;
-  }
-  // Opened for writing too, so that writers coming and going never end it.
-  const int channel = ::open(controlPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  std::printf("ready\n");
-  std::fflush(stdout);
-  QByteArray pending;
-  while (!gStop) {
-    pollfd descriptor{channel, POLLIN, 0};
-    if (poll(&descriptor, 1, 200) < 0 && errno != EINTR) break;
-    char buffer[256];
-    ssize_t count;
-    while ((count = ::read(channel, buffer, sizeof buffer)) > 0) pending.append(buffer, static_cast<int>(count));
-    int end;
-    while ((end = static_cast<int>(pending.indexOf('\n'))) >= 0) {
-      const QString command = QString::fromLocal8Bit(pending.left(end)).trimmed();
-      pending.remove(0, end + 1);
-      if (command.isEmpty()) continue;
-      if (command == QLatin1String("quit")) {
-        gStop = 1;
-        std::printf("ok\n");
-      } else {
-        std::printf("%s\n", qPrintable(line.Execute(command)));
-      }
-      std::fflush(stdout);
-    }
-  }
-  ::close(channel);
-  ::unlink(controlPath.constData());
+  const int result = ServeControlChannel(control.isEmpty() ? line.LinkPath() + QStringLiteral(".ctl") : control,
+                                         [&line](const QString& ACommand) { return line.Execute(ACommand); });
   line.Stop();
-  return 0;
+  return result;
 }
 
 // tervox-sim modem --link PATH [--control FILE]: a GSM modem on one
@@ -149,41 +157,10 @@ int RunModem(const QStringList& AArguments) {
     std::fprintf(stderr, "tervox-sim: %s\n", qPrintable(error));
     return 1;
   }
-  if (control.isEmpty()) control = modem.LinkPath() + QStringLiteral(".ctl");
-  const QByteArray controlPath = QFile::encodeName(control);
-  ::unlink(controlPath.constData());
-  if (::mkfifo(controlPath.constData(), 0600) != 0) {
-    std::fprintf(stderr, "tervox-sim: cannot make %s\n", controlPath.constData());
-    return 1;
-  }
-  const int channel = ::open(controlPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  std::printf("ready\n");
-  std::fflush(stdout);
-  QByteArray pending;
-  while (!gStop) {
-    pollfd descriptor{channel, POLLIN, 0};
-    if (poll(&descriptor, 1, 200) < 0 && errno != EINTR) break;
-    char buffer[256];
-    ssize_t count;
-    while ((count = ::read(channel, buffer, sizeof buffer)) > 0) pending.append(buffer, static_cast<int>(count));
-    int end;
-    while ((end = static_cast<int>(pending.indexOf('\n'))) >= 0) {
-      const QString command = QString::fromLocal8Bit(pending.left(end)).trimmed();
-      pending.remove(0, end + 1);
-      if (command.isEmpty()) continue;
-      if (command == QLatin1String("quit")) {
-        gStop = 1;
-        std::printf("ok\n");
-      } else {
-        std::printf("%s\n", qPrintable(modem.Execute(command)));
-      }
-      std::fflush(stdout);
-    }
-  }
-  ::close(channel);
-  ::unlink(controlPath.constData());
+  const int result = ServeControlChannel(control.isEmpty() ? modem.LinkPath() + QStringLiteral(".ctl") : control,
+                                         [&modem](const QString& ACommand) { return modem.Execute(ACommand); });
   modem.Stop();
-  return 0;
+  return result;
 }
 
 } // namespace

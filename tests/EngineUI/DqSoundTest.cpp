@@ -15,28 +15,6 @@
 #include <thread>
 #include <utility>
 
-#if defined(__SANITIZE_THREAD__)
-// The media layer's own threads (GStreamer, GLib, PulseAudio) synchronise
-// in libraries the sanitizer cannot see into; only our code is judged.
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libgstreamer-1.0.so\n"
-         "race:libgstbase-1.0.so\n"
-         "race:libgstaudio-1.0.so\n"
-         "race:libgstcoreelements.so\n"
-         "race:libglib-2.0.so\n"
-         "race:libgobject-2.0.so\n"
-         "race:libpulse.so\n"
-         "race:libpulsecommon\n"
-         "deadlock:libgstreamer-1.0.so\n"
-         "deadlock:libgstbase-1.0.so\n"
-         "deadlock:libgstaudio-1.0.so\n"
-         "deadlock:libgstcoreelements.so\n"
-         "deadlock:libglib-2.0.so\n"
-         "deadlock:libgobject-2.0.so\n"
-         "deadlock:libpulse.so\n"
-         "deadlock:libpulsecommon\n";
-}
-#endif
 
 namespace {
 

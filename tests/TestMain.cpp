@@ -39,6 +39,12 @@ extern "C" const char* __tsan_default_suppressions() {
 }
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+// The sound server's client library keeps its connection state for the
+// life of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libpulse.so\n"; }
+#endif
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

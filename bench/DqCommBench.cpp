@@ -10,24 +10,19 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <thread>
 #include <vector>
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-double ThreadCPUMicroseconds() {
-  timespec spec{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &spec);
-  return static_cast<double>(spec.tv_sec) * 1e6 + static_cast<double>(spec.tv_nsec) / 1e3;
-}
 
 double Median(std::vector<double> AValues) {
   if (AValues.empty()) return 0.0;

@@ -19,23 +19,18 @@
 #include <QTest>
 #include <QTimer>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <memory>
 #include <vector>
 
 namespace {
 
 constexpr int kControllers = 32;
-
-double ThreadCPUMicroseconds() {
-  timespec spec{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &spec);
-  return static_cast<double>(spec.tv_sec) * 1e6 + static_cast<double>(spec.tv_nsec) / 1e3;
-}
 
 long RssKilobytes() {
   QFile status(QStringLiteral("/proc/self/status"));

@@ -38,15 +38,15 @@ using std::chrono::milliseconds;
 int WaitHandle(int AHandle, short AEvents, microseconds ATimeout) {
   pollfd descriptor{AHandle, AEvents, 0};
   for (;;) {
-    timespec spec{};
-    timespec* specPointer = nullptr;
+    timespec limit{};
+    timespec* limitPointer = nullptr;
     if (ATimeout.count() >= 0) {
-      spec.tv_sec = static_cast<time_t>(ATimeout.count() / 1000000);
-      spec.tv_nsec = static_cast<long>((ATimeout.count() % 1000000) * 1000);
-      specPointer = &spec;
+      limit.tv_sec = static_cast<time_t>(ATimeout.count() / 1000000);
+      limit.tv_nsec = static_cast<long>((ATimeout.count() % 1000000) * 1000);
+      limitPointer = &limit;
     }
     const auto start = TClock::now();
-    const int result = ppoll(&descriptor, 1, specPointer, nullptr);
+    const int result = ppoll(&descriptor, 1, limitPointer, nullptr);
     if (result > 0) return descriptor.revents;
     if (result == 0) return 0;
     if (errno != EINTR) return -1;

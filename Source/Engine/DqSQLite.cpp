@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QIODevice>
 #include <QSaveFile>
+#include <QSet>
 #include <QStringDecoder>
 
 #include <sqlite3.h>
@@ -535,42 +536,221 @@ void TSQLiteDatabase::ExecSQLFromResource(const QString& AResName, const QString
   ExecSQLFromStream(file);
 }
 
-void TSQLiteDatabase::ExecScriptText(const QString& AText) {
-  // Line breaks may be CR LF, LF or CR.
-  QString text = AText;
-  text.replace(kCRLF, QStringLiteral("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  const QStringList lines = text.split(QLatin1Char('\n'));
+namespace {
 
-  if (lines.isEmpty() || TrimBlanks(lines.first()) != QStringLiteral("// ") + FHeader)
-    throw EDqException(QStringLiteral("SQLITE file header error"));
+// Splits one piece of text at its line breaks (CR LF, LF or CR).
+template <class TFeed> void ForEachLine(const QString& AText, TFeed&& AFeed) {
+  qsizetype start = 0;
+  const qsizetype size = AText.size();
+  for (qsizetype i = 0; i < size; ++i) {
+    const QChar c = AText.at(i);
+    if (c != QLatin1Char('\n') && c != QLatin1Char('\r')) continue;
+    AFeed(AText.mid(start, i - start));
+    if (c == QLatin1Char('\r') && i + 1 < size && AText.at(i + 1) == QLatin1Char('\n')) ++i;
+    start = i + 1;
+  }
+  AFeed(AText.mid(start));
+}
 
-  QString pending;
-  QString target;
-  for (qsizetype i = 1; i < lines.size(); ++i) {
-    const QString line = TrimBlanks(lines.at(i));
-    if (line.startsWith(QLatin1String("//"))) continue;
-    if (!pending.isEmpty()) pending += QLatin1Char(' ');
-    pending += line;
-    if (!pending.endsWith(QLatin1Char(';'))) continue;
+// A bare table name: quotes or brackets removed, lower case; empty when
+// the text is more than one name.
+QString BareTableName(QString AText) {
+  AText = AText.trimmed();
+  if (AText.size() >= 2 && ((AText.front() == QLatin1Char('"') && AText.back() == QLatin1Char('"')) ||
+                            (AText.front() == QLatin1Char('[') && AText.back() == QLatin1Char(']')) ||
+                            (AText.front() == QLatin1Char('`') && AText.back() == QLatin1Char('`'))))
+    return AText.mid(1, AText.size() - 2).toLower();
+  for (QChar c : AText)
+    if (!c.isLetterOrNumber() && c != QLatin1Char('_')) return QString();
+  return AText.toLower();
+}
 
-    QString statement = pending.left(pending.size() - 1);
-    pending.clear();
-    if (TextStartsWith(statement, QStringLiteral("PFIELD "))) {
-      target = statement.mid(7);
-      continue;
+QString FirstWord(const QString& AStatement) {
+  qsizetype end = 0;
+  while (end < AStatement.size() && AStatement.at(end).isLetter()) ++end;
+  return AStatement.left(end).toUpper();
+}
+
+} // namespace
+
+namespace {
+
+// The script format, line by line: the header, comments, statements that
+// span lines, PFIELD and PINSERT. In a restore (AAtomic) the caller holds
+// one transaction around everything; the script's own transactions become
+// savepoints inside it, and the tables it empties or creates are noted.
+class TSQLiteScriptRunner {
+public:
+  TSQLiteScriptRunner(TSQLiteDatabase& ADatabase, bool AAtomic) : FDatabase(ADatabase), FAtomic(AAtomic) {}
+
+  void Line(const QString& ALine) {
+    const QString line = TrimBlanks(ALine);
+    if (FLines++ == 0) {
+      if (line != QStringLiteral("// ") + FDatabase.Header()) throw EDqException(QStringLiteral("SQLITE file header error"));
+      return;
     }
-    if (TextStartsWith(statement, QStringLiteral("PINSERT ")))
-      statement = QStringLiteral("INSERT INTO ") + target + QStringLiteral(" VALUES") + statement.mid(8);
+    if (line.startsWith(QLatin1String("//"))) return;
+    if (!FPending.isEmpty()) FPending += QLatin1Char(' ');
+    FPending += line;
+    if (!FPending.endsWith(QLatin1Char(';'))) return;
+    QString statement = FPending.left(FPending.size() - 1);
+    FPending.clear();
+    Statement(std::move(statement));
+  }
+
+  std::int64_t Lines() const { return FLines; }
+  int Depth() const { return FDepth; }
+  bool HasPending() const { return !FPending.trimmed().isEmpty(); }
+  const QSet<QString>& Tables() const { return FTables; }
+
+private:
+  void Statement(QString AStatement) {
+    if (TextStartsWith(AStatement, QStringLiteral("PFIELD "))) {
+      FTarget = AStatement.mid(7);
+      return;
+    }
+    if (TextStartsWith(AStatement, QStringLiteral("PINSERT "))) {
+      Exec(QStringLiteral("INSERT INTO ") + FTarget + QStringLiteral(" VALUES") + AStatement.mid(8));
+      return;
+    }
+    if (!FAtomic) {
+      Exec(AStatement);
+      return;
+    }
+    const QString word = FirstWord(AStatement);
+    if (word == QLatin1String("BEGIN")) {
+      Exec(QStringLiteral("SAVEPOINT tervox_script"));
+      ++FDepth;
+      return;
+    }
+    if (word == QLatin1String("COMMIT") || word == QLatin1String("END") || word == QLatin1String("ROLLBACK")) {
+      if (FDepth == 0)
+        throw EDqException(QStringLiteral("Error executing SQL statement.\r\"%1\": no transaction is active").arg(AStatement));
+      if (word == QLatin1String("ROLLBACK")) Exec(QStringLiteral("ROLLBACK TO tervox_script"));
+      Exec(QStringLiteral("RELEASE tervox_script"));
+      --FDepth;
+      return;
+    }
+    if (word == QLatin1String("DELETE") && TextStartsWith(AStatement, QStringLiteral("DELETE FROM "))) {
+      const QString table = BareTableName(AStatement.mid(12));
+      if (!table.isEmpty()) FTables.insert(table);
+    } else if (word == QLatin1String("CREATE") && TextStartsWith(AStatement, QStringLiteral("CREATE TABLE "))) {
+      QString rest = AStatement.mid(13).trimmed();
+      if (TextStartsWith(rest, QStringLiteral("IF NOT EXISTS "))) rest = rest.mid(14).trimmed();
+      const qsizetype paren = rest.indexOf(QLatin1Char('('));
+      const QString table = BareTableName(paren < 0 ? rest : rest.left(paren));
+      if (!table.isEmpty()) FTables.insert(table);
+    }
+    Exec(AStatement);
+  }
+
+  void Exec(const QString& ASQL) {
+    if (FAtomic) {
+      FDatabase.ExecSQL(ASQL);
+      return;
+    }
     try {
-      ExecSQL(statement);
+      FDatabase.ExecSQL(ASQL);
     } catch (...) {
       // A transaction the script began must not stay open: the rows restored
       // after it would be lost with the connection.
-      if (!FInTrans && FHandle && !sqlite3_get_autocommit(FHandle))
-        sqlite3_exec(FHandle, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3* handle = FDatabase.Handle();
+      if (!FDatabase.IsTransactionOpen() && handle && !sqlite3_get_autocommit(handle))
+        sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
+  }
+
+  TSQLiteDatabase& FDatabase;
+  bool FAtomic;
+  std::int64_t FLines = 0;
+  int FDepth = 0;
+  QString FPending;
+  QString FTarget;
+  QSet<QString> FTables;
+};
+
+} // namespace
+
+void TSQLiteDatabase::ExecScriptText(const QString& AText) {
+  TSQLiteScriptRunner runner(*this, false);
+  ForEachLine(AText, [&runner](const QString& ALine) { runner.Line(ALine); });
+  // Text still pending without its final ";" is not executed.
+}
+
+void TSQLiteDatabase::RestoreSQLFromFile(const QString& AFileName, const QStringList& ARequiredTables,
+                                         const TSQLiteProgress& AProgress) {
+  QFile file(AFileName);
+  if (!file.open(QIODevice::ReadOnly))
+    throw EDqException(QStringLiteral("Cannot open file \"%1\". %2").arg(AFileName, file.errorString()));
+
+  // First pass: the encoding of the whole file (a line alone could pass for
+  // UTF-8 in a cp874 file) and the number of lines for the progress.
+  enum class TEncoding { Utf8, Legacy, Utf16 } encoding = TEncoding::Utf8;
+  std::int64_t total = 1;
+  const QByteArray head = file.peek(3);
+  if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {
+    encoding = TEncoding::Utf16;
+  } else {
+    QStringDecoder utf8(QStringConverter::Utf8);
+    while (!file.atEnd()) {
+      const QByteArray chunk = file.read(1 << 20);
+      if (chunk.isEmpty()) break;
+      total += std::count(chunk.begin(), chunk.end(), '\n');
+      if (encoding == TEncoding::Utf8) {
+        (void)QString(utf8.decode(chunk));
+        if (utf8.hasError()) encoding = TEncoding::Legacy;
+      }
+    }
+    if (file.error() != QFileDevice::NoError)
+      throw EDqException(QStringLiteral("Cannot read file \"%1\". %2").arg(AFileName, file.errorString()));
+    file.seek(head.startsWith("\xEF\xBB\xBF") ? 3 : 0);
+  }
+
+  TSQLiteScriptRunner runner(*this, true);
+  auto feed = [&](const QString& ALine) {
+    runner.Line(ALine);
+    if (AProgress && (runner.Lines() & 0xFFF) == 0 && !AProgress(std::min(runner.Lines(), total), total))
+      throw ESQLiteCancelled(QStringLiteral("Restore cancelled; the database was not changed."));
+  };
+
+  ExecSQL(QStringLiteral("BEGIN IMMEDIATE TRANSACTION"));
+  FInTrans = true;
+  try {
+    if (encoding == TEncoding::Utf16) {
+      const QString text = DecodeScript(file.readAll());
+      total = text.count(QLatin1Char('\n')) + 1;
+      ForEachLine(text, feed);
+    } else {
+      while (!file.atEnd()) {
+        QByteArray bytes = file.readLine();
+        if (bytes.endsWith('\n')) bytes.chop(1);
+        if (bytes.endsWith('\r')) bytes.chop(1);
+        ForEachLine(encoding == TEncoding::Utf8 ? QString::fromUtf8(bytes) : DecodeLegacyCodePage(bytes), feed);
+      }
+      if (file.error() != QFileDevice::NoError)
+        throw EDqException(QStringLiteral("Cannot read file \"%1\". %2").arg(AFileName, file.errorString()));
+    }
+    if (runner.Lines() == 0) throw EDqException(QStringLiteral("SQLITE file header error"));
+    if (runner.Depth() > 0 || runner.HasPending())
+      throw EDqException(QStringLiteral("The backup \"%1\" is cut off: it ends inside an open transaction. "
+                                        "The database was not changed.")
+                             .arg(AFileName));
+    QStringList missing;
+    for (const QString& table : ARequiredTables)
+      if (!runner.Tables().contains(table.toLower())) missing << table;
+    if (!missing.isEmpty())
+      throw EDqException(QStringLiteral("The backup \"%1\" is cut off: it lacks the tables %2. "
+                                        "The database was not changed.")
+                             .arg(AFileName, missing.join(QStringLiteral(", "))));
+    if (AProgress && !AProgress(total, total))
+      throw ESQLiteCancelled(QStringLiteral("Restore cancelled; the database was not changed."));
+    ExecSQL(QStringLiteral("COMMIT TRANSACTION"));
+    FInTrans = false;
+  } catch (...) {
+    FInTrans = false;
+    if (FHandle && !sqlite3_get_autocommit(FHandle)) sqlite3_exec(FHandle, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
   }
 }
 
@@ -646,52 +826,94 @@ QString ValueLiteral(const TSQLiteField& AField) {
 
 } // namespace
 
-void TSQLiteDatabase::ExportSQL(QIODevice& AStream) {
-  auto write = [&AStream](const QString& ALine) {
-    const QByteArray bytes = (ALine + kCRLF).toUtf8();
-    if (AStream.write(bytes) != bytes.size())
+void TSQLiteDatabase::ExportSQL(QIODevice& AStream, const TSQLiteProgress& AProgress) {
+  // Lines gather in a buffer: one write per line would cost a system call
+  // each on an unbuffered device.
+  QByteArray buffer;
+  auto flush = [&] {
+    if (buffer.isEmpty()) return;
+    if (AStream.write(buffer) != buffer.size())
       throw EDqException(QStringLiteral("Failed to write backup: %1").arg(AStream.errorString()));
+    buffer.clear();
   };
-  write(QStringLiteral("// ") + FHeader);
-  write(QString());
+  auto write = [&](const QString& ALine) {
+    buffer += ALine.toUtf8();
+    buffer += "\r\n";
+    if (buffer.size() >= (1 << 20)) flush();
+  };
 
-  std::vector<std::pair<QString, QString>> tables;
-  GetTableList(tables);
-  bool first = true;
-  for (const auto& entry : tables) {
-    const QString& name = entry.first;
-    if (name == QLatin1String("sqlite_sequence")) continue;
-    if (!first) write(QString());
-    first = false;
-    write(QStringLiteral("BEGIN EXCLUSIVE TRANSACTION;"));
-    write(QStringLiteral("DELETE FROM ") + name + QLatin1Char(';'));
+  // One read transaction: every table as it stood at one instant.
+  const bool snapshot = FHandle && sqlite3_get_autocommit(FHandle);
+  if (snapshot) ExecSQL(QStringLiteral("BEGIN DEFERRED TRANSACTION"));
+  try {
+    write(QStringLiteral("// ") + FHeader);
+    write(QString());
 
-    TSQLiteTable table(this);
-    table.SetSQL(QStringLiteral("SELECT * FROM ") + name);
-    table.Open();
-    if (!table.Eof()) {
-      QStringList columns;
-      for (int i = 0; i < table.FieldCount(); ++i) columns << table.GetFields(i)->FieldName();
-      write(QStringLiteral("PFIELD \"%1\" (%2);").arg(name, columns.join(QStringLiteral(", "))));
-      QStringList values;
-      while (!table.Eof()) {
-        values.clear();
-        for (int i = 0; i < table.FieldCount(); ++i) values << ValueLiteral(*table.GetFields(i));
-        write(QStringLiteral("PINSERT (%1);").arg(values.join(QStringLiteral(", "))));
-        table.Next();
+    std::vector<std::pair<QString, QString>> tables;
+    GetTableList(tables);
+    std::erase_if(tables, [](const auto& AEntry) { return AEntry.first == QLatin1String("sqlite_sequence"); });
+    std::int64_t total = 0, done = 0;
+    if (AProgress)
+      for (const auto& entry : tables) total += GetTableValue(QStringLiteral("SELECT count(*) FROM ") + entry.first);
+    auto report = [&] {
+      if (AProgress && !AProgress(done, total))
+        throw ESQLiteCancelled(QStringLiteral("Backup cancelled; no file was written."));
+    };
+    report();
+
+    bool first = true;
+    for (const auto& entry : tables) {
+      const QString& name = entry.first;
+      if (!first) write(QString());
+      first = false;
+      write(QStringLiteral("BEGIN EXCLUSIVE TRANSACTION;"));
+      write(QStringLiteral("DELETE FROM ") + name + QLatin1Char(';'));
+
+      TSQLiteTable table(this);
+      table.SetSQL(QStringLiteral("SELECT * FROM ") + name);
+      table.Open();
+      if (!table.Eof()) {
+        QStringList columns;
+        for (int i = 0; i < table.FieldCount(); ++i) columns << table.GetFields(i)->FieldName();
+        write(QStringLiteral("PFIELD \"%1\" (%2);").arg(name, columns.join(QStringLiteral(", "))));
+        QString line;
+        while (!table.Eof()) {
+          line = QStringLiteral("PINSERT (");
+          for (int i = 0; i < table.FieldCount(); ++i) {
+            if (i > 0) line += QStringLiteral(", ");
+            line += ValueLiteral(*table.GetFields(i));
+          }
+          line += QStringLiteral(");");
+          write(line);
+          if ((++done & 0xFFF) == 0) report();
+          table.Next();
+        }
       }
+      write(QStringLiteral("COMMIT TRANSACTION;"));
     }
-    write(QStringLiteral("COMMIT TRANSACTION;"));
+    flush();
+    report();
+    if (snapshot) ExecSQL(QStringLiteral("COMMIT TRANSACTION"));
+  } catch (...) {
+    if (snapshot && FHandle && !sqlite3_get_autocommit(FHandle))
+      sqlite3_exec(FHandle, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
   }
 }
 
-void TSQLiteDatabase::ExportSQL(const QString& AFileName) {
+void TSQLiteDatabase::ExportSQL(const QString& AFileName, const TSQLiteProgress& AProgress) {
   // Written beside the target and renamed on success, so that a backup that
-  // fails half-way leaves an existing file of that name untouched.
+  // fails half-way or is cancelled leaves no file and an existing file of
+  // that name untouched.
   QSaveFile file(AFileName);
   if (!file.open(QIODevice::WriteOnly))
     throw EDqException(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, file.errorString()));
-  ExportSQL(file);
+  try {
+    ExportSQL(file, AProgress);
+  } catch (...) {
+    file.cancelWriting();
+    throw;
+  }
   if (!file.commit())
     throw EDqException(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, file.errorString()));
 }

@@ -32,6 +32,17 @@ private:
   int FCode;
 };
 
+// Long work given up by the user (a backup or a restore cancelled); what it
+// was writing is left as it was before.
+class ESQLiteCancelled : public EDqException {
+public:
+  using EDqException::EDqException;
+};
+
+// Progress of a backup or restore: done of total (rows written, or script
+// lines read); answers false to cancel. Called on the working thread.
+using TSQLiteProgress = std::function<bool(std::int64_t ADone, std::int64_t ATotal)>;
+
 // Texts of SQLite result codes and storage classes used in messages.
 QString SQLiteErrorText(int ACode);
 QString SQLiteFieldTypeText(int ACode);
@@ -192,8 +203,18 @@ public:
   void ExecSQLFromStream(QIODevice& AStream);
   void ExecSQLFromFile(const QString& AFileName);
   void ExecSQLFromResource(const QString& AResName, const QString& AResType);
-  void ExportSQL(QIODevice& AStream);
-  void ExportSQL(const QString& AFileName);
+  // The backup is one snapshot: on a connection of its own it reads inside
+  // one read transaction, so writers on other connections go on meanwhile.
+  void ExportSQL(QIODevice& AStream, const TSQLiteProgress& AProgress = {});
+  void ExportSQL(const QString& AFileName, const TSQLiteProgress& AProgress = {});
+  // Restores a backup all or nothing: the whole script runs in one
+  // transaction (its own BEGIN/COMMIT become savepoints) and is committed
+  // only when it ends outside any transaction and has emptied or created
+  // every table of ARequiredTables; otherwise nothing changes and the file
+  // is refused as cut off. Streams the file, so its size is not limited by
+  // memory.
+  void RestoreSQLFromFile(const QString& AFileName, const QStringList& ARequiredTables,
+                          const TSQLiteProgress& AProgress = {});
 
   // Raises ESQLiteException with the connection's error code and message.
   [[noreturn]] void RaiseError(const QString& AMessage, const QString& ASQL) const;

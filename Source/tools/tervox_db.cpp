@@ -1,6 +1,7 @@
 // tervox-db: the database's administration without a screen, for scheduled
 // backups and restores. Uses the same units as the program.
 #include "Engine/DqSQLite.h"
+#include "domain/Tervox_Maintenance.h"
 #include "shell/Main_Database.h"
 
 #include <QCoreApplication>
@@ -16,7 +17,8 @@ const char* const kUsage =
     "Commands:\n"
     "  create           open the database as TERVOX does, creating it when needed\n"
     "  backup OUT.sql   write an SQL backup of every table to OUT.sql\n"
-    "  restore IN.sql   run an SQL backup (or script) against the database\n"
+    "  restore IN.sql   replace the database's rows by those of a backup, all or\n"
+    "                   nothing: a cut-off or damaged file changes nothing\n"
     "\n"
     "Options:\n"
     "  --database FILE  use FILE instead of Tervox.db in the data directory\n"
@@ -70,11 +72,11 @@ int main(int argc, char** argv) {
 
   if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
   try {
-    TSQLiteDatabase* database = GetDatabase();
+    GetDatabase(); // created when missing
     if (command == QLatin1String("backup")) {
-      database->ExportSQL(positional.first());
+      BackupDatabase(positional.first());
     } else if (command == QLatin1String("restore")) {
-      database->ExecSQLFromFile(positional.first());
+      RestoreDatabase(positional.first());
     }
     std::printf("%s: done (%s)\n", qPrintable(command), qPrintable(GetDatabaseFileName()));
   } catch (const EDqException& e) {

@@ -263,4 +263,110 @@ TEST_F(ScriptTest, FailedBackupKeepsTheOldFile) {
   EXPECT_THROW(db->ExecSQLFromFile(dir.Path(QStringLiteral("missing.sql"))), EDqException);
 }
 
+// A restore applies the whole file or nothing: the target keeps every row
+// when the backup is cut off, damaged or the user cancels.
+TEST_F(ScriptTest, RestoreIsAllOrNothing) {
+  db->ExecSQL(QStringLiteral("INSERT INTO Device (Name) VALUES ('from backup')"));
+  db->ExecSQL(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 4999) "
+                           "INSERT INTO DeviceData (DeviceID, ReadTime, PV) SELECT 1, 45000 + i, 20.5 FROM n"));
+  db->ExecSQL(QStringLiteral("INSERT INTO UsageLog (LogTime, Detail) VALUES (45000.5, 'from backup')"));
+  const QByteArray backup = Export(*db);
+  QStringList required;
+  std::vector<std::pair<QString, QString>> tables;
+  db->GetTableList(tables);
+  for (const auto& table : tables)
+    if (table.first != QLatin1String("sqlite_sequence")) required << table.first;
+  ASSERT_EQ(required.size(), 14);
+
+  const qsizetype midData = backup.indexOf("PINSERT (1, 45100") + 10;
+  const qsizetype afterGroup = backup.indexOf("COMMIT TRANSACTION;\r\n", backup.indexOf("DELETE FROM DeviceGroup;")) + 21;
+  QByteArray garbage = backup;
+  garbage.insert(backup.indexOf("BEGIN EXCLUSIVE TRANSACTION;\r\nDELETE FROM UsageLog;"), "this is no SQL;\r\n");
+  QByteArray unbalanced = backup;
+  unbalanced.replace("BEGIN EXCLUSIVE TRANSACTION;\r\nDELETE FROM ValueType;", "DELETE FROM ValueType;");
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    const char* error;
+  } broken[] = {
+      {"cut inside the history", backup.left(midData), "is cut off: it ends inside an open transaction"},
+      {"cut between tables", backup.left(afterGroup), "is cut off: it lacks the tables DeviceGroupItem, "
+                                                      "DeviceGroupMobile, DevicePort, DeviceType, Graph, GraphLine, "
+                                                      "UsageLog, UserGroup, Users, ValueType"},
+      {"cut inside the last line", backup.left(backup.size() - 5), "is cut off: it ends inside an open transaction"},
+      {"garbage line", garbage, "near \"this\": syntax error"},
+      {"commit without begin", unbalanced, "no transaction is active"},
+      {"empty file", QByteArray(), "SQLITE file header error"},
+  };
+  auto target = Fresh(QStringLiteral("target.db"));
+  target->ExecSQL(QStringLiteral("INSERT INTO Device (Name) VALUES ('kept')"));
+  target->ExecSQL(QStringLiteral("INSERT INTO DeviceData (DeviceID, ReadTime, PV) VALUES (7, 46000, 1)"));
+  const QStringList before = Dump(*target);
+  const QString file = dir.Path(QStringLiteral("restore.sql"));
+  for (const auto& c : broken) {
+    WriteFileBytes(file, c.bytes);
+    QString error = QStringLiteral("<no error>");
+    try {
+      target->RestoreSQLFromFile(file, required);
+    } catch (const EDqException& e) {
+      error = e.Message();
+    }
+    EXPECT_TRUE(error.contains(QString::fromLatin1(c.error))) << c.name << ": " << error.toStdString();
+    if (QByteArray(c.error).contains("cut off")) {
+      EXPECT_TRUE(error.contains(file)) << c.name;
+    }
+    EXPECT_FALSE(target->IsTransactionOpen()) << c.name;
+    EXPECT_EQ(Dump(*target), before) << c.name;
+  }
+
+  // Cancelled half-way: nothing changes either.
+  WriteFileBytes(file, backup);
+  std::int64_t calls = 0;
+  EXPECT_THROW(target->RestoreSQLFromFile(file, required, [&](std::int64_t, std::int64_t) { return ++calls < 2; }),
+               ESQLiteCancelled);
+  EXPECT_EQ(Dump(*target), before);
+
+  // Complete: applied, with progress up to the end.
+  std::int64_t lastDone = 0, lastTotal = -1;
+  target->RestoreSQLFromFile(file, required, [&](std::int64_t ADone, std::int64_t ATotal) {
+    lastDone = ADone;
+    lastTotal = ATotal;
+    return true;
+  });
+  EXPECT_EQ(Dump(*target), Dump(*db));
+  EXPECT_EQ(lastDone, lastTotal);
+  EXPECT_GT(lastTotal, 5000);
+  target->ExecSQL(QStringLiteral("INSERT INTO Config VALUES ('after', '1')")); // no transaction left open
+}
+
+// The streaming reader of a restore reads every encoding and line break the
+// whole-text reader does.
+TEST_F(ScriptTest, RestoreReadsEveryEncoding) {
+  const QString thai = QStringLiteral("อุณหภูมิ");
+  const QByteArray cp874("\xCD\xD8\xB3\xCB\xC0\xD9\xC1\xD4");
+  auto script = [](const QByteArray& AValue, const char* ABreak) {
+    return QByteArray("// TERVOX_SQLITE") + ABreak + "BEGIN EXCLUSIVE TRANSACTION;" + ABreak + "DELETE FROM Config;" +
+           ABreak + "PFIELD \"Config\" (Name, Value);" + ABreak + "// a comment" + ABreak + "PINSERT ('T'," + ABreak +
+           "'" + AValue + "');" + ABreak + "COMMIT TRANSACTION;" + ABreak;
+  };
+  const QString utf16 = QString::fromUtf8(script(thai.toUtf8(), "\r\n"));
+  const struct {
+    const char* name;
+    QByteArray bytes;
+  } cases[] = {
+      {"utf8 crlf", script(thai.toUtf8(), "\r\n")},
+      {"utf8 bom lf", QByteArray("\xEF\xBB\xBF") + script(thai.toUtf8(), "\n")},
+      {"cp874 cr", script(cp874, "\r")},
+      {"utf16le bom", QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2)},
+  };
+  const QString file = dir.Path(QStringLiteral("enc.sql"));
+  for (const auto& c : cases) {
+    db->ExecSQL(QStringLiteral("DELETE FROM Config"));
+    WriteFileBytes(file, c.bytes);
+    db->RestoreSQLFromFile(file, {QStringLiteral("Config")});
+    EXPECT_EQ(db->Lookup(QStringLiteral("Config"), QStringLiteral("Name"), "T", QStringLiteral("Value")), TVariant(thai))
+        << c.name;
+  }
+}
+
 } // namespace

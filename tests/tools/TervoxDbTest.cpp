@@ -80,4 +80,59 @@ TEST_F(TervoxDbTest, ErrorsAreClearAndExitNonZero) {
   EXPECT_TRUE(help.out.contains(QStringLiteral("backup OUT.sql")));
 }
 
+// A cut-off backup and one with a garbage line are refused with a non-zero
+// exit, and the database is exactly as before.
+TEST_F(TervoxDbTest, DamagedBackupChangesNothing) {
+  ASSERT_EQ(Run({QStringLiteral("create")}).exitCode, 0);
+  const QString file = Path("data/Tervox.db");
+  {
+    TSQLiteDatabase db(file);
+    db.ExecSQL(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 2999) "
+                             "INSERT INTO DeviceData (DeviceID, ReadTime, PV) SELECT 1, 45000 + i, 20.5 FROM n"));
+  }
+  ASSERT_EQ(Run({QStringLiteral("backup"), Path("full.sql")}).exitCode, 0);
+  const QByteArray full = tervox_test::ReadFileBytes(Path("full.sql"));
+  {
+    TSQLiteDatabase db(file); // now the database differs from the backup
+    db.ExecSQL(QStringLiteral("DELETE FROM DeviceData WHERE ReadTime > 45010"));
+    db.ExecSQL(QStringLiteral("INSERT INTO Device (Name) VALUES ('newer')"));
+  }
+  auto dump = [&] {
+    QProcess sqlite;
+    sqlite.start(QStringLiteral("sqlite3"), {file, QStringLiteral(".dump")});
+    EXPECT_TRUE(sqlite.waitForFinished(60000));
+    return sqlite.readAllStandardOutput();
+  };
+  const QByteArray before = dump();
+  ASSERT_TRUE(before.contains("'newer'"));
+
+  QByteArray garbage = full;
+  garbage.insert(full.indexOf("DELETE FROM DevicePort;"), "PINSERT (1, 2, ;\r\nthis is no SQL;\r\n");
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    const char* error;
+  } cases[] = {
+      {"cut.sql", full.left(full.indexOf("PINSERT (1, 46500")), "is cut off"},
+      {"garbage.sql", garbage, "Error executing SQL"},
+  };
+  for (const auto& c : cases) {
+    tervox_test::WriteFileBytes(Path(c.name), c.bytes);
+    const Result restore = Run({QStringLiteral("restore"), Path(c.name)});
+    EXPECT_NE(restore.exitCode, 0) << c.name;
+    EXPECT_TRUE(restore.err.contains(QString::fromLatin1(c.error))) << c.name << ": " << restore.err.toStdString();
+    if (QByteArray(c.error) == "is cut off") {
+      EXPECT_TRUE(restore.err.contains(Path(c.name))) << c.name;
+    }
+    EXPECT_FALSE(restore.out.contains(QStringLiteral("done"))) << c.name;
+    EXPECT_EQ(dump(), before) << c.name;
+  }
+  // The complete backup still restores.
+  const Result restore = Run({QStringLiteral("restore"), Path("full.sql")});
+  EXPECT_EQ(restore.exitCode, 0) << restore.err.toStdString();
+  TSQLiteDatabase db(file);
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")), 3000);
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT count(*) FROM Device")), 0);
+}
+
 } // namespace

@@ -1,0 +1,169 @@
+#include "Tervox_Maintenance.h"
+
+#include "Engine/DqRoutine.h"
+#include "shell/Main_Database.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Rows per short deleting transaction: small enough that the recorder,
+// waiting on the same file, never waits long.
+constexpr int kDeleteChunk = 20000;
+
+// A connection of its own to the program's database file.
+std::unique_ptr<TSQLiteDatabase> OpenPrivateConnection() {
+  auto database = std::make_unique<TSQLiteDatabase>();
+  database->SetFileName(GetDatabaseFileName());
+  database->SetHeader(QStringLiteral("TERVOX_SQLITE"));
+  database->Open();
+  database->SetTimeout(5000);
+  return database;
+}
+
+TSQLiteProgress CallbackOf(TTervoxProgress* AProgress) { return AProgress ? AProgress->Callback() : TSQLiteProgress(); }
+
+} // namespace
+
+QStringList TervoxTableNames() {
+  static const QStringList names = [] {
+    QStringList result;
+    QFile script(QStringLiteral(":/SQL/TERVOXDB"));
+    if (!script.open(QIODevice::ReadOnly)) return result;
+    static const QRegularExpression create(QStringLiteral("^CREATE TABLE\\s+\"?(\\w+)\"?"),
+                                           QRegularExpression::MultilineOption);
+    auto it = create.globalMatch(QString::fromUtf8(script.readAll()));
+    while (it.hasNext()) result << it.next().captured(1);
+    return result;
+  }();
+  return names;
+}
+
+QString BackupFileSuggestion(double ANow) {
+  return QStringLiteral("Tervox_") + DateTimeToQDateTime(ANow).toString(QStringLiteral("yyyyMMdd_HHmmss_zzz")) +
+         QStringLiteral(".sql");
+}
+
+void BackupDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
+  OpenPrivateConnection()->ExportSQL(AFileName, CallbackOf(AProgress));
+}
+
+void RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
+  OpenPrivateConnection()->RestoreSQLFromFile(AFileName, TervoxTableNames(), CallbackOf(AProgress));
+}
+
+std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AProgress) {
+  std::unique_ptr<TSQLiteDatabase> database = OpenPrivateConnection();
+  TSQLiteParamList bounds;
+  bounds.SetParamValues(":FirstTime", TVariant::FromDateTime(std::floor(AFromDate)));
+  bounds.SetParamValues(":LastTime", TVariant::FromDateTime(std::floor(AToDate + 1.0)));
+
+  // History is keyed by (DeviceID, ReadTime): a range of time is found
+  // through the key one controller at a time, never by reading every row.
+  // Controllers are found by seeking the next key, including rows of
+  // controllers deleted since.
+  std::vector<std::int64_t> devices;
+  {
+    TSQLiteTable next(database.get());
+    std::int64_t last = std::numeric_limits<std::int64_t>::min();
+    for (;;) {
+      next.SetSQL(QStringLiteral("SELECT min(DeviceID) FROM DeviceData WHERE DeviceID > :Last"));
+      next.SetParamValues(":Last", static_cast<long long>(last));
+      next.Open();
+      const TVariant value = next.GetFields(0)->Value();
+      next.Close();
+      if (value.IsNull()) break;
+      last = value.IntValue();
+      devices.push_back(last);
+    }
+  }
+  struct TPart {
+    QString Where;
+    TSQLiteParamList Params;
+    QString Table;
+  };
+  std::vector<TPart> parts;
+  for (std::int64_t device : devices) {
+    TPart part;
+    part.Table = QStringLiteral("DeviceData");
+    part.Where = QStringLiteral("DeviceID = :DeviceID AND ReadTime >= :FirstTime AND ReadTime < :LastTime");
+    part.Params.Assign(bounds);
+    part.Params.SetParamValues(":DeviceID", static_cast<long long>(device));
+    parts.push_back(std::move(part));
+  }
+  TPart log;
+  log.Table = QStringLiteral("UsageLog");
+  log.Where = QStringLiteral("LogTime >= :FirstTime AND LogTime < :LastTime");
+  log.Params.Assign(bounds);
+  parts.push_back(std::move(log));
+
+  std::int64_t total = 0;
+  for (const TPart& part : parts) {
+    TSQLiteTable count(database.get());
+    count.SetSQL(QStringLiteral("SELECT count(*) FROM %1 WHERE %2").arg(part.Table, part.Where));
+    count.Params().Assign(part.Params);
+    count.Open();
+    total += count.GetFields(0)->AsInteger();
+  }
+  std::int64_t done = 0;
+  auto report = [&] {
+    if (AProgress && !AProgress->Report(done, total))
+      throw ESQLiteCancelled(QStringLiteral("Deletion cancelled; %1 record(s) were deleted.").arg(done));
+  };
+  report();
+  for (const TPart& part : parts) {
+    for (;;) {
+      TSQLiteTable chunk(database.get());
+      chunk.SetSQL(QStringLiteral("DELETE FROM %1 WHERE rowid IN (SELECT rowid FROM %1 WHERE %2 LIMIT %3)")
+                       .arg(part.Table, part.Where)
+                       .arg(kDeleteChunk));
+      chunk.Params().Assign(part.Params);
+      chunk.ExecSQL();
+      const int deleted = database->RowsChanged();
+      done += deleted;
+      report();
+      if (deleted < kDeleteChunk) break;
+    }
+  }
+  return done;
+}
+
+QString ResetDatabaseFile() {
+  const QString fileName = GetDatabaseFileName();
+  const QFileInfo info(fileName);
+  const QString stem = info.dir().filePath(info.completeBaseName() + QStringLiteral("_backup"));
+  TSQLiteDatabase* database = GetDatabase();
+  database->Close();
+
+  // Never replace an earlier copy: the first reset takes "_backup.db", each
+  // later one a time-stamped name (rename does not replace an existing file).
+  QString copy = stem + QStringLiteral(".db");
+  bool moved = QFile::rename(fileName, copy);
+  for (int attempt = 0; !moved && attempt < 100 && QFile::exists(fileName); ++attempt) {
+    copy = stem + DateTimeToQDateTime(Now()).toString(QStringLiteral("_yyyyMMdd_HHmmss_zzz")) +
+           (attempt > 0 ? QStringLiteral("_%1").arg(attempt) : QString()) + QStringLiteral(".db");
+    moved = QFile::rename(fileName, copy);
+  }
+  if (!moved) {
+    database->Open();
+    throw EDqException(QStringLiteral("Cannot keep a copy of the database \"%1\"; it was not reset.").arg(fileName));
+  }
+  // A log another program still holds belongs with the copy.
+  for (const char* suffix : {"-wal", "-shm"})
+    if (QFile::exists(fileName + QLatin1String(suffix))) QFile::rename(fileName + QLatin1String(suffix), copy + QLatin1String(suffix));
+
+  database->Open();
+  database->SetTimeout(5000);
+  database->GetTable(QStringLiteral("PRAGMA journal_mode = WAL"));
+  database->ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
+  return copy;
+}

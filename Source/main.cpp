@@ -5,6 +5,7 @@
 #include "Engine/DqSQLiteGrid.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Report.h"
 #include "domain/Tervox_User.h"
 #include "shell/Form_Main.h"
 #include "shell/Main_Database.h"
@@ -106,9 +107,10 @@ int main(int argc, char** argv) {
     Config();
     CreateUserObjects();
     if (demo) demo->Seed();
-    // The monitor pictures, the value-control registry and the print
-    // profiles "Report", "Graph" and "Log" are created here, in this order,
-    // as they join the program.
+    // The monitor pictures and the value-control registry are created here
+    // as they join the program, then the print profiles "Report", "Graph"
+    // and "Log".
+    CreatePrintProfiles();
     CreateEngineObjects();
   } catch (const EDqException& e) {
     const QString text =
@@ -116,6 +118,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tervox: %s\n", qPrintable(text));
     ShowErrorBox(text);
     FreeEngineObjects();
+    FreePrintProfiles();
     FreeDatabase();
     FreeUserObjects();
     return 1;
@@ -131,6 +134,7 @@ int main(int argc, char** argv) {
   // connection: a worker still finishing a reading must not find the
   // connection gone (and open a new one).
   FreeEngineObjects();
+  FreePrintProfiles();
   FreeDatabase();
   FreeUserObjects();
   demo.reset();

@@ -5,6 +5,7 @@
 #include "Engine/DqSQLite.h"
 #include "TestSupport.h"
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Report.h"
 #include "domain/Tervox_User.h"
 #include "EngineUI/TextCapture.h"
 #include "shell/Form_Dialog.h"
@@ -40,6 +41,7 @@ public:
   ~TestDatabase() {
     CurrentUser()->Clear();
     FreeEngineObjects();
+    FreePrintProfiles(); // a test's paper settings stay with its database
     FreeDatabase();
     SetDatabaseFileName(QString());
   }

@@ -2,6 +2,7 @@
 
 #include "Engine/DqFrameList.h"
 #include "domain/Tervox_User.h"
+#include "pages/Frame_OptionDatabase.h"
 #include "pages/Frame_OptionGeneral.h"
 #include "pages/Frame_OptionPort.h"
 #include "pages/Frame_OptionUsers.h"
@@ -38,11 +39,10 @@ TFormOptions::TFormOptions(QWidget* AOwner)
   layout->addWidget(FTreeOptions);
   layout->addWidget(FPageOptions, 1);
 
-  // The pages of this build; SMS, Group and Database register here as they
-  // join the program.
   FFrames->AddClass<TFrameOptionGeneral>(QStringLiteral("General"));
   FFrames->AddClass<TFrameOptionUsers>(QStringLiteral("Users"));
   FFrames->AddClass<TFrameOptionPort>(QStringLiteral("Port"));
+  FFrames->AddClass<TFrameOptionDatabase>(QStringLiteral("Database"));
 
   for (const char* caption : kSheetCaptions) {
     auto* sheet = new QWidget(FPageOptions);
@@ -109,5 +109,5 @@ void TFormOptions::TreeOptionsClick() {
     sheet->layout()->addWidget(frame);
     frame->show();
   }
-  // The Database page's Form is set to this window here once it exists.
+  if (auto* database = qobject_cast<TFrameOptionDatabase*>(frame)) database->SetForm(this);
 }

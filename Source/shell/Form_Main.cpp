@@ -3,11 +3,13 @@
 #include "Engine/DqSMS.h"
 #include "Engine/DqSQLite.h"
 #include "dialogs/Form_About.h"
+#include "dialogs/Form_DeleteRecord.h"
 #include "dialogs/Form_Alert.h"
 #include "dialogs/Form_DialogAlarm.h"
 #include "dialogs/Form_Options.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Maintenance.h"
 #include "domain/Tervox_User.h"
 #include "pages/Frame_Device.h"
 #include "pages/Frame_Graph.h"
@@ -16,12 +18,14 @@
 #include "pages/Frame_Report.h"
 #include "pages/Frame_Trend.h"
 #include "shell/Form_Login.h"
+#include "shell/Form_Progress.h"
 #include "shell/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -98,15 +102,15 @@ void TFormMain::CreateMenu() {
   QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
   FMenuDatabase = tools->addMenu(QStringLiteral("D&atabase"));
   FMenuDatabase->setObjectName(QStringLiteral("MenuDatabase"));
-  // Backup, restore and record deletion arrive with the maintenance
-  // actions; until then they are shown but not offered.
   FActionBackup = FMenuDatabase->addAction(QStringLiteral("&Backup..."));
   FActionRestore = FMenuDatabase->addAction(QStringLiteral("&Restore..."));
   FActionDeleteRecords = FMenuDatabase->addAction(QStringLiteral("&Delete records..."));
   FActionBackup->setObjectName(QStringLiteral("ActionBackup"));
   FActionRestore->setObjectName(QStringLiteral("ActionRestore"));
   FActionDeleteRecords->setObjectName(QStringLiteral("ActionDeleteRecords"));
-  for (QAction* action : {FActionBackup, FActionRestore, FActionDeleteRecords}) action->setEnabled(false);
+  connect(FActionBackup, &QAction::triggered, this, &TFormMain::ActionBackupExecute);
+  connect(FActionRestore, &QAction::triggered, this, &TFormMain::ActionRestoreExecute);
+  connect(FActionDeleteRecords, &QAction::triggered, this, &TFormMain::ActionDeleteRecordsExecute);
   FActionRefresh = tools->addAction(QStringLiteral("&Refresh"));
   FActionRefresh->setObjectName(QStringLiteral("ActionRefresh"));
   FActionRefresh->setShortcut(Qt::Key_F5);
@@ -429,8 +433,66 @@ void TFormMain::OptionsClick() {
   }
   if (FIsReset) {
     FIsReset = false;
-    // The database reset runs here once the maintenance actions exist.
+    RunDatabaseReset();
   }
+}
+
+void TFormMain::ActionBackupExecute() {
+  if (!CurrentUser()->Group()->CanBackup) {
+    ShowErrorBox(QStringLiteral("You not have permission to backup database."));
+    return;
+  }
+  QFileDialog dialog(this, QStringLiteral("Backup"));
+  dialog.setObjectName(QStringLiteral("SaveDialogBackup"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilter(QStringLiteral("SQL Files (*.sql)"));
+  dialog.setDefaultSuffix(QStringLiteral("sql"));
+  dialog.selectFile(BackupFileSuggestion(Now()));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const QString fileName = dialog.selectedFiles().first();
+  // Polling and recording go on: the backup reads its own snapshot.
+  ReportWorkResult(RunWithProgress(this, QStringLiteral("Backup"), QStringLiteral("Writing backup to %1").arg(fileName),
+                                   [fileName](TTervoxProgress& AProgress) { BackupDatabase(fileName, &AProgress); }));
+}
+
+void TFormMain::ActionRestoreExecute() {
+  if (!CurrentUser()->Group()->CanRestore) {
+    ShowErrorBox(QStringLiteral("You not have permission to restore database."));
+    return;
+  }
+  QFileDialog dialog(this, QStringLiteral("Restore"));
+  dialog.setObjectName(QStringLiteral("OpenDialogRestore"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters({QStringLiteral("SQL Files (*.sql)"), QStringLiteral("All Files (*)")});
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const QString fileName = dialog.selectedFiles().first();
+  // Nobody writes while the rows are replaced: the logout stops polling.
+  Logout();
+  ReportWorkResult(RunWithProgress(this, QStringLiteral("Restore"), QStringLiteral("Restoring from %1").arg(fileName),
+                                   [fileName](TTervoxProgress& AProgress) { RestoreDatabase(fileName, &AProgress); }));
+  if (Login()) SelectPage<TFrameMonitor>();
+}
+
+void TFormMain::ActionDeleteRecordsExecute() {
+  if (!CurrentUser()->Group()->CanDeleteRecord) {
+    ShowErrorBox(QStringLiteral("You not have permission to delete record(s)."));
+    return;
+  }
+  TFormDeleteRecord dialog(this);
+  dialog.exec();
+}
+
+void TFormMain::RunDatabaseReset() {
+  Logout();
+  try {
+    ResetDatabaseFile();
+  } catch (...) {
+    ShowException(std::current_exception());
+  }
+  Login();
 }
 
 void TFormMain::closeEvent(QCloseEvent* AEvent) {

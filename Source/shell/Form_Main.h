@@ -53,6 +53,9 @@ public:
   QAction* ActionRefresh() const { return FActionRefresh; }
   QAction* ActionOptions() const { return FActionOptions; }
   QMenu* MenuDatabase() const { return FMenuDatabase; }
+  QAction* ActionBackup() const { return FActionBackup; }
+  QAction* ActionRestore() const { return FActionRestore; }
+  QAction* ActionDeleteRecords() const { return FActionDeleteRecords; }
   QWidget* PanelPageBar() const { return FPanelPageBar; }
   // The page buttons: enabled while somebody is logged in.
   QWidget* ToolBarPage() const { return FToolBarPage; }
@@ -70,6 +73,11 @@ private:
   void SetActiveFrame(TDqFrame* AFrame);
   void RefreshClick();
   void OptionsClick();
+  void ActionBackupExecute();
+  void ActionRestoreExecute();
+  void ActionDeleteRecordsExecute();
+  // Logout, the database file set aside and recreated, a new login.
+  void RunDatabaseReset();
 
   QMenu* FMenuDatabase = nullptr;
   QAction* FActionBackup = nullptr;

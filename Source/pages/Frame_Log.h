@@ -1,10 +1,29 @@
-// The Log page: the usage log.
+// The Log page: the usage log, newest first, as paper pages to browse and
+// zoom, and the three switches that put event-output changes in the log.
 #pragma once
 
 #include "Engine/DqFrameList.h"
+
+#include <memory>
+
+class QCheckBox;
+class TDqPageView;
+class TUsageLogReport;
 
 class TFrameLog : public TDqFrame {
   Q_OBJECT
 public:
   Q_INVOKABLE explicit TFrameLog(QWidget* AOwner = nullptr);
+  ~TFrameLog() override;
+  // Reads the log again; entering the page does it.
+  void LoadLog();
+
+  QCheckBox* CheckBoxEV(int AIndex) const { return FCheckBoxEV[AIndex]; } // 0-2
+  TDqPageView* PageView() const { return FPageView; }
+  const TUsageLogReport* Report() const { return FReport.get(); }
+
+private:
+  QCheckBox* FCheckBoxEV[3];
+  TDqPageView* FPageView;
+  std::unique_ptr<TUsageLogReport> FReport;
 };

@@ -28,9 +28,14 @@ QString DefaultDataDirectory() {
   return QDir(QDir::homePath()).filePath(QStringLiteral(".local/share/tervox"));
 }
 
-// The name a usage-log line shows for a controller. The controller list is
-// not part of the program yet, so every line is written without one.
-QString UsageLogDeviceName(int /*ADeviceID*/) { return QStringLiteral("-"); }
+// The name a usage-log line shows: the controller's stored name, "-" for
+// lines of no controller (0, -1) and for an ID that is not (or no longer)
+// in the Device table.
+QString UsageLogDeviceName(TSQLiteDatabase& ADatabase, int ADeviceID) {
+  if (ADeviceID <= 0) return QStringLiteral("-");
+  const TVariant name = ADatabase.Lookup(QStringLiteral("Device"), QStringLiteral("ID"), ADeviceID, QStringLiteral("Name"));
+  return name.IsNull() ? QStringLiteral("-") : VarAsText(name);
+}
 
 } // namespace
 
@@ -94,7 +99,7 @@ void AddUsageLog(const QString& ADetail, int ADeviceID, const QString& AEVStatus
     TSQLiteParamList params;
     params.SetParamValues(":LogTime", TVariant::FromDateTime(logTime));
     params.SetParamValues(":Detail", ADetail);
-    params.SetParamValues(":DeviceName", UsageLogDeviceName(ADeviceID));
+    params.SetParamValues(":DeviceName", UsageLogDeviceName(*database, ADeviceID));
     params.SetParamValues(":EVStatus", AEVStatus);
     params.SetParamValues(":PV", APV);
     params.SetParamValues(":Digit", ADigit);

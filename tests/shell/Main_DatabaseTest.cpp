@@ -112,3 +112,26 @@ TEST_F(MainDatabaseTest, UsageLogLinesNeverCollide) {
 }
 
 } // namespace
+
+TEST(MainDatabase, UsageLogCarriesTheControllersName) {
+  tervox_test::TempDir dir;
+  SetDatabaseFileName(dir.Path(QStringLiteral("names.db")));
+  TSQLiteDatabase* db = GetDatabase();
+  db->ExecSQL(QStringLiteral("INSERT INTO Device (ID, Name) VALUES (7, 'Oven')"));
+  db->ExecSQL(QStringLiteral("INSERT INTO Device (ID, Name) VALUES (8, 'เตาอบ')"));
+  struct Case {
+    int ID;
+    const char* Name;
+  } const cases[] = {{7, "Oven"}, {8, "เตาอบ"}, {0, "-"}, {-1, "-"}, {99, "-"}};
+  tervox_test::FixedClock clock(91000.5);
+  for (const Case& c : cases) {
+    AddUsageLog(QStringLiteral("EV1 changed"), c.ID, QStringLiteral("ON"), 25, 0);
+    EXPECT_EQ(VarAsText(db->GetTable(QStringLiteral("SELECT DeviceName FROM UsageLog ORDER BY LogTime DESC"))
+                            ->GetFields(0)
+                            ->Value()),
+              QString::fromUtf8(c.Name))
+        << c.ID;
+  }
+  FreeDatabase();
+  SetDatabaseFileName(QString());
+}

@@ -1,0 +1,45 @@
+// The usage log as paged sheets, newest entry first: counting, pages by
+// key, page drawing, and the exports of tervox-db (PDF, CSV).
+#pragma once
+
+#include "Tervox_DeviceReport.h"
+
+struct TUsageLogRow {
+  double LogTime = 0;
+  QString Detail;
+  QString DeviceName;
+  QString EVStatus;
+  double PV = 0; // empty reads as 0
+  int Digit = 0;
+};
+
+// Rows on one sheet of the log: at least 1 whatever the paper.
+int UsageLogRowsPerPage(const TBaseReport& AProfile);
+
+class TUsageLogReport {
+public:
+  explicit TUsageLogReport(TSQLiteDatabase* ADatabase); // not owned
+  ~TUsageLogReport();
+
+  // The whole log, or the entries from AFirstTime to ALastTime.
+  void Open();
+  void Open(double AFirstTime, double ALastTime);
+  std::int64_t RecordCount() const { return FRecordCount; }
+  int PageCount(int ARowsPerPage) const;
+  std::vector<TUsageLogRow> Rows(std::int64_t AFirst, int ACount) const;
+  static QStringList Headings();
+  static QStringList RowTexts(const TUsageLogRow& ARow);
+
+  void DrawPage(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect, int APage,
+                int APageCount) const;
+  void ExportPDF(const QString& AFileName, const TBaseReport& AProfile) const;
+  std::int64_t ExportCSV(const QString& AFileName) const;
+
+private:
+  TSQLiteDatabase* FDatabase;
+  bool FRanged = false;
+  double FFirstTime = 0;
+  double FLastTime = 0;
+  std::int64_t FRecordCount = 0;
+  std::vector<double> FKeys; // LogTime of every 64th entry, newest first
+};

@@ -1,13 +1,16 @@
 // tervox-db: the database's administration without a screen, for scheduled
-// backups and restores. Uses the same units as the program.
+// backups and restores, and reports and the usage log as files for
+// scheduled jobs. Uses the same units as the program.
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Maintenance.h"
 #include "shell/Main_Database.h"
+#include "tervox_db_report.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -19,6 +22,7 @@ const char* const kUsage =
     "  backup OUT.sql   write an SQL backup of every table to OUT.sql\n"
     "  restore IN.sql   replace the database's rows by those of a backup, all or\n"
     "                   nothing: a cut-off or damaged file changes nothing\n"
+    "%s"
     "\n"
     "Options:\n"
     "  --database FILE  use FILE instead of Tervox.db in the data directory\n"
@@ -33,15 +37,24 @@ int Fail(const QString& AMessage) {
   return 1;
 }
 
+QString UsageText() { return QString::asprintf(kUsage, kReportUsage); }
+
 int Usage(const char* AProblem) {
-  std::fprintf(stderr, "tervox-db: %s\n\n%s", AProblem, kUsage);
+  std::fprintf(stderr, "tervox-db: %s\n\n%s", AProblem, qPrintable(UsageText()));
   return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
+  // A job run by cron has no session directory: not worth a line each run.
+  qInstallMessageHandler([](QtMsgType AType, const QMessageLogContext&, const QString& AText) {
+    if (!AText.startsWith(QLatin1String("QStandardPaths:"))) std::fprintf(stderr, "%s\n", qPrintable(AText));
+    if (AType == QtFatalMsg) std::abort();
+  });
+  // Reports are drawn (fonts, PDF) without a screen.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
   QStringList args = QCoreApplication::arguments().mid(1);
 
   QString databaseFile;
@@ -49,7 +62,7 @@ int main(int argc, char** argv) {
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& arg = args.at(i);
     if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-      std::fputs(kUsage, stdout);
+      std::fputs(qPrintable(UsageText()), stdout);
       return 0;
     }
     if (arg == QLatin1String("--database")) {
@@ -60,11 +73,18 @@ int main(int argc, char** argv) {
     } else if (arg.startsWith(QLatin1String("--"))) {
       return Usage(qPrintable(QStringLiteral("unknown option %1").arg(arg)));
     } else {
-      positional << arg;
+      positional = args.mid(i); // the command and its own arguments
+      break;
     }
   }
   if (positional.isEmpty()) return Usage("no command given");
   const QString command = positional.takeFirst();
+  if (command == QLatin1String("report") || command == QLatin1String("log")) {
+    if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
+    const int result = command == QLatin1String("report") ? RunReportCommand(positional) : RunLogCommand(positional);
+    FreeDatabase();
+    return result;
+  }
   const int wanted = command == QLatin1String("create") ? 0 : 1;
   if (command != QLatin1String("create") && command != QLatin1String("backup") && command != QLatin1String("restore"))
     return Usage(qPrintable(QStringLiteral("unknown command %1").arg(command)));

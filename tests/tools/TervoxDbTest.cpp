@@ -136,3 +136,92 @@ TEST_F(TervoxDbTest, DamagedBackupChangesNothing) {
 }
 
 } // namespace
+
+namespace {
+
+class TervoxDbReportTest : public TervoxDbTest {
+protected:
+  void SetUp() override {
+    ASSERT_EQ(Run({QStringLiteral("--database"), Path("r.db"), QStringLiteral("create")}).exitCode, 0);
+    TSQLiteDatabase db(Path("r.db"));
+    db.ExecSQL(QStringLiteral("INSERT INTO Device (ID, Name) VALUES (1, 'Oven'), (2, 'เตาอบ')"));
+    // 100 readings from 2026-03-14 12:00:00, one a second; SV missing.
+    db.ExecSQL(QStringLiteral(
+        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99) "
+        "INSERT INTO DeviceData (DeviceID, ReadTime, Digit, PV, SV, OUT1, OUT2, IsEV1) "
+        "SELECT 2, 46095.5 + i / 86400.0, 1, 20 + i / 10.0, 32767, 5, 6, i % 2 FROM n"));
+    db.ExecSQL(QStringLiteral("INSERT INTO UsageLog (LogTime, Detail, DeviceName, EVStatus, PV, Digit) "
+                              "VALUES (46095.25, 'EV1 changed, \"high\"', 'Oven', 'ON', 181.25, 2)"));
+  }
+  Result Report(QStringList AArgs) {
+    return Run(QStringList{QStringLiteral("--database"), Path("r.db"), QStringLiteral("report")} + AArgs);
+  }
+};
+
+TEST_F(TervoxDbReportTest, ReportAsCsvPdfAndSpreadsheet) {
+  const QStringList range{"--device", "เตาอบ", "--from", "2026-03-14 12:00:10", "--to", "2026-03-14T12:01:39"};
+  const Result csv = Report(range + QStringList{"--columns", "pv,SV,EV1", "--csv", Path("r.csv")});
+  ASSERT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+  const QList<QByteArray> lines = tervox_test::ReadFileBytes(Path("r.csv")).split('\n');
+  ASSERT_EQ(lines.size(), 92);
+  EXPECT_EQ(lines[0], QByteArray("Read Time,PV,SV,EV1\r"));
+  EXPECT_EQ(lines[1], QByteArray("2026-03-14T12:00:10,21.0,,Off\r"));
+  EXPECT_EQ(lines[90], QByteArray("2026-03-14T12:01:39,29.9,,On\r"));
+
+  const Result grouped = Report(range + QStringList{"--period", "1 Minute", "--csv", Path("g.csv")});
+  ASSERT_EQ(grouped.exitCode, 0);
+  EXPECT_EQ(tervox_test::ReadFileBytes(Path("g.csv")).count('\n'), 1 + 3); // 12:00, 12:01, 12:02 groups
+
+  // The same pages as the Report page prints.
+  ASSERT_EQ(Report(range + QStringList{"--pdf", Path("r.pdf")}).exitCode, 0);
+  QProcess text;
+  text.start(QStringLiteral("pdftotext"), {Path("r.pdf"), QStringLiteral("-")});
+  ASSERT_TRUE(text.waitForFinished(30000));
+  const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+  EXPECT_TRUE(printed.contains(QStringLiteral("Page 3 of 3")));
+  EXPECT_TRUE(printed.contains(QStringLiteral("Device Name: เตาอบ")));
+
+  // The spreadsheet carries what code page 1250 holds and says so.
+  const Result xls = Report(range + QStringList{"--xls", Path("r.xls")});
+  ASSERT_EQ(xls.exitCode, 0);
+  EXPECT_TRUE(xls.err.contains(QStringLiteral("code page 1250"))) << xls.err.toStdString();
+  EXPECT_TRUE(tervox_test::ReadFileBytes(Path("r.xls")).contains("Device Name: ?????"));
+}
+
+TEST_F(TervoxDbReportTest, BadInputIsRefusedWithStatus2AndNoFile) {
+  tervox_test::WriteFileBytes(Path("keep.csv"), "old");
+  struct Case {
+    QStringList Args;
+    const char* Message;
+  } const cases[] = {
+      {{"--device", "Kiln", "--from", "2026-03-14", "--to", "2026-03-15", "--csv", Path("keep.csv")}, "unknown device"},
+      {{"--device", "Oven", "--from", "2026-02-30 10:00:00", "--to", "2026-03-15", "--csv", Path("keep.csv")}, "bad date"},
+      {{"--device", "Oven", "--from", "2026-03-16", "--to", "2026-03-15", "--csv", Path("keep.csv")}, "--from is after --to"},
+      {{"--device", "Oven", "--from", "2026-03-14", "--to", "2026-03-15", "--csv", Path("no/such/dir/a.csv")}, "Cannot write"},
+      {{"--device", "Oven", "--from", "2026-03-14", "--to", "2026-03-15", "--period", "2 Hours", "--csv", Path("keep.csv")}, "unknown period"},
+      {{"--device", "Oven", "--from", "2026-03-14", "--to", "2026-03-15"}, "is required"},
+  };
+  for (const Case& c : cases) {
+    const Result result = Report(c.Args);
+    EXPECT_EQ(result.exitCode, 2) << c.Message;
+    EXPECT_TRUE(result.err.contains(QString::fromLatin1(c.Message))) << result.err.toStdString();
+  }
+  EXPECT_EQ(tervox_test::ReadFileBytes(Path("keep.csv")), QByteArray("old"));
+  EXPECT_FALSE(QFile::exists(Path("no/such/dir/a.csv")));
+}
+
+TEST_F(TervoxDbReportTest, UsageLogAsCsvAndPdf) {
+  const Result csv = Run({"--database", Path("r.db"), "log", "--from", "2026-03-14", "--to", "2026-03-15", "--csv", Path("l.csv")});
+  ASSERT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+  EXPECT_EQ(tervox_test::ReadFileBytes(Path("l.csv")),
+            QByteArray("Log Time,Description,Device Name,Status,PV\r\n"
+                       "2026-03-14T06:00:00,\"EV1 changed, \"\"high\"\"\",Oven,ON,181.25\r\n"));
+  ASSERT_EQ(Run({"--database", Path("r.db"), "log", "--pdf", Path("l.pdf")}).exitCode, 0);
+  QProcess text;
+  text.start(QStringLiteral("pdftotext"), {Path("l.pdf"), QStringLiteral("-")});
+  ASSERT_TRUE(text.waitForFinished(30000));
+  EXPECT_TRUE(QString::fromUtf8(text.readAllStandardOutput()).contains(QStringLiteral("Page 1 of 1")));
+  EXPECT_EQ(Run({"--database", Path("r.db"), "log", "--csv"}).exitCode, 2);
+}
+
+} // namespace

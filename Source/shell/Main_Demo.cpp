@@ -9,6 +9,8 @@
 
 #include <QTemporaryDir>
 
+#include <cmath>
+
 namespace {
 
 // Three controllers of different builds on one line.
@@ -86,4 +88,23 @@ void TTervoxDemo::Seed() {
   db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupItem (GroupID, DeviceID) SELECT 1, ID FROM Device"));
   Config()->SetValues(QStringLiteral("SMSPort"), FModem->LinkPath());
   Config()->SetValues(QStringLiteral("SMSProvider"), QStringLiteral("AIS"));
+  SeedHistory();
+}
+
+// Eight hours of yesterday's oven readings, one a second, warming up and
+// holding (EV1 on for a minute each hour): the Report page has pages at
+// once; with the Log page's three switches on, event changes are logged.
+void TTervoxDemo::SeedHistory() {
+  TSQLiteDatabase* db = GetDatabase();
+  const double from = std::trunc(Now()) - 1 + 8.0 / 24;
+  TSQLiteParamList params;
+  params.SetParamValues(":From", TVariant::FromDateTime(from));
+  db->ExecSQL(QStringLiteral(
+                  "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 28799) "
+                  "INSERT INTO DeviceData (DeviceID, ReadTime, Digit, PV, SV, OUT1, OUT2, EV1, EV2, EV3, IsEV1, IsEV2, IsEV3) "
+                  "SELECT 1, :From + i / 86400.0, 1, ROUND(MIN(180.0, 25 + i / 40.0) + (i % 7) / 10.0, 1), 180, "
+                  "CASE WHEN i < 6200 THEN 100 ELSE 35.5 END, 0, 32767, 32767, 32767, "
+                  "CASE WHEN i % 3600 < 60 THEN -1 ELSE 0 END, 0, 0 FROM n"),
+              &params);
+  for (int i = 0; i < 3; ++i) Config()->SetValueBool(QStringLiteral("AlertEV%1").arg(i + 1), true);
 }

@@ -22,13 +22,14 @@ public:
   // seeded on first use). False with AError when a simulator cannot start.
   bool Start(QString* AError);
   // Fills a freshly created demo database: the line, three controllers,
-  // a device group with a number, the modem's settings.
+  // a device group with a number, the modem's settings, a day of history.
   void Seed();
   QString DatabaseFileName() const;
   TSimControllerLine* Line() const { return FLine.get(); }
   TSimModem* Modem() const { return FModem.get(); }
 
 private:
+  void SeedHistory();
   std::unique_ptr<QTemporaryDir> FDir;
   std::unique_ptr<TSimControllerLine> FLine;
   std::unique_ptr<TSimModem> FModem;

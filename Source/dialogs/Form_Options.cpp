@@ -4,7 +4,9 @@
 #include "domain/Tervox_User.h"
 #include "pages/Frame_OptionDatabase.h"
 #include "pages/Frame_OptionGeneral.h"
+#include "pages/Frame_OptionGroup.h"
 #include "pages/Frame_OptionPort.h"
+#include "pages/Frame_OptionSMS.h"
 #include "pages/Frame_OptionUsers.h"
 
 #include <QGuiApplication>
@@ -42,6 +44,8 @@ TFormOptions::TFormOptions(QWidget* AOwner)
   FFrames->AddClass<TFrameOptionGeneral>(QStringLiteral("General"));
   FFrames->AddClass<TFrameOptionUsers>(QStringLiteral("Users"));
   FFrames->AddClass<TFrameOptionPort>(QStringLiteral("Port"));
+  FFrames->AddClass<TFrameOptionSMS>(QStringLiteral("SMS"));
+  FFrames->AddClass<TFrameOptionGroup>(QStringLiteral("Group"));
   FFrames->AddClass<TFrameOptionDatabase>(QStringLiteral("Database"));
 
   for (const char* caption : kSheetCaptions) {

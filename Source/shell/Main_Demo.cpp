@@ -62,6 +62,8 @@ bool TTervoxDemo::Start(QString* AError) {
   }
   FModem = std::make_unique<TSimModem>(FDir->filePath(QStringLiteral("ttyGSM0")));
   if (!FModem->Start(AError)) return false;
+  // The port lists (Port and SMS pages) offer the simulated line and modem.
+  if (qEnvironmentVariableIsEmpty("TERVOX_PORT_DIR")) qputenv("TERVOX_PORT_DIR", FDir->path().toLocal8Bit());
   SetDatabaseFileName(DatabaseFileName());
   return true;
 }
@@ -88,6 +90,8 @@ void TTervoxDemo::Seed() {
   db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupItem (GroupID, DeviceID) SELECT 1, ID FROM Device"));
   Config()->SetValues(QStringLiteral("SMSPort"), FModem->LinkPath());
   Config()->SetValues(QStringLiteral("SMSProvider"), QStringLiteral("AIS"));
+  // SMS alerting on: alarms reach the groups' numbers through the modem.
+  Config()->SetValueBool(QStringLiteral("SMSAlert"), true);
   SeedHistory();
 }
 

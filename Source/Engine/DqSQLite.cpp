@@ -12,6 +12,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <mutex>
 
@@ -646,7 +647,26 @@ private:
 
   void Exec(const QString& ASQL) {
     if (FAtomic) {
-      FDatabase.ExecSQL(ASQL);
+      // A restore runs millions of statements: compiled and run directly,
+      // with the errors a cursor would raise.
+      sqlite3* handle = FDatabase.Handle();
+      sqlite3_stmt* stmt = nullptr;
+      if (sqlite3_prepare16_v2(handle, ASQL.utf16(), static_cast<int>(ASQL.size() * 2), &stmt, nullptr) != SQLITE_OK ||
+          !stmt) {
+        sqlite3_finalize(stmt);
+        FDatabase.RaiseError(QStringLiteral("Error executing SQL"), ASQL + QStringLiteral("\r\n"));
+      }
+      const int rc = sqlite3_step(stmt);
+      if (rc != SQLITE_DONE) {
+        sqlite3_reset(stmt);
+        try {
+          FDatabase.RaiseError(QStringLiteral("Error executing SQL statement"), ASQL + QStringLiteral("\r\n"));
+        } catch (...) {
+          sqlite3_finalize(stmt);
+          throw;
+        }
+      }
+      sqlite3_finalize(stmt);
       return;
     }
     try {
@@ -798,30 +818,60 @@ QString QuoteText(const QString& AText) {
   return result.isEmpty() ? QStringLiteral("''") : result;
 }
 
-QString NumberLiteral(const TVariant& AValue) {
-  if (AValue.Kind() == TVarKind::Integer) return QString::number(AValue.IntValue());
+// Appends a number in the backup's general format.
+void AppendNumber(QByteArray& ALine, const TVariant& AValue) {
+  char buffer[64];
+  if (AValue.Kind() == TVarKind::Integer) {
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, AValue.IntValue()).ptr;
+    ALine.append(buffer, end - buffer);
+    return;
+  }
   const double value = AValue.FloatValue();
   // SQLite reads an out-of-range literal as infinity.
-  if (std::isinf(value)) return value < 0 ? QStringLiteral("-9e999") : QStringLiteral("9e999");
-  return FloatToStrExact(value);
+  if (std::isinf(value)) {
+    ALine += value < 0 ? "-9e999" : "9e999";
+    return;
+  }
+  const double magnitude = std::fabs(value);
+  if (value == 0.0) {
+    ALine += '0';
+  } else if (magnitude >= 1e-5 && magnitude < 1e15) {
+    // Plain digits here: the shortest text that reads back exactly is the
+    // general format's 15 digits (16 or 17 where 15 are not exact), and it
+    // costs a fraction of printing and re-reading.
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed).ptr;
+    ALine.append(buffer, end - buffer);
+  } else {
+    ALine += FloatToStrExact(value).toLatin1();
+  }
 }
 
-QString ValueLiteral(const TSQLiteField& AField) {
+void AppendValueLiteral(QByteArray& ALine, const TSQLiteField& AField) {
   const TVariant& value = AField.Value();
-  if (value.IsNull()) return QStringLiteral("NULL");
+  if (value.IsNull()) {
+    ALine += "NULL";
+    return;
+  }
   switch (AField.ValueType()) {
-  case TVarKind::Boolean: return value.BoolValue() ? QStringLiteral("-1") : QStringLiteral("0");
+  case TVarKind::Boolean: ALine += value.BoolValue() ? "-1" : "0"; return;
   case TVarKind::Integer:
   case TVarKind::Float:
   case TVarKind::DateTime:
-    if (value.IsNumeric()) return NumberLiteral(value);
+    if (value.IsNumeric()) {
+      AppendNumber(ALine, value);
+      return;
+    }
     break; // text kept in a number column stays text
   default:
     break;
   }
-  if (value.Kind() == TVarKind::Text) return QuoteText(value.TextValue());
-  if (value.IsNumeric() && AField.ValueType() == TVarKind::Null) return NumberLiteral(value);
-  return QuoteText(VarAsText(value));
+  if (value.Kind() == TVarKind::Text) {
+    ALine += QuoteText(value.TextValue()).toUtf8();
+  } else if (value.IsNumeric() && AField.ValueType() == TVarKind::Null) {
+    AppendNumber(ALine, value);
+  } else {
+    ALine += QuoteText(VarAsText(value)).toUtf8();
+  }
 }
 
 } // namespace
@@ -876,15 +926,14 @@ void TSQLiteDatabase::ExportSQL(QIODevice& AStream, const TSQLiteProgress& AProg
         QStringList columns;
         for (int i = 0; i < table.FieldCount(); ++i) columns << table.GetFields(i)->FieldName();
         write(QStringLiteral("PFIELD \"%1\" (%2);").arg(name, columns.join(QStringLiteral(", "))));
-        QString line;
         while (!table.Eof()) {
-          line = QStringLiteral("PINSERT (");
+          buffer += "PINSERT (";
           for (int i = 0; i < table.FieldCount(); ++i) {
-            if (i > 0) line += QStringLiteral(", ");
-            line += ValueLiteral(*table.GetFields(i));
+            if (i > 0) buffer += ", ";
+            AppendValueLiteral(buffer, *table.GetFields(i));
           }
-          line += QStringLiteral(");");
-          write(line);
+          buffer += ");\r\n";
+          if (buffer.size() >= (1 << 20)) flush();
           if ((++done & 0xFFF) == 0) report();
           table.Next();
         }

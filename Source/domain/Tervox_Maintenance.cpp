@@ -58,7 +58,11 @@ void BackupDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
 }
 
 void RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
-  OpenPrivateConnection()->RestoreSQLFromFile(AFileName, TervoxTableNames(), CallbackOf(AProgress));
+  std::unique_ptr<TSQLiteDatabase> database = OpenPrivateConnection();
+  // The whole restore is one transaction: a cache large enough for the
+  // tables' index pages keeps them from being written out again and again.
+  database->ExecSQL(QStringLiteral("PRAGMA cache_size = -131072"));
+  database->RestoreSQLFromFile(AFileName, TervoxTableNames(), CallbackOf(AProgress));
 }
 
 std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AProgress) {

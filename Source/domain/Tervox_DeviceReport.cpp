@@ -31,9 +31,10 @@ const char* const kReportColumnNames[7] = {"PV", "SV", "OUT1", "OUT2", "EV1", "E
 namespace {
 
 constexpr double kMsPerDay = 86400000.0;
-// A 1-second report keeps the key of every 64th row: a page is found by key
-// and at most 63 rows of stepping.
-constexpr int kKeyStride = 64;
+// A 1-second report is counted an hour at a time: the same rows as one
+// count, and any page is then a seek to its hour and at most an hour's rows
+// skipped inside the index.
+constexpr double kSegmentsPerDay = 24;
 // Group starts are sought a little early so that no reading whose product
 // rounds into the next group is passed over; those still in the old group
 // are stepped over.
@@ -51,14 +52,23 @@ struct TDayTime {
   int Year, Month, Day, Hour, Minute, Second, Millisecond;
 };
 
-TDayTime DecodeDayTime(double AValue) {
+// Whole days and the milliseconds of the day, rounded as the date-time
+// helpers round.
+void SplitDayTime(double AValue, std::int64_t& ADay, std::int64_t& AMs) {
   double days = std::trunc(AValue);
-  std::int64_t ms = std::llround(std::fabs(AValue - days) * kMsPerDay);
-  if (ms >= static_cast<std::int64_t>(kMsPerDay)) {
-    ms -= static_cast<std::int64_t>(kMsPerDay);
+  AMs = std::llround(std::fabs(AValue - days) * kMsPerDay);
+  if (AMs >= static_cast<std::int64_t>(kMsPerDay)) {
+    AMs -= static_cast<std::int64_t>(kMsPerDay);
     days += AValue < 0 ? -1 : 1;
   }
-  const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(days));
+  ADay = static_cast<std::int64_t>(days);
+}
+
+TDayTime DecodeDayTime(double AValue) {
+  std::int64_t days = 0;
+  std::int64_t ms = 0;
+  SplitDayTime(AValue, days, ms);
+  const QDate date = QDate(1899, 12, 30).addDays(days);
   TDayTime t;
   t.Year = date.year();
   t.Month = date.month();
@@ -104,26 +114,6 @@ TReportRow ReadRow(sqlite3_stmt* AStmt) {
 }
 
 int CancelHandler(void* AFlag) { return static_cast<const TCancelFlag*>(AFlag)->load() ? 1 : 0; }
-
-// Counts the rows of a range and keeps every kKeyStride-th key, in one pass
-// inside SQLite (a row handed out to the caller costs more than counting).
-struct TKeyCollector {
-  std::int64_t Count = 0;
-  double Last = -std::numeric_limits<double>::infinity();
-  bool Ordered = true;
-  std::vector<double>* Keys = nullptr;
-};
-
-void CollectKeyStep(sqlite3_context* AContext, int, sqlite3_value** AArgs) {
-  auto* collector = static_cast<TKeyCollector*>(sqlite3_user_data(AContext));
-  const double value = sqlite3_value_double(AArgs[0]);
-  if (value < collector->Last) collector->Ordered = false;
-  collector->Last = value;
-  if (collector->Count % kKeyStride == 0) collector->Keys->push_back(value);
-  ++collector->Count;
-}
-
-void CollectKeyFinal(sqlite3_context* AContext) { sqlite3_result_null(AContext); }
 
 // Appends a value with ADigit decimals, as "%.*f" would write it.
 void AppendNumber(QByteArray& AOut, double AValue, int ADigit) {
@@ -247,9 +237,11 @@ public:
     Database.SetTimeout(5000);
   }
   TSQLiteDatabase Database;
-  // 1-second reports: the key of every kKeyStride-th row; grouped ones:
-  // the key of every row (the first reading of each group).
+  // 1-second reports: the start of every hour that has readings and the
+  // rows before it; grouped ones: the key of every row (the first reading
+  // of each group).
   std::vector<double> Keys;
+  std::vector<std::int64_t> Counts;
   bool Grouped = false;
 };
 
@@ -261,6 +253,7 @@ bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* AC
   FQuery = AQuery;
   FRecordCount = 0;
   FImpl->Keys.clear();
+  FImpl->Counts.clear();
   FImpl->Grouped = AQuery.Period > 0 && AQuery.Period < kReportPeriodCount;
   sqlite3* db = FImpl->Database.Handle();
   if (ACancel) sqlite3_progress_handler(db, 10000, CancelHandler, const_cast<TCancelFlag*>(ACancel));
@@ -271,37 +264,35 @@ bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* AC
   const double span = std::max(AQuery.LastTime - AQuery.FirstTime, 1e-12);
 
   if (!FImpl->Grouped) {
-    TKeyCollector collector;
-    collector.Keys = &FImpl->Keys;
-    sqlite3_create_function(db, "tervox_collect_key", 1, SQLITE_UTF8, &collector, nullptr, CollectKeyStep,
-                            CollectKeyFinal);
-    TStatement stmt(db, "SELECT tervox_collect_key(ReadTime) FROM DeviceData "
-                        "WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3");
-    sqlite3_bind_int(*stmt, 1, AQuery.DeviceID);
-    sqlite3_bind_double(*stmt, 2, AQuery.FirstTime);
-    sqlite3_bind_double(*stmt, 3, AQuery.LastTime);
-    const int rc = sqlite3_step(*stmt);
-    if (rc == SQLITE_INTERRUPT || (ACancel && ACancel->load())) {
-      FImpl->Keys.clear();
-      return false;
-    }
-    if (rc != SQLITE_ROW) FImpl->Database.RaiseError(QStringLiteral("Failed to count the report"), QString());
-    if (!collector.Ordered) {
-      // The index did not hand the rows out in time order: walk them.
-      FImpl->Keys.clear();
-      TStatement walk(db, "SELECT ReadTime FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 "
-                          "AND ReadTime <= ?3 ORDER BY ReadTime");
-      sqlite3_bind_int(*walk, 1, AQuery.DeviceID);
-      sqlite3_bind_double(*walk, 2, AQuery.FirstTime);
-      sqlite3_bind_double(*walk, 3, AQuery.LastTime);
-      std::int64_t n = 0;
-      while (sqlite3_step(*walk) == SQLITE_ROW) {
-        if (n++ % kKeyStride == 0) FImpl->Keys.push_back(sqlite3_column_double(*walk, 0));
+    TStatement count(db, "SELECT count(*) FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime < ?3");
+    sqlite3_bind_int(*count, 1, AQuery.DeviceID);
+    const double end = std::nextafter(AQuery.LastTime, std::numeric_limits<double>::infinity());
+    std::int64_t total = 0;
+    for (double from = AQuery.FirstTime; from < end;) {
+      double to = (std::floor(from * kSegmentsPerDay) + 1) / kSegmentsPerDay;
+      if (to <= from) to = (std::floor(from * kSegmentsPerDay) + 2) / kSegmentsPerDay; // rounding at a boundary
+      to = std::min(to, end);
+      count.Reset();
+      sqlite3_bind_double(*count, 2, from);
+      sqlite3_bind_double(*count, 3, to);
+      const int rc = sqlite3_step(*count);
+      if (rc == SQLITE_INTERRUPT || (ACancel && ACancel->load())) {
+        FImpl->Keys.clear();
+        FImpl->Counts.clear();
+        return false;
       }
-      if (ACancel && ACancel->load()) return false;
+      if (rc != SQLITE_ROW) FImpl->Database.RaiseError(QStringLiteral("Failed to count the report"), QString());
+      const std::int64_t rows = sqlite3_column_int64(*count, 0);
+      if (rows > 0) {
+        FImpl->Keys.push_back(from);
+        FImpl->Counts.push_back(total);
+        total += rows;
+      }
+      from = to;
+      if (AProgress) AProgress(std::clamp((from - AQuery.FirstTime) / span, 0.0, 1.0));
     }
-    FRecordCount = collector.Count;
-    if (AProgress) AProgress(1.0);
+    count.Reset();
+    FRecordCount = total;
     return true;
   }
 
@@ -370,10 +361,13 @@ std::vector<TReportRow> TDeviceReport::Rows(std::int64_t AFirst, int ACount) con
                        "ORDER BY ReadTime LIMIT ?4 OFFSET ?5")
                           .constData());
   sqlite3_bind_int(*page, 1, FQuery.DeviceID);
-  sqlite3_bind_double(*page, 2, FImpl->Keys[static_cast<std::size_t>(AFirst / kKeyStride)]);
+  // The hour holding row AFirst, then the rows before it in that hour skipped.
+  const auto day = std::upper_bound(FImpl->Counts.begin(), FImpl->Counts.end(), AFirst) - 1;
+  const std::size_t index = static_cast<std::size_t>(day - FImpl->Counts.begin());
+  sqlite3_bind_double(*page, 2, FImpl->Keys[index]);
   sqlite3_bind_double(*page, 3, FQuery.LastTime);
   sqlite3_bind_int(*page, 4, ACount);
-  sqlite3_bind_int(*page, 5, static_cast<int>(AFirst % kKeyStride));
+  sqlite3_bind_int64(*page, 5, AFirst - *day);
   while (sqlite3_step(*page) == SQLITE_ROW) rows.push_back(ReadRow(*page));
   return rows;
 }
@@ -394,7 +388,7 @@ bool TDeviceReport::ForEachRow(const std::function<bool(const TReportRow&)>& AHa
                       " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime")
                          .constData());
   sqlite3_bind_int(*all, 1, FQuery.DeviceID);
-  sqlite3_bind_double(*all, 2, FImpl->Keys.front());
+  sqlite3_bind_double(*all, 2, FQuery.FirstTime);
   sqlite3_bind_double(*all, 3, FQuery.LastTime);
   std::int64_t n = 0;
   while (sqlite3_step(*all) == SQLITE_ROW) {
@@ -638,10 +632,12 @@ TDeviceReport::TExportResult TDeviceReport::ExportCSV(const QString& AFileName, 
     QByteArray dayText;
     const bool done = ForEachRow(
         [&](const TReportRow& ARow) {
-          const TDayTime t = DecodeDayTime(ARow.ReadTime);
-          const std::int64_t day = (static_cast<std::int64_t>(t.Year) * 13 + t.Month) * 32 + t.Day;
+          std::int64_t day = 0;
+          std::int64_t ms = 0;
+          SplitDayTime(ARow.ReadTime, day, ms);
           if (day != cachedDay) {
             cachedDay = day;
+            const TDayTime t = DecodeDayTime(static_cast<double>(day));
             dayText = QByteArray::number(t.Year).rightJustified(4, '0') + '-';
             AppendTwo(dayText, t.Month);
             dayText.append('-');
@@ -649,11 +645,11 @@ TDeviceReport::TExportResult TDeviceReport::ExportCSV(const QString& AFileName, 
             dayText.append('T');
           }
           buffer.append(dayText);
-          AppendTwo(buffer, t.Hour);
+          AppendTwo(buffer, static_cast<int>(ms / 3600000));
           buffer.append(':');
-          AppendTwo(buffer, t.Minute);
+          AppendTwo(buffer, static_cast<int>(ms / 60000 % 60));
           buffer.append(':');
-          AppendTwo(buffer, t.Second);
+          AppendTwo(buffer, static_cast<int>(ms / 1000 % 60));
           for (int i = 0; i < 4; ++i)
             if (FQuery.Columns & (1u << i)) {
               buffer.append(',');

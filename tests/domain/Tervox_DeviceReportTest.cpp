@@ -165,24 +165,28 @@ TEST_F(DeviceReportTest, OneMinuteSplitsHalfAMinuteAfterTheMinute) {
 }
 
 TEST_F(DeviceReportTest, OneSecondPagesAreFoundByKey) {
-  Insert(1, EverySecond(Day(), 1000));
-  std::unique_ptr<TDeviceReport> report = Open(0, Day() + 5 * kSecond, Day() + 994.5 * kSecond);
+  // Across midnight: the count is kept per hour.
+  const double base = Day() - 500 * kSecond;
+  Insert(1, EverySecond(base, 1000));
+  std::unique_ptr<TDeviceReport> report = Open(0, base + 5 * kSecond, base + 994.5 * kSecond);
   ASSERT_EQ(report->RecordCount(), 990);
   EXPECT_EQ(report->PageCount(42), 24);
-  for (std::int64_t first : {0, 63, 64, 65, 42 * 23, 989}) {
+  for (std::int64_t first : {0, 63, 494, 495, 496, 42 * 23, 700, 989}) {
     const std::vector<TReportRow> rows = report->Rows(first, 42);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(static_cast<std::int64_t>(rows.size()), std::min<std::int64_t>(42, 990 - first));
-    EXPECT_NEAR(rows.front().ReadTime, Day() + (5 + first) * kSecond, 1e-9) << first;
+    EXPECT_NEAR(rows.front().ReadTime, base + static_cast<double>(5 + first) * kSecond, 1e-9) << first;
+    EXPECT_NEAR(rows.back().ReadTime, base + static_cast<double>(5 + first + rows.size() - 1) * kSecond, 1e-9);
   }
   EXPECT_TRUE(report->Rows(990, 42).empty());
 
   // 100 records on A4: three pages, 16 rows on the third.
   std::unique_ptr<TDeviceReport> hundred = Open(0, Day(), Day() + 99.5 * kSecond);
+  ASSERT_EQ(hundred->RecordCount(), 100);
   EXPECT_EQ(hundred->PageCount(ReportRowsPerPage(*ReportSetting())), 3);
   EXPECT_EQ(hundred->Rows(84, 42).size(), 16u);
   const QStringList texts = hundred->RowTexts(hundred->Rows(1, 1).front());
-  EXPECT_EQ(texts, QStringList({"14/03/26 - 00:00:01", "20.1", "180.0", "-", "12.5", "On", "Off", "On"}));
+  EXPECT_EQ(texts, QStringList({"14/03/26 - 00:00:01", "70.1", "180.0", "-", "12.5", "On", "Off", "On"}));
 }
 
 TEST_F(DeviceReportTest, CancelledCountLeavesAnEmptyReport) {

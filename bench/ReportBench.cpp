@@ -5,6 +5,7 @@
 //   build/bin/tervox_bench_report [--benchmark_filter=...]
 // The year is generated once into $TERVOX_BENCH_DIR (default /tmp) as
 // tervox-bench-year.db and reused by later runs.
+#include "BenchSupport.h"
 #include "Engine/DqPrint.h"
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
@@ -133,9 +134,16 @@ void BM_Report_PageFlip_1Second_Year(benchmark::State& state) {
   print.SetScreenMode(QRect(QPoint(0, 0), QPoint(787, 1113)), 16, 16);
   std::mt19937 random(7);
   std::vector<int> pages{pageCount, 1, pageCount / 2};
+  // The screen has its fonts loaded before the first flip.
+  {
+    QPainter warm(&image);
+    report.DrawPage(warm, print, profile, QRect(16, 16, 788, 1128), 1, pageCount);
+  }
   double worst = 0;
+  double worstCPU = 0;
   std::size_t n = 0;
   for (auto _ : state) {
+    const double cpuStart = ThreadCPUMicroseconds();
     const int page = n < pages.size() ? pages[n] : 1 + static_cast<int>(random() % static_cast<unsigned>(pageCount));
     const auto start = std::chrono::steady_clock::now();
     image.fill(Qt::white);
@@ -143,9 +151,11 @@ void BM_Report_PageFlip_1Second_Year(benchmark::State& state) {
     report.DrawPage(painter, print, profile, QRect(16, 16, 788, 1128), page, pageCount);
     painter.end();
     worst = std::max(worst, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    worstCPU = std::max(worstCPU, (ThreadCPUMicroseconds() - cpuStart) / 1000);
     ++n;
   }
   state.counters["worst_ms"] = worst;
+  state.counters["worst_cpu_ms"] = worstCPU;
 }
 
 void BM_Raw_GroupBy(benchmark::State& state) {

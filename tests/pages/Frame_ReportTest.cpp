@@ -173,6 +173,28 @@ TEST(FrameReport, ZoomStepsAndPrintingToPdf) {
   EXPECT_EQ(view->Zoom(), 120); // the screen's zoom is untouched
 }
 
+TEST(FrameReport, ExportNotesWhatTheSpreadsheetCannotHold) {
+  TestDatabase database;
+  TestDatabase::Exec(QStringLiteral("INSERT INTO Device (ID, Name, Enabled) VALUES (5, 'เตาอบ', 0)"));
+  DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+  AddReadings(5, 10, Day() + 0.5);
+  TFrameReport page;
+  page.ComboPeriod()->setCurrentIndex(0);
+  for (int i = 0; i < 7; ++i) page.CheckBox(i)->setChecked(true);
+  SetRange(page, Day(), Day() + 1);
+  page.ComboDevice()->setCurrentIndex(0);
+  ASSERT_TRUE(WaitCounted(page));
+  tervox_test::TempDir dir;
+  const QString xlsNote = page.ExportReport(dir.Path(QStringLiteral("r.xls")));
+  EXPECT_TRUE(xlsNote.startsWith(QStringLiteral("10 rows exported"))) << xlsNote.toStdString();
+  EXPECT_TRUE(xlsNote.contains(QStringLiteral("code page (1250)")));
+  EXPECT_TRUE(xlsNote.contains(QStringLiteral(".csv")));
+  const QString csvNote = page.ExportReport(dir.Path(QStringLiteral("r.csv")));
+  EXPECT_FALSE(csvNote.contains(QStringLiteral("code page")));
+  EXPECT_TRUE(tervox_test::ReadFileBytes(dir.Path(QStringLiteral("r.csv"))).startsWith("Read Time,PV,SV,OUT1,OUT2,EV1,EV2,EV3\r\n"));
+  EXPECT_TRUE(tervox_test::ReadFileBytes(dir.Path(QStringLiteral("r.xls"))).contains("Device Name: ?????"));
+}
+
 TEST(FrameLog, PagesOfTheLogAndTheAlertSwitches) {
   TestDatabase database;
   LoadDevices();

@@ -19,7 +19,7 @@ constexpr double kAmbient = 25.0;
 constexpr double kHeatRate = 8.0;  // deg/s at 100 % OUT1
 constexpr double kCoolRate = 8.0;  // deg/s at 100 % OUT2
 constexpr double kLoss = 0.02;     // 1/s toward ambient
-constexpr double kGain = 20.0;     // % output per degree of deviation
+constexpr double kGainBand = 1000.0; // % output per degree, divided by the band (tenths)
 constexpr double kATSeconds = 20.0;
 constexpr int kPatterns = 4;
 constexpr int kSteps = 40;
@@ -84,7 +84,17 @@ TSimController::TSimController(int AAddress)
   FRegs[1288] = 2;
   FRegs[1289] = 200;
   FRegs[1429] = 5;
+  FRegs[1431] = 1; // CT inputs on
   FRegs[1437] = 5;
+  FRegs[1439] = 1;
+  FRegs[1408] = 1; // DI1 switches RUN/STOP
+  FRegs[1553] = 0;
+  FRegs[1554] = 0;
+  FRegs[1794] = 5;  // PV filter
+  FRegs[1536] = 0;  // reverse action (heating)
+  FRegs[1546] = 0;
+  FRegs[1460] = 0;
+  FRegs[2073] = 0;  // time unit HH:MM
   FRegs[1440] = 1;
   FRegs[1442] = 1000;
   FRegs[1461] = 1000;
@@ -117,7 +127,21 @@ void TSimController::SetIdentification(const QByteArray& AText) {
   for (int i = 0; i < 10; ++i) FRegs[64 + i] = Word(text, 2 * i);
 }
 
+int TSimController::EventsFitted() const {
+  // The event outputs code of the identification (character 12).
+  switch (static_cast<char>(FRegs[70] >> 8)) {
+  case '1': return 1;
+  case '2':
+  case 'E': return 3;
+  default: return 0;
+  }
+}
+
 bool TSimController::Readable(std::uint16_t AAddress) const {
+  // The settings of an event output that is not fitted do not exist.
+  for (int k = EventsFitted(); k < 3; ++k)
+    if ((AAddress >= 1280 + 8 * k && AAddress <= 1287 + 8 * k) || (AAddress >= 2944 + 8 * k && AAddress <= 2947 + 8 * k))
+      return false;
   return std::any_of(std::begin(kWindows), std::end(kWindows),
                      [&](const TWindow& AWindow) { return AAddress >= AWindow.First && AAddress <= AWindow.Last; });
 }
@@ -138,12 +162,47 @@ void TSimController::SetRegister(std::uint16_t AAddress, std::uint16_t AValue) {
   if (!(AAddress >= 256 && AAddress <= 295)) UpdateStatus();
 }
 
+int TSimController::Version100() const {
+  const QByteArray id = Identification();
+  bool okHi = false, okLo = false;
+  const int hi = id.mid(8, 2).toInt(&okHi);
+  const int lo = id.mid(10, 2).toInt(&okLo);
+  return (okHi ? hi : 0) * 100 + (okLo ? lo : 0);
+}
+
+int TSimController::PatternCount() const {
+  return Version100() < 130 ? 1 : std::clamp<int>(FRegs[2072], 1, kPatterns);
+}
+
+int TSimController::StepsPerPattern() const { return Version100() < 130 ? 25 : kSteps / PatternCount(); }
+
 int TSimController::PatternSlot(int APattern, int AStep) const {
-  return (std::clamp(APattern, 1, kPatterns) - 1) * kSteps + std::clamp(AStep, 1, kSteps) - 1;
+  // The patterns share one step memory.
+  const int perPattern = StepsPerPattern();
+  return (std::clamp(APattern, 1, PatternCount()) - 1) * perPattern + std::clamp(AStep, 1, perPattern) - 1;
+}
+
+void TSimController::Record(const TSimAccess& AAccess) {
+  // A controller polled for months keeps only its recent past.
+  if (FJournal.size() >= 20000) FJournal.erase(FJournal.begin(), FJournal.begin() + 10000);
+  FJournal.push_back(AAccess);
+}
+
+std::vector<TSimAccess> TSimController::TakeJournal() {
+  std::vector<TSimAccess> journal;
+  journal.swap(FJournal);
+  return journal;
+}
+
+std::vector<TSimAccess> TSimController::Writes() const {
+  std::vector<TSimAccess> writes;
+  for (const TSimAccess& access : FJournal)
+    if (access.Function == 6) writes.push_back(access);
+  return writes;
 }
 
 void TSimController::SyncSelectedPattern(bool AToRegisters) {
-  TPatternData& pattern = FPatterns[static_cast<std::size_t>(std::clamp<int>(FRegs[2304], 1, kPatterns) - 1)];
+  TPatternData& pattern = FPatterns[static_cast<std::size_t>(std::clamp<int>(FRegs[2304], 1, PatternCount()) - 1)];
   if (AToRegisters) {
     FRegs[2307] = pattern.EndStep;
     FRegs[2310] = pattern.StartSV;
@@ -177,6 +236,7 @@ int TSimController::CurrentSV() const {
     sv = static_cast<std::int16_t>(FSteps[static_cast<std::size_t>(PatternSlot(FRegs[2050], FPrgStep))].SV);
   else
     sv = static_cast<std::int16_t>(FRegs[768 + std::clamp<int>(FRegs[384], 1, 4) - 1]);
+  if (sv == 32767) sv = 0;
   return std::clamp(sv, static_cast<int>(static_cast<std::int16_t>(FRegs[778])),
                     static_cast<int>(static_cast<std::int16_t>(FRegs[779])));
 }
@@ -208,9 +268,18 @@ void TSimController::Step(double ADt) {
     FOut1 = FPV < sv ? 100.0 : 0.0;
     FOut2 = 0.0;
   } else {
+    // The PID sets in execution (register 263) give the proportional
+    // bands; a band of 0 is on/off control.
+    const int set1 = std::clamp<int>(FRegs[263] & 0xFF, 1, 3) - 1;
+    const int set2 = std::clamp<int>(FRegs[263] >> 8, 1, 3) - 1;
+    const double band1 = FRegs[1024 + 8 * set1], band2 = FRegs[1120 + 8 * set2];
     const double deviation = sv - FPV;
-    FOut1 = std::clamp(deviation * kGain, 0.0, 100.0);
-    FOut2 = std::clamp(-deviation * kGain, 0.0, 100.0);
+    auto output = [](double ADeviation, double ABand, double AMin, double AMax) {
+      const double out = ABand <= 0 ? (ADeviation > 0 ? 100.0 : 0.0) : ADeviation * kGainBand / ABand;
+      return std::clamp(out, std::clamp(AMin, 0.0, 100.0), std::clamp(AMax, 0.0, 100.0));
+    };
+    FOut1 = output(deviation, band1, FRegs[1029 + 8 * set1] / 10.0, FRegs[1030 + 8 * set1] / 10.0);
+    FOut2 = output(-deviation, band2, FRegs[1125 + 8 * set2] / 10.0, FRegs[1126 + 8 * set2] / 10.0);
   }
   FPV += ADt * (FOut1 / 100.0 * kHeatRate - FOut2 / 100.0 * kCoolRate - (FPV - kAmbient) * kLoss);
 
@@ -218,11 +287,14 @@ void TSimController::Step(double ADt) {
     // One program time unit passes per second, so patterns run briskly.
     FPrgStepTime += ADt;
     const TStepData& step = FSteps[static_cast<std::size_t>(PatternSlot(FRegs[2050], FPrgStep))];
+    // The time unit (register 2073) is seconds of simulation whatever it
+    // says: a step of 10 units takes 10 s.
     if (FRegs[402] == 1 || FPrgStepTime >= step.Time) {
       FRegs[402] = 0;
       FPrgStepTime = 0.0;
-      const TPatternData& pattern = FPatterns[static_cast<std::size_t>(std::clamp<int>(FRegs[2050], 1, kPatterns) - 1)];
-      if (++FPrgStep > std::clamp<int>(pattern.EndStep, 1, kSteps)) {
+      const TPatternData& pattern =
+          FPatterns[static_cast<std::size_t>(std::clamp<int>(FRegs[2050], 1, PatternCount()) - 1)];
+      if (++FPrgStep > std::clamp<int>(pattern.EndStep, 1, StepsPerPattern())) {
         FPrgStep = 1;
         if (++FPrgRepeats >= std::max<int>(pattern.Times, 1)) {
           EndProgram();
@@ -264,7 +336,7 @@ void TSimController::UpdateStatus() {
   FRegs[259] = static_cast<std::uint16_t>(std::lround(FOut2 * 10.0));
   FRegs[260] = static_cast<std::uint16_t>((FRegs[388] == 1 ? 1 : 0) | (FRegs[389] == 1 ? 2 : 0) | (running ? 0 : 4));
   std::uint16_t events = 0;
-  for (int k = 0; k < 3; ++k) {
+  for (int k = 0; k < EventsFitted(); ++k) {
     const int point = static_cast<std::int16_t>(FRegs[1281 + 8 * k]);
     bool on = false;
     switch (FRegs[1280 + 8 * k]) {
@@ -278,6 +350,13 @@ void TSimController::UpdateStatus() {
     case 8: on = running; break;
     default: break; // control-loop alarms never trip on the simulated heater
     }
+    // Latching (high byte of 1285+8k): once on, on until released.
+    if ((FRegs[1285 + 8 * k] >> 8) != 0) {
+      if (on) FLatched[k] = true;
+      on = on || FLatched[k];
+    } else {
+      FLatched[k] = false;
+    }
     if (on) events |= static_cast<std::uint16_t>(1 << k);
   }
   FRegs[261] = events;
@@ -290,27 +369,58 @@ void TSimController::UpdateStatus() {
     pid2 = step.PID2;
   }
   FRegs[263] = static_cast<std::uint16_t>((pid1 & 0xFF) | ((pid2 & 0xFF) << 8));
-  FRegs[265] = static_cast<std::uint16_t>(std::lround(FOut1 / 100.0 * 120.0)); // 12.0 A heater
-  FRegs[266] = static_cast<std::uint16_t>(std::lround(FOut2 / 100.0 * 80.0));
+  // A 12.0 A heater and an 8.0 A cooler, seen while their CT input is on.
+  FRegs[265] = FRegs[1431] == 0 ? 0 : static_cast<std::uint16_t>(std::lround(FOut1 / 100.0 * 120.0));
+  FRegs[266] = FRegs[1439] == 0 ? 0 : static_cast<std::uint16_t>(std::lround(FOut2 / 100.0 * 80.0));
   FRegs[288] = static_cast<std::uint16_t>((FPrgRunning ? 1 : 0) | (FRegs[401] == 1 ? 2 : 0) | (FRegs[402] == 1 ? 8 : 0));
   FRegs[291] = static_cast<std::uint16_t>(FPrgRunning ? FPrgRepeats + 1 : 0);
   FRegs[292] = static_cast<std::uint16_t>(FPrgStep);
   FRegs[293] = static_cast<std::uint16_t>(FPrgStepTime);
+  for (const auto& [address, value] : FForced) FRegs[address] = value;
+}
+
+void TSimController::ForceStatus(std::uint16_t AAddress, std::uint16_t AValue) {
+  FForced[AAddress] = AValue;
+  FRegs[AAddress] = AValue;
+}
+
+void TSimController::ReleaseStatus(std::uint16_t AAddress) {
+  FForced.erase(AAddress);
+  UpdateStatus();
 }
 
 std::uint8_t TSimController::WriteRegister(std::uint16_t AAddress, std::uint16_t AValue, double ANow) {
   if (!Writable(AAddress)) return exIllegalAddress;
   auto within = [&](int AFirst, int ALast) { return AValue >= AFirst && AValue <= ALast; };
+  const bool multiPattern = Version100() >= 130;
   switch (AAddress) {
-  case 384:
   case 2050:
   case 2072:
+    // Below 1.30 there is one pattern: no pattern selection or count.
+    if (!multiPattern) return exIllegalAddress;
+    if (!within(1, 4)) return exIllegalValue;
+    break;
+  case 2073:
+    if (!within(0, 2)) return exIllegalValue;
+    break;
   case 2304:
+    if (!within(1, PatternCount())) return exIllegalValue;
+    break;
+  case 384:
   case 408:
     if (!within(1, 4)) return exIllegalValue;
     break;
+  case 2080: case 2081: case 2082: case 2083:
+  case 2084: case 2085: case 2086: case 2087:
+  case 2386: case 2387:
+    if (!within(1, 3)) return exIllegalValue;
+    break;
+  case 386:
+  case 387:
+    if (!within(0, 1000)) return exIllegalValue;
+    break;
   case 2305:
-    if (!within(1, kSteps)) return exIllegalValue;
+    if (!within(1, StepsPerPattern())) return exIllegalValue;
     break;
   case 388:
   case 389:
@@ -346,6 +456,16 @@ std::uint8_t TSimController::WriteRegister(std::uint16_t AAddress, std::uint16_t
     break;
   case 408:
     FRegs[408] = 0; // a release command, not a setting
+    for (int k = 0; k < 3; ++k)
+      if (AValue == 4 || AValue == k + 1) FLatched[k] = false;
+    break;
+  case 2072:
+    // Fewer patterns share the memory differently: select a valid step.
+    FRegs[2304] = static_cast<std::uint16_t>(std::clamp<int>(FRegs[2304], 1, PatternCount()));
+    FRegs[2305] = static_cast<std::uint16_t>(std::clamp<int>(FRegs[2305], 1, StepsPerPattern()));
+    FRegs[2050] = static_cast<std::uint16_t>(std::clamp<int>(FRegs[2050], 1, PatternCount()));
+    SyncSelectedPattern(true);
+    SyncSelectedStep(true);
     break;
   case 2304:
   case 2305:
@@ -377,9 +497,16 @@ QByteArray TSimController::Process(const QByteArray& ARequest, double ANow) {
     const std::uint16_t address = Word(ARequest, 1);
     const std::uint16_t count = Word(ARequest, 3);
     if (count < 1 || count > 125) return Exception(function, exIllegalValue);
+    TSimAccess access{function, address, count, false};
+    const bool noPatterns = Version100() < 130 && address <= 2072 && address + count - 1 >= 2050;
     for (int i = 0; i < count; ++i)
-      if (address + i > 0xFFFF || !Readable(static_cast<std::uint16_t>(address + i)))
+      if (address + i > 0xFFFF || !Readable(static_cast<std::uint16_t>(address + i)) ||
+          (noPatterns && (address + i == 2050 || address + i == 2072))) {
+        Record(access);
         return Exception(function, exIllegalAddress);
+      }
+    access.Accepted = true;
+    Record(access);
     QByteArray reply;
     reply.append(static_cast<char>(function));
     reply.append(static_cast<char>(2 * count));
@@ -388,6 +515,7 @@ QByteArray TSimController::Process(const QByteArray& ARequest, double ANow) {
   }
   if (function == 6 && ARequest.size() >= 5) {
     const std::uint8_t code = WriteRegister(Word(ARequest, 1), Word(ARequest, 3), ANow);
+    Record({function, Word(ARequest, 1), Word(ARequest, 3), code == 0});
     if (code != 0) return Exception(function, code);
     UpdateStatus();
     return ARequest.left(5);

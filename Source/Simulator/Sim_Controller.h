@@ -9,7 +9,16 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <vector>
+
+// One register access as it reached the controller.
+struct TSimAccess {
+  std::uint8_t Function = 0; // 3 read, 6 write
+  std::uint16_t Address = 0;
+  std::uint16_t Value = 0; // the count of a read, the value of a write
+  bool Accepted = false;   // answered without an exception
+};
 
 class TSimController {
 public:
@@ -32,6 +41,10 @@ public:
   std::uint16_t Register(std::uint16_t AAddress) const { return FRegs[AAddress]; }
   void SetRegister(std::uint16_t AAddress, std::uint16_t AValue);
   bool Readable(std::uint16_t AAddress) const;
+  // Holds a status register (256-295) at AValue whatever the plant does,
+  // as a faulty or unusual controller would report it; Release ends it.
+  void ForceStatus(std::uint16_t AAddress, std::uint16_t AValue);
+  void ReleaseStatus(std::uint16_t AAddress);
   bool Writable(std::uint16_t AAddress) const;
 
   // The 20-character identification (registers 64-73).
@@ -39,6 +52,20 @@ public:
   void SetIdentification(const QByteArray& AText);
 
   double PV() const { return FPV; }
+
+  // Software version times 100 (130 for 1.30), from the identification.
+  int Version100() const;
+  // Program memory: one pattern of 25 steps below version 1.30; from 1.30
+  // up to four patterns sharing 40 steps (40 div the pattern count each).
+  int PatternCount() const;
+  // Event outputs fitted by the identification: "1" one, "2" or "E" three.
+  int EventsFitted() const;
+  int StepsPerPattern() const;
+
+  // Every access since the last call, oldest first; the journal is emptied.
+  std::vector<TSimAccess> TakeJournal();
+  // The register writes since the last TakeJournal, without emptying it.
+  std::vector<TSimAccess> Writes() const;
 
 private:
   std::uint8_t WriteRegister(std::uint16_t AAddress, std::uint16_t AValue, double ANow);
@@ -50,6 +77,7 @@ private:
   void EndProgram();
   void SyncSelectedStep(bool AToRegisters);
   void SyncSelectedPattern(bool AToRegisters);
+  void Record(const TSimAccess& AAccess);
 
   struct TStepData {
     std::uint16_t SV = 0, Time = 0, PID1 = 1, PID2 = 1;
@@ -71,4 +99,8 @@ private:
   int FPrgStep = 0;
   double FPrgStepTime = 0.0;
   int FPrgRepeats = 0;
+  // Latching events stay on until released (register 408).
+  bool FLatched[3] = {false, false, false};
+  std::vector<TSimAccess> FJournal;
+  std::map<std::uint16_t, std::uint16_t> FForced;
 };

@@ -104,7 +104,8 @@ TEST(SimController, ProgramRunsItsStepsAndSkipAdvances) {
   EXPECT_EQ(Signed(controller, 288) & 1, 0);
   EXPECT_EQ(Signed(controller, 2048), 0);
 
-  // Steps are set through the selection registers.
+  // Steps are set through the selection registers (two patterns).
+  Write(controller, 2072, 2, 30.0);
   Write(controller, 2304, 2, 30.0);
   Write(controller, 2305, 4, 30.0);
   Write(controller, 2384, 777, 30.0);
@@ -112,6 +113,70 @@ TEST(SimController, ProgramRunsItsStepsAndSkipAdvances) {
   EXPECT_EQ(Signed(controller, 2384), 0);
   Write(controller, 2305, 4, 30.0);
   EXPECT_EQ(Signed(controller, 2384), 777);
+}
+
+TEST(SimController, PatternsShareFortyStepsFromVersionOneThirty) {
+  TSimController controller(1);
+  EXPECT_EQ(controller.Version100(), 130);
+  EXPECT_EQ(controller.StepsPerPattern(), 40);
+  EXPECT_EQ(Write(controller, 2304, 2, 0.0).toHex(), QByteArray("8603")); // one pattern so far
+  Write(controller, 2072, 4, 0.0);
+  EXPECT_EQ(controller.StepsPerPattern(), 10);
+  EXPECT_EQ(Write(controller, 2305, 11, 0.0).toHex(), QByteArray("8603"));
+  // Pattern 2 step 1 is step 11 of the shared memory.
+  Write(controller, 2304, 1, 0.0);
+  Write(controller, 2305, 10, 0.0); // untouched so far
+  Write(controller, 2304, 2, 0.0);
+  Write(controller, 2305, 1, 0.0);
+  Write(controller, 2384, 444, 0.0);
+  Write(controller, 2072, 2, 0.0); // 20 steps each: that memory is pattern 1 step 11
+  Write(controller, 2304, 1, 0.0);
+  Write(controller, 2305, 11, 0.0);
+  EXPECT_EQ(Signed(controller, 2384), 444);
+
+  // Older software: one pattern of 25 steps, no pattern selection or count.
+  TSimController older(2);
+  older.SetIdentification("TVXBA-KR01202CDHT5P0");
+  EXPECT_EQ(older.Version100(), 120);
+  EXPECT_EQ(Write(older, 2050, 1, 0.0).toHex(), QByteArray("8602"));
+  EXPECT_EQ(Read(older, 2072, 1, 0.0).toHex(), QByteArray("8302"));
+  EXPECT_EQ(Write(older, 2305, 25, 0.0).toHex(), QByteArray("0609010019"));
+  EXPECT_EQ(Write(older, 2305, 26, 0.0).toHex(), QByteArray("8603"));
+  EXPECT_EQ(Read(older, 2073, 1, 0.0).toHex(), QByteArray("03020000"));
+}
+
+TEST(SimController, LatchingEventsHoldUntilReleasedAndTheJournalShowsTheWire) {
+  TSimController controller(1);
+  controller.TakeJournal();
+  // EV1: high alarm at 30.0, latching.
+  Write(controller, 1281, 300, 0.0);
+  Write(controller, 1285, 0x0100, 0.0);
+  controller.Advance(0.0);
+  EXPECT_EQ(Signed(controller, 261) & 1, 0);
+  controller.Advance(10.0); // heating past 30.0
+  EXPECT_EQ(Signed(controller, 261) & 1, 1);
+  Write(controller, 768, 100, 10.0); // SV 10.0: it cools below the point
+  controller.Advance(200.0);
+  EXPECT_LT(Signed(controller, 256), 300);
+  EXPECT_EQ(Signed(controller, 261) & 1, 1); // still on: latched
+  Write(controller, 408, 4, 200.0);          // release all
+  EXPECT_EQ(Signed(controller, 261) & 1, 0);
+
+  Read(controller, 256, 2, 200.0);
+  Write(controller, 2083, 9, 200.0); // PID numbers are 1 to 3
+  const std::vector<TSimAccess> journal = controller.TakeJournal();
+  ASSERT_EQ(journal.size(), 6u);
+  EXPECT_EQ(journal[0].Function, 6);
+  EXPECT_EQ(journal[0].Address, 1281);
+  EXPECT_EQ(journal[0].Value, 300);
+  EXPECT_EQ(journal[4].Function, 3);
+  EXPECT_EQ(journal[4].Value, 2);
+  EXPECT_FALSE(journal[5].Accepted);
+  EXPECT_TRUE(controller.TakeJournal().empty());
+
+  // CT input off: no current is seen.
+  Write(controller, 1431, 0, 200.0);
+  EXPECT_EQ(Signed(controller, 265), 0);
 }
 
 TEST(SimController, AnswersLikeTheDevice) {

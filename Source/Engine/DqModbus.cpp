@@ -351,12 +351,12 @@ int TModbusData::ReadHoldRegBit(std::uint8_t ASlaveID, std::uint16_t ADataAddres
   return static_cast<int>((value >> ABitOffset) & mask);
 }
 
-void TModbusData::WriteHoldReg(std::uint8_t ASlaveID, std::uint16_t ADataAddress, std::uint16_t AData) {
+bool TModbusData::WriteHoldReg(std::uint8_t ASlaveID, std::uint16_t ADataAddress, std::uint16_t AData) {
   SlaveID = ASlaveID;
   FunctionCode = 6;
   DataAddress = ADataAddress;
   DataCount = AData;
-  Transact();
+  return Transact();
 }
 
 void TModbusData::WriteHoldRegExist(std::uint8_t ASlaveID, std::uint16_t ADataAddress, std::uint16_t AData) {

@@ -42,7 +42,8 @@ public:
   // ABitCount bits from ABitOffset of the (unsigned) register; -1 on failure.
   int ReadHoldRegBit(std::uint8_t ASlaveID, std::uint16_t ADataAddress, int ABitOffset, int ABitCount);
 
-  void WriteHoldReg(std::uint8_t ASlaveID, std::uint16_t ADataAddress, std::uint16_t AData);
+  // True when the controller acknowledged the write.
+  bool WriteHoldReg(std::uint8_t ASlaveID, std::uint16_t ADataAddress, std::uint16_t AData);
   // Sends nothing for 0x7FFF (leave unchanged).
   void WriteHoldRegExist(std::uint8_t ASlaveID, std::uint16_t ADataAddress, std::uint16_t AData);
   void WriteHoldRegArray(const std::vector<std::uint16_t>& AArray, std::uint8_t ASlaveID, std::uint16_t ADataAddress,

@@ -7,6 +7,8 @@
 #include "Engine/DqSMS.h"
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Config.h"
+#include "domain/Tervox_DeviceRequests.h"
+#include "domain/Tervox_DeviceSettings.h"
 #include "shell/Main_Database.h"
 
 #include <QDateTime>
@@ -104,7 +106,7 @@ QString TTervoxModelType::Text(int AFirst, int ACount) const {
 
 // ---------------------------------------------------------------- device
 
-TTervoxDevice::TTervoxDevice() {
+TTervoxDevice::TTervoxDevice() : FSettings(std::make_unique<TTervoxDeviceSettings>()) {
   const double now = Now();
   FEV1LastTime = FEV2LastTime = FEV3LastTime = now;
   FRunChangeTime = now;
@@ -678,6 +680,13 @@ void TTervoxDevice::ReadInformation(TTervoxSyncNotify ACallback) {
 void TTervoxDevice::StatusNotification() {
   if (auto monitor = Monitor()) monitor->Redraw();
   if (FOnChanged) FOnChanged(this);
+  // A copy: the handler may replace itself.
+  if (const std::function<void()> handler = FOnReadProgram) handler();
+}
+
+void TTervoxDevice::SetOnReadProgram(std::function<void()> AHandler) {
+  FOnReadProgram = std::move(AHandler);
+  FHasReadProgram = static_cast<bool>(FOnReadProgram);
 }
 
 namespace {
@@ -723,13 +732,17 @@ void TTervoxDevice::DoReadInformation() {
 void TTervoxDevice::DoReadStatus() {
   if (!Enabled()) return;
   if (!FInfoReaded) DoReadInformation();
-  TDeviceLockGuard guard(*this);
-  ActivatePort();
-  const std::shared_ptr<TDqComPort> port = SharedPort();
-  if (!port) return; // no port configured: no row, no watch
-  if (port->Active()) ReadStatusRegisters(*port);
-  SaveStatusToDB();
-  PostProcessStatus();
+  {
+    TDeviceLockGuard guard(*this);
+    ActivatePort();
+    const std::shared_ptr<TDqComPort> port = SharedPort();
+    if (!port) return; // no port configured: no row, no watch
+    if (port->Active()) ReadStatusRegisters(*port);
+    SaveStatusToDB();
+    PostProcessStatus();
+  }
+  // A program page is open: its live state comes with every poll.
+  if (FHasReadProgram) DoReadProgramStatus(*this);
 }
 
 void TTervoxDevice::ReadStatusRegisters(TDqComPort& APort) {

@@ -23,6 +23,7 @@ class TDqSMS;
 class TSQLiteDatabase;
 class TSQLiteTable;
 class TTervoxDevice;
+class TTervoxDeviceSettings;
 
 // Register values meaning "no value" (also "leave unchanged" in writes) and
 // "below range".
@@ -252,6 +253,11 @@ public:
   std::shared_ptr<TDqComPort> SharedPort() const;
   void SetPort(std::shared_ptr<TDqComPort> APort);
 
+  // ----- settings data sets, the latest of each kind read (Tervox_DeviceRequests)
+  TTervoxDeviceSettings& Settings() const { return *FSettings; }
+  // When the event settings were last written (starts their re-evaluation).
+  void SetMode5Time(double AValue) { FMode5Time = AValue; }
+
   // ----- notifications
   std::shared_ptr<TTervoxMonitorLink> Monitor() const;
   void SetMonitor(std::shared_ptr<TTervoxMonitorLink> AMonitor);
@@ -260,6 +266,10 @@ public:
   const TNotifyEvent& OnChanged() const { return FOnChanged; }
   // Asks the panel to redraw and tells the owner (user-interface thread).
   void Changed();
+  // While set, every status poll also reads the program status and then
+  // calls it (user-interface thread); empty: no program reads.
+  void SetOnReadProgram(std::function<void()> AHandler);
+  bool HasOnReadProgram() const { return FHasReadProgram; }
 
   // ----- recording
   // One history row of the current register image, stamped now.
@@ -369,6 +379,9 @@ private:
   mutable std::mutex FMonitorMutex;
   std::shared_ptr<TTervoxMonitorLink> FMonitor;
   TNotifyEvent FOnChanged;
+  std::function<void()> FOnReadProgram; // user-interface thread only
+  std::atomic<bool> FHasReadProgram{false};
+  std::unique_ptr<TTervoxDeviceSettings> FSettings;
 };
 
 // The controllers of the Device table, in ID order. Devices are shared with

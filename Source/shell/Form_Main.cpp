@@ -5,11 +5,15 @@
 #include "dialogs/Form_About.h"
 #include "dialogs/Form_DeleteRecord.h"
 #include "dialogs/Form_Alert.h"
+#include "dialogs/Form_Debug.h"
 #include "dialogs/Form_DialogAlarm.h"
+#include "dialogs/Form_Fix.h"
+#include "dialogs/Form_Manual.h"
 #include "dialogs/Form_Options.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Maintenance.h"
+#include "domain/Tervox_Monitor.h"
 #include "domain/Tervox_User.h"
 #include "pages/Frame_Device.h"
 #include "pages/Frame_Graph.h"
@@ -60,6 +64,9 @@ TFormMain* FormMain() { return gFormMain; }
 TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   gFormMain = this;
   SetMainLink(this);
+  // The panel keys that open the settings dialogs.
+  DefaultMonitorActions().LaunchFix = [](TTervoxDevice& ADevice) { LaunchFix(ADevice); };
+  DefaultMonitorActions().LaunchManual = [](TTervoxDevice& ADevice) { LaunchManual(ADevice); };
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Data Acquisition Software"));
   setMinimumSize(627, 400);
@@ -282,10 +289,16 @@ void TFormMain::OpenAll() {
   menuBar()->setEnabled(true);
   FToolBarPage->setEnabled(true);
   FMenuDatabase->menuAction()->setVisible(CurrentUser()->Group()->CanBackup);
-  // The developer's debug window opens here once it exists.
+  if (CurrentUser()->Developed && !FFormDebug) {
+    FFormDebug = new TFormDebug(this);
+    FFormDebug->show();
+  }
 }
 
 void TFormMain::CloseAll() {
+  // The debug window lists the worker's queue: it goes before polling stops.
+  delete FFormDebug;
+  FFormDebug = nullptr;
   TTervoxConfig* config = Config();
   const bool maximized = isMaximized();
   config->SetValueBool(QStringLiteral("WindowFullScreen"), maximized);
@@ -503,6 +516,7 @@ void TFormMain::closeEvent(QCloseEvent* AEvent) {
     // The window closes even when the logout line cannot be written.
     ShowException(std::current_exception());
   }
-  // The developer's debug window is freed here once it exists.
+  delete FFormDebug;
+  FFormDebug = nullptr;
   AEvent->accept();
 }

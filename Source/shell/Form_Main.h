@@ -102,6 +102,7 @@ private:
   bool FIsReset = false;
   bool FPlaced = false;
   bool FTerminating = false;
+  QWidget* FFormDebug = nullptr; // the developer's debug window, owned
 };
 
 // The main window while it exists.

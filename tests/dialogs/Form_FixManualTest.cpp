@@ -1,0 +1,248 @@
+// The FIX and manual dialogs against a simulated controller, checked on the
+// wire; the FIX key of a live panel in the demonstration.
+#include "Engine/DqEvent.h"
+#include "Engine/DqSQLite.h"
+#include "Engine/DqValControl.h"
+#include "Simulator/Sim_Controller.h"
+#include "Simulator/Sim_ControllerLine.h"
+#include "dialogs/Form_Debug.h"
+#include "dialogs/Form_Fix.h"
+#include "dialogs/Form_Manual.h"
+#include "domain/Tervox_DeviceRequests.h"
+#include "domain/Tervox_Monitor.h"
+#include "shell/Main_Demo.h"
+#include "shell/UiTestSupport.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+using tervox_test::Click;
+using tervox_test::ModalAnswers;
+using TWrite = std::pair<int, int>;
+
+class SettingsDialogTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    line = std::make_unique<TSimControllerLine>(dir.Path(QStringLiteral("line0")), std::vector<int>{1});
+    QString error;
+    ASSERT_TRUE(line->Start(&error)) << error.toStdString();
+    // Input range -199.9 .. 999.9 at one decimal.
+    line->Execute(QStringLiteral("set 1 1800 -1999"));
+    line->Execute(QStringLiteral("set 1 1801 9999"));
+    TSQLiteParamList params;
+    params.SetParamValues(":PortName", line->LinkPath());
+    GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, "
+                                          "StopBits, Parity) VALUES ('Line 1', 1, :PortName, 9600, 8, 0, 0)"),
+                           &params);
+    GetDatabase()->ExecSQL(
+        QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
+    TTervoxDevice::InitialPort();
+    DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+    oven = DeviceList()->SharedDeviceByID(1);
+    bool done = false;
+    oven->ReadInformation([&] { done = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20000));
+    ASSERT_TRUE(oven->Synchronized());
+    Writes();
+  }
+
+  void TearDown() override { oven.reset(); }
+
+  std::vector<TWrite> Writes() {
+    std::vector<TWrite> writes;
+    line->WithController(1, [&](TSimController& c) {
+      for (const TSimAccess& a : c.TakeJournal())
+        if (a.Function == 6) writes.emplace_back(a.Address, static_cast<std::int16_t>(a.Value));
+    });
+    return writes;
+  }
+
+  static bool PanelReady(QFrame* APanel) { return TDqValPanelHelper(APanel).ValueEnabled(); }
+
+  static void Type(QLineEdit* AEdit, const QString& AText) {
+    AEdit->setFocus();
+    AEdit->selectAll();
+    QTest::keyClicks(AEdit, AText);
+    QTest::keyClick(AEdit, Qt::Key_Return);
+  }
+
+  tervox_test::TestDatabase database;
+  tervox_test::TempDir dir;
+  std::unique_ptr<TSimControllerLine> line;
+  std::shared_ptr<TTervoxDevice> oven;
+};
+
+TEST_F(SettingsDialogTest, FixDialogShowsTheControllersRangeAndWritesWhatChanged) {
+  TFormFix dialog;
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Fix Mode Setting"));
+  EXPECT_EQ(dialog.LabelDevice()->text(), QStringLiteral("(no device)"));
+  dialog.SetDevice(oven);
+  EXPECT_EQ(dialog.LabelDevice()->text(), QStringLiteral("Oven"));
+  EXPECT_FALSE(PanelReady(dialog.PanelMain())); // until the read arrives
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PanelReady(dialog.PanelMain()); }, 20000));
+
+  EXPECT_EQ(dialog.EditSV(0)->text(), QStringLiteral("100.0"));
+  EXPECT_EQ(dialog.EditSV(1)->text(), QStringLiteral("150.0"));
+  EXPECT_EQ(dialog.ComboFix()->currentText(), QStringLiteral("1"));
+  TDqValEditHelper sv1(dialog.EditSV(0));
+  EXPECT_DOUBLE_EQ(sv1.MinValue(), -199.9);
+  EXPECT_DOUBLE_EQ(sv1.MaxValue(), 999.9);
+  EXPECT_EQ(sv1.Digit(), 1);
+  Type(dialog.EditSV(0), QStringLiteral("12345"));
+  EXPECT_EQ(dialog.EditSV(0)->text(), QStringLiteral("999.9"));
+  Type(dialog.EditPIDOut1(0), QStringLiteral("5"));
+  EXPECT_EQ(dialog.EditPIDOut1(0)->text(), QStringLiteral("3"));
+
+  Type(dialog.EditSV(0), QStringLiteral("42.5"));
+  dialog.ComboFix()->setCurrentIndex(1);
+  Click(dialog.ButtonOK());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 20000));
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{768, 425}, {2080, 3}, {384, 2}}));
+}
+
+TEST_F(SettingsDialogTest, FixDialogStaysOpenWithTheUsersValuesWhenTheWriteFails) {
+  TFormFix dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PanelReady(dialog.PanelMain()); }, 20000));
+  Type(dialog.EditSV(1), QStringLiteral("77.7"));
+  line->SetFault(1, TSimFault::Silent, true);
+  {
+    ModalAnswers answers;
+    answers.ThenOk();
+    Click(dialog.ButtonOK());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Texts.size() == 1; }, 20000));
+    QTest::qWait(20);
+    EXPECT_EQ(answers.Texts.value(0), QStringLiteral("Failed to write to the controller: register 769."));
+  }
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_TRUE(PanelReady(dialog.PanelMain()));
+  EXPECT_EQ(dialog.EditSV(1)->text(), QStringLiteral("77.7"));
+  EXPECT_TRUE(dialog.EditSV(1)->isEnabled());
+
+  // Back on the line: the same values go on the next OK.
+  line->SetFault(1, TSimFault::Silent, false);
+  Writes();
+  Click(dialog.ButtonOK());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 20000));
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{769, 777}}));
+
+  // Not synchronized: refused, nothing sent.
+  TFormFix again;
+  again.SetDevice(oven);
+  again.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PanelReady(again.PanelMain()); }, 20000));
+  oven->SetSynchronized(false);
+  ModalAnswers answers;
+  answers.ThenOk();
+  Click(again.ButtonOK());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Texts.size() == 1; }, 20000));
+  EXPECT_EQ(answers.Texts.value(0), QStringLiteral("Device not synchronized."));
+  QTest::qWait(20);
+  EXPECT_TRUE(again.isVisible());
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(SettingsDialogTest, ManualDialogAutoAndManual) {
+  TFormManual dialog;
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Manual setting"));
+  EXPECT_EQ(dialog.LabelDevice()->text(), QStringLiteral("(No device)"));
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PanelReady(dialog.PanelMain()); }, 20000));
+  Writes();
+  Click(dialog.ButtonAuto());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 20000));
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{389, 0}}));
+
+  TFormManual manual;
+  manual.SetDevice(oven);
+  manual.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PanelReady(manual.PanelMain()); }, 20000));
+  Type(manual.EditOut1(), QStringLiteral("150"));
+  EXPECT_EQ(manual.EditOut1()->text(), QStringLiteral("100.0"));
+  Type(manual.EditOut1(), QStringLiteral("35.5"));
+  Click(manual.ButtonManual());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !manual.isVisible(); }, 20000));
+  const std::vector<TWrite> writes = Writes();
+  ASSERT_EQ(writes.size(), 3u);
+  EXPECT_EQ(writes[0], TWrite(389, 1));
+  EXPECT_EQ(writes[1], TWrite(386, 355));
+  EXPECT_EQ(writes[2].first, 387);
+}
+
+TEST_F(SettingsDialogTest, DebugWindowListsTheWorkersQueue) {
+  TFormDebug debug;
+  EXPECT_EQ(debug.windowTitle(), QStringLiteral("(o-o)"));
+  debug.show();
+  line->SetFault(1, TSimFault::Slow, true);
+  ReadFix(*oven, {});
+  ReadManual(*oven, {});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return debug.Memo(3)->toPlainText().contains(QStringLiteral("ReadFix")); }, 20000));
+  EXPECT_TRUE(debug.Memo(0)->toPlainText().isEmpty());
+  EXPECT_EQ(EventThread()->WaitForExecute(20000), 0u);
+}
+
+TEST(DemoSettings, FixKeyOpensTheDialogAndTheNewSetValueReachesThePanel) {
+  TTervoxDemo demo;
+  QString error;
+  ASSERT_TRUE(demo.Start(&error)) << error.toStdString();
+  demo.Seed();
+  CreateEngineObjects();
+  TTervoxDevice::StartThread();
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  ASSERT_EQ(oven->DeviceName(), QStringLiteral("Oven"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized() && oven->StatusReady() && oven->InfoReaded(); }, 20000));
+
+  TTervoxMonitorActions actions = DefaultMonitorActions();
+  actions.LaunchFix = [](TTervoxDevice& ADevice) { LaunchFix(ADevice); };
+  TTervoxMonitor panel;
+  panel.SetActions(actions);
+  panel.SetDevice(oven.get());
+  panel.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+  panel.UpdateBitmap();
+  QPoint fixKey;
+  for (int i = 0; i < panel.Buttons()->Count(); ++i)
+    if (panel.Buttons()->Buttons(i)->Name() == QStringLiteral("BUTTON_FIX"))
+      fixKey = QPoint(panel.Buttons()->Buttons(i)->Left() + 20, panel.Buttons()->Buttons(i)->Top() + 15);
+
+  QString shownSV;
+  ModalAnswers answers;
+  answers.Then([&](QWidget* ADialog) {
+    auto* dialog = qobject_cast<TFormFix*>(ADialog);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return TDqValPanelHelper(dialog->PanelMain()).ValueEnabled(); }, 20000));
+    shownSV = dialog->EditSV(0)->text();
+    dialog->EditSV(0)->setFocus();
+    dialog->EditSV(0)->selectAll();
+    QTest::keyClicks(dialog->EditSV(0), QStringLiteral("150.5"));
+    QTest::keyClick(dialog->EditSV(0), Qt::Key_Return);
+    Click(dialog->ButtonOK());
+  });
+  QTest::mouseClick(&panel, Qt::LeftButton, Qt::NoModifier, fixKey);
+  EXPECT_EQ(answers.Texts.value(0), QStringLiteral("Fix Mode Setting"));
+  EXPECT_EQ(shownSV, QStringLiteral("180.0")); // the demo oven's FIX-SV1
+  // Two polls at most.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->SV_Float() == 150.5; }, 2600));
+  panel.SetDevice(nullptr);
+  TTervoxDevice::StopThread();
+  FreeEngineObjects();
+  FreeDatabase();
+  SetDatabaseFileName(QString());
+}
+
+} // namespace

@@ -414,6 +414,8 @@ QComboBox* TDqValComboBox::ComboBox() const { return static_cast<QComboBox*>(FCo
 
 int TDqValComboBox::ItemIndex() const {
   if (!FEnabled) return FDisableIndex;
+  // Greyed by its container, the list shows nothing but keeps its choice.
+  if (!FShownEnabled) return FOldIndex;
   const QComboBox* combo = ComboBox();
   return combo ? combo->currentIndex() : -1;
 }

@@ -188,6 +188,20 @@ void TSimController::Record(const TSimAccess& AAccess) {
   FJournal.push_back(AAccess);
 }
 
+void TSimController::SetStep(int APattern, int AStep, int ASV, int ATime, int APID1, int APID2) {
+  FSteps[static_cast<std::size_t>(PatternSlot(APattern, AStep))] = {Raw(ASV), static_cast<std::uint16_t>(ATime),
+                                                                     static_cast<std::uint16_t>(APID1),
+                                                                     static_cast<std::uint16_t>(APID2)};
+  SyncSelectedStep(true);
+}
+
+void TSimController::SetPatternEnd(int APattern, int AEndStep, int ATimes) {
+  TPatternData& pattern = FPatterns[static_cast<std::size_t>(std::clamp(APattern, 1, kPatterns) - 1)];
+  pattern.EndStep = static_cast<std::uint16_t>(AEndStep);
+  pattern.Times = static_cast<std::uint16_t>(ATimes);
+  SyncSelectedPattern(true);
+}
+
 std::vector<TSimAccess> TSimController::TakeJournal() {
   std::vector<TSimAccess> journal;
   journal.swap(FJournal);
@@ -242,6 +256,7 @@ int TSimController::CurrentSV() const {
 }
 
 void TSimController::StartProgram() {
+  FRegs[2048] = 1;
   FPrgRunning = true;
   FPrgStep = 1;
   FPrgStepTime = 0.0;
@@ -296,7 +311,8 @@ void TSimController::Step(double ADt) {
           FPatterns[static_cast<std::size_t>(std::clamp<int>(FRegs[2050], 1, PatternCount()) - 1)];
       if (++FPrgStep > std::clamp<int>(pattern.EndStep, 1, StepsPerPattern())) {
         FPrgStep = 1;
-        if (++FPrgRepeats >= std::max<int>(pattern.Times, 1)) {
+        // 10000 repeats: for ever.
+        if (pattern.Times < 10000 && ++FPrgRepeats >= std::max<int>(pattern.Times, 1)) {
           EndProgram();
           FRegs[2048] = 0;
         }

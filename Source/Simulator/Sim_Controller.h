@@ -53,6 +53,13 @@ public:
 
   double PV() const { return FPV; }
 
+  // Program memory for a demonstration or a test: one step, and a
+  // pattern's end step and repeat count (10000 repeats for ever).
+  void SetStep(int APattern, int AStep, int ASV, int ATime, int APID1 = 1, int APID2 = 1);
+  void SetPatternEnd(int APattern, int AEndStep, int ATimes);
+  // Runs the program from step 1 (register 2048 on), as the key would.
+  void StartProgram();
+
   // Software version times 100 (130 for 1.30), from the identification.
   int Version100() const;
   // Program memory: one pattern of 25 steps below version 1.30; from 1.30
@@ -73,7 +80,6 @@ private:
   void UpdateStatus();
   int CurrentSV() const;
   int PatternSlot(int APattern, int AStep) const;
-  void StartProgram();
   void EndProgram();
   void SyncSelectedStep(bool AToRegisters);
   void SyncSelectedPattern(bool AToRegisters);

@@ -35,7 +35,11 @@ class TRequestIO {
 public:
   explicit TRequestIO(TTervoxDevice& ADevice) : FDevice(ADevice) {
     FDevice.Lock();
+    // Whether the controller answers is the status poll's to say; opening
+    // the port for a settings request says nothing about it.
+    const bool synchronized = FDevice.Synchronized();
     if (FDevice.ActivatePort()) {
+      FDevice.SetSynchronized(synchronized || !FDevice.StatusReady());
       FPort = FDevice.SharedPort();
       if (FPort) FPort->Lock();
     }

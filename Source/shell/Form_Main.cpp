@@ -9,6 +9,7 @@
 #include "dialogs/Form_DialogAlarm.h"
 #include "dialogs/Form_Fix.h"
 #include "dialogs/Form_Manual.h"
+#include "dialogs/Form_Mode.h"
 #include "dialogs/Form_Options.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
@@ -67,6 +68,8 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   // The panel keys that open the settings dialogs.
   DefaultMonitorActions().LaunchFix = [](TTervoxDevice& ADevice) { LaunchFix(ADevice); };
   DefaultMonitorActions().LaunchManual = [](TTervoxDevice& ADevice) { LaunchManual(ADevice); };
+  // Only panels made for a user who may change modes have the MODE key.
+  DefaultMonitorActions().LaunchMode = [](TTervoxDevice& ADevice) { LaunchMode(ADevice); };
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Data Acquisition Software"));
   setMinimumSize(627, 400);

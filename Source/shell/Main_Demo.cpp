@@ -29,8 +29,9 @@ const TDemoController kControllers[] = {
     {1, "Oven", "TVXBA-KR01302CDHT5P0", 1, 1800, 1, 1950},
     // Older software, no program; a low alarm that clears once warm.
     {2, "Kiln", "TVXBD-KR01101NNNN5N0", 0, 85, 2, 40},
-    // Compact model; alarmed while outside 3.00 of its set value.
-    {5, "Dryer", "TVXAA-JR0130E5NNNNN0", 2, 6500, 7, 300},
+    // Compact model with the program function, running a drying program;
+    // its event 1 marks each step.
+    {5, "Dryer", "TVXAA-JR0130E5NNNNP0", 2, 6500, 11, 0},
 };
 
 } // namespace
@@ -60,6 +61,15 @@ bool TTervoxDemo::Start(QString* AError) {
       AController.SetRegister(1296, 0);
     });
   }
+  // The Dryer runs its program for ever: 60.00, 70.00, 65.00 in turn.
+  FLine->WithController(5, [](TSimController& AController) {
+    AController.SetStep(1, 1, 6000, 20);
+    AController.SetStep(1, 2, 7000, 30, 2, 1);
+    AController.SetStep(1, 3, 6500, 20);
+    AController.SetPatternEnd(1, 3, 10000);
+    AController.SetRegister(2048, 1);
+    AController.StartProgram();
+  });
   FModem = std::make_unique<TSimModem>(FDir->filePath(QStringLiteral("ttyGSM0")));
   if (!FModem->Start(AError)) return false;
   // The port lists (Port and SMS pages) offer the simulated line and modem.

@@ -1,0 +1,434 @@
+// The "Mode Setting" dialog and its pages against a simulated controller,
+// checked on the wire.
+#include "Engine/DqEvent.h"
+#include "Engine/DqSQLite.h"
+#include "Engine/DqValControl.h"
+#include "Simulator/Sim_Controller.h"
+#include "Simulator/Sim_ControllerLine.h"
+#include "dialogs/Form_Mode.h"
+#include "pages/Frame_Mode1.h"
+#include "pages/Frame_Mode2.h"
+#include "pages/Frame_Mode3.h"
+#include "pages/Frame_Mode4.h"
+#include "pages/Frame_Mode5.h"
+#include "pages/Frame_ModeProgram.h"
+#include "dialogs/Form_ProgramSetting.h"
+#include "shell/Form_Dialog.h"
+#include "shell/Main_Routine.h"
+#include "shell/UiTestSupport.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+using tervox_test::Click;
+using tervox_test::ModalAnswers;
+using TWrite = std::pair<int, int>;
+
+// Presses the button of one of the program's own Yes/No/Cancel dialogs.
+ModalAnswers::THandler Answer(const char* AButton) {
+  return [AButton](QWidget* ADialog) {
+    auto* button = ADialog->findChild<QPushButton*>(QString::fromLatin1(AButton));
+    if (!button) {
+      for (QPushButton* b : ADialog->findChildren<QPushButton*>())
+        if (b->text().remove(QLatin1Char('&')) == QString::fromLatin1(AButton)) button = b;
+    }
+    Click(button);
+  };
+}
+
+class ModeDialogTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    line = std::make_unique<TSimControllerLine>(dir.Path(QStringLiteral("line0")), std::vector<int>{1});
+    QString error;
+    ASSERT_TRUE(line->Start(&error)) << error.toStdString();
+    TSQLiteParamList params;
+    params.SetParamValues(":PortName", line->LinkPath());
+    GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, "
+                                          "StopBits, Parity) VALUES ('Line 1', 1, :PortName, 9600, 8, 0, 0)"),
+                           &params);
+    GetDatabase()->ExecSQL(
+        QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
+    TTervoxDevice::InitialPort();
+    DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+    oven = DeviceList()->SharedDeviceByID(1);
+    bool done = false;
+    oven->ReadInformation([&] { done = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20000));
+    ASSERT_TRUE(oven->Synchronized());
+    Writes();
+    errors.clear();
+    TFrameModeBase::ErrorSink() = [this](const QString& AText) { errors << AText; };
+  }
+
+  void TearDown() override {
+    TFrameModeBase::ErrorSink() = [](const QString& AText) { ShowErrorBox(AText); };
+    oven.reset();
+  }
+
+  std::vector<TWrite> Writes() {
+    std::vector<TWrite> writes;
+    line->WithController(1, [&](TSimController& c) {
+      for (const TSimAccess& a : c.TakeJournal())
+        if (a.Function == 6) writes.emplace_back(a.Address, static_cast<std::int16_t>(a.Value));
+    });
+    return writes;
+  }
+
+  static void Type(QLineEdit* AEdit, const QString& AText) {
+    AEdit->setFocus();
+    AEdit->selectAll();
+    QTest::keyClicks(AEdit, AText);
+    QTest::keyClick(AEdit, Qt::Key_Return);
+  }
+
+  // The page on show has been read and the buttons are back.
+  static bool Idle(TFormMode& ADialog, int AMode) {
+    return ADialog.ActiveMode() == AMode && ADialog.ButtonOK()->isEnabled() && !ADialog.Changing();
+  }
+
+  tervox_test::TestDatabase database;
+  tervox_test::TempDir dir;
+  std::unique_ptr<TSimControllerLine> line;
+  std::shared_ptr<TTervoxDevice> oven;
+  QStringList errors;
+};
+
+TEST_F(ModeDialogTest, SwitchingAwayFromAChangedPageAsks) {
+  TFormMode dialog;
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Mode Setting"));
+  dialog.SetDevice(oven);
+  dialog.show();
+  EXPECT_EQ(dialog.LabelName()->text(), QStringLiteral("Oven"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  auto* page1 = static_cast<TFrameMode1*>(dialog.PageFrames(1));
+  EXPECT_EQ(page1->EditLower()->text(), QStringLiteral("-200.0"));
+  EXPECT_EQ(page1->ComboMode()->currentText(), QStringLiteral("EEP"));
+
+  // Cancel: page 1 stays, with the change.
+  Type(page1->EditLower(), QStringLiteral("-50"));
+  {
+    ModalAnswers answers;
+    answers.Then(Answer("Cancel"));
+    Click(dialog.ToolButtonMode(2));
+    EXPECT_EQ(answers.Texts.value(0), QStringLiteral("Apply mode 1 changed?"));
+  }
+  EXPECT_EQ(dialog.ActiveMode(), 1);
+  EXPECT_EQ(page1->EditLower()->text(), QStringLiteral("-50.0"));
+  EXPECT_TRUE(Writes().empty());
+
+  // No: page 2 is read, the change is dropped.
+  {
+    ModalAnswers answers;
+    answers.Then(Answer("No"));
+    Click(dialog.ToolButtonMode(2));
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 2); }, 20000));
+  EXPECT_TRUE(Writes().empty());
+
+  // Back to page 1, change again, Yes: only the changed limit, then page 2.
+  Click(dialog.ToolButtonMode(1));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  EXPECT_EQ(page1->EditLower()->text(), QStringLiteral("-200.0"));
+  Type(page1->EditLower(), QStringLiteral("-50"));
+  {
+    ModalAnswers answers;
+    answers.Then(Answer("Yes"));
+    Click(dialog.ToolButtonMode(2));
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 2); }, 20000));
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{778, -500}}));
+}
+
+TEST_F(ModeDialogTest, ApplyOnAnUnchangedPageSendsNothingAndReadsAgain) {
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  line->WithController(1, [](TSimController& c) { c.TakeJournal(); });
+  Click(dialog.ButtonApply());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  std::vector<TSimAccess> journal;
+  line->WithController(1, [&](TSimController& c) { journal = c.TakeJournal(); });
+  for (const TSimAccess& a : journal) EXPECT_EQ(a.Function, 3) << a.Address;
+  EXPECT_FALSE(journal.empty()); // the page was read again
+
+  // OK writes and closes.
+  auto* page1 = static_cast<TFrameMode1*>(dialog.PageFrames(1));
+  page1->ComboMode()->setCurrentIndex(2);
+  Click(dialog.ButtonOK());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 20000));
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{1554, 2}}));
+}
+
+TEST_F(ModeDialogTest, AFailedWriteKeepsThePageAndSaysWhichRegister) {
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  auto* page1 = static_cast<TFrameMode1*>(dialog.PageFrames(1));
+  Type(page1->EditUpper(), QStringLiteral("900"));
+  line->SetFault(1, TSimFault::Silent, true);
+  Click(dialog.ButtonOK());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.isEmpty(); }, 20000));
+  EXPECT_EQ(errors.value(0), QStringLiteral("Failed to write to the controller: register 779."));
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_TRUE(dialog.ButtonOK()->isEnabled());
+  EXPECT_EQ(page1->EditUpper()->text(), QStringLiteral("900.0"));
+  EXPECT_TRUE(page1->EditUpper()->isEnabled());
+
+  // Not synchronized: its own text, nothing sent; a later read brings the
+  // buttons back.
+  line->SetFault(1, TSimFault::Silent, false);
+  oven->SetSynchronized(false);
+  Click(dialog.ButtonApply());
+  EXPECT_EQ(errors.value(1), QStringLiteral("Write mode 1 - Device not synchronized."));
+  EXPECT_FALSE(dialog.ButtonOK()->isEnabled());
+  oven->SetSynchronized(true);
+  {
+    ModalAnswers answers;
+    answers.Then(Answer("No"));
+    Click(dialog.ToolButtonMode(2));
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 2); }, 20000));
+  EXPECT_TRUE(dialog.ButtonApply()->isEnabled());
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(ModeDialogTest, Page2ScalingIsReadOnlyForThermocouplesAndTheOffsetFollowsTheDecimals) {
+  struct TCase {
+    int Range;
+    bool ReadOnly;
+  };
+  for (const TCase c : {TCase{5, true}, TCase{35, false}}) {
+    line->Execute(QStringLiteral("set 1 1797 %1").arg(c.Range));
+    TFormMode dialog;
+    dialog.SetDevice(oven);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+    Click(dialog.ToolButtonMode(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 2); }, 20000));
+    auto* page2 = static_cast<TFrameMode2*>(dialog.PageFrames(2));
+    EXPECT_EQ(page2->ComboRange()->currentIndex(), c.Range - 1);
+    EXPECT_EQ(page2->EditLowerLimit()->isReadOnly(), c.ReadOnly) << c.Range;
+    EXPECT_EQ(page2->EditUpperLimit()->isReadOnly(), c.ReadOnly);
+    EXPECT_EQ(page2->ComboDecimalPoint()->isEnabled(), !c.ReadOnly);
+    TDqValEdit* offset = ValControls().Edits(page2->EditOffset());
+    EXPECT_DOUBLE_EQ(offset->MinValue(), -50.0);
+    EXPECT_DOUBLE_EQ(offset->MaxValue(), 50.0);
+    EXPECT_EQ(offset->Digit(), 1);
+  }
+  EXPECT_EQ(TFrameMode2::RangeNames().size(), 36);
+  EXPECT_EQ(TFrameMode2::RangeNames().value(34), QStringLiteral("4 ~ 20mA"));
+}
+
+TEST_F(ModeDialogTest, BandRuleAndDeadBand) {
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  Click(dialog.ToolButtonMode(3));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 3); }, 20000));
+  auto* page3 = static_cast<TFramePIDPage*>(dialog.PageFrames(3));
+  EXPECT_EQ(page3->EditBand(0)->text(), QStringLiteral("5.0"));
+  EXPECT_TRUE(page3->EditIntegral(1)->isEnabled());
+  Type(page3->EditBand(1), QStringLiteral("0"));
+  EXPECT_FALSE(page3->EditIntegral(1)->isEnabled());
+  EXPECT_FALSE(page3->EditDerivative(1)->isEnabled());
+  EXPECT_TRUE(page3->EditIntegral(0)->isEnabled());
+  page3->EditBand(1)->setFocus();
+  page3->EditBand(1)->selectAll();
+  QTest::keyClicks(page3->EditBand(1), QStringLiteral("2.5")); // at once, before Enter
+  EXPECT_TRUE(page3->EditIntegral(1)->isEnabled());
+  Type(page3->EditBand(1), QStringLiteral("0"));
+  Click(dialog.ButtonApply());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 3); }, 20000));
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{1032, 0}}));
+
+  Click(dialog.ToolButtonMode(4));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 4); }, 20000));
+  auto* page4 = static_cast<TFramePIDPage*>(dialog.PageFrames(4));
+  Type(page4->EditResetOrDead(0), QStringLiteral("2.5"));
+  Click(dialog.ButtonApply());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 4); }, 20000));
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{1123, 2}}));
+}
+
+TEST_F(ModeDialogTest, ClosingWhileAReadIsQueuedForASilentControllerWritesNothing) {
+  auto dialog = std::make_unique<TFormMode>();
+  line->SetFault(1, TSimFault::Silent, true);
+  dialog->SetDevice(oven);
+  dialog->show();
+  dialog->reject();
+  dialog.reset();
+  line->SetFault(1, TSimFault::Silent, false);
+  EXPECT_EQ(EventThread()->WaitForExecute(20000), 0u);
+  QTest::qWait(50); // the read's completion finds nobody
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(ModeDialogTest, EventsThatAreNotFittedAreGreyAndNotWritten) {
+  line->Execute(QStringLiteral("ident 1 TVXBA-KR01301CDHT5P0")); // EV1 only
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  Click(dialog.ToolButtonMode(5));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 5); }, 20000));
+  auto* page5 = static_cast<TFrameMode5*>(dialog.PageFrames(5));
+  EXPECT_TRUE(page5->GroupEvent(0)->isEnabled());
+  EXPECT_EQ(page5->ComboOpMode(0)->currentIndex(), 1);
+  EXPECT_EQ(page5->EditPoint(0)->text(), QStringLiteral("120.0"));
+  for (int k : {1, 2}) {
+    EXPECT_FALSE(page5->GroupEvent(k)->isEnabled()) << k;
+    EXPECT_FALSE(page5->GroupDelay(k)->isEnabled());
+    EXPECT_TRUE(page5->EditPoint(k)->text().isEmpty());
+    EXPECT_FALSE(page5->PanelRelease(k)->isEnabled());
+  }
+  EXPECT_TRUE(page5->PanelRelease(3)->isEnabled());
+
+  Type(page5->EditPoint(0), QStringLiteral("130"));
+  // ALL releases at once, the unsaved point stays on the page.
+  QTest::mouseClick(page5->PanelRelease(3), Qt::LeftButton);
+  QTest::qWait(20);
+  EXPECT_EQ(EventThread()->WaitForExecute(20000), 0u);
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{408, 4}}));
+  EXPECT_EQ(page5->EditPoint(0)->text(), QStringLiteral("130.0"));
+  Click(dialog.ButtonApply());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 5); }, 20000));
+  const std::vector<TWrite> writes = Writes();
+  EXPECT_EQ(writes, (std::vector<TWrite>{{1281, 1300}}));
+}
+
+TEST_F(ModeDialogTest, LatchReleaseAllIsSentAtOnce) {
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  Click(dialog.ToolButtonMode(5));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 5); }, 20000));
+  auto* page5 = static_cast<TFrameMode5*>(dialog.PageFrames(5));
+  Type(page5->EditPoint(1), QStringLiteral("50"));
+  QTest::mouseClick(page5->PanelRelease(3), Qt::LeftButton);
+  std::vector<TWrite> writes;
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    for (const TWrite& w : Writes()) writes.push_back(w);
+    return !writes.empty();
+  }, 20000));
+  EXPECT_EQ(writes.front(), TWrite(408, 4));
+  EXPECT_TRUE(page5->EditPoint(1)->text() == QStringLiteral("50.0"));
+}
+
+TEST_F(ModeDialogTest, PatternEditorCountsTimesAndTexts) {
+  TFormProgramSetting editor;
+  errors.clear();
+  editor.SetDevice(oven);
+  editor.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return editor.Ready(); }, 20000));
+  EXPECT_EQ(editor.TabProgram()->count(), 1);
+  EXPECT_EQ(editor.ComboPatternCount()->currentText(), QStringLiteral("1 pattern / 40 steps"));
+  EXPECT_EQ(editor.ComboStepNo()->count(), 40);
+  EXPECT_EQ(editor.EditSV()->text(), QStringLiteral("50.0")); // step 1 of the program
+
+  // The count goes at once; two tabs of 20 steps come back.
+  Writes();
+  editor.ComboPatternCount()->setCurrentIndex(1);
+  editor.ComboPatternCountChange();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return editor.Ready() && editor.TabProgram()->count() == 2; }, 20000))
+      << errors.join(QStringLiteral(" | ")).toStdString() << " tabs " << editor.TabProgram()->count();
+  EXPECT_EQ(editor.ComboStepNo()->count(), 20);
+  // The write, then the reload's own selections.
+  auto prefix = [](std::vector<TWrite> AWrites, std::size_t ACount) {
+    for (std::size_t i = ACount; i < AWrites.size(); ++i) {
+      EXPECT_TRUE(AWrites[i].first == 2050 || AWrites[i].first == 2304 || AWrites[i].first == 2305) << AWrites[i].first;
+    }
+    AWrites.resize(std::min(ACount, AWrites.size()));
+    return AWrites;
+  };
+  EXPECT_EQ(prefix(Writes(), 1), (std::vector<TWrite>{{2072, 2}}));
+
+  // HH:MM: 1 hour 30 minutes is 130.
+  ASSERT_EQ(editor.ComboTimeUnit()->currentIndex(), 0);
+  editor.ComboTimeUnit()->setCurrentIndex(1);
+  editor.ComboTimeUnitChange();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return editor.Ready() && editor.ComboTimeUnit()->currentIndex() == 1; }, 20000));
+  Writes();
+  Type(editor.EditTimeHi(), QStringLiteral("1"));
+  Type(editor.EditTimeLo(), QStringLiteral("30"));
+  Click(editor.ButtonApplyStep());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return editor.Ready(); }, 20000));
+  EXPECT_EQ(prefix(Writes(), 3), (std::vector<TWrite>{{2304, 1}, {2305, 1}, {2385, 130}}));
+
+  // HHH.H: 12.5 hours is 125.
+  editor.ComboTimeUnit()->setCurrentIndex(2);
+  editor.ComboTimeUnitChange();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return editor.Ready() && editor.ComboTimeUnit()->currentIndex() == 2; }, 20000));
+  EXPECT_EQ(ValControls().Edits(editor.EditTimeHi())->MaxValue(), 999);
+  Writes();
+  Type(editor.EditTimeHi(), QStringLiteral("12"));
+  Type(editor.EditTimeLo(), QStringLiteral("5"));
+  Click(editor.ButtonApplyStep());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return editor.Ready(); }, 20000));
+  EXPECT_EQ(prefix(Writes(), 3), (std::vector<TWrite>{{2304, 1}, {2305, 1}, {2385, 125}}));
+
+  // The two special texts.
+  ValControls().Edits(editor.EditPatternTime())->SetValue(10000);
+  EXPECT_EQ(editor.EditPatternTime()->text(), QStringLiteral("10000 (Infinity)"));
+  ValControls().Edits(editor.EditGuarantee())->SetValue(0);
+  EXPECT_EQ(editor.EditGuarantee()->text(), QStringLiteral("0 (OFF)"));
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral(" | ")).toStdString();
+}
+
+TEST_F(ModeDialogTest, OlderSoftwareOffersOnePatternOfTwentyFiveSteps) {
+  line->Execute(QStringLiteral("ident 1 TVXBA-KR01202CDHT5P0"));
+  bool done = false;
+  oven->ReadInformation([&] { done = true; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20000));
+  TFormProgramSetting editor;
+  editor.SetDevice(oven);
+  editor.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return editor.Ready(); }, 20000));
+  EXPECT_EQ(editor.ComboPatternCount()->count(), 1);
+  EXPECT_EQ(editor.ComboPatternCount()->currentText(), QStringLiteral("1 pattern / 25 steps"));
+  EXPECT_EQ(editor.TabProgram()->count(), 1);
+  EXPECT_EQ(editor.ComboStepNo()->count(), 25);
+}
+
+TEST_F(ModeDialogTest, ProgramPageFollowsTheRunningProgram) {
+  TTervoxDevice::StartThread(); // polling: the page refreshes with each poll
+  oven = DeviceList()->SharedDeviceByID(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized() && oven->StatusReady(); }, 20000));
+  line->WithController(1, [](TSimController& c) { c.StartProgram(); }); // the program runs
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  Click(dialog.ToolButtonMode(9));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 9); }, 20000));
+  auto* page = static_cast<TFrameModeProgram*>(dialog.PageFrames(9));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return page->Display(2)->text() == QStringLiteral("1"); }, 20000));
+  EXPECT_EQ(page->Display(3)->text(), QStringLiteral("3")); // end step
+  // Step 1 lasts 10 s; the display follows without anyone asking.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return page->Display(2)->text() == QStringLiteral("2"); }, 20000));
+  EXPECT_TRUE(oven->HasOnReadProgram());
+  EXPECT_EQ(page->PanelPrg()->palette().color(QPalette::Window), QColor(128, 0, 128));
+  Click(dialog.ToolButtonMode(1));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  EXPECT_FALSE(oven->HasOnReadProgram()); // leaving the page stops it
+  TTervoxDevice::StopThread();
+}
+
+} // namespace

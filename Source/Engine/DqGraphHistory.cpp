@@ -1,0 +1,294 @@
+#include "DqGraphHistory.h"
+
+#include "DqSQLite.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr double kNoSample = 32767.0;
+constexpr double kSecondsPerDay = 86400.0;
+// Short reads per pixel column in stride mode, and rows per read.
+constexpr int kStrideReads = 8;
+constexpr int kStrideRows = 4;
+
+class TStatement {
+public:
+  TStatement(sqlite3* ADatabase, const QByteArray& ASQL) : FDatabase(ADatabase) {
+    if (sqlite3_prepare_v2(ADatabase, ASQL.constData(), static_cast<int>(ASQL.size()), &FStmt, nullptr) != SQLITE_OK)
+      Raise("Failed to prepare history query", ASQL);
+  }
+  ~TStatement() { sqlite3_finalize(FStmt); }
+  TStatement(const TStatement&) = delete;
+  TStatement& operator=(const TStatement&) = delete;
+  sqlite3_stmt* Stmt() const { return FStmt; }
+  // True while a row is available.
+  bool Step() {
+    const int rc = sqlite3_step(FStmt);
+    if (rc == SQLITE_ROW) return true;
+    if (rc != SQLITE_DONE) Raise("Failed to read history", QByteArray(sqlite3_sql(FStmt)));
+    return false;
+  }
+  void Reset() {
+    sqlite3_reset(FStmt);
+    sqlite3_clear_bindings(FStmt);
+  }
+
+private:
+  [[noreturn]] void Raise(const char* AMessage, const QByteArray& ASQL) const {
+    const int code = sqlite3_errcode(FDatabase);
+    throw ESQLiteException(QStringLiteral("%1.\rError [%2]: %3.\r\"%4\": %5")
+                               .arg(QString::fromLatin1(AMessage))
+                               .arg(code)
+                               .arg(SQLiteErrorText(code), QString::fromUtf8(ASQL),
+                                    QString::fromUtf8(sqlite3_errmsg(FDatabase))),
+                           code);
+  }
+  sqlite3* FDatabase;
+  sqlite3_stmt* FStmt = nullptr;
+};
+
+// Folds rows, newest first, into pixel columns.
+class TColumnReducer {
+public:
+  TColumnReducer(TDqHistorySeries& ASeries, const TDqHistoryRequest& ARequest) : FSeries(ASeries), FRequest(ARequest) {}
+  void Add(double AT, double AValue) {
+    if (!FSeries.HasRows) {
+      FSeries.HasRows = true;
+      FSeries.NewestValue = AValue;
+    }
+    ++FSeries.RowsRead;
+    if (AValue == kNoSample) return;
+    const int x = HistoryX(AT, FRequest.FirstTime, FRequest.LastTime, FRequest.Left, FRequest.Width);
+    if (FSeries.Columns.empty() || FSeries.Columns.back().X != x) {
+      FSeries.Columns.push_back({x, AValue, AValue, AValue, AValue});
+      return;
+    }
+    TDqHistoryColumn& c = FSeries.Columns.back();
+    c.Min = std::min(c.Min, AValue);
+    c.Max = std::max(c.Max, AValue);
+    c.Last = AValue;
+  }
+
+private:
+  TDqHistorySeries& FSeries;
+  const TDqHistoryRequest& FRequest;
+};
+
+// A missing cell counts as no value, as the recorder's 32767 does.
+double ColumnValue(sqlite3_stmt* AStmt, int AColumn) {
+  return sqlite3_column_type(AStmt, AColumn) == SQLITE_NULL ? kNoSample : sqlite3_column_double(AStmt, AColumn);
+}
+
+bool IsCancelled(const std::atomic<bool>* ACancel) { return ACancel && ACancel->load(std::memory_order_relaxed); }
+
+void ReadExact(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest& ARequest, TDqHistorySeries& ASeries,
+               const std::atomic<bool>* ACancel) {
+  TStatement query(ADatabase, QByteArray("SELECT ReadTime, ") + AColumn +
+                                  " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3"
+                                  " ORDER BY ReadTime DESC");
+  sqlite3_bind_int(query.Stmt(), 1, ARequest.DeviceID);
+  sqlite3_bind_double(query.Stmt(), 2, ARequest.FirstTime);
+  sqlite3_bind_double(query.Stmt(), 3, ARequest.LastTime);
+  TColumnReducer reducer(ASeries, ARequest);
+  std::int64_t n = 0;
+  while (query.Step()) {
+    if ((++n & 4095) == 0 && IsCancelled(ACancel)) {
+      ASeries.Cancelled = true;
+      return;
+    }
+    reducer.Add(sqlite3_column_double(query.Stmt(), 0), ColumnValue(query.Stmt(), 1));
+  }
+}
+
+void ReadStride(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest& ARequest, TDqHistorySeries& ASeries,
+                const std::atomic<bool>* ACancel) {
+  ASeries.Sampled = true;
+  const QByteArray select = QByteArray("SELECT ReadTime, ") + AColumn + " FROM DeviceData WHERE DeviceID = ?1";
+  TStatement newest(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime DESC LIMIT 1");
+  TStatement piece(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime LIMIT " +
+                                  QByteArray::number(kStrideRows));
+  const double first = ARequest.FirstTime;
+  const double last = ARequest.LastTime;
+  const double columnSpan = (last - first) / ARequest.Width;
+  TColumnReducer reducer(ASeries, ARequest);
+
+  // The newest reading of the window leads, as it does in an exact read.
+  sqlite3_bind_int(newest.Stmt(), 1, ARequest.DeviceID);
+  sqlite3_bind_double(newest.Stmt(), 2, first);
+  sqlite3_bind_double(newest.Stmt(), 3, last);
+  if (!newest.Step()) return;
+  const double newestTime = sqlite3_column_double(newest.Stmt(), 0);
+  reducer.Add(newestTime, ColumnValue(newest.Stmt(), 1));
+
+  std::vector<std::pair<double, double>> rows;
+  for (int column = ARequest.Width; column >= 0; --column) {
+    if (IsCancelled(ACancel)) {
+      ASeries.Cancelled = true;
+      return;
+    }
+    const double from = std::max(first, first + (column - 0.5) * columnSpan);
+    const double to = std::min(last, first + (column + 0.5) * columnSpan);
+    rows.clear();
+    for (int k = 0; k < kStrideReads; ++k) {
+      piece.Reset();
+      sqlite3_bind_int(piece.Stmt(), 1, ARequest.DeviceID);
+      sqlite3_bind_double(piece.Stmt(), 2, from + k * (to - from) / kStrideReads);
+      sqlite3_bind_double(piece.Stmt(), 3, to);
+      while (piece.Step()) {
+        const double t = sqlite3_column_double(piece.Stmt(), 0);
+        if (t >= newestTime) break; // already counted
+        rows.emplace_back(t, ColumnValue(piece.Stmt(), 1));
+      }
+    }
+    std::sort(rows.begin(), rows.end(), [](const auto& A, const auto& B) { return A.first > B.first; });
+    rows.erase(std::unique(rows.begin(), rows.end(), [](const auto& A, const auto& B) { return A.first == B.first; }),
+               rows.end());
+    for (const auto& [t, v] : rows) reducer.Add(t, v);
+  }
+}
+
+} // namespace
+
+const char* HistoryColumnName(int AValueType) {
+  static const char* const kColumns[] = {nullptr, "PV", "SV", "OUT1", "OUT2", "EV1", "EV2", "EV3"};
+  if (AValueType < 1 || AValueType > 7) return nullptr;
+  return kColumns[AValueType];
+}
+
+int HistoryX(double AT, double AFirstTime, double ALastTime, int ALeft, int AWidth) {
+  const double span = ALastTime - AFirstTime;
+  if (!(span > 0.0) && !(span < 0.0)) return ALeft;
+  const double offset = std::nearbyint((AT - AFirstTime) * AWidth / span);
+  // Far outside the picture a column number means nothing; keep it finite.
+  return ALeft + static_cast<int>(std::clamp(offset, -1.0e7, 1.0e7));
+}
+
+TDqHistorySeries ReadHistorySeries(sqlite3* ADatabase, const TDqHistoryRequest& ARequest,
+                                   const std::atomic<bool>* ACancel) {
+  TDqHistorySeries series;
+  const char* column = HistoryColumnName(ARequest.ValueType);
+  if (!column || !ADatabase) return series;
+  const double seconds = (ARequest.LastTime - ARequest.FirstTime) * kSecondsPerDay;
+  if (ARequest.Width > 0 && seconds / ARequest.Width > kHistoryStrideRowsPerColumn)
+    ReadStride(ADatabase, column, ARequest, series, ACancel);
+  else
+    ReadExact(ADatabase, column, ARequest, series, ACancel);
+  return series;
+}
+
+// ---------------------------------------------------------------- loader
+
+struct TDqHistoryLoader::TJob {
+  std::atomic<bool> Cancel{false};
+  std::mutex Mutex;
+  std::condition_variable Finished;
+  bool Done = false;
+};
+
+TDqHistoryLoader::TDqHistoryLoader(const QString& AFileName) : FFileName(AFileName) {}
+
+TDqHistoryLoader::~TDqHistoryLoader() {
+  Cancel();
+  Wait();
+}
+
+namespace {
+
+std::vector<TDqHistorySeries> ReadAll(const QString& AFileName, const std::vector<TDqHistoryRequest>& ARequests,
+                                      const std::atomic<bool>& ACancel, QString& AError) {
+  std::vector<TDqHistorySeries> result(ARequests.size());
+  std::mutex errorMutex;
+  std::atomic<std::size_t> next{0};
+  auto worker = [&]() {
+    sqlite3* db = nullptr;
+    const QByteArray file = AFileName.toUtf8();
+    if (sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+      std::lock_guard<std::mutex> guard(errorMutex);
+      AError = QStringLiteral("Failed to open the database for the graph: %1").arg(QString::fromUtf8(sqlite3_errmsg(db)));
+      sqlite3_close(db);
+      return;
+    }
+    sqlite3_busy_timeout(db, 5000);
+    for (std::size_t i = next++; i < ARequests.size() && !ACancel; i = next++) {
+      try {
+        result[i] = ReadHistorySeries(db, ARequests[i], &ACancel);
+      } catch (const EDqException& e) {
+        std::lock_guard<std::mutex> guard(errorMutex);
+        AError = e.Message();
+      }
+    }
+    sqlite3_close(db);
+  };
+  const std::size_t threads =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, std::max<std::size_t>(1, ARequests.size()));
+  std::vector<std::thread> pool;
+  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+  worker();
+  for (std::thread& t : pool) t.join();
+  return result;
+}
+
+} // namespace
+
+std::uint64_t TDqHistoryLoader::Start(std::vector<TDqHistoryRequest> ARequests, QObject* AContext, TDone ADone) {
+  Cancel();
+  const std::uint64_t generation = ++FGeneration;
+  auto job = std::make_shared<TJob>();
+  std::erase_if(FJobs, [](const std::shared_ptr<TJob>& AJob) {
+    std::lock_guard<std::mutex> guard(AJob->Mutex);
+    return AJob->Done;
+  });
+  FJobs.push_back(job);
+  std::thread([job, generation, fileName = FFileName, requests = std::move(ARequests),
+               context = QPointer<QObject>(AContext), done = std::move(ADone)]() mutable {
+    QString error;
+    std::vector<TDqHistorySeries> series = ReadAll(fileName, requests, job->Cancel, error);
+    // Posted to the application object: the context is looked at only on
+    // its own thread, where it may have been destroyed meanwhile.
+    if (!job->Cancel && QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(),
+          [context, done = std::move(done), generation, series = std::move(series), error]() mutable {
+            if (context) done(generation, std::move(series), error);
+          },
+          Qt::QueuedConnection);
+    }
+    std::lock_guard<std::mutex> guard(job->Mutex);
+    job->Done = true;
+    job->Finished.notify_all();
+  }).detach();
+  return generation;
+}
+
+void TDqHistoryLoader::Cancel() {
+  for (const std::shared_ptr<TJob>& job : FJobs) job->Cancel = true;
+}
+
+bool TDqHistoryLoader::Busy() const {
+  for (const std::shared_ptr<TJob>& job : FJobs) {
+    std::lock_guard<std::mutex> guard(job->Mutex);
+    if (!job->Done) return true;
+  }
+  return false;
+}
+
+void TDqHistoryLoader::Wait() {
+  // Cancelled reads stop within a few thousand rows; each is waited for.
+  for (const std::shared_ptr<TJob>& job : FJobs) {
+    std::unique_lock<std::mutex> lock(job->Mutex);
+    job->Finished.wait(lock, [&job] { return job->Done; });
+  }
+}

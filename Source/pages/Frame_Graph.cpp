@@ -9,3 +9,5 @@ void TFrameGraph::UpdateDevices() {
   // The page holds no controller list yet; it joins with the controller
   // engine.
 }
+
+void TFrameGraph::RememberProfile(const QString&) {}

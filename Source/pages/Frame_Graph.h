@@ -9,4 +9,6 @@ public:
   Q_INVOKABLE explicit TFrameGraph(QWidget* AOwner = nullptr);
   // Reloads the page's controller list after ports or controllers changed.
   void UpdateDevices();
+  // The profile the page shows when it is next created (the demo's).
+  static void RememberProfile(const QString& AName);
 };

@@ -4,12 +4,16 @@
 #include "Simulator/Sim_Controller.h"
 #include "Simulator/Sim_ControllerLine.h"
 #include "Simulator/Sim_Modem.h"
+#include "Engine/DqGraph.h"
 #include "domain/Tervox_Config.h"
+#include "pages/Frame_Graph.h"
+#include "pages/Frame_Trend.h"
 #include "shell/Main_Database.h"
 
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -103,6 +107,26 @@ void TTervoxDemo::Seed() {
   // SMS alerting on: alarms reach the groups' numbers through the modem.
   Config()->SetValueBool(QStringLiteral("SMSAlert"), true);
   SeedHistory();
+
+  // A live trend and a history profile of the three controllers, shown at
+  // once: the pages open on the profile they remember.
+  db->ExecSQL(QStringLiteral("INSERT INTO Graph (Name, Size, MinValue, MaxValue) VALUES ('Demo trend', 200, 0, 200)"));
+  db->ExecSQL(QStringLiteral("INSERT INTO Graph (Name, Size, MinValue, MaxValue) VALUES ('Demo history', 100, 0, 200)"));
+  const TDqColor colors[] = {RGBColor(255, 0, 0), RGBColor(0, 128, 0), RGBColor(0, 0, 255)};
+  for (const char* graph : {"Demo trend", "Demo history"}) {
+    for (std::size_t i = 0; i < std::size(kControllers); ++i) {
+      TSQLiteParamList line;
+      line.SetParamValues(":Graph", QString::fromLatin1(graph));
+      line.SetParamValues(":Name", QString::fromLatin1(kControllers[i].Name));
+      line.SetParamValues(":Color", static_cast<int>(colors[i]));
+      db->ExecSQL(QStringLiteral("INSERT INTO GraphLine (Name, GraphID, DeviceID, ValueTypeID, Color) "
+                                 "SELECT :Name, g.ID, d.ID, 1, :Color FROM Graph g, Device d "
+                                 "WHERE g.Name = :Graph AND d.Name = :Name"),
+                  &line);
+    }
+  }
+  TFrameTrend::RememberProfile(QStringLiteral("Demo trend"));
+  TFrameGraph::RememberProfile(QStringLiteral("Demo history"));
 }
 
 // Eight hours of yesterday's oven readings, one a second, warming up and

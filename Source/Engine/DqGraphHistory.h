@@ -47,6 +47,7 @@ struct TDqHistoryRequest {
   double LastTime = 0;
   int Left = 0;
   int Width = 0;
+  bool operator==(const TDqHistoryRequest&) const = default;
 };
 
 // Windows with more readings per pixel column than this (at one reading a

@@ -208,6 +208,18 @@ TFrameGraphBase::TFrameGraphBase(QWidget* AOwner, const QColor& AColor) : TDqFra
 
 TFrameGraphBase::~TFrameGraphBase() = default;
 
+void TFrameGraphBase::DisconnectControls() {
+  // Hiding the page on its way out moves the focus and makes the boxes
+  // signal; by then the page's handlers are gone.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+  FPaintBox->OnMousePress = nullptr;
+  FPaintBox->OnMouseMove = nullptr;
+  FPaintBox->OnMouseRelease = nullptr;
+  FPaintBox->OnWheel = nullptr;
+  FPaintBox->OnOverlay = nullptr;
+  FGridLine->SetOnDrawCell(nullptr);
+}
+
 QLabel* TFrameGraphBase::NewLabel(const QString& AText) {
   auto* label = new QLabel(AText, FPaintBox);
   label->setAttribute(Qt::WA_TranslucentBackground);

@@ -125,6 +125,8 @@ protected:
   int FMinimumWidth = 734;
 
   void LayoutPage();
+  // Called first by the subclasses' destructors.
+  void DisconnectControls();
 
 private:
   void ButtonCreateGraphClick();

@@ -69,7 +69,9 @@ TFrameTrend::TFrameTrend(QWidget* AOwner) : TFrameGraphBase(AOwner, QColor(224, 
   FTimerTrend->start();
 }
 
-TFrameTrend::~TFrameTrend() = default;
+TFrameTrend::~TFrameTrend() {
+  DisconnectControls();
+}
 
 void TFrameTrend::LayoutControls() {
   int x = 8;

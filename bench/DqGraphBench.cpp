@@ -1,0 +1,285 @@
+// The graphs on a plant's real volume: a week of one-second readings of
+// four controllers (2.4 M DeviceData rows, generated here), each figure
+// beside what raw SQLite takes for the same rows in the same run.
+//
+//   tervox_bench_graph                       the week, the live trend
+//   TERVOX_BENCH_YEAR=1 tervox_bench_graph   also a year of one line
+//                                            (31.5 M rows, ~2.5 GB, kept
+//                                            in $TMPDIR between runs)
+#include "BenchSupport.h"
+#include "Engine/DqGraph.h"
+#include "Engine/DqGraphHistory.h"
+#include "Engine/DqRoutine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+constexpr double kSecond = 1.0 / 86400.0;
+const double kStart = 46000.0; // 9 Dec 2025
+constexpr int kWeekSeconds = 7 * 86400;
+constexpr int kYearSeconds = 365 * 86400;
+const QSize kPicture(1000, 600);
+
+void Check(int ARc, sqlite3* ADB, const char* AWhat) {
+  if (ARc != SQLITE_OK && ARc != SQLITE_DONE && ARc != SQLITE_ROW)
+    throw std::runtime_error(std::string(AWhat) + ": " + sqlite3_errmsg(ADB));
+}
+
+void Exec(sqlite3* ADB, const char* ASQL) { Check(sqlite3_exec(ADB, ASQL, nullptr, nullptr, nullptr), ADB, ASQL); }
+
+// The DeviceData table as the program creates it, filled with ASeconds of
+// one reading a second for ADevices controllers, as the recorder writes
+// them (one row per controller per second, interleaved).
+void Generate(const QString& AFile, int ADevices, int ASeconds) {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(AFile.toUtf8().constData(), &db), db, "open");
+  Exec(db, "PRAGMA journal_mode = WAL");
+  Exec(db, "PRAGMA synchronous = OFF");
+  Exec(db,
+       "CREATE TABLE \"DeviceData\" ([DeviceID] integer not null default 0, [ReadTime] DateTime default 0.0,"
+       " [Digit] numeric default 0, [PV] numeric default NULL, [SV] numeric default NULL, [OUT1] numeric default NULL,"
+       " [OUT2] numeric default NULL, [EV1] numeric default NULL, [EV2] numeric default NULL, [EV3] numeric default NULL,"
+       " [IsEV1] boolean default 0, [IsEV2] boolean default 0, [IsEV3] boolean default 0,"
+       " primary key ([DeviceID], [ReadTime]))");
+  sqlite3_stmt* insert = nullptr;
+  Check(sqlite3_prepare_v2(db, "INSERT INTO DeviceData VALUES (?1, ?2, 1, ?3, ?4, ?5, 0, 0, 0, 0, 0, 0, 0)", -1, &insert,
+                           nullptr),
+        db, "prepare");
+  Exec(db, "BEGIN");
+  for (int s = 0; s < ASeconds; ++s) {
+    for (int d = 1; d <= ADevices; ++d) {
+      // A slow wave with noise and, now and then, a lost reading.
+      const double pv = std::round((100.0 + 40.0 * std::sin(s / 3600.0 + d) + ((s * 7919 + d) % 23) / 10.0) * 10) / 10;
+      sqlite3_bind_int(insert, 1, d);
+      sqlite3_bind_double(insert, 2, kStart + s * kSecond);
+      sqlite3_bind_double(insert, 3, (s + d) % 5000 == 0 ? 32767.0 : pv);
+      sqlite3_bind_double(insert, 4, 150.0);
+      sqlite3_bind_double(insert, 5, 50.0);
+      Check(sqlite3_step(insert), db, "insert");
+      sqlite3_reset(insert);
+    }
+    if (s % 500000 == 499999) {
+      Exec(db, "COMMIT");
+      Exec(db, "BEGIN");
+    }
+  }
+  Exec(db, "COMMIT");
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
+}
+
+struct TWeek {
+  QTemporaryDir Dir;
+  QString File;
+  TWeek() : File(Dir.filePath(QStringLiteral("Week.db"))) { Generate(File, 4, kWeekSeconds); }
+};
+
+TWeek& Week() {
+  static TWeek week;
+  return week;
+}
+
+QString YearFile() {
+  const QString file = QDir::temp().filePath(QStringLiteral("tervox-bench-year.db"));
+  if (!QFile::exists(file)) {
+    Generate(file + QStringLiteral(".part"), 1, kYearSeconds);
+    QFile::rename(file + QStringLiteral(".part"), file);
+  }
+  return file;
+}
+
+// The profile of the history page: four PV lines over a window.
+std::unique_ptr<TDqTrendGraph> Profile(int ALines, double AFirst, double ALast) {
+  auto graph = std::make_unique<TDqTrendGraph>();
+  graph->MinValue = 0;
+  graph->MaxValue = 200;
+  graph->FirstTime = AFirst;
+  graph->LastTime = ALast;
+  graph->TimeMode = true;
+  for (int i = 0; i < ALines; ++i) {
+    auto line = std::make_unique<TDqTrendLine>();
+    line->ValueObjectID = i + 1;
+    line->ValueType = 1;
+    line->Color = RGBColor(60 * i, 128, 255 - 60 * i);
+    graph->Add(std::move(line));
+  }
+  return graph;
+}
+
+// Reads every line through the page's loader and draws the picture.
+void RenderHistory(benchmark::State& AState, const QString& AFile, int ALines, double AFirst, double ALast) {
+  auto graph = Profile(ALines, AFirst, ALast);
+  QImage image(kPicture, QImage::Format_RGB32);
+  const QRect graphRect(8, 38, kPicture.width() - 8, kPicture.height() - 76);
+  const QRect plot = TDqTrendGraph::MarginRect(graphRect);
+  TDqHistoryLoader loader(AFile);
+  QObject context;
+  std::int64_t rows = 0;
+  bool sampled = false;
+  for (auto _ : AState) {
+    std::vector<TDqHistorySeries> series;
+    loader.Start(graph->HistoryRequests(plot), &context,
+                 [&](std::uint64_t, std::vector<TDqHistorySeries> ASeries, QString) { series = std::move(ASeries); });
+    loader.Wait();
+    QCoreApplication::processEvents();
+    graph->HistoryProvider = [&](const TDqTrendLine& ALine, const QRect&) {
+      const int i = graph->IndexOf(&ALine);
+      return i >= 0 && static_cast<std::size_t>(i) < series.size() ? &series[static_cast<std::size_t>(i)] : nullptr;
+    };
+    QPainter painter(&image);
+    graph->Draw(painter, graphRect, 1, true);
+    rows = 0;
+    for (const TDqHistorySeries& s : series) {
+      rows += s.RowsRead;
+      sampled = sampled || s.Sampled;
+    }
+  }
+  AState.counters["rows_read"] = static_cast<double>(rows);
+  AState.counters["stride"] = sampled ? 1 : 0;
+}
+
+// The plain query of the same rows, every column, newest first, one line
+// after the other on one connection.
+void RawQuery(benchmark::State& AState, const QString& AFile, int ALines, double AFirst, double ALast) {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open_v2(AFile.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
+  sqlite3_stmt* query = nullptr;
+  Check(sqlite3_prepare_v2(db,
+                           "SELECT * FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3 "
+                           "ORDER BY ReadTime DESC",
+                           -1, &query, nullptr),
+        db, "prepare");
+  std::int64_t rows = 0;
+  for (auto _ : AState) {
+    rows = 0;
+    double sum = 0;
+    for (int line = 1; line <= ALines; ++line) {
+      sqlite3_bind_int(query, 1, line);
+      sqlite3_bind_double(query, 2, AFirst);
+      sqlite3_bind_double(query, 3, ALast);
+      while (sqlite3_step(query) == SQLITE_ROW) {
+        sum += sqlite3_column_double(query, 1) + sqlite3_column_double(query, 3);
+        ++rows;
+      }
+      sqlite3_reset(query);
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  AState.counters["rows_read"] = static_cast<double>(rows);
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+}
+
+void BM_HistoryRenderWeek(benchmark::State& AState) {
+  RenderHistory(AState, Week().File, 4, kStart, kStart + 7.0);
+}
+BENCHMARK(BM_HistoryRenderWeek)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+void BM_RawQueryWeek(benchmark::State& AState) { RawQuery(AState, Week().File, 4, kStart, kStart + 7.0); }
+BENCHMARK(BM_RawQueryWeek)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// While the user drags the zoom rectangle the page only paints its overlay;
+// this is the full picture drawn again from the readings already read,
+// an upper bound of what any repaint then costs.
+void BM_HistoryRedrawFromReadings(benchmark::State& AState) {
+  auto graph = Profile(4, kStart, kStart + 7.0);
+  QImage image(kPicture, QImage::Format_RGB32);
+  const QRect graphRect(8, 38, kPicture.width() - 8, kPicture.height() - 76);
+  std::vector<TDqHistorySeries> series;
+  sqlite3* db = nullptr;
+  Check(sqlite3_open_v2(Week().File.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
+  for (const TDqHistoryRequest& r : graph->HistoryRequests(TDqTrendGraph::MarginRect(graphRect)))
+    series.push_back(ReadHistorySeries(db, r));
+  sqlite3_close(db);
+  graph->HistoryProvider = [&](const TDqTrendLine& ALine, const QRect&) {
+    return &series[static_cast<std::size_t>(graph->IndexOf(&ALine))];
+  };
+  for (auto _ : AState) {
+    image.fill(QColor(64, 192, 64));
+    QPainter painter(&image);
+    graph->Draw(painter, graphRect, 1, true);
+    // The drag rectangle over it.
+    painter.setPen(QPen(Qt::red, 1, Qt::DotLine));
+    painter.drawRect(200, 150, 300, 200);
+  }
+}
+BENCHMARK(BM_HistoryRedrawFromReadings)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_HistoryRenderYear(benchmark::State& AState) {
+  if (qEnvironmentVariableIsEmpty("TERVOX_BENCH_YEAR")) {
+    AState.SkipWithError("set TERVOX_BENCH_YEAR=1 to generate and run the year");
+    return;
+  }
+  RenderHistory(AState, YearFile(), 1, kStart, kStart + 365.0);
+}
+BENCHMARK(BM_HistoryRenderYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_RawQueryYear(benchmark::State& AState) {
+  if (qEnvironmentVariableIsEmpty("TERVOX_BENCH_YEAR")) {
+    AState.SkipWithError("set TERVOX_BENCH_YEAR=1 to generate and run the year");
+    return;
+  }
+  RawQuery(AState, YearFile(), 1, kStart, kStart + 365.0);
+}
+BENCHMARK(BM_RawQueryYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// One tick of the Trend page: a sample into each of 8 full rings, the
+// shared step, and the picture drawn again (UI-thread CPU time).
+void BM_TrendTick(benchmark::State& AState) {
+  const int size = static_cast<int>(AState.range(0));
+  TDqTrendGraph graph;
+  graph.Size = size;
+  graph.MinValue = 0;
+  graph.MaxValue = 200;
+  for (int i = 0; i < 8; ++i) {
+    auto line = std::make_unique<TDqTrendLine>();
+    line->Color = RGBColor(30 * i, 100, 200 - 20 * i);
+    line->ValueType = 1;
+    graph.Add(std::move(line));
+  }
+  int tick = 0;
+  auto sample = [&] {
+    for (int i = 0; i < 8; ++i) graph.GetLines(i)->UpdateValue(100 + 50 * std::sin(tick / 300.0 + i));
+    graph.Next();
+    ++tick;
+  };
+  while (tick < kTrendRingSize) sample();
+  QImage image(kPicture, QImage::Format_RGB32);
+  const QRect graphRect(8, 38, kPicture.width() - 8, kPicture.height() - 46);
+  double cpu = 0;
+  for (auto _ : AState) {
+    const double start = ThreadCPUMicroseconds();
+    sample();
+    image.fill(QColor(224, 192, 64));
+    QPainter painter(&image);
+    graph.Draw(painter, graphRect, 1, false);
+    painter.end();
+    cpu += ThreadCPUMicroseconds() - start;
+  }
+  AState.counters["ui_cpu_ms"] = benchmark::Counter(cpu / 1000.0 / static_cast<double>(AState.iterations()));
+}
+BENCHMARK(BM_TrendTick)->Arg(100)->Arg(1000)->Arg(kTrendRingSize)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -286,6 +286,9 @@ void TFrameGraph::ApplyRange() {
     line->Detail = QStringLiteral("[") + type + QStringLiteral("]");
   }
   FGridLine->viewport()->update();
+  // Applying the range reads again even when the window is the same: rows
+  // keep arriving while the program records.
+  FStale = true;
   RenderGraph();
 }
 
@@ -418,7 +421,10 @@ void TFrameGraph::RenderGraph() {
   if (FActiveGraph) {
     FActiveGraph->TopOrder = FGridLine->Row();
     std::vector<TDqHistoryRequest> requests = FActiveGraph->HistoryRequests(TDqTrendGraph::MarginRect(graphRect));
-    if (!(requests == FShownRequests) && !(requests == FPendingRequests)) StartReading(std::move(requests));
+    if (FStale || (!(requests == FShownRequests) && !(requests == FPendingRequests))) {
+      FStale = false;
+      StartReading(std::move(requests));
+    }
     FActiveGraph->HistoryProvider = [this](const TDqTrendLine& ALine, const QRect& APlot) {
       return SeriesOf(ALine, APlot);
     };

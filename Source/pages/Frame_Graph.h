@@ -102,5 +102,6 @@ private:
   std::vector<TDqHistorySeries> FShownSeries;
   std::vector<TDqHistoryRequest> FPendingRequests;
   std::uint64_t FPendingGeneration = 0;
+  bool FStale = false; // read again at the next picture
   int FReadCount = 0;
 };

@@ -4,13 +4,23 @@
 //   build/bin/tervox_bench_polling --benchmark_filter=UILatency     UI event loop while a controller is silent
 //   build/bin/tervox_bench_polling --benchmark_filter=Soak          RSS over 10 minutes of polling
 //                                                                    ($TERVOX_SOAK_MINUTES for longer)
+//   build/bin/tervox_bench_polling --benchmark_filter=AlertOpen     rows/s of the healthy two of three
+//                                                                    controllers while one is silent and
+//                                                                    its alert stays open for 60 s
+//   build/bin/tervox_bench_polling --benchmark_filter=StopTime      how long a stop (logout, refresh)
+//                                                                    takes with one controller alarming
+//                                                                    and one silent
 #include "Engine/DqModbus.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
 #include "Simulator/Sim_ControllerLine.h"
 #include "domain/Tervox_Device.h"
-#include "shell/Main_Database.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
+#include "domain/Tervox_Alerts.h"
+#include "Simulator/Sim_Controller.h"
+#include "domain/Main_Database.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,6 +35,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,9 +56,9 @@ struct Plant {
   QTemporaryDir Dir;
   std::unique_ptr<TSimControllerLine> Line;
 
-  explicit Plant(int ABaud) {
+  explicit Plant(int ABaud, int AControllers = kControllers) {
     std::vector<int> addresses;
-    for (int i = 1; i <= kControllers; ++i) addresses.push_back(i);
+    for (int i = 1; i <= AControllers; ++i) addresses.push_back(i);
     Line = std::make_unique<TSimControllerLine>(Dir.filePath(QStringLiteral("BUS")), addresses, ABaud);
     Line->Start();
     SetDatabaseFileName(Dir.filePath(QStringLiteral("bench.db")));
@@ -58,7 +69,7 @@ struct Plant {
     db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
                                "VALUES ('Bus', 1, :PortName, :BaudRate, 8, 0, 0)"),
                 &params);
-    for (int i = 1; i <= kControllers; ++i)
+    for (int i = 1; i <= AControllers; ++i)
       db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('C%1', 1, %1, -1)").arg(i));
     CreateEngineObjects();
   }
@@ -177,8 +188,84 @@ void Soak(benchmark::State& AState) {
   }
 }
 
+// The main window's part for the two alert benchmarks.
+class BenchMain : public TTervoxMainLink {
+public:
+  std::function<void()> OnLost;
+  void DeviceLost(int) override {
+    if (OnLost) OnLost();
+    TervoxAlerts::SetLossAlertShowing(false);
+  }
+  void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage>) override {}
+};
+
+int HealthyRows(int AFirst, int ALast) {
+  return static_cast<int>(GetDatabase()->GetTableValue(
+      QStringLiteral("SELECT count(*) FROM DeviceData WHERE DeviceID BETWEEN %1 AND %2 AND PV <> 32767")
+          .arg(AFirst)
+          .arg(ALast)));
+}
+
+void AlertOpen(benchmark::State& AState) {
+  for (auto _ : AState) {
+    Plant plant(115200, 3);
+    BenchMain main;
+    SetMainLink(&main);
+    double rate = 0;
+    main.OnLost = [&] {
+      // The alert stays open for a minute, as at night with nobody there.
+      const int before = HealthyRows(2, 3);
+      QElapsedTimer open;
+      open.start();
+      QTest::qWait(60000);
+      rate = (HealthyRows(2, 3) - before) / 2.0 / (open.nsecsElapsed() / 1e9);
+    };
+    TTervoxDevice::StartThread();
+    QTest::qWait(3000);
+    plant.Line->SetFault(1, TSimFault::Silent, true);
+    QTest::qWaitFor([&] { return rate > 0; }, 120000);
+    TTervoxDevice::StopThread();
+    SetMainLink(nullptr);
+    AState.counters["rows_per_s_each"] = rate;
+  }
+}
+
+void StopTime(benchmark::State& AState) {
+  double worst = 0, total = 0;
+  int stops = 0;
+  for (auto _ : AState) {
+    Plant plant(9600, 3);
+    BenchMain main;
+    SetMainLink(&main);
+    plant.Line->WithController(1, [](TSimController& c) {
+      c.SetRegister(1280, 1); // EV1 high alarm, on at once
+      c.SetRegister(1281, 0);
+    });
+    TTervoxDevice::StartThread();
+    QTest::qWait(2000);
+    plant.Line->SetFault(2, TSimFault::Silent, true);
+    for (int round = 0; round < 5; ++round) {
+      QTest::qWait(1500 + 137 * round); // stop at a different point of the cycle each time
+      QElapsedTimer timer;
+      timer.start();
+      TTervoxDevice::StopThread();
+      const double ms = timer.nsecsElapsed() / 1e6;
+      worst = std::max(worst, ms);
+      total += ms;
+      ++stops;
+      TTervoxDevice::StartThread();
+    }
+    TTervoxDevice::StopThread();
+    SetMainLink(nullptr);
+  }
+  AState.counters["stop_mean_ms"] = total / stops;
+  AState.counters["stop_max_ms"] = worst;
+}
+
 } // namespace
 
+BENCHMARK(AlertOpen)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(StopTime)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(StatusRead)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(Period9600)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(UILatency)->Unit(benchmark::kSecond)->Iterations(1);

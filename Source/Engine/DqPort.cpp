@@ -28,6 +28,9 @@
 
 namespace {
 
+// The errors of a terminal whose device is gone or whose other end closed.
+bool IsHangUpError(int AError) { return AError == EIO || AError == ENXIO || AError == ENODEV; }
+
 using TClock = std::chrono::steady_clock;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
@@ -273,6 +276,7 @@ bool TDqComPort::Open(const QString& APortName) {
   FErrorCode = 0;
   FLastActivity = TClock::now();
   FSelfClose = false;
+  FHungUp = false;
   FActive = true;
   return true;
 }
@@ -472,6 +476,7 @@ int TDqComPort::DoRead(char* AData, int ACount, const TDqTimeOuts& ATimeOuts, bo
       if (events == 0) break; // time-out: the read succeeds with what came
       if (events < 0 || (events & (POLLERR | POLLNVAL)) || ((events & POLLHUP) && !(events & POLLIN))) {
         AFailed = true;
+        FHungUp = true;
         break;
       }
     }
@@ -490,6 +495,7 @@ int TDqComPort::DoRead(char* AData, int ACount, const TDqTimeOuts& ATimeOuts, bo
       // Readable yet nothing to read: hung up (an adapter unplugged, the
       // other end gone). Before the wait, 0 only means nothing queued.
       AFailed = true;
+      if (count == 0 || IsHangUpError(errno)) FHungUp = true;
       break;
     } else if (!tryFirst && immediate) {
       break;
@@ -508,10 +514,27 @@ void TDqComPort::CountReadResult(bool AFailed) {
   if (++FErrorCount > 100) FSelfClose = true;
 }
 
-// A port that failed more than 100 reads in a row closes itself, after the
-// read has let go of the handle.
+// A port that hung up (the adapter pulled out, the other end gone) or
+// failed more than 100 reads in a row closes itself, after the call has let
+// go of the handle; Reopen brings it back by its path.
 void TDqComPort::CloseIfFailedTooOften() {
-  if (FSelfClose.exchange(false)) Close();
+  const bool hungUp = FHungUp.exchange(false);
+  if (FSelfClose.exchange(false) || hungUp) Close();
+}
+
+bool TDqComPort::Reopen() {
+  const auto now = TClock::now();
+  {
+    std::lock_guard<std::mutex> guard(FIoLock);
+    if (now < FNextReopen) return false;
+  }
+  const bool opened = Open();
+  std::lock_guard<std::mutex> guard(FIoLock);
+  // Every controller of the line asks each cycle; while the device node is
+  // missing one attempt per step is enough: 250 ms doubling up to 2 s.
+  FReopenBackOff = opened ? milliseconds(0) : std::min(std::max(FReopenBackOff * 2, milliseconds(250)), milliseconds(2000));
+  FNextReopen = now + FReopenBackOff;
+  return opened;
 }
 
 int TDqComPort::ReadWith(void* AData, int ACount, const TDqTimeOuts* APerOperation) {
@@ -578,12 +601,14 @@ int TDqComPort::DoWrite(const char* AData, int ACount, const TDqTimeOuts& ATimeO
     }
     if (count < 0 && errno != EAGAIN && errno != EINTR) {
       AFailed = true;
+      if (IsHangUpError(errno)) FHungUp = true;
       break;
     }
     const int events = WaitHandle(FComID, POLLOUT, Remaining(deadline));
     if (events == 0) break;
     if (events < 0 || (events & (POLLERR | POLLNVAL | POLLHUP))) {
       AFailed = true;
+      if (events > 0) FHungUp = true;
       break;
     }
   }
@@ -591,7 +616,7 @@ int TDqComPort::DoWrite(const char* AData, int ACount, const TDqTimeOuts& ATimeO
   return sent;
 }
 
-int TDqComPort::WriteBlock(const void* AData, int ABlockSize) {
+int TDqComPort::WriteLocked(const void* AData, int ABlockSize) {
   std::lock_guard<std::mutex> guard(FIoLock);
   if (FComID < 0) {
     FComError = dqeNotOpen;
@@ -609,6 +634,12 @@ int TDqComPort::WriteBlock(const void* AData, int ABlockSize) {
     }
   }
   return total;
+}
+
+int TDqComPort::WriteBlock(const void* AData, int ABlockSize) {
+  const int written = WriteLocked(AData, ABlockSize);
+  CloseIfFailedTooOften();
+  return written;
 }
 
 bool TDqComPort::WriteChar(char AChar, std::uint32_t AMilliseconds) {
@@ -645,6 +676,12 @@ QString TDqComPort::WriteLnAndReadText(const QString& AText) {
 }
 
 int TDqComPort::WaitLineSilence(std::uint32_t AMicroseconds, std::uint32_t AMaxMilliseconds) {
+  const int discarded = DrainLocked(AMicroseconds, AMaxMilliseconds);
+  CloseIfFailedTooOften();
+  return discarded;
+}
+
+int TDqComPort::DrainLocked(std::uint32_t AMicroseconds, std::uint32_t AMaxMilliseconds) {
   std::lock_guard<std::mutex> guard(FIoLock);
   if (FComID < 0) return 0;
   const auto deadline = TClock::now() + milliseconds(AMaxMilliseconds);
@@ -654,6 +691,7 @@ int TDqComPort::WaitLineSilence(std::uint32_t AMicroseconds, std::uint32_t AMaxM
   for (;;) {
     for (;;) {
       const ssize_t count = ::read(FComID, buffer, sizeof buffer);
+      if (count < 0 && IsHangUpError(errno)) FHungUp = true;
       if (count <= 0) break;
       discarded += static_cast<int>(count);
       FLastActivity = TClock::now();
@@ -663,6 +701,7 @@ int TDqComPort::WaitLineSilence(std::uint32_t AMicroseconds, std::uint32_t AMaxM
     const microseconds wait = std::min(quiet, Remaining(deadline));
     if (wait.count() == 0) break;
     const int events = WaitHandle(FComID, POLLIN, wait);
+    if (events > 0 && (events & (POLLERR | POLLNVAL | POLLHUP))) FHungUp = true;
     if (events < 0 || (events & (POLLERR | POLLNVAL | POLLHUP))) break;
   }
   return discarded;

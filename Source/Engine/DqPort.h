@@ -75,6 +75,9 @@ public:
   bool Open();
   bool Open(const QString& APortName);
   bool Open(int APortNo); // "COM" + number: only a name of an old backup
+  // Open() again after the port closed itself (hang-up, failures), with a
+  // back-off while it keeps failing; false while waiting out the back-off.
+  bool Reopen();
   void Close();
   bool Active() const { return FActive.load(); }
 
@@ -158,6 +161,8 @@ private:
   void CountReadResult(bool AFailed);
   void RefreshErrorCode();
   void CloseIfFailedTooOften();
+  int WriteLocked(const void* AData, int ABlockSize);
+  int DrainLocked(std::uint32_t AMicroseconds, std::uint32_t AMaxMilliseconds);
 
   TDqPortData FPortData;
   QString FPortName;
@@ -173,6 +178,9 @@ private:
   std::atomic<bool> FFixTimeOut{true};
   std::atomic<bool> FActive{false};
   std::atomic<bool> FSelfClose{false};
+  std::atomic<bool> FHungUp{false}; // the line hung up or its device vanished
+  std::chrono::steady_clock::time_point FNextReopen{};
+  std::chrono::milliseconds FReopenBackOff{0};
   std::chrono::steady_clock::time_point FLastActivity;
   std::int64_t FLineCounts[4] = {0, 0, 0, 0};
   QByteArray FReadAhead; // received, not yet taken

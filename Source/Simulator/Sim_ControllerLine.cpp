@@ -60,6 +60,7 @@ struct TSimControllerLine::TSlave {
   bool WrongSlave = false;
   bool Slow = false;
   int SlowDelay = 500;
+  int Requests = 0;
 };
 
 TSimControllerLine::TSimControllerLine(const QString& ALink, const std::vector<int>& AAddresses, int ABaud)
@@ -231,6 +232,12 @@ void TSimControllerLine::Run() {
   }
 }
 
+int TSimControllerLine::RequestCount(int AAddress) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  auto it = FSlaves.find(AAddress);
+  return it == FSlaves.end() ? 0 : it->second->Requests;
+}
+
 void TSimControllerLine::HandleFrame(const QByteArray& AFrame) {
   const int address = static_cast<std::uint8_t>(AFrame[0]);
   const QByteArray request = AFrame.mid(1, AFrame.size() - 3);
@@ -250,6 +257,7 @@ void TSimControllerLine::HandleFrame(const QByteArray& AFrame) {
       return;
     }
     TSlave& slave = *it->second;
+    ++slave.Requests;
     if (slave.Silent) return;
     const QByteArray answer = slave.Controller->Process(request, NowSeconds());
     const int replyAddress = slave.WrongSlave ? (address >= 247 ? 1 : address + 1) : address;

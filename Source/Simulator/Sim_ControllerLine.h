@@ -61,6 +61,8 @@ public:
   int FramesAnswered() const { return FAnswered.load(); }
   int FramesIgnored() const { return FIgnored.load(); }
   int FramesDropped() const { return FDropped.load(); }
+  // Intact frames addressed to AAddress, answered or not (a silent one too).
+  int RequestCount(int AAddress) const;
 
 private:
   struct TSlave;

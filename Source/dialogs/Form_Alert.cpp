@@ -3,6 +3,7 @@
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSound.h"
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Alerts.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -2,6 +2,8 @@
 
 #include "Engine/DqSound.h"
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QFont>
 #include <QFontMetrics>

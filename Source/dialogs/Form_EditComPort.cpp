@@ -3,7 +3,7 @@
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Device.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 QString TTervoxConfig::GetValues(const QString& AName) const {
   TSQLiteTable table(GetDatabase());

@@ -4,26 +4,25 @@
 #include "Engine/DqModbus.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
-#include "Engine/DqSMS.h"
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_DeviceRequests.h"
 #include "domain/Tervox_DeviceSettings.h"
-#include "shell/Main_Database.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Main_Database.h"
 
 #include <QDateTime>
 
-#include <QCoreApplication>
 #include <QLocale>
 
-#include <algorithm>
 #include <cmath>
-#include <condition_variable>
 
 namespace {
 
 constexpr double kOneMillisecond = 1.0 / 86400000.0;
 constexpr double kTwoSeconds = 2000 * kOneMillisecond;
+
+constexpr std::uint32_t kPollInterval = 1000;
 
 int NearestInt(double AValue) {
   const double rounded = std::nearbyint(AValue); // ties to even
@@ -46,6 +45,13 @@ void BindDeviceData(TSQLiteParamList& AParams, const TTervoxDeviceData& AData) {
 }
 
 } // namespace
+
+std::uint16_t RegisterOf(const std::vector<std::uint16_t>& AArray, std::size_t AIndex) {
+  return AIndex < AArray.size() ? AArray[AIndex] : TModbusData::kNoValue;
+}
+
+TTervoxPortLock::TTervoxPortLock(TDqComPort& APort) : FPort(APort) { FPort.Lock(); }
+TTervoxPortLock::~TTervoxPortLock() { FPort.Unlock(); }
 
 double GetFloatDigit(int AValue, int ADigit) {
   if (AValue == kNoValue || AValue == kBelowRange) return AValue;
@@ -369,237 +375,6 @@ void TTervoxDevice::SaveStatusToDB() {
                          &params);
 }
 
-// ---------------------------------------------------------------- lists
-
-int TTervoxDeviceList::Count() const {
-  std::lock_guard<std::recursive_mutex> guard(FLock);
-  return static_cast<int>(FItems.size());
-}
-
-TTervoxDevice* TTervoxDeviceList::Add() {
-  std::lock_guard<std::recursive_mutex> guard(FLock);
-  FItems.push_back(std::make_shared<TTervoxDevice>());
-  return FItems.back().get();
-}
-
-int TTervoxDeviceList::AddDevice(std::shared_ptr<TTervoxDevice> ADevice) {
-  std::lock_guard<std::recursive_mutex> guard(FLock);
-  FItems.push_back(std::move(ADevice));
-  return static_cast<int>(FItems.size()) - 1;
-}
-
-void TTervoxDeviceList::Clear() {
-  std::lock_guard<std::recursive_mutex> guard(FLock);
-  while (!FItems.empty()) FItems.pop_back();
-}
-
-void TTervoxDeviceList::ClearPort() {
-  std::lock_guard<std::recursive_mutex> guard(FLock);
-  for (auto& device : FItems) device->SetPort(nullptr);
-}
-
-TTervoxDevice* TTervoxDeviceList::GetDevices(int AIndex) const { return SharedDevice(AIndex).get(); }
-
-std::shared_ptr<TTervoxDevice> TTervoxDeviceList::SharedDevice(int AIndex) const {
-  std::lock_guard<std::recursive_mutex> guard(FLock);
-  if (AIndex < 0 || AIndex >= static_cast<int>(FItems.size())) return nullptr;
-  return FItems[static_cast<std::size_t>(AIndex)];
-}
-
-void TTervoxDeviceList::SetDevices(int AIndex, std::shared_ptr<TTervoxDevice> ADevice) {
-  std::lock_guard<std::recursive_mutex> guard(FLock);
-  if (AIndex < 0 || AIndex >= static_cast<int>(FItems.size()))
-    throw EDqException(QStringLiteral("Device list index [%1] out of bound (%2)").arg(AIndex).arg(FItems.size()));
-  FItems[static_cast<std::size_t>(AIndex)] = std::move(ADevice);
-}
-
-TTervoxDevice* TTervoxDeviceList::GetDeviceByID(int AID) const { return SharedDeviceByID(AID).get(); }
-
-std::shared_ptr<TTervoxDevice> TTervoxDeviceList::SharedDeviceByID(int AID) const {
-  std::lock_guard<std::recursive_mutex> guard(FLock);
-  for (auto it = FItems.rbegin(); it != FItems.rend(); ++it)
-    if ((*it)->ID() == AID) return *it;
-  return nullptr;
-}
-
-void TTervoxDeviceList::LoadFromDB(TSQLiteDatabase& ADB, const QString& ATableName) {
-  Clear();
-  std::lock_guard<std::recursive_mutex> guard(FLock);
-  TSQLiteTable table(&ADB);
-  table.SetSQL(QStringLiteral("SELECT * FROM ") + ATableName + QStringLiteral(" ORDER BY ID"));
-  table.Open();
-  while (!table.Eof()) {
-    Add()->LoadFromDB(table);
-    table.Next();
-  }
-}
-
-void TTervoxValueTypes::LoadFromDB(TSQLiteDatabase& ADB, const QString& ATableName) {
-  Clear();
-  TSQLiteTable table(&ADB);
-  table.SetSQL(QStringLiteral("SELECT * FROM ") + ATableName + QStringLiteral(" ORDER BY ID"));
-  table.Open();
-  TSQLiteField* id = table.FieldByName(QStringLiteral("ID"));
-  TSQLiteField* name = table.FieldByName(QStringLiteral("Name"));
-  while (!table.Eof()) {
-    FItems.push_back(std::make_unique<TTervoxValueTypeItem>(id->AsInteger(), name->AsString()));
-    table.Next();
-  }
-}
-
-int TTervoxValueTypes::IndexOfID(int AID) const {
-  for (int i = Count() - 1; i >= 0; --i)
-    if (FItems[static_cast<std::size_t>(i)]->ID() == AID) return i;
-  return -1;
-}
-
-QString TTervoxValueTypes::GetNames(int AID) const {
-  const int index = IndexOfID(AID);
-  if (index < 0) throw EDqException(QStringLiteral("Value type %1 not found").arg(AID));
-  return FItems[static_cast<std::size_t>(index)]->Name();
-}
-
-void TTervoxValueTypes::GetNameList(QStringList& AList, bool AIncludedNone) const {
-  AList.clear();
-  for (std::size_t i = AIncludedNone ? 0 : 1; i < FItems.size(); ++i) AList << FItems[i]->Name();
-}
-
-// ---------------------------------------------------------------- engine objects
-
-namespace {
-
-std::unique_ptr<TDqComPortList> gPortList;
-std::unique_ptr<TTervoxDeviceList> gDeviceList;
-std::unique_ptr<TTervoxValueTypes> gValueTypes;
-std::unique_ptr<TDqEventThread> gEventThread;
-
-constexpr std::uint32_t kPollInterval = 1000;
-constexpr std::uint32_t kStopWaitPerDevice = 5000;
-
-// ----- hand-offs to the main window
-
-struct THandOff {
-  std::mutex Mutex;
-  std::condition_variable Done;
-  bool Finished = false;
-  bool Cancelled = false;
-};
-
-std::mutex gHandOffMutex;
-std::vector<std::shared_ptr<THandOff>> gHandOffs;
-std::atomic<TTervoxMainLink*> gMainLink{nullptr};
-
-std::uint16_t Register(const std::vector<std::uint16_t>& AArray, std::size_t AIndex) {
-  return AIndex < AArray.size() ? AArray[AIndex] : TModbusData::kNoValue;
-}
-
-int Signed(std::uint16_t AValue) { return static_cast<std::int16_t>(AValue); }
-
-} // namespace
-
-void SetMainLink(TTervoxMainLink* ALink) { gMainLink = ALink; }
-
-bool HandOffToMain(std::function<void()> AWork) {
-  auto handOff = std::make_shared<THandOff>();
-  {
-    std::lock_guard<std::mutex> guard(gHandOffMutex);
-    gHandOffs.push_back(handOff);
-  }
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app) {
-    QMetaObject::invokeMethod(
-        app,
-        [handOff, work = std::move(AWork)] {
-          {
-            std::lock_guard<std::mutex> guard(handOff->Mutex);
-            if (handOff->Cancelled) return;
-          }
-          try {
-            work();
-          } catch (...) {
-          }
-          std::lock_guard<std::mutex> guard(handOff->Mutex);
-          handOff->Finished = true;
-          handOff->Done.notify_all();
-        },
-        Qt::QueuedConnection);
-  }
-  bool finished = false;
-  {
-    std::unique_lock<std::mutex> lock(handOff->Mutex);
-    if (!app) handOff->Cancelled = true;
-    handOff->Done.wait(lock, [&] { return handOff->Finished || handOff->Cancelled; });
-    finished = handOff->Finished;
-  }
-  std::lock_guard<std::mutex> guard(gHandOffMutex);
-  gHandOffs.erase(std::remove(gHandOffs.begin(), gHandOffs.end(), handOff), gHandOffs.end());
-  return finished;
-}
-
-void CancelHandOffs() {
-  std::lock_guard<std::mutex> guard(gHandOffMutex);
-  for (const auto& handOff : gHandOffs) {
-    std::lock_guard<std::mutex> inner(handOff->Mutex);
-    handOff->Cancelled = true;
-    handOff->Done.notify_all();
-  }
-}
-
-void CreateEngineObjects() {
-  gPortList = std::make_unique<TDqComPortList>();
-  gDeviceList = std::make_unique<TTervoxDeviceList>();
-  gValueTypes = std::make_unique<TTervoxValueTypes>();
-  gValueTypes->LoadFromDB(*GetDatabase(), QStringLiteral("ValueType"));
-  TervoxAlerts::Reset();
-  gEventThread = std::make_unique<TDqEventThread>();
-  gEventThread->SetOnError([](const QString& AMessage) { qWarning("TERVOX worker: %s", qPrintable(AMessage)); });
-}
-
-void FreeEngineObjects() {
-  if (gEventThread) TTervoxDevice::StopThread();
-  TTervoxDevice::CloseSMS();
-  CancelHandOffs();
-  gEventThread.reset();
-  gValueTypes.reset();
-  gDeviceList.reset();
-  gPortList.reset();
-}
-
-TDqComPortList* PortList() { return gPortList.get(); }
-TTervoxDeviceList* DeviceList() { return gDeviceList.get(); }
-TTervoxValueTypes* ValueTypes() { return gValueTypes.get(); }
-TDqEventThread* EventThread() { return gEventThread.get(); }
-
-// ---------------------------------------------------------------- polling
-
-void TTervoxDevice::InitialPort() { PortList()->LoadFromDB(GetDatabase(), QStringLiteral("DevicePort")); }
-
-void TTervoxDevice::StartThread() {
-  InitialPort();
-  DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
-  for (int i = 0; i < DeviceList()->Count(); ++i) DeviceList()->SharedDevice(i)->SchedulePolling();
-}
-
-void TTervoxDevice::StopThread() {
-  TTervoxDeviceList* devices = DeviceList();
-  TDqEventThread* thread = EventThread();
-  if (!devices || !thread) return;
-  const int count = devices->Count();
-  for (int i = 0; i < count; ++i) thread->RemoveEvent(devices->GetDevices(i));
-  // A worker waiting on the main window would never become idle while this
-  // thread waits for it.
-  CancelHandOffs();
-  for (int i = 0; i < count; ++i)
-    if (thread->WaitForExecute(kStopWaitPerDevice) == 0) break;
-  devices->ClearPort();
-  PortList()->Clear();
-  devices->Clear();
-}
-
-void TTervoxDevice::UpdateDevices() {
-  StopThread();
-  StartThread();
-}
 
 std::shared_ptr<TDqComPort> TTervoxDevice::SharedPort() const {
   std::lock_guard<std::mutex> guard(FPortMutex);
@@ -624,7 +399,7 @@ bool TTervoxDevice::ActivatePort() {
   bool open = false;
   if (UpdatePort()) {
     const std::shared_ptr<TDqComPort> port = SharedPort();
-    open = port->Active() || port->Open();
+    open = port->Active() || port->Reopen();
   }
   FSynchronized = open;
   return open;
@@ -689,20 +464,8 @@ void TTervoxDevice::SetOnReadProgram(std::function<void()> AHandler) {
   FHasReadProgram = static_cast<bool>(FOnReadProgram);
 }
 
-namespace {
-// Unlocks the device however the handler ends.
-class TDeviceLockGuard {
-public:
-  explicit TDeviceLockGuard(TTervoxDevice& ADevice) : FDevice(ADevice) { FDevice.Lock(); }
-  ~TDeviceLockGuard() { FDevice.Unlock(); }
-
-private:
-  TTervoxDevice& FDevice;
-};
-} // namespace
-
 void TTervoxDevice::DoReadInformation() {
-  TDeviceLockGuard guard(*this);
+  TTervoxDeviceLock guard(*this);
   if (!ActivatePort()) return;
   // Held for the whole request: the port list may be cleared meanwhile.
   const std::shared_ptr<TDqComPort> port = SharedPort();
@@ -722,22 +485,27 @@ void TTervoxDevice::DoReadInformation() {
     SetModelType(type);
   }
   if (modbus.ReadHoldRegArray(registers, slave, 1799, 3)) {
-    FDigit = Signed(Register(registers, 0));
-    FInputLowerLimit = Signed(Register(registers, 1));
-    FInputUpperLimit = Signed(Register(registers, 2));
+    FDigit = SignedRegister(RegisterOf(registers, 0));
+    FInputLowerLimit = SignedRegister(RegisterOf(registers, 1));
+    FInputUpperLimit = SignedRegister(RegisterOf(registers, 2));
     FInfoReaded = FSynchronized.load();
   }
 }
 
 void TTervoxDevice::DoReadStatus() {
-  if (!Enabled()) return;
+  if (!Enabled() || PollingStopping()) return;
   if (!FInfoReaded) DoReadInformation();
   {
-    TDeviceLockGuard guard(*this);
+    TTervoxDeviceLock guard(*this);
     ActivatePort();
     const std::shared_ptr<TDqComPort> port = SharedPort();
     if (!port) return; // no port configured: no row, no watch
-    if (port->Active()) ReadStatusRegisters(*port);
+    if (port->Active())
+      ReadStatusRegisters(*port);
+    else
+      ClearStatus(); // the line is gone: no value, never the last one again
+    // A stop that began during the read left it incomplete: nothing to record.
+    if (PollingStopping()) return;
     SaveStatusToDB();
     PostProcessStatus();
   }
@@ -745,32 +513,43 @@ void TTervoxDevice::DoReadStatus() {
   if (FHasReadProgram) DoReadProgramStatus(*this);
 }
 
+void TTervoxDevice::ClearStatus() {
+  FSynchronized = false;
+  FPV = FSV = FOut1 = FOut2 = kNoValue;
+  FEV1 = FEV2 = FEV3 = kNoValue;
+  FPeriodicTimeOut1 = FPeriodicTimeOut2 = 0;
+  for (int k = 0; k < 3; ++k) SetOpMode(k, 0);
+}
+
 void TTervoxDevice::ReadStatusRegisters(TDqComPort& APort) {
   TModbusData modbus(&APort);
   const std::uint8_t slave = static_cast<std::uint8_t>(DeviceData().SlaveID & 0xFF);
   std::vector<std::uint16_t> r;
+  // A stop ends the read at the next transaction instead of the last one.
   auto readOne = [&](std::uint16_t AAddress, bool& AOk) {
-    AOk = modbus.ReadHoldRegArray(r, slave, AAddress, 1);
-    return Register(r, 0);
+    AOk = !PollingStopping() && modbus.ReadHoldRegArray(r, slave, AAddress, 1);
+    return AOk ? RegisterOf(r, 0) : TModbusData::kNoValue;
   };
-  auto periodic = [](std::uint16_t AValue) { return NearestInt(AValue / 10.0 * 1000.0); };
+  // Tenths of a second, signed like every value register.
+  auto periodic = [](std::uint16_t AValue) { return NearestInt(SignedRegister(AValue) / 10.0 * 1000.0); };
 
   bool ok = false;
-  for (int attempt = 0; attempt < 2 && !ok; ++attempt) ok = modbus.ReadHoldRegArray(r, slave, 256, 6);
+  for (int attempt = 0; attempt < 2 && !ok && !PollingStopping(); ++attempt)
+    ok = modbus.ReadHoldRegArray(r, slave, 256, 6);
   FSynchronized = ok;
   if (ok) {
-    FPV = Signed(Register(r, 0));
-    FSV = Signed(Register(r, 1));
-    FOut1 = Signed(Register(r, 2));
-    SetOperationBits(Register(r, 4));
-    SetEventBits(Register(r, 5));
+    FPV = SignedRegister(RegisterOf(r, 0));
+    FSV = SignedRegister(RegisterOf(r, 1));
+    FOut1 = SignedRegister(RegisterOf(r, 2));
+    SetOperationBits(RegisterOf(r, 4));
+    SetEventBits(RegisterOf(r, 5));
     if (modbus.ReadHoldRegArray(r, slave, 265, 2)) {
-      FCT1 = Signed(Register(r, 0)) / 10.0;
-      FCT2 = Signed(Register(r, 1)) / 10.0;
+      FCT1 = SignedRegister(RegisterOf(r, 0)) / 10.0;
+      FCT2 = SignedRegister(RegisterOf(r, 1)) / 10.0;
     }
     bool read = false;
     const std::uint16_t digit = readOne(1799, read);
-    if (read) FDigit = Signed(digit);
+    if (read) FDigit = SignedRegister(digit);
     const std::uint16_t program = readOne(288, read);
     if (read) SetProgramBits(program);
     const std::uint16_t time1 = readOne(1537, read);
@@ -785,12 +564,18 @@ void TTervoxDevice::ReadStatusRegisters(TDqComPort& APort) {
   // Read whatever the block read gave.
   bool read = false;
   const std::uint16_t out2 = readOne(259, read);
-  FOut2 = read ? Signed(out2) : kNoValue;
+  FOut2 = read ? SignedRegister(out2) : kNoValue;
+  if (!ok && !read) {
+    // Silent controller: each further read would wait out its time-out
+    // while every other controller of the worker waits behind it.
+    ClearStatus();
+    return;
+  }
   for (int k = 0; k < 3; ++k) {
     const std::uint16_t mode = readOne(static_cast<std::uint16_t>(1280 + 8 * k), read);
-    SetOpMode(k, read ? Signed(mode) : 0);
+    SetOpMode(k, read ? SignedRegister(mode) : 0);
     const std::uint16_t point = readOne(static_cast<std::uint16_t>(1281 + 8 * k), read);
-    (k == 0 ? FEV1 : k == 1 ? FEV2 : FEV3) = read ? Signed(point) : kNoValue;
+    (k == 0 ? FEV1 : k == 1 ? FEV2 : FEV3) = read ? SignedRegister(point) : kNoValue;
   }
   if (HavePrg()) {
     const std::uint16_t prg = readOne(2048, read);
@@ -800,28 +585,16 @@ void TTervoxDevice::ReadStatusRegisters(TDqComPort& APort) {
 
 // ---------------------------------------------------------------- writes
 
-namespace {
-// Holds the port across a request and its reply.
-class TPortLockGuard {
-public:
-  explicit TPortLockGuard(TDqComPort& APort) : FPort(APort) { FPort.Lock(); }
-  ~TPortLockGuard() { FPort.Unlock(); }
-
-private:
-  TDqComPort& FPort;
-};
-} // namespace
-
 void TTervoxDevice::WriteReg(int AAddress, int AValue, std::function<void()> AOnExecuted, TTervoxSyncNotify ACallback) {
   std::shared_ptr<TTervoxDevice> self = shared_from_this();
-  const QString name = QStringLiteral("WriteRegAddress%1").arg(AAddress, 4, 16, QLatin1Char('0')).toUpper();
+  const QString name = QStringLiteral("WriteRegAddress") + QStringLiteral("%1").arg(AAddress, 4, 16, QLatin1Char('0')).toUpper();
   auto request = std::make_unique<TDqEventData>(
       name,
       [self, AAddress, AValue](TDqEventData*) {
-        TDeviceLockGuard guard(*self);
+        TTervoxDeviceLock guard(*self);
         if (!self->ActivatePort()) return;
         const std::shared_ptr<TDqComPort> port = self->SharedPort();
-        TPortLockGuard portGuard(*port);
+        TTervoxPortLock portGuard(*port);
         TModbusData modbus(port.get());
         modbus.WriteHoldReg(static_cast<std::uint8_t>(self->DeviceData().SlaveID & 0xFF),
                             static_cast<std::uint16_t>(AAddress), static_cast<std::uint16_t>(AValue));
@@ -851,15 +624,15 @@ void TTervoxDevice::Toggle(const QString& AName, int AReadAddress, int ABit, int
   auto request = std::make_unique<TDqEventData>(
       AName,
       [self, AReadAddress, ABit, AWriteAddress](TDqEventData*) {
-        TDeviceLockGuard guard(*self);
+        TTervoxDeviceLock guard(*self);
         if (!self->ActivatePort()) return;
         const std::shared_ptr<TDqComPort> port = self->SharedPort();
-        TPortLockGuard portGuard(*port);
+        TTervoxPortLock portGuard(*port);
         TModbusData modbus(port.get());
         const std::uint8_t slave = static_cast<std::uint8_t>(self->DeviceData().SlaveID & 0xFF);
         std::vector<std::uint16_t> r;
         if (!modbus.ReadHoldRegArray(r, slave, static_cast<std::uint16_t>(AReadAddress), 1)) return;
-        const std::uint16_t state = Register(r, 0);
+        const std::uint16_t state = RegisterOf(r, 0);
         const bool set = ABit < 0 ? state != 0 : (state & (1u << ABit)) != 0;
         modbus.WriteHoldReg(slave, static_cast<std::uint16_t>(AWriteAddress), set ? 0 : 1);
       },
@@ -908,191 +681,3 @@ void TTervoxDevice::PostProcessStatus() {
   FOldSynchronized = FSynchronized;
 }
 
-// ---------------------------------------------------------------- alarms
-
-namespace {
-
-std::atomic<bool> gAlertEV[3] = {false, false, false};
-std::atomic<int> gSMSSendAgain{0};
-std::atomic<double> gLastSMSTime{0.0};
-std::atomic<double> gLastLossAlertTime{0.0};
-std::atomic<int> gLossAlertSilence{1};
-std::atomic<bool> gLossAlertShowing{false};
-
-std::mutex gModemMutex;
-std::shared_ptr<TDqSMS> gModem;
-
-constexpr double kOneMinute = 1.0 / 1440.0;
-constexpr double kOneSecond = 1.0 / 86400.0;
-
-QString AlertEVKey(int AIndex) { return QStringLiteral("AlertEV%1").arg(AIndex + 1); }
-
-// Sends when a modem exists and there is somebody to tell.
-void SendAlertSMS(const QString& ARecipients, const QString& AText) {
-  const std::shared_ptr<TDqSMS> modem = SMSModem();
-  if (modem && !ARecipients.isEmpty()) modem->SendSMS(ARecipients, AText);
-}
-
-} // namespace
-
-namespace TervoxAlerts {
-bool AlertEV(int AIndex) { return gAlertEV[AIndex]; }
-void SetAlertEV(int AIndex, bool AValue) {
-  gAlertEV[AIndex] = AValue;
-  Config()->SetValueBool(AlertEVKey(AIndex), AValue);
-}
-int SMSSendAgain() { return gSMSSendAgain; }
-void SetSMSSendAgain(int AValue) {
-  if (gSMSSendAgain.exchange(AValue) != AValue) Config()->SetValueInt(QStringLiteral("SMSSendAgain"), AValue);
-}
-double LastSMSTime() { return gLastSMSTime; }
-void SetLastSMSTime(double AValue) { gLastSMSTime = AValue; }
-double LastLossAlertTime() { return gLastLossAlertTime; }
-void SetLastLossAlertTime(double AValue) { gLastLossAlertTime = AValue; }
-int LossAlertSilence() { return gLossAlertSilence; }
-void SetLossAlertSilence(int AValue) { gLossAlertSilence = AValue; }
-bool LossAlertShowing() { return gLossAlertShowing; }
-void SetLossAlertShowing(bool AValue) { gLossAlertShowing = AValue; }
-void Reset() {
-  for (int i = 0; i < 3; ++i) gAlertEV[i] = Config()->GetValueBoolDef(AlertEVKey(i), false);
-  gSMSSendAgain = Config()->GetValueIntDef(QStringLiteral("SMSSendAgain"), 0);
-  const double now = Now();
-  gLastSMSTime = now;
-  gLastLossAlertTime = now;
-  gLossAlertSilence = 1;
-  gLossAlertShowing = false;
-}
-} // namespace TervoxAlerts
-
-QString AlarmDateText(double AValue) {
-  return DateTimeToQDateTime(AValue).toString(QStringLiteral("dd/MM/yy HH:mm"));
-}
-
-std::shared_ptr<TDqSMS> SMSModem() {
-  std::lock_guard<std::mutex> guard(gModemMutex);
-  return gModem;
-}
-
-void TTervoxDevice::OpenSMS() {
-  {
-    std::lock_guard<std::mutex> guard(gModemMutex);
-    if (gModem) return;
-  }
-  auto modem = std::make_shared<TDqSMS>(false, Config()->GetValues(QStringLiteral("SMSPort")));
-  modem->SetProviderName(Config()->GetValues(QStringLiteral("SMSProvider")));
-  std::lock_guard<std::mutex> guard(gModemMutex);
-  if (!gModem) gModem = std::move(modem);
-}
-
-void TTervoxDevice::CloseSMS() {
-  std::shared_ptr<TDqSMS> modem;
-  {
-    std::lock_guard<std::mutex> guard(gModemMutex);
-    modem.swap(gModem);
-  }
-  // Freed here unless a send on the worker still holds it.
-}
-
-QString TTervoxDevice::AlarmRecipients() const {
-  TSQLiteTable table(GetDatabase());
-  table.SetSQL(QStringLiteral("SELECT DISTINCT MobileNumber FROM DeviceGroupMobile\r\n"
-                              "WHERE GroupID IN (SELECT GroupID FROM DeviceGroupItem WHERE DeviceID = :DeviceID) "
-                              "ORDER BY MobileNumber"));
-  table.SetParamValues(":DeviceID", ID());
-  table.Open();
-  QStringList numbers;
-  while (!table.Eof()) {
-    numbers << table.GetFields(0)->AsString();
-    table.Next();
-  }
-  return numbers.join(QLatin1Char(';'));
-}
-
-QString TTervoxDevice::AlarmText(int AMode, int AIndex) const {
-  const char* text = nullptr;
-  switch (AMode) {
-  case 1: text = "%1 EV%2 High Alarm "; break;
-  case 2: text = "%1 EV%2 Low Alarm "; break;
-  case 3: text = "%1 EV%2 Scaling Over "; break;
-  case 4: text = "%1 EV%2 Upper limit deviation "; break;
-  case 5: text = "%1 EV%2 Lower limit deviation "; break;
-  case 6: text = "%1 EV%2 Within deviation "; break;
-  case 7: text = "%1 EV%2 Outside deviation "; break;
-  case 9: text = "%1 EV%2 Control loop1 "; break;
-  case 10: text = "%1 EV%2 Control loop2 "; break;
-  default: return QString();
-  }
-  const double value = AMode == 9 ? CT1value() : AMode == 10 ? CT2value() : PV_Float();
-  return QString::fromLatin1(text).arg(DeviceName()).arg(AIndex + 1) + FloatToStrLocale(value);
-}
-
-void TTervoxDevice::HandleEventChange(int AIndex) {
-  const bool on = AIndex == 0 ? FIsEV1 : AIndex == 1 ? FIsEV2 : FIsEV3;
-  if (TervoxAlerts::AlertEV(AIndex)) {
-    try {
-      AddUsageLog(QStringLiteral("EV%1 changed").arg(AIndex + 1), ID(), on ? QStringLiteral("ON") : QStringLiteral("OFF"),
-                  PV_Float(), Digit());
-    } catch (const EDqException& e) {
-      // A log line that cannot be written must not swallow the alarm.
-      qWarning("TERVOX: %s", qPrintable(e.Message()));
-    }
-  }
-  if (on)
-    AlarmRule(AIndex == 0 ? FOpMode1 : AIndex == 1 ? FOpMode2 : FOpMode3, AIndex);
-  else
-    SetAlarming(AIndex, 0);
-}
-
-void TTervoxDevice::AlarmRule(int AMode, int AIndex) {
-  const QString text = AlarmText(AMode, AIndex);
-  if (text.isEmpty()) return;
-  const double now = Now();
-  const QString date = AlarmDateText(now);
-  const int state = Alarming(AIndex);
-  if (state == 0 || state == 1) {
-    const int again = TervoxAlerts::SMSSendAgain();
-    const bool due = state == 0 || again == 0 || (again > 0 && now - TervoxAlerts::LastSMSTime() > again * kOneMinute);
-    if (due) {
-      if (SMSModem()) SendAlertSMS(AlarmRecipients(), QStringLiteral("%1 Alarm: %2").arg(date, text));
-      TervoxAlerts::SetLastSMSTime(now);
-    }
-  }
-  if (state == 0) {
-    SetAlarming(AIndex, 1);
-    auto message = std::make_shared<TTervoxAlarmMessage>();
-    message->DeviceID = ID();
-    message->Slot = AIndex;
-    message->Text = text + QStringLiteral("\r\n") + QStringLiteral("Time  %1").arg(date);
-    HandOffToMain([message] {
-      if (TTervoxMainLink* link = gMainLink) link->DeviceAlarm(std::make_unique<TTervoxAlarmMessage>(*message));
-    });
-  }
-}
-
-void TTervoxDevice::HandleConnection() {
-  const bool justLost = FOldSynchronized && !FSynchronized;
-  if (FSynchronized) {
-    if (!FOldSynchronized) TervoxAlerts::SetLossAlertSilence(0);
-    return;
-  }
-  const double now = Now();
-  if (TervoxAlerts::LossAlertShowing() ||
-      now - TervoxAlerts::LastLossAlertTime() <= TervoxAlerts::LossAlertSilence() * kOneSecond)
-    return;
-  const int again = TervoxAlerts::SMSSendAgain();
-  const bool due = (again > 0 && now - TervoxAlerts::LastSMSTime() > again * kOneMinute) || justLost || again == 0;
-  if (due) {
-    if (SMSModem())
-      SendAlertSMS(AlarmRecipients(), QStringLiteral("%1 Loss signal\r\n%2").arg(DeviceName(), AlarmDateText(now)));
-    TervoxAlerts::SetLastSMSTime(now);
-  }
-  TervoxAlerts::SetLossAlertShowing(true);
-  TervoxAlerts::SetLastLossAlertTime(now);
-  const int id = ID();
-  HandOffToMain([id] {
-    if (TTervoxMainLink* link = gMainLink) link->DeviceLost(id);
-  });
-  // Closing the alert clears the flag; so does a hand-off that never ran
-  // (polling stopped, no main window), or no alert would ever show again.
-  TervoxAlerts::SetLossAlertShowing(false);
-}

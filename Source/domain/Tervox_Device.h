@@ -30,6 +30,11 @@ class TTervoxDeviceSettings;
 constexpr int kNoValue = 32767;
 constexpr int kBelowRange = -32768;
 
+// Register AIndex of a block read, or 32767 when the reply was shorter.
+std::uint16_t RegisterOf(const std::vector<std::uint16_t>& AArray, std::size_t AIndex);
+// A register as the signed 16-bit value it carries.
+inline int SignedRegister(std::uint16_t AValue) { return static_cast<std::int16_t>(AValue); }
+
 double GetFloatDigit(int AValue, int ADigit);
 int GetIntDigit(double AValue, int ADigit);
 
@@ -86,33 +91,6 @@ public:
   virtual void RestoreTimer() = 0; // RUN indication settled
   virtual void ShowSync() = 0;     // a status read finished
 };
-
-// An alarm handed from the worker to the main window.
-class TTervoxAlarmMessage {
-public:
-  int DeviceID = 0;
-  int Slot = 0; // event index 0-2
-  QString Text;
-};
-
-// What the engine asks of the main window. The window registers itself;
-// both calls run on the user-interface thread.
-class TTervoxMainLink {
-public:
-  virtual ~TTervoxMainLink() = default;
-  // A controller stopped answering: the modal alert (the worker waits).
-  virtual void DeviceLost(int ADeviceID) = 0;
-  // An event output switched on: a modeless alarm window.
-  virtual void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) = 0;
-};
-void SetMainLink(TTervoxMainLink* ALink);
-
-// Runs AWork on the user-interface thread and waits until it has run, or
-// until CancelHandOffs releases the wait (polling stops). True when the
-// work ran. Called by the worker only.
-bool HandOffToMain(std::function<void()> AWork);
-// Releases every waiting hand-off; work not yet started is skipped.
-void CancelHandOffs();
 
 // Parameterless completion callback of a request, run on the UI thread.
 using TTervoxSyncNotify = std::function<void()>;
@@ -279,8 +257,10 @@ public:
   static void InitialPort();
   // Loads ports and controllers and schedules every periodic status read.
   static void StartThread();
-  // Withdraws every request, waits for the worker, frees ports and devices.
-  static void StopThread();
+  // Withdraws every request, waits for the worker (a running request ends
+  // at its next transaction), frees ports and devices. False when the
+  // worker is still busy: the caller must not close what it may use.
+  static bool StopThread();
   static void UpdateDevices();
 
   bool UpdatePort();
@@ -333,6 +313,8 @@ public:
 
 private:
   void ReadStatusRegisters(TDqComPort& APort);
+  // The register image of a controller that did not answer.
+  void ClearStatus();
   void PostProcessStatus();
   // Event-output and connection watch after a status read; the alarm and
   // alert rules hook in here.
@@ -384,90 +366,26 @@ private:
   std::unique_ptr<TTervoxDeviceSettings> FSettings;
 };
 
-// The controllers of the Device table, in ID order. Devices are shared with
-// running requests, so clearing the list never frees a device in use.
-class TTervoxDeviceList {
+// Holds a device's bus lock for one request handler, however it ends.
+class TTervoxDeviceLock {
 public:
-  TTervoxDeviceList() = default;
-  ~TTervoxDeviceList() { Clear(); }
-
-  int Count() const;
-  TTervoxDevice* Add();
-  int AddDevice(std::shared_ptr<TTervoxDevice> ADevice);
-  void Clear();
-  void ClearPort();
-  TTervoxDevice* GetDevices(int AIndex) const;
-  std::shared_ptr<TTervoxDevice> SharedDevice(int AIndex) const;
-  void SetDevices(int AIndex, std::shared_ptr<TTervoxDevice> ADevice);
-  TTervoxDevice* GetDeviceByID(int AID) const;
-  std::shared_ptr<TTervoxDevice> SharedDeviceByID(int AID) const;
-  void LoadFromDB(TSQLiteDatabase& ADB, const QString& ATableName);
-
-  // Held by pages that walk the list while polling may reload it.
-  void Lock() { FLock.lock(); }
-  void Unlock() { FLock.unlock(); }
+  explicit TTervoxDeviceLock(TTervoxDevice& ADevice) : FDevice(ADevice) { FDevice.Lock(); }
+  ~TTervoxDeviceLock() { FDevice.Unlock(); }
+  TTervoxDeviceLock(const TTervoxDeviceLock&) = delete;
+  TTervoxDeviceLock& operator=(const TTervoxDeviceLock&) = delete;
 
 private:
-  mutable std::recursive_mutex FLock;
-  std::vector<std::shared_ptr<TTervoxDevice>> FItems;
+  TTervoxDevice& FDevice;
 };
 
-class TTervoxValueTypeItem {
+// Holds a port across a request and its reply.
+class TTervoxPortLock {
 public:
-  TTervoxValueTypeItem(int AID, const QString& AName) : FID(AID), FName(AName) {}
-  int ID() const { return FID; }
-  const QString& Name() const { return FName; }
+  explicit TTervoxPortLock(TDqComPort& APort);
+  ~TTervoxPortLock();
+  TTervoxPortLock(const TTervoxPortLock&) = delete;
+  TTervoxPortLock& operator=(const TTervoxPortLock&) = delete;
 
 private:
-  int FID;
-  QString FName;
+  TDqComPort& FPort;
 };
-
-class TTervoxValueTypes {
-public:
-  void LoadFromDB(TSQLiteDatabase& ADB, const QString& ATableName);
-  void Clear() { FItems.clear(); }
-  int Count() const { return static_cast<int>(FItems.size()); }
-  TTervoxValueTypeItem* GetItems(int AIndex) const { return FItems.at(static_cast<std::size_t>(AIndex)).get(); }
-  int IndexOfID(int AID) const;
-  QString GetNames(int AID) const;
-  void GetNameList(QStringList& AList, bool AIncludedNone) const;
-
-private:
-  std::vector<std::unique_ptr<TTervoxValueTypeItem>> FItems;
-};
-
-// The engine's process-wide objects, created at start-up in this order and
-// freed in reverse.
-void CreateEngineObjects();
-void FreeEngineObjects();
-TDqComPortList* PortList();
-TTervoxDeviceList* DeviceList();
-TTervoxValueTypes* ValueTypes();
-TDqEventThread* EventThread();
-
-// The modem while SMS alerting is on; shared so that a send in progress
-// never reaches a modem freed meanwhile.
-std::shared_ptr<TDqSMS> SMSModem();
-
-// Engine-wide alert settings and state. The worker reads them; the log
-// page, the SMS page and the alert window write some of them.
-namespace TervoxAlerts {
-bool AlertEV(int AIndex); // AIndex 0-2
-void SetAlertEV(int AIndex, bool AValue);
-int SMSSendAgain(); // minutes
-void SetSMSSendAgain(int AValue);
-double LastSMSTime();
-void SetLastSMSTime(double AValue);
-double LastLossAlertTime();
-void SetLastLossAlertTime(double AValue);
-int LossAlertSilence(); // seconds
-void SetLossAlertSilence(int AValue);
-bool LossAlertShowing();
-void SetLossAlertShowing(bool AValue);
-// Reads the settings and resets the state (start-up).
-void Reset();
-} // namespace TervoxAlerts
-
-// "dd/mm/yy hh:nn" of a date-time, as alarm texts show it.
-QString AlarmDateText(double AValue);

@@ -11,7 +11,6 @@
 #include <QPainter>
 #include <QThread>
 #include <QApplication>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <algorithm>
@@ -186,16 +185,13 @@ void FreeMonitorResources() {
 }
 
 TTervoxMonitorActions& DefaultMonitorActions() {
-  // The keys act on the controller through its control writes; the
-  // settings dialogs join as they exist.
+  // The keys act on the controller through its control writes; what opens
+  // a window (the information box, the settings dialogs) the shell adds.
   static TTervoxMonitorActions actions = [] {
     TTervoxMonitorActions a;
     a.SetIsRun = [](TTervoxDevice& ADevice, bool AValue) { ADevice.SetIsRun(AValue); };
     a.SetIsAT = [](TTervoxDevice& ADevice, bool AValue) { ADevice.SetIsAT(AValue); };
     a.SetIsPrg = [](TTervoxDevice& ADevice, bool AValue) { ADevice.SetIsPrg(AValue); };
-    a.ShowInfomation = [](TTervoxDevice& ADevice) {
-      QMessageBox::information(QApplication::activeWindow(), QStringLiteral("TERVOX"), ADevice.InfomationText());
-    };
     return a;
   }();
   return actions;

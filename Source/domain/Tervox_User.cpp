@@ -1,7 +1,7 @@
 #include "Tervox_User.h"
 
 #include "Engine/DqSQLite.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>

@@ -1,6 +1,8 @@
 #include "Frame_Monitor.h"
 
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Monitor.h"
 
 #include <QCoreApplication>

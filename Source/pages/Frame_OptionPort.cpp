@@ -4,7 +4,7 @@
 #include "Engine/DqPort.h"
 #include "Engine/DqSQLite.h"
 #include "dialogs/Form_EditComPort.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QHBoxLayout>

@@ -4,7 +4,7 @@
 #include "Engine/DqSQLite.h"
 #include "dialogs/Form_EditUser.h"
 #include "domain/Tervox_User.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QHBoxLayout>

@@ -4,7 +4,7 @@
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_User.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QCheckBox>

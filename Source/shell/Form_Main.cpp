@@ -14,6 +14,9 @@
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Maintenance.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
+#include "domain/Tervox_Alerts.h"
 #include "domain/Tervox_Monitor.h"
 #include "domain/Tervox_User.h"
 #include "pages/Frame_Device.h"
@@ -24,7 +27,7 @@
 #include "pages/Frame_Trend.h"
 #include "shell/Form_Login.h"
 #include "shell/Form_Progress.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QAction>
@@ -70,6 +73,7 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   DefaultMonitorActions().LaunchManual = [](TTervoxDevice& ADevice) { LaunchManual(ADevice); };
   // Only panels made for a user who may change modes have the MODE key.
   DefaultMonitorActions().LaunchMode = [](TTervoxDevice& ADevice) { LaunchMode(ADevice); };
+  DefaultMonitorActions().ShowInfomation = [](TTervoxDevice& ADevice) { ShowDialogOK(ADevice.InfomationText()); };
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Data Acquisition Software"));
   setMinimumSize(627, 400);
@@ -319,8 +323,10 @@ void TFormMain::CloseAll() {
   for (TDqFrame* frame : frames) delete frame;
   // Polling stops before the lists it uses are cleared and before the
   // database closes under the worker.
-  TTervoxDevice::StopThread();
+  const bool idle = TTervoxDevice::StopThread();
   TTervoxDevice::CloseSMS();
+  // A worker still inside a request keeps the connection it uses.
+  if (!idle) return;
   TSQLiteDatabase* database = GetDatabase();
   database->Close();
   if (!FTerminating) {
@@ -420,7 +426,11 @@ void TFormMain::SMSSendFailed(TDqSMS*, const QString& AResponse) {
 void TFormMain::DeviceLost(int ADeviceID) {
   TTervoxDeviceList* devices = DeviceList();
   TTervoxDevice* device = devices ? devices->GetDeviceByID(ADeviceID) : nullptr;
-  if (!device) return;
+  if (!device) {
+    // Gone since (a refresh): no alert, and the next loss may show one.
+    TervoxAlerts::SetLossAlertShowing(false);
+    return;
+  }
   TFormAlert alert(device->DeviceName(), this);
   alert.exec();
 }

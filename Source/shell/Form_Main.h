@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Engine/DqFrameList.h"
-#include "domain/Tervox_Device.h"
+#include "domain/Tervox_Alerts.h"
 
 #include <QMainWindow>
 

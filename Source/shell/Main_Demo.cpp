@@ -8,7 +8,7 @@
 #include "domain/Tervox_Config.h"
 #include "pages/Frame_Graph.h"
 #include "pages/Frame_Trend.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QTemporaryDir>
 

@@ -3,8 +3,8 @@
 // scheduled jobs. Uses the same units as the program.
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Maintenance.h"
-#include "shell/Main_Database.h"
 #include "tervox_db_report.h"
+#include "domain/Main_Database.h"
 
 #include <QGuiApplication>
 #include <QStringList>
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   const int wanted = command == QLatin1String("create") ? 0 : 1;
   if (command != QLatin1String("create") && command != QLatin1String("backup") && command != QLatin1String("restore"))
     return Usage(qPrintable(QStringLiteral("unknown command %1").arg(command)));
-  if (positional.size() != wanted) return Usage(qPrintable(QStringLiteral("%1 takes %2 argument(s)").arg(command).arg(wanted)));
+  if (positional.size() != wanted) return Usage(qPrintable(QStringLiteral("%1 takes %2 argument(s)").arg(command, QString::number(wanted))));
 
   if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
   try {

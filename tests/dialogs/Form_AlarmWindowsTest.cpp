@@ -3,6 +3,9 @@
 #include "dialogs/Form_Alert.h"
 #include "dialogs/Form_DialogAlarm.h"
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
+#include "domain/Tervox_Alerts.h"
 #include "shell/UiTestSupport.h"
 
 #include <QLabel>

@@ -6,9 +6,14 @@
 #include "Simulator/Sim_ControllerLine.h"
 #include "TestSupport.h"
 #include "domain/Tervox_Device.h"
-#include "shell/Main_Database.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
+#include "domain/Tervox_Alerts.h"
+#include "domain/Main_Database.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -71,6 +76,7 @@ protected:
 };
 
 TEST_F(PollingTest, EnabledControllersAreReadAndRecorded) {
+  line->WithController(1, [](TSimController& c) { c.SetRegister(1537, 0xFFF6); }); // -1.0 s
   TTervoxDevice::StartThread();
   ASSERT_EQ(DeviceList()->Count(), 4);
   TTervoxDevice* oven = DeviceList()->GetDeviceByID(1);
@@ -86,6 +92,7 @@ TEST_F(PollingTest, EnabledControllersAreReadAndRecorded) {
   EXPECT_EQ(oven->Digit(), 1);
   EXPECT_EQ(oven->SV(), 300);
   EXPECT_DOUBLE_EQ(oven->SV_Float(), 30.0);
+  EXPECT_EQ(oven->PeriodicTimeOut1(), -1000) << "the periodic time is signed";
   EXPECT_NE(oven->PV(), 32767);
   EXPECT_EQ(oven->ModelType().Name().size(), 3);
   EXPECT_FALSE(oven->DeviceData().Model.isEmpty()); // model code from the identification
@@ -184,23 +191,99 @@ TEST_F(PollingTest, ClearedListsNeverFreeWhatTheWorkerUses) {
   TTervoxDevice::StopThread();
 }
 
-TEST_F(PollingTest, StopNeverDeadlocksOnAWaitingHandOff) {
-  // A worker waiting for the main window while the main window stops
-  // polling: the wait is released instead of both waiting for ever.
+TEST_F(PollingTest, StopIsPromptWhileTheWorkerHandsOff) {
+  // The worker keeps handing work to the main window around the stop (a
+  // new alarm, a lost controller) while the UI thread, stopping, runs no
+  // events: no hand-off may wait for it, and none runs after the stop.
   std::atomic<bool> started{false};
-  std::atomic<bool> ran{true};
-  EventThread()->AddEvent(QStringLiteral("HandOff"), [&](TDqEventData*) {
+  std::atomic<int> handOffs{0};
+  std::atomic<int> ran{0};
+  std::atomic<int> dropped{0};
+  EventThread()->AddEvent(QStringLiteral("HandOffs"), [&](TDqEventData*) {
     started = true;
-    ran = HandOffToMain([] {});
+    for (int i = 0; i < 3; ++i) {
+      HandOffToMain([&] { ++ran; }, [&] { ++dropped; });
+      ++handOffs;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
   }, this);
-  // Wait without running the UI thread's queue, as a busy UI thread would.
   for (int i = 0; i < 500 && !started; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(started.load());
   TTervoxDevice::StartThread();
-  TTervoxDevice::StopThread(); // the UI thread does not run the queued work meanwhile
-  EXPECT_EQ(EventThread()->WaitForExecute(2000), 0u);
-  EXPECT_FALSE(ran.load());
-  QCoreApplication::processEvents(); // the skipped work is harmless now
+  EXPECT_TRUE(TTervoxDevice::StopThread()) << "the worker did not become idle";
+  EXPECT_EQ(handOffs.load(), 3);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(ran.load(), 0) << "work handed over before the stop ran after it";
+  EXPECT_EQ(dropped.load(), 3);
+}
+
+TEST_F(PollingTest, ExitWithoutAnEventLoopCompletes) {
+  // An alarming controller and a silent one hand work to a main window
+  // whose event loop has already ended: freeing the engine still returns.
+  line->WithController(1, [](TSimController& c) {
+    c.SetRegister(1280, 1); // EV1 high alarm
+    c.SetRegister(1281, 0); // at 0.0: on at once
+  });
+  line->SetFault(2, TSimFault::Silent, true);
+  struct Main : TTervoxMainLink {
+    void DeviceLost(int) override {}
+    void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage>) override {}
+  } main;
+  SetMainLink(&main);
+  TTervoxDevice::StartThread();
+  // No events processed from here on, as after the event loop has ended.
+  for (int i = 0; i < 1000 && Rows(1) < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_GE(Rows(1), 3);
+  ASSERT_TRUE(DeviceList()->GetDeviceByID(1)->IsEV1());
+  FreeEngineObjects();
+  SetMainLink(nullptr);
+  EXPECT_EQ(DeviceList(), nullptr);
+  CreateEngineObjects(); // for TearDown
+}
+
+TEST_F(PollingTest, UnpluggedLineComesBackWithoutARefresh) {
+  TTervoxDevice::StartThread();
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized() && oven->SV() == 300; }, 20000));
+
+  line->Unplug();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !oven->Synchronized(); }, 20000));
+  // While the line is gone the rows say "no value", never the last reading.
+  const int rows = Rows(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) >= rows + 2; }, 20000));
+  auto last = GetDatabase()->GetTable(
+      QStringLiteral("SELECT SV FROM DeviceData WHERE DeviceID = 1 ORDER BY ReadTime DESC LIMIT 1"));
+  EXPECT_EQ(last->GetFields(0)->AsFloat(), 32767.0);
+  last.reset();
+
+  line->Replug();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized() && oven->SV() == 300; }, 20000))
+      << "polling did not reopen the port by its path";
+  // The vanished terminal is not kept open.
+  const QDir fds(QStringLiteral("/proc/self/fd"));
+  for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+    EXPECT_FALSE(fd.symLinkTarget().endsWith(QStringLiteral(" (deleted)")) &&
+                 fd.symLinkTarget().startsWith(QStringLiteral("/dev/pts/")))
+        << fd.symLinkTarget().toStdString();
+  TTervoxDevice::StopThread();
+}
+
+TEST_F(PollingTest, SilentControllerCostsOneSingleReadACycle) {
+  // Both block reads and the first single read fail: the remaining single
+  // reads are skipped, so the neighbours are not kept waiting.
+  TTervoxDevice::StartThread();
+  std::shared_ptr<TTervoxDevice> kiln = DeviceList()->SharedDeviceByID(2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return kiln->Synchronized(); }, 20000));
+  line->SetFault(2, TSimFault::Silent, true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !kiln->Synchronized(); }, 20000));
+  const int rows = Rows(2);
+  const int before = line->RequestCount(2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(2) >= rows + 3; }, 30000));
+  const int cycles = Rows(2) - rows;
+  const int requests = line->RequestCount(2) - before;
+  EXPECT_LE(requests, 3 * (cycles + 1)) << requests << " requests in " << cycles << " cycles";
+  EXPECT_EQ(kiln->EV1(), 32767);
+  TTervoxDevice::StopThread();
 }
 
 } // namespace
@@ -245,9 +328,26 @@ TEST_F(PollingTest, ControlWritesAndTogglesReachTheController) {
   oven->ToggleAT();
   ASSERT_TRUE(QTest::qWaitFor([&] { return reg(388) == 1; }, 20000));
 
+  // The request is named in the debug listing as "WriteRegAddress" and the
+  // register in hexadecimal.
+  struct Memo : TDqEventMemo {
+    void Clear() override {}
+    void Add(const QString& ALine) override {
+      std::lock_guard<std::mutex> guard(Mutex);
+      Lines << ALine;
+    }
+    std::mutex Mutex;
+    QStringList Lines;
+  } memo;
+  EventThread()->SetWorkMemo(&memo);
   std::atomic<bool> written{false};
   oven->WriteReg(408, 2, [&] { written = true; }, {});
   ASSERT_TRUE(QTest::qWaitFor([&] { return written.load(); }, 20000));
+  EventThread()->SetWorkMemo(nullptr);
+  {
+    std::lock_guard<std::mutex> guard(memo.Mutex);
+    EXPECT_FALSE(memo.Lines.filter(QStringLiteral(": WriteRegAddress0198 @")).isEmpty()) << memo.Lines.join('|').toStdString();
+  }
   TTervoxDevice::StopThread();
 }
 

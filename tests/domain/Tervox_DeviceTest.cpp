@@ -1,7 +1,8 @@
 #include "Engine/DqSQLite.h"
 #include "TestSupport.h"
 #include "domain/Tervox_Device.h"
-#include "shell/Main_Database.h"
+#include "domain/Tervox_DeviceList.h"
+#include "domain/Main_Database.h"
 
 #include <QLocale>
 
@@ -261,3 +262,15 @@ TEST(DeviceHistory, OneRowPerReadingWithScaledValues) {
 }
 
 } // namespace
+
+TEST(DeviceAlarms, AlarmTextKeepsTheControllersNameAsTyped) {
+  // A name with a place marker of its own must not take the event number.
+  TTervoxDevice device;
+  TTervoxDeviceData data;
+  data.Name = QStringLiteral("Oven %1 %2");
+  device.SetDeviceData(data);
+  device.SetDigit(1);
+  device.SetPV(1234);
+  EXPECT_EQ(device.AlarmText(1, 1), QStringLiteral("Oven %1 %2 EV2 High Alarm 123.4"));
+  EXPECT_EQ(device.AlarmText(8, 0), QString());
+}

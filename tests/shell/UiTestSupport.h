@@ -6,10 +6,11 @@
 #include "TestSupport.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Report.h"
+#include "domain/Tervox_Engine.h"
 #include "domain/Tervox_User.h"
 #include "EngineUI/TextCapture.h"
 #include "shell/Form_Dialog.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QAbstractButton>
 #include <QApplication>

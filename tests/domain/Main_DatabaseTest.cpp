@@ -1,6 +1,6 @@
 #include "Engine/DqSQLite.h"
 #include "TestSupport.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,157 @@
+#include "Tervox_Engine.h"
+
+#include "Engine/DqEvent.h"
+#include "Engine/DqPort.h"
+#include "Engine/DqSMS.h"
+#include "Engine/DqSQLite.h"
+#include "domain/Main_Database.h"
+#include "domain/Tervox_Alerts.h"
+#include "domain/Tervox_Config.h"
+#include "domain/Tervox_Device.h"
+#include "domain/Tervox_DeviceList.h"
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace {
+
+std::unique_ptr<TDqComPortList> gPortList;
+std::unique_ptr<TTervoxDeviceList> gDeviceList;
+std::unique_ptr<TTervoxValueTypes> gValueTypes;
+std::unique_ptr<TDqEventThread> gEventThread;
+
+std::mutex gModemMutex;
+std::shared_ptr<TDqSMS> gModem;
+
+std::atomic<bool> gStopping{false};
+// Bumped whenever polling stops: a hand-off queued under an older value
+// belongs to a controller list that is gone.
+std::atomic<std::uint64_t> gHandOffGeneration{0};
+
+// A request's longest stretch without a stop check is one Modbus
+// transaction, well under a second; the limit only guards against a worker
+// that hangs for another reason (a wedged driver).
+constexpr std::uint32_t kStopWait = 30000;
+
+} // namespace
+
+bool PollingStopping() { return gStopping; }
+
+bool HandOffToMain(std::function<void()> AWork, std::function<void()> ADropped) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app || gStopping) {
+    if (ADropped) ADropped();
+    return false;
+  }
+  const std::uint64_t generation = gHandOffGeneration;
+  QMetaObject::invokeMethod(
+      app,
+      [generation, work = std::move(AWork), dropped = std::move(ADropped)] {
+        if (generation != gHandOffGeneration) {
+          if (dropped) dropped();
+          return;
+        }
+        try {
+          work();
+        } catch (...) {
+          // An alert that cannot be shown must not take the program down.
+        }
+      },
+      Qt::QueuedConnection);
+  return true;
+}
+
+void CancelHandOffs() { ++gHandOffGeneration; }
+
+void CreateEngineObjects() {
+  gPortList = std::make_unique<TDqComPortList>();
+  gDeviceList = std::make_unique<TTervoxDeviceList>();
+  gValueTypes = std::make_unique<TTervoxValueTypes>();
+  gValueTypes->LoadFromDB(*GetDatabase(), QStringLiteral("ValueType"));
+  TervoxAlerts::Reset();
+  gEventThread = std::make_unique<TDqEventThread>();
+  gEventThread->SetOnError([](const QString& AMessage) { qWarning("TERVOX worker: %s", qPrintable(AMessage)); });
+}
+
+void FreeEngineObjects() {
+  if (gEventThread) TTervoxDevice::StopThread();
+  TTervoxDevice::CloseSMS();
+  CancelHandOffs();
+  gEventThread.reset();
+  gValueTypes.reset();
+  gDeviceList.reset();
+  gPortList.reset();
+}
+
+TDqComPortList* PortList() { return gPortList.get(); }
+TTervoxDeviceList* DeviceList() { return gDeviceList.get(); }
+TTervoxValueTypes* ValueTypes() { return gValueTypes.get(); }
+TDqEventThread* EventThread() { return gEventThread.get(); }
+
+// ---------------------------------------------------------------- polling
+
+void TTervoxDevice::InitialPort() { PortList()->LoadFromDB(GetDatabase(), QStringLiteral("DevicePort")); }
+
+void TTervoxDevice::StartThread() {
+  gStopping = false;
+  InitialPort();
+  DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+  for (int i = 0; i < DeviceList()->Count(); ++i) DeviceList()->SharedDevice(i)->SchedulePolling();
+}
+
+bool TTervoxDevice::StopThread() {
+  TTervoxDeviceList* devices = DeviceList();
+  TDqEventThread* thread = EventThread();
+  if (!devices || !thread) return true;
+  // From here on no hand-off is queued and a running request ends at its
+  // next transaction, so the worker is idle within one reply time-out.
+  gStopping = true;
+  CancelHandOffs();
+  const int count = devices->Count();
+  for (int i = 0; i < count; ++i) thread->RemoveEvent(devices->GetDevices(i));
+  const bool idle = thread->WaitForExecute(kStopWait) == 0;
+  // An alert that was queued and dropped never clears its flag itself.
+  TervoxAlerts::SetLossAlertShowing(false);
+  // Requests hold their device and port, so clearing the lists never frees
+  // what a request still running uses; ports close when the last holder
+  // lets go.
+  devices->ClearPort();
+  PortList()->Clear();
+  devices->Clear();
+  return idle;
+}
+
+void TTervoxDevice::UpdateDevices() {
+  StopThread();
+  StartThread();
+}
+
+// ---------------------------------------------------------------- SMS modem
+
+std::shared_ptr<TDqSMS> SMSModem() {
+  std::lock_guard<std::mutex> guard(gModemMutex);
+  return gModem;
+}
+
+void TTervoxDevice::OpenSMS() {
+  {
+    std::lock_guard<std::mutex> guard(gModemMutex);
+    if (gModem) return;
+  }
+  auto modem = std::make_shared<TDqSMS>(false, Config()->GetValues(QStringLiteral("SMSPort")));
+  modem->SetProviderName(Config()->GetValues(QStringLiteral("SMSProvider")));
+  std::lock_guard<std::mutex> guard(gModemMutex);
+  if (!gModem) gModem = std::move(modem);
+}
+
+void TTervoxDevice::CloseSMS() {
+  std::shared_ptr<TDqSMS> modem;
+  {
+    std::lock_guard<std::mutex> guard(gModemMutex);
+    modem.swap(gModem);
+  }
+  // Freed here unless a send on the worker still holds it.
+}

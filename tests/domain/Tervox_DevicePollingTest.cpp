@@ -220,21 +220,28 @@ TEST_F(PollingTest, StopIsPromptWhileTheWorkerHandsOff) {
 TEST_F(PollingTest, ExitWithoutAnEventLoopCompletes) {
   // An alarming controller and a silent one hand work to a main window
   // whose event loop has already ended: freeing the engine still returns.
-  line->WithController(1, [](TSimController& c) {
-    c.SetRegister(1280, 1); // EV1 high alarm
-    c.SetRegister(1281, 0); // at 0.0: on at once
-  });
-  line->SetFault(2, TSimFault::Silent, true);
   struct Main : TTervoxMainLink {
     void DeviceLost(int) override {}
     void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage>) override {}
   } main;
   SetMainLink(&main);
   TTervoxDevice::StartThread();
-  // No events processed from here on, as after the event loop has ended.
-  for (int i = 0; i < 1000 && Rows(1) < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_GE(Rows(1), 3);
-  ASSERT_TRUE(DeviceList()->GetDeviceByID(1)->IsEV1());
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  std::shared_ptr<TTervoxDevice> kiln = DeviceList()->SharedDeviceByID(2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized() && kiln->Synchronized(); }, 20000));
+  line->WithController(1, [](TSimController& c) {
+    c.SetRegister(1280, 1); // EV1 high alarm
+    c.SetRegister(1281, 0); // at 0.0: on at once
+  });
+  line->SetFault(2, TSimFault::Silent, true);
+  // No events processed from here on, as after the event loop has ended;
+  // the reads that raise the alarm and the loss are already queued.
+  for (int i = 0; i < 3; ++i) {
+    oven->ReadStatus({});
+    kiln->ReadStatus({});
+  }
+  for (int i = 0; i < 300 && !oven->IsEV1(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(oven->IsEV1());
   FreeEngineObjects();
   SetMainLink(nullptr);
   EXPECT_EQ(DeviceList(), nullptr);

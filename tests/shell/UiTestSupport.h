@@ -7,6 +7,7 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Report.h"
 #include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_User.h"
 #include "EngineUI/TextCapture.h"
 #include "shell/Form_Dialog.h"

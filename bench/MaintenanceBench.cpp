@@ -9,7 +9,8 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Maintenance.h"
 #include "shell/Form_Progress.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
+#include "domain/Tervox_Engine.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 #include "Engine/DqSQLite.h"
 #include "pages/Frame_AddGroupDevice.h"
 #include "pages/Frame_AddGroupMobile.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QGroupBox>

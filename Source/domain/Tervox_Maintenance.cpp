@@ -1,7 +1,7 @@
 #include "Tervox_Maintenance.h"
 
 #include "Engine/DqRoutine.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QDateTime>
 #include <QDir>

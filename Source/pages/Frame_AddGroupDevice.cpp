@@ -2,7 +2,7 @@
 
 #include "Engine/DqSQLite.h"
 #include "dialogs/Form_EditDeviceGroup.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QApplication>
 #include <QKeyEvent>

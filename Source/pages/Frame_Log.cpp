@@ -4,7 +4,8 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Report.h"
 #include "domain/Tervox_UsageLogReport.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
+#include "domain/Tervox_Alerts.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

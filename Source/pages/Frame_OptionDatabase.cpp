@@ -1,6 +1,6 @@
 #include "Frame_OptionDatabase.h"
 
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QDialog>

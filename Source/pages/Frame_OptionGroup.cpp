@@ -3,7 +3,7 @@
 #include "Engine/DqDrawGrid.h"
 #include "Engine/DqSQLite.h"
 #include "dialogs/Form_EditDeviceGroup.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QHBoxLayout>

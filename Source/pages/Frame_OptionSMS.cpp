@@ -3,6 +3,8 @@
 #include "Engine/DqRoutine.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_Alerts.h"
 
 #include <QComboBox>
 #include <QGridLayout>

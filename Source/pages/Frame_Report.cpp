@@ -6,8 +6,10 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_DeviceReport.h"
 #include "domain/Tervox_Report.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -5,7 +5,7 @@
 #include "domain/Tervox_DeviceReport.h"
 #include "domain/Tervox_Report.h"
 #include "domain/Tervox_UsageLogReport.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QDateTime>
 #include <QFileInfo>

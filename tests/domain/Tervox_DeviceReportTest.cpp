@@ -4,7 +4,7 @@
 #include "domain/Tervox_DeviceReport.h"
 #include "domain/Tervox_Report.h"
 #include "domain/Tervox_UsageLogReport.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QFile>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #include "Engine/DqSQLite.h"
 #include "TestSupport.h"
 #include "domain/Tervox_Maintenance.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "TestSupport.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Report.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 
 #include <QImage>
 #include <QPdfWriter>

@@ -4,6 +4,8 @@
 #include "domain/Tervox_Config.h"
 #include "pages/Frame_OptionSMS.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_Alerts.h"
 
 #include <QComboBox>
 #include <QLabel>

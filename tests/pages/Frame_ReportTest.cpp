@@ -6,6 +6,9 @@
 #include "pages/Frame_Log.h"
 #include "pages/Frame_Report.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
+#include "domain/Tervox_Alerts.h"
 
 #include <QCheckBox>
 #include <QComboBox>

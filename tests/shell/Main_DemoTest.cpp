@@ -12,6 +12,7 @@
 #include "shell/Form_Main.h"
 #include "shell/Main_Demo.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
 
 #include <QLineEdit>
 #include <QListWidget>

@@ -2,6 +2,7 @@
 
 #include "Engine/DqEvent.h"
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Engine.h"
 
 #include <QGridLayout>
 #include <QPlainTextEdit>

@@ -5,6 +5,7 @@
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
 #include "domain/Tervox_Device.h"
+#include "domain/Tervox_Engine.h"
 
 #include <QThread>
 

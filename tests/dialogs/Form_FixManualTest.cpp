@@ -12,6 +12,8 @@
 #include "domain/Tervox_Monitor.h"
 #include "shell/Main_Demo.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QFrame>

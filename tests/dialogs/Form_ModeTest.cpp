@@ -16,6 +16,8 @@
 #include "shell/Form_Dialog.h"
 #include "shell/Main_Routine.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QGroupBox>

@@ -9,7 +9,9 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_DeviceRequests.h"
 #include "domain/Tervox_DeviceSettings.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QTest>
 

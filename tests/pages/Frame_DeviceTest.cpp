@@ -9,6 +9,8 @@
 #include "shell/Form_Login.h"
 #include "shell/Form_Main.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -5,6 +5,8 @@
 #include "domain/Tervox_Monitor.h"
 #include "pages/Frame_Monitor.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QDir>
 #include <QScrollArea>

@@ -3,6 +3,8 @@
 #include "Form_EditGraph.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_GraphSource.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QColorDialog>
 #include <QComboBox>

@@ -1,6 +1,8 @@
 #include "Tervox_GraphSource.h"
 
 #include "Tervox_Device.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 namespace {
 

@@ -8,8 +8,10 @@
 #include "dialogs/Form_GraphSetting.h"
 #include "domain/Tervox_GraphSource.h"
 #include "domain/Tervox_Report.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QDateTime>

@@ -6,7 +6,7 @@
 #include "dialogs/Form_EditGraph.h"
 #include "dialogs/Form_EditLine.h"
 #include "domain/Tervox_GraphSource.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 
 #include <QComboBox>

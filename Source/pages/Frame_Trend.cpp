@@ -3,8 +3,10 @@
 #include "Engine/DqDrawGrid.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_GraphSource.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QLabel>

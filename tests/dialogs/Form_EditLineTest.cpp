@@ -4,6 +4,8 @@
 #include "dialogs/Form_EditLine.h"
 #include "domain/Tervox_Device.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QLineEdit>

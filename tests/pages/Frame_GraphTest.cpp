@@ -9,6 +9,8 @@
 #include "domain/Tervox_Report.h"
 #include "pages/Frame_Graph.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

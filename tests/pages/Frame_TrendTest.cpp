@@ -8,6 +8,8 @@
 #include "domain/Tervox_Device.h"
 #include "pages/Frame_Trend.h"
 #include "shell/UiTestSupport.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -10,6 +10,8 @@
 //   build/bin/tervox_bench_polling --benchmark_filter=StopTime      how long a stop (logout, refresh)
 //                                                                    takes with one controller alarming
 //                                                                    and one silent
+//   build/bin/tervox_bench_polling --benchmark_filter=WalSoak       -wal size over 10 minutes of polling
+//                                                                    with the Device page open
 #include "Engine/DqModbus.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
@@ -21,10 +23,14 @@
 #include "domain/Tervox_Alerts.h"
 #include "Simulator/Sim_Controller.h"
 #include "domain/Main_Database.h"
+#include "pages/Frame_Device.h"
+#include "Engine/DqDrawGrid.h"
+#include "Engine/DqSQLiteWal.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -260,6 +266,42 @@ void StopTime(benchmark::State& AState) {
   }
   AState.counters["stop_mean_ms"] = total / stops;
   AState.counters["stop_max_ms"] = worst;
+// The write-ahead log while 32 controllers are recorded and the Device page
+// is open and repainted every second, as on a station's screen.
+void WalSoak(benchmark::State& AState) {
+  for (auto _ : AState) {
+    Plant plant(0);
+    TFrameDevice page;
+    page.resize(900, 600);
+    page.show();
+    QTimer repaint;
+    QObject::connect(&repaint, &QTimer::timeout, [&] { page.GridDevice()->viewport()->repaint(); });
+    repaint.start(1000);
+    TTervoxDevice::StartThread();
+    const QString wal = GetDatabaseFileName() + QStringLiteral("-wal");
+    const int minutes = qEnvironmentVariableIntValue("TERVOX_SOAK_MINUTES") > 0
+                            ? qEnvironmentVariableIntValue("TERVOX_SOAK_MINUTES")
+                            : 10;
+    qint64 largest = 0;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, [&] { largest = std::max(largest, QFileInfo(wal).size()); });
+    sample.start(100);
+    for (int step = 1; step <= minutes * 2; ++step) {
+      QTest::qWait(30000);
+      std::fprintf(stderr, "%5.1f min: -wal %lld bytes (largest so far %lld), rows %lld\n", clock.elapsed() / 60000.0,
+                   static_cast<long long>(QFileInfo(wal).size()), static_cast<long long>(largest),
+                   static_cast<long long>(
+                       GetDatabase()->GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData"))));
+    }
+    TTervoxDevice::StopThread();
+    AState.counters["wal_largest_MB"] = largest / 1048576.0;
+    AState.counters["wal_bound_MB"] = kWalBound / 1048576.0;
+    AState.counters["checkpoints"] = GetDatabase()->WalKeeper() ? GetDatabase()->WalKeeper()->Checkpoints() : 0;
+    AState.counters["rows"] =
+        static_cast<double>(GetDatabase()->GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")));
+  }
 }
 
 } // namespace
@@ -270,6 +312,7 @@ BENCHMARK(StatusRead)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(Period9600)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(UILatency)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(Soak)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(WalSoak)->Unit(benchmark::kSecond)->Iterations(1);
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,5 +1,7 @@
 #include "DqSQLite.h"
 
+#include "DqSQLiteWal.h"
+
 #include <QFile>
 #include <QLocale>
 #include <QIODevice>
@@ -269,6 +271,15 @@ void TSQLiteDatabase::Open() {
     throw ESQLiteException(QStringLiteral("Failed to open database \"%1\" : %2").arg(FFileName, message), probe);
   }
   FHandle = handle;
+  if (FWalMode) SetWalMode();
+}
+
+void TSQLiteDatabase::SetWalMode() {
+  if (!FHandle) throw EDqException(QStringLiteral("Database not open."));
+  FWalKeeper.reset();
+  GetTable(QStringLiteral("PRAGMA journal_mode = WAL")); // answers with the mode
+  FWalKeeper = std::make_unique<TSQLiteWalKeeper>(FHandle, FFileName);
+  FWalMode = true;
 }
 
 void TSQLiteDatabase::Close() {
@@ -277,6 +288,7 @@ void TSQLiteDatabase::Close() {
     sqlite3_exec(FHandle, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   FInTrans = false;
+  FWalKeeper.reset();
   if (FHandle) {
     // Cursors still holding statements keep the connection alive until they
     // are finalised.
@@ -1047,20 +1059,40 @@ void TSQLiteTable::Open() {
   }
   FRecordCount = -1;
   FRecNo = -1;
+  FStmtRow = -1;
+  FCache.clear();
+  FCacheFirst = 0;
   FEof = false;
   Next();
 }
 
 bool TSQLiteTable::Next(bool AResync) {
   if (!FStmt) return false;
+  if (FStmtRow != FRecNo) {
+    // The statement was reset under the cursor (a count, a grid's paint):
+    // carry on from the cache instead of stepping from the first row.
+    const int position = FRecNo + 1;
+    const TRow* row = CachedRow(position);
+    if (!row && (FRecordCount < 0 || position < FRecordCount) && FetchWindow(position)) row = CachedRow(position);
+    if (!row) {
+      FEof = true;
+      return false;
+    }
+    FRecNo = position;
+    FEof = false;
+    LoadRow(*row);
+    return true;
+  }
   const int rc = sqlite3_step(FStmt);
   if (rc == SQLITE_ROW) {
     ++FRecNo;
+    FStmtRow = FRecNo;
     FEof = false;
     if (AResync) Resync();
     return true;
   }
   FEof = true;
+  FStmtRow = -1;
   sqlite3_reset(FStmt);
   if (rc == SQLITE_BUSY) throw ESQLiteException(QStringLiteral("Could not prepare SQL statement"), rc);
   // An error is not the end of the rows: a damaged file must not look like
@@ -1069,10 +1101,11 @@ bool TSQLiteTable::Next(bool AResync) {
   return false;
 }
 
-void TSQLiteTable::Resync() {
+void TSQLiteTable::ReadRow(TRow& ARow) const {
   const int count = FFields.Count();
+  ARow.assign(static_cast<std::size_t>(count), TVariant::Null());
   for (int i = 0; i < count; ++i) {
-    TSQLiteField* field = FFields.Items(i);
+    const TSQLiteField* field = FFields.Items(i);
     TVariant value;
     switch (sqlite3_column_type(FStmt, i)) {
     case SQLITE_INTEGER: value = TVariant(static_cast<long long>(sqlite3_column_int64(FStmt, i))); break;
@@ -1083,7 +1116,7 @@ void TSQLiteTable::Resync() {
       value = TVariant(FromUtf16(text, sqlite3_column_bytes16(FStmt, i)));
       break;
     }
-    default: field->FValue = TVariant::Null(); continue;
+    default: continue;
     }
     if (field->FValueType == TVarKind::DateTime) {
       const double number = value.Kind() == TVarKind::Text ? TextAsNumber(value.TextValue()) : VarAsFloat(value);
@@ -1091,8 +1124,60 @@ void TSQLiteTable::Resync() {
     } else if (field->FValueType == TVarKind::Boolean) {
       value = TVariant(VarAsInt(value, 0) != 0);
     }
-    field->FValue = std::move(value);
+    ARow[static_cast<std::size_t>(i)] = std::move(value);
   }
+}
+
+void TSQLiteTable::LoadRow(const TRow& ARow) {
+  const int count = std::min(FFields.Count(), static_cast<int>(ARow.size()));
+  for (int i = 0; i < count; ++i) FFields.Items(i)->FValue = ARow[static_cast<std::size_t>(i)];
+}
+
+void TSQLiteTable::Resync() {
+  TRow row;
+  ReadRow(row);
+  LoadRow(row);
+}
+
+const TSQLiteTable::TRow* TSQLiteTable::CachedRow(int APosition) const {
+  const int index = APosition - FCacheFirst;
+  if (index < 0 || index >= static_cast<int>(FCache.size())) return nullptr;
+  return &FCache[static_cast<std::size_t>(index)];
+}
+
+void TSQLiteTable::ResetStatement() {
+  sqlite3_reset(FStmt);
+  FStmtRow = -1;
+}
+
+namespace {
+// Rows read at once for a bound grid: a few screens, so that scrolling
+// re-reads rarely and a repaint never steps the statement.
+constexpr int kCacheWindow = 256;
+} // namespace
+
+bool TSQLiteTable::FetchWindow(int APosition) {
+  const int first = std::max(0, APosition - kCacheWindow / 4);
+  FCache.clear();
+  FCacheFirst = first;
+  sqlite3_reset(FStmt);
+  FStmtRow = -1;
+  int row = 0;
+  int rc = SQLITE_ROW;
+  while (row < first + kCacheWindow && (rc = sqlite3_step(FStmt)) == SQLITE_ROW) {
+    if (row >= first) {
+      FCache.emplace_back();
+      ReadRow(FCache.back());
+    }
+    ++row;
+  }
+  ResetStatement();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    FCache.clear();
+    RaiseError(QStringLiteral("Error executing SQL statement"));
+  }
+  if (rc == SQLITE_DONE && FRecordCount < 0) FRecordCount = row;
+  return CachedRow(APosition) != nullptr;
 }
 
 void TSQLiteTable::Close() {
@@ -1102,6 +1187,9 @@ void TSQLiteTable::Close() {
   }
   FRecordCount = -1;
   FRecNo = -1;
+  FStmtRow = -1;
+  FCache.clear();
+  FCacheFirst = 0;
   FEof = false;
   FParams.Clear();
   FFields.Clear();
@@ -1140,34 +1228,41 @@ bool TSQLiteTable::EofExec() {
 
 int TSQLiteTable::RecordCount() {
   if (FRecordCount != -1 || !FStmt) return FRecordCount;
+  // Counting reads to the end; the first window of rows is kept on the way
+  // and the statement is left reset, so the cursor holds no snapshot.
   sqlite3_reset(FStmt);
+  FStmtRow = -1;
+  FCache.clear();
+  FCacheFirst = 0;
   int count = 0;
   int rc;
-  while ((rc = sqlite3_step(FStmt)) == SQLITE_ROW) ++count;
-  sqlite3_reset(FStmt);
+  while ((rc = sqlite3_step(FStmt)) == SQLITE_ROW) {
+    if (count < kCacheWindow) {
+      FCache.emplace_back();
+      ReadRow(FCache.back());
+    }
+    ++count;
+  }
+  ResetStatement();
   if (rc != SQLITE_DONE) {
+    FCache.clear();
     FEof = true;
     RaiseError(QStringLiteral("Error executing SQL statement"));
   }
   FRecordCount = count;
-  // Back to the current row; at the end the statement stays reset.
-  if (!FEof)
-    for (int i = 0; i <= FRecNo; ++i) sqlite3_step(FStmt);
   return FRecordCount;
 }
 
 bool TSQLiteTable::MoveTo(int APosition) {
   if (APosition < 0 || APosition >= RecordCount()) return false;
-  // At the end the statement was reset, so it has to start over as well.
-  if (APosition < FRecNo || FEof) {
-    sqlite3_reset(FStmt);
-    FRecNo = -1;
-    FEof = false;
+  const TRow* row = CachedRow(APosition);
+  if (!row) {
+    if (!FetchWindow(APosition)) return false;
+    row = CachedRow(APosition);
   }
-  while (FRecNo < APosition) {
-    if (!Next(false)) return false;
-  }
-  Resync();
+  FRecNo = APosition;
+  FEof = false;
+  LoadRow(*row);
   return true;
 }
 
@@ -1185,14 +1280,29 @@ QString TSQLiteTable::GetFieldValueDef(const QString& AFieldName, const QString&
 QString TSQLiteTable::CellText(QObject* ASender, int ACol, int ARecord) {
   if (ACol < 0 || ACol >= FColumnDefs.Count()) return QString();
   TSQLiteColumn* column = FColumnDefs.Items(ACol);
-  const int saved = FRecNo;
+  // The handler sees ARecord as the current row; the cursor's own row comes
+  // back from a copy, so painting a cell never re-reads from the first row.
+  const int savedRecNo = FRecNo;
+  const bool savedEof = FEof;
+  TRow saved;
+  saved.reserve(static_cast<std::size_t>(FFields.Count()));
+  for (int i = 0; i < FFields.Count(); ++i) saved.push_back(FFields.Items(i)->Value());
   QString text;
-  if (MoveTo(ARecord)) {
-    TVariant value = GetFieldByName(column->FieldName)->Value();
-    if (FOnDrawDataCell) FOnDrawDataCell(ASender, column, this, value);
-    text = FormatCellText(value, column->DisplayValues);
+  try {
+    if (MoveTo(ARecord)) {
+      TVariant value = GetFieldByName(column->FieldName)->Value();
+      if (FOnDrawDataCell) FOnDrawDataCell(ASender, column, this, value);
+      text = FormatCellText(value, column->DisplayValues);
+    }
+  } catch (...) {
+    FRecNo = savedRecNo;
+    FEof = savedEof;
+    LoadRow(saved);
+    throw;
   }
-  if (saved >= 0 && saved != FRecNo) MoveTo(saved);
+  FRecNo = savedRecNo;
+  FEof = savedEof;
+  LoadRow(saved);
   return text;
 }
 

@@ -21,6 +21,7 @@ class QIODevice;
 class QObject;
 
 class TSQLiteTable;
+class TSQLiteWalKeeper;
 
 // Errors reported by SQLite.
 class ESQLiteException : public EDqException {
@@ -169,6 +170,12 @@ public:
   bool Synchronized() const { return FSynchronized; }
   void SetSynchronized(bool AValue);
   sqlite3* Handle() const { return FHandle; }
+  // Write-ahead logging, with the log kept small by checkpoints on a
+  // thread of their own (DqSQLiteWal.h); kept across Close and Open.
+  // Writers need a busy time-out (SetTimeout): a log that outgrows the
+  // copies is restarted while they wait.
+  void SetWalMode();
+  TSQLiteWalKeeper* WalKeeper() const { return FWalKeeper.get(); }
 
   void BeginTransaction();
   void Commit();
@@ -225,6 +232,8 @@ private:
   QString FFileName;
   QString FHeader = QStringLiteral("SQLITE");
   sqlite3* FHandle = nullptr;
+  std::unique_ptr<TSQLiteWalKeeper> FWalKeeper;
+  bool FWalMode = false;
   bool FInTrans = false;
   bool FSynchronized = true;
 };
@@ -305,8 +314,17 @@ public:
   const std::vector<QObject*>& Controls() const { return FDBControls; }
 
 private:
+  using TRow = std::vector<TVariant>;
   void Prepare(const char* AMessage);
   void Resync();
+  void ReadRow(TRow& ARow) const;
+  void LoadRow(const TRow& ARow);
+  // Steps past the statement's end or to the first error, then resets it.
+  void ResetStatement();
+  // Reads a window of rows around APosition into the row cache and resets
+  // the statement; false when APosition is past the last row.
+  bool FetchWindow(int APosition);
+  const TRow* CachedRow(int APosition) const;
   [[noreturn]] void RaiseError(const QString& AMessage) const;
 
   TSQLiteDatabase* FDatabase;
@@ -317,6 +335,12 @@ private:
   TSQLiteColumnList FColumnDefs;
   int FRecordCount = -1;
   int FRecNo = -1;
+  // The row the statement is on; -1 while it is reset. Loops stepping
+  // forward read straight from it; random access (a grid's cells) goes
+  // through the row cache so that nothing stays stepped between uses.
+  int FStmtRow = -1;
+  std::vector<TRow> FCache;
+  int FCacheFirst = 0;
   bool FEof = false;
   bool FIsUnidirectional = false;
   std::vector<QObject*> FDBControls;

@@ -67,7 +67,7 @@ TSQLiteDatabase* GetDatabase() {
   database->SetTimeout(5000);
   // One small transaction per reading: write-ahead logging keeps each of
   // them cheap while staying durable across a crash of the program.
-  database->GetTable(QStringLiteral("PRAGMA journal_mode = WAL")); // answers with the mode
+  database->SetWalMode();
   if (!database->TableExists(QStringLiteral("DevicePort")))
     database->ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
   gDatabase = std::move(database);

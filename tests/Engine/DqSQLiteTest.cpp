@@ -1,13 +1,17 @@
 #include "Engine/DqSQLite.h"
+#include "Engine/DqSQLiteWal.h"
 #include "TestSupport.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -357,6 +361,45 @@ TEST_F(SQLiteTest, CellTextRestoresTheCurrentRow) {
   EXPECT_EQ(table->GetFields(0)->AsInteger(), 1);
   EXPECT_EQ(table->ColumnDefs().Items(0)->Width, 80);
   EXPECT_EQ(table->ColumnDefs().Items(1)->Width, 64);
+}
+
+} // namespace
+
+namespace {
+
+// In write-ahead-log mode the program's log is checkpointed on a thread of
+// its own: it stays near its limit while readings arrive and is cut to
+// nothing once they stop.
+TEST(SQLiteWal, LogStaysBoundedAndIsEmptiedWhenIdle) {
+  TempDir dir;
+  TSQLiteDatabase db(dir.Path(QStringLiteral("wal.db")));
+  db.SetTimeout(5000); // as the program does: a forced checkpoint makes writers wait
+  db.SetWalMode();
+  db.SetSynchronized(false);
+  db.ExecSQL(QStringLiteral("CREATE TABLE Reading (ID INTEGER PRIMARY KEY, Note TEXT)"));
+  ASSERT_NE(db.WalKeeper(), nullptr);
+  const QString wal = dir.Path(QStringLiteral("wal.db-wal"));
+  // Another reader now and then (a backup) only delays a checkpoint.
+  TSQLiteDatabase reader(dir.Path(QStringLiteral("wal.db")));
+  qint64 largest = 0;
+  TSQLiteParamList params;
+  params.SetParamValues(":Note", QString(300, QLatin1Char('x')));
+  for (int i = 0; i < 6000; ++i) {
+    db.ExecSQL(QStringLiteral("INSERT INTO Reading (Note) VALUES (:Note)"), &params);
+    if (i % 500 == 0) reader.GetTableValue(QStringLiteral("SELECT count(*) FROM Reading"));
+    largest = std::max(largest, QFileInfo(wal).size());
+  }
+  EXPECT_GT(db.WalKeeper()->Checkpoints(), 0);
+  EXPECT_LE(largest, kWalBound) << "the log grew to " << largest << " bytes";
+  const auto deadline = std::chrono::steady_clock::now() + 4 * kWalIdle;
+  while (QFileInfo(wal).size() > 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(QFileInfo(wal).size(), 0) << "nothing written for a while: the log is emptied";
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT count(*) FROM Reading")), 6000);
+  // Closing and opening again keeps the mode and its keeper.
+  db.Close();
+  db.Open();
+  EXPECT_NE(db.WalKeeper(), nullptr);
 }
 
 } // namespace

@@ -7,6 +7,9 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QTest>
+#include <QFileInfo>
+
+#include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
@@ -192,6 +195,71 @@ TEST_F(DqSQLiteGrid, ManyRowsScrollUnderAFixedHeader) {
   EXPECT_EQ(shown[0].first(), QStringLiteral("ID")) << "the header stays";
   EXPECT_EQ(shown[53][1], QStringLiteral("Line 59"));
   EXPECT_TRUE(shown[1].join(QString()).isEmpty()) << "row 1 scrolled away";
+}
+
+// A bound grid reads the rows it shows and leaves its statement reset: a
+// statement left on a row holds a read snapshot on the shared connection,
+// and in write-ahead-log mode no checkpoint can then complete, so the log
+// grows with every reading for as long as the page exists.
+TEST_F(DqSQLiteGrid, BoundGridHoldsNoSnapshotSoTheLogStaysSmall) {
+  FDatabase->GetTable(QStringLiteral("PRAGMA journal_mode = WAL"));
+  FDatabase->SetSynchronized(false); // the log fills the same without waiting for the disk
+  FDatabase->ExecSQL(QStringLiteral("CREATE TABLE Reading (ID INTEGER PRIMARY KEY, PV FLOAT, Note TEXT)"));
+  TDqDrawGrid grid;
+  grid.resize(700, 200);
+  auto table = OpenPorts();
+  table->AddControl(&grid);
+  Shown(grid);
+  EXPECT_EQ(sqlite3_stmt_busy(table->Stmt()), 0) << "the statement stays on a row";
+  const QString wal = FDir.Path(QStringLiteral("grid.db-wal"));
+  qint64 largest = 0;
+  TSQLiteParamList params;
+  for (int i = 0; i < 3000; ++i) {
+    params.SetParamValues(":PV", 20.0 + i % 7);
+    params.SetParamValues(":Note", QString(200, QLatin1Char('x')));
+    FDatabase->ExecSQL(QStringLiteral("INSERT INTO Reading (PV, Note) VALUES (:PV, :Note)"), &params);
+    if (i % 100 == 0) {
+      Shown(grid); // the page repaints while readings arrive
+      largest = std::max(largest, QFileInfo(wal).size());
+    }
+  }
+  EXPECT_EQ(Shown(grid)[3][1], QStringLiteral("Line C"));
+  EXPECT_EQ(sqlite3_stmt_busy(table->Stmt()), 0) << "the statement stays on a row";
+  // SQLite checkpoints every 1000 pages when no reader pins the log.
+  EXPECT_LT(largest, 6 * 1024 * 1024) << "the log grew to " << largest << " bytes";
+  int logPages = -1;
+  int copied = -1;
+  EXPECT_EQ(sqlite3_wal_checkpoint_v2(FDatabase->Handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logPages, &copied),
+            SQLITE_OK);
+  EXPECT_EQ(QFileInfo(wal).size(), 0);
+}
+
+// Painting the cells at the bottom of a long list reads those rows, not the
+// whole list again for every cell.
+TEST_F(DqSQLiteGrid, RepaintReadsOnlyTheRowsShown) {
+  FDatabase->ExecSQL(QStringLiteral("BEGIN"));
+  for (int i = 10; i < 3000; ++i)
+    FDatabase->ExecSQL(QStringLiteral("INSERT INTO Port VALUES (%1, 'Line %1', 0, 0, 0, NULL)").arg(i));
+  FDatabase->ExecSQL(QStringLiteral("COMMIT"));
+  TDqDrawGrid grid;
+  grid.resize(700, 200);
+  auto table = OpenPorts();
+  table->AddControl(&grid);
+  grid.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+  QTest::keyClick(&grid, Qt::Key_End);
+  auto steps = [&] { return sqlite3_stmt_status(table->Stmt(), SQLITE_STMTSTATUS_VM_STEP, 0); };
+  int before = steps();
+  std::vector<QStringList> shown = Shown(grid);
+  EXPECT_EQ(shown[grid.RowCount() - 1][1], QStringLiteral("Line 2999"));
+  // Reaching the bottom reads forward to it once; not once per cell.
+  const int perRow = (steps() - before) / 3000;
+  EXPECT_LT(steps() - before, 100 * 3000) << perRow << " steps per row";
+  before = steps();
+  shown = Shown(grid);
+  EXPECT_EQ(shown[grid.RowCount() - 2][1], QStringLiteral("Line 2998"));
+  EXPECT_EQ(steps() - before, 0) << "a repaint of the same rows reads nothing again";
+  EXPECT_EQ(sqlite3_stmt_busy(table->Stmt()), 0) << "the statement stays on a row";
 }
 
 TEST_F(DqSQLiteGrid, BoundListBoxShowsColumnsSideBySide) {

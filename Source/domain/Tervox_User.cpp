@@ -5,8 +5,9 @@
 
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>
-#include <QRandomGenerator>
 #include <QStringList>
+
+#include <sodium.h>
 
 #include <atomic>
 
@@ -156,9 +157,24 @@ TTervoxUserGroup* TTervoxUserGroupList::GetGroupByName(const QString& AName) con
 
 namespace {
 
-const QString kHashPrefix = QStringLiteral("pbkdf2-sha256$");
-constexpr int kIterations = 20000;
+// The form stored before Argon2id; still verified so that it can be
+// replaced at the user's next login.
+const QString kPbkdf2Prefix = QStringLiteral("pbkdf2-sha256$");
 constexpr int kKeyLength = 32;
+const QString kArgon2Prefix = QString::fromLatin1(crypto_pwhash_STRPREFIX);
+// Interactive limits: a login takes a fraction of a second and 64 MiB.
+constexpr unsigned long long kOpsLimit = crypto_pwhash_OPSLIMIT_INTERACTIVE;
+constexpr std::size_t kMemLimit = crypto_pwhash_MEMLIMIT_INTERACTIVE;
+
+void InitSodium() {
+  static const int result = sodium_init();
+  if (result < 0) throw EDqException(QStringLiteral("Cannot start the password library"));
+}
+
+bool IsPbkdf2Hash(const QString& AStored) { return AStored.startsWith(kPbkdf2Prefix); }
+bool IsArgon2Hash(const QString& AStored) { return AStored.startsWith(kArgon2Prefix); }
+
+bool CheckPbkdf2(const QString& AStored, const QString& ATyped);
 
 QByteArray Pbkdf2Sha256(const QByteArray& APassword, const QByteArray& ASalt, int AIterations) {
   QMessageAuthenticationCode mac(QCryptographicHash::Sha256, APassword);
@@ -191,18 +207,40 @@ std::unique_ptr<TTervoxUserGroupList> gUserGroups;
 } // namespace
 
 QString HashPassword(const QString& APlain) {
-  QByteArray salt(16, Qt::Uninitialized);
-  QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(salt.data()), salt.size() / 4);
-  const QByteArray key = Pbkdf2Sha256(APlain.toUtf8(), salt, kIterations);
-  return kHashPrefix + QString::number(kIterations) + QLatin1Char('$') + QString::fromLatin1(salt.toBase64()) +
-         QLatin1Char('$') + QString::fromLatin1(key.toBase64());
+  InitSodium();
+  const QByteArray plain = APlain.toUtf8();
+  char stored[crypto_pwhash_STRBYTES];
+  if (crypto_pwhash_str(stored, plain.constData(), static_cast<unsigned long long>(plain.size()), kOpsLimit,
+                        kMemLimit) != 0)
+    throw EDqException(QStringLiteral("Not enough memory to store the password"));
+  return QString::fromLatin1(stored);
 }
 
-bool IsPasswordHash(const QString& AStored) { return AStored.startsWith(kHashPrefix); }
+bool IsPasswordHash(const QString& AStored) { return IsArgon2Hash(AStored) || IsPbkdf2Hash(AStored); }
 
 bool CheckPassword(const QString& AStored, const QString& ATyped) {
-  if (!IsPasswordHash(AStored)) return SameBytes(AStored.toUtf8(), ATyped.toUtf8());
-  const QStringList parts = AStored.mid(kHashPrefix.size()).split(QLatin1Char('$'));
+  if (IsArgon2Hash(AStored)) {
+    InitSodium();
+    const QByteArray stored = AStored.toLatin1();
+    const QByteArray typed = ATyped.toUtf8();
+    if (stored.size() >= crypto_pwhash_STRBYTES) return false;
+    return crypto_pwhash_str_verify(stored.constData(), typed.constData(),
+                                    static_cast<unsigned long long>(typed.size())) == 0;
+  }
+  if (IsPbkdf2Hash(AStored)) return CheckPbkdf2(AStored, ATyped);
+  return SameBytes(AStored.toUtf8(), ATyped.toUtf8());
+}
+
+bool PasswordNeedsRehash(const QString& AStored) {
+  if (!IsArgon2Hash(AStored)) return true;
+  InitSodium();
+  const QByteArray stored = AStored.toLatin1();
+  return crypto_pwhash_str_needs_rehash(stored.constData(), kOpsLimit, kMemLimit) != 0;
+}
+
+namespace {
+bool CheckPbkdf2(const QString& AStored, const QString& ATyped) {
+  const QStringList parts = AStored.mid(kPbkdf2Prefix.size()).split(QLatin1Char('$'));
   if (parts.size() != 3) return false;
   bool ok = false;
   const int iterations = parts[0].toInt(&ok);
@@ -211,6 +249,7 @@ bool CheckPassword(const QString& AStored, const QString& ATyped) {
   const QByteArray key = QByteArray::fromBase64(parts[2].toLatin1());
   return SameBytes(Pbkdf2Sha256(ATyped.toUtf8(), salt, iterations), key);
 }
+} // namespace
 
 QString HashedStoredPassword(const QString& AStored) {
   if (AStored.isEmpty() || IsPasswordHash(AStored)) return AStored;

@@ -68,11 +68,16 @@ private:
   std::vector<std::unique_ptr<TTervoxUserGroup>> FItems;
 };
 
-// ----- Passwords. New passwords are stored as salted PBKDF2-SHA256 hashes;
-// plain-text passwords of older databases (and the seed row) still match.
+// ----- Passwords. New passwords are stored as Argon2id hashes (libsodium's
+// crypto_pwhash_str). Stored forms of older databases still match: plain
+// text (and the seed row) and salted PBKDF2-SHA256 ("pbkdf2-sha256$...").
 QString HashPassword(const QString& APlain);
+// Any stored hash, of either form.
 bool IsPasswordHash(const QString& AStored);
 bool CheckPassword(const QString& AStored, const QString& ATyped);
+// True for a stored form to replace at the next successful login: plain
+// text, PBKDF2, or Argon2id with weaker settings than today's.
+bool PasswordNeedsRehash(const QString& AStored);
 // The value to store for a password read back from the database: hashes
 // stay, plain text is hashed, empty stays empty.
 QString HashedStoredPassword(const QString& AStored);

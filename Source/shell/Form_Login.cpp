@@ -136,8 +136,9 @@ void TFormLogin::ButtonLoginClick() {
     FPasswordEdit->selectAll();
     return;
   }
-  if (!IsPasswordHash(user.Password)) {
-    // A plain-text password from an older database is replaced by its hash.
+  if (PasswordNeedsRehash(user.Password)) {
+    // Plain text or an older hash from an older database: stored anew as
+    // today's hash, now that the typed password is known.
     user.Password = HashPassword(password);
     TSQLiteTable table(GetDatabase());
     table.SetSQL(QStringLiteral("UPDATE Users SET Password = :Password WHERE Username = :Username"));

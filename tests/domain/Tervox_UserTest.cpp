@@ -130,8 +130,12 @@ TEST_F(TervoxUser, LoginAndLogoutWriteUsageLines) {
   EXPECT_FALSE(table->Next()) << "an empty user name writes nothing";
 }
 
+// The PBKDF2-SHA256 form of "9372" stored before Argon2id (20,000 rounds).
+const QString kOldPbkdf2 = QStringLiteral("pbkdf2-sha256$20000$AAECAwQFBgcICQoLDA0ODw==$El1DYQwkG/KexVVIg+1kFMwTBxKMA3Rfdd2hsvGrNVk=");
+
 TEST(TervoxPassword, HashesAndPlainStoredPasswordsAreChecked) {
   const QString hash = HashPassword(QStringLiteral("s3cret"));
+  EXPECT_TRUE(hash.startsWith(QStringLiteral("$argon2id$"))) << hash.toStdString();
   EXPECT_TRUE(IsPasswordHash(hash));
   EXPECT_FALSE(hash.contains(QStringLiteral("s3cret")));
   EXPECT_NE(HashPassword(QStringLiteral("s3cret")), hash) << "each hash has its own salt";
@@ -147,6 +151,10 @@ TEST(TervoxPassword, HashesAndPlainStoredPasswordsAreChecked) {
       {QStringLiteral("9372"), QStringLiteral("9372 "), false},
       {QString(), QString(), true},
       {HashPassword(QString()), QString(), true},
+      {kOldPbkdf2, QStringLiteral("9372"), true}, // the hash of the previous form
+      {kOldPbkdf2, QStringLiteral("9373"), false},
+      {QStringLiteral("$argon2id$v=19$m=65536,t=2,p=1$AAAA$AAAA"), QStringLiteral("x"), false},
+      {QStringLiteral("$argon2id$") + QString(200, QLatin1Char('x')), QStringLiteral("x"), false},
       {QStringLiteral("pbkdf2-sha256$x$y"), QStringLiteral("x"), false}, // damaged hash never matches
       {QStringLiteral("pbkdf2-sha256$99999999999$AA==$AA=="), QString(), false},
   };
@@ -155,6 +163,11 @@ TEST(TervoxPassword, HashesAndPlainStoredPasswordsAreChecked) {
   EXPECT_EQ(HashedStoredPassword(hash), hash);
   EXPECT_TRUE(HashedStoredPassword(QString()).isEmpty());
   EXPECT_TRUE(CheckPassword(HashedStoredPassword(QStringLiteral("old")), QStringLiteral("old")));
+  // Only today's form is kept at a login; the others are stored anew.
+  EXPECT_FALSE(PasswordNeedsRehash(hash));
+  EXPECT_TRUE(PasswordNeedsRehash(kOldPbkdf2));
+  EXPECT_TRUE(PasswordNeedsRehash(QStringLiteral("9372")));
+  EXPECT_TRUE(PasswordNeedsRehash(QStringLiteral("$argon2id$v=19$m=8,t=1,p=1$AAAAAAAAAAAAAAAAAAAAAA$AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA")));
 }
 
 } // namespace

@@ -111,6 +111,20 @@ TEST_F(FormLogin, AdminLogsInAndThePlainPasswordIsReplacedByItsHash) {
   EXPECT_EQ(errors, QStringList{QStringLiteral("Wrong password")});
 }
 
+// A password stored in the previous PBKDF2 form is stored anew as an
+// Argon2id hash at the first login that proves it; a wrong one changes nothing.
+TEST_F(FormLogin, AnOlderPasswordHashIsReplacedAtLogin) {
+  const QString old = QStringLiteral("pbkdf2-sha256$20000$AAECAwQFBgcICQoLDA0ODw==$El1DYQwkG/KexVVIg+1kFMwTBxKMA3Rfdd2hsvGrNVk=");
+  GetDatabase()->ExecSQL(QStringLiteral("UPDATE Users SET Password = '%1' WHERE Username = 'admin'").arg(old));
+  QStringList errors;
+  EXPECT_FALSE(TryLogin(QStringLiteral("admin"), QStringLiteral("9373"), errors));
+  EXPECT_EQ(TestDatabase::Value(QStringLiteral("SELECT Password FROM Users WHERE Username = 'admin'")), old);
+  ASSERT_TRUE(TryLogin(QStringLiteral("admin"), QStringLiteral("9372"), errors));
+  const QString stored = TestDatabase::Value(QStringLiteral("SELECT Password FROM Users WHERE Username = 'admin'"));
+  EXPECT_TRUE(stored.startsWith(QStringLiteral("$argon2id$"))) << stored.toStdString();
+  EXPECT_TRUE(CheckPassword(stored, QStringLiteral("9372")));
+}
+
 TEST_F(FormLogin, DeveloperLoginWhenEnabledNeedsNoAccountAndGrantsNothing) {
   SetDeveloperLoginEnabled(true);
   QStringList errors;

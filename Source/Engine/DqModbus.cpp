@@ -4,6 +4,7 @@
 #include "DqRoutine.h"
 
 #include <array>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 
@@ -147,12 +148,25 @@ bool TModbusData::Send() {
   return false;
 }
 
-bool TModbusData::ReadOneByte(std::uint8_t& AData) { return FPort->ReadByte(AData, 100); }
+bool TModbusData::ReadOneByte(std::uint8_t& AData) {
+  if (FReplySource) {
+    if (FReplyPosition >= FReplySource->size()) return false;
+    AData = static_cast<std::uint8_t>((*FReplySource)[FReplyPosition++]);
+    return true;
+  }
+  return FPort->ReadByte(AData, 100);
+}
 
 // A block within the port's time-outs; a port without fixed time-outs
 // returns at once from a block read, so there each byte gets 100 ms.
 bool TModbusData::ReadPiece(char* AData, int ACount) {
   if (ACount <= 0) return true;
+  if (FReplySource) {
+    if (FReplySource->size() - FReplyPosition < ACount) return false;
+    std::memcpy(AData, FReplySource->constData() + FReplyPosition, static_cast<std::size_t>(ACount));
+    FReplyPosition += ACount;
+    return true;
+  }
   if (FPort->FixTimeOut()) return FPort->ReadBlock(AData, ACount) == ACount;
   for (int i = 0; i < ACount; ++i) {
     std::uint8_t byte = 0;
@@ -170,6 +184,22 @@ bool TModbusData::Receive() {
     AddError(QStringLiteral("Modbus: No assigned comport, data could not be receive"));
     return false;
   }
+  return ParseReply();
+}
+
+bool TModbusData::ReceiveFrom(const QByteArray& AReply) {
+  Clear();
+  FLastError.clear();
+  FReplySource = &AReply;
+  FReplyPosition = 0;
+  struct TRestore {
+    TModbusData* Self;
+    ~TRestore() { Self->FReplySource = nullptr; }
+  } restore{this};
+  return ParseReply();
+}
+
+bool TModbusData::ParseReply() {
   // The request this reply must answer.
   const bool haveRequest = FLastSend.size() >= 8;
   const std::uint8_t requestSlave = haveRequest ? static_cast<std::uint8_t>(FLastSend[0]) : 0;

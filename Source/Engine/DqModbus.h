@@ -27,6 +27,9 @@ public:
   // Reads and checks the reply to the last request; true when it arrived
   // complete, intact and answering that request.
   bool Receive();
+  // Checks AReply as Receive checks the bytes from the port: as the reply
+  // to the last request built by Send.
+  bool ReceiveFrom(const QByteArray& AReply);
 
   bool ReadHoldReg();
   bool ReadHoldReg(std::uint8_t ASlaveID, std::uint16_t ADataAddress, std::uint16_t ADataCount);
@@ -85,10 +88,13 @@ private:
   bool ReadPiece(char* AData, int ACount);
   bool ReadOneByte(std::uint8_t& AData);
   bool Transact();
+  bool ParseReply();
 
   TDqComPort* FPort = nullptr;
   QByteArray FLastSend;
   QByteArray FLastReceive;
   QString FLastError;
   bool FFreeAfterAction = true;
+  const QByteArray* FReplySource = nullptr; // ReceiveFrom's bytes, instead of the port
+  int FReplyPosition = 0;
 };

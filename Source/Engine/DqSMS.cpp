@@ -482,7 +482,10 @@ void TDqSMS::Report(TSMSDataType ADataType) {
 }
 
 void TDqSMS::ParseOutput(const QString& AText) {
-  if (!Running()) return;
+  if (Running()) ParseModemOutput(AText);
+}
+
+void TDqSMS::ParseModemOutput(const QString& AText) {
   FCommand.clear();
   const QStringList lines = SplitLines(AText);
   QStringList kept;

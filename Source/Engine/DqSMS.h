@@ -139,6 +139,9 @@ public:
   static QString DecodeText(const QString& AText);
   // The fields after APrefix and ": "; none when the line lacks them.
   static std::vector<TSMSField> SplitFields(const QString& ALine, const QString& APrefix);
+  // Takes in what the modem sent (responses, unsolicited lines, echoes):
+  // fills the fields and reports each kind of data.
+  void ParseModemOutput(const QString& AText);
 
   // The UI side registers how the driver's error messages are shown. From
   // any thread the message reaches the notifier on the UI thread, and only

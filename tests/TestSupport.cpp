@@ -4,6 +4,10 @@
 
 #include <QFile>
 
+#include <cstdlib>
+
+#include <unistd.h>
+
 namespace tervox_test {
 
 TempDir::TempDir() { FDir.setAutoRemove(true); }
@@ -19,6 +23,15 @@ QByteArray ReadFileBytes(const QString& APath) {
 void WriteFileBytes(const QString& APath, const QByteArray& AData) {
   QFile file(APath);
   if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(AData);
+}
+
+Unprivileged::Unprivileged() {
+  if (geteuid() != 0) return;
+  FSwitched = seteuid(65534) == 0; // nobody
+}
+
+Unprivileged::~Unprivileged() {
+  if (FSwitched && seteuid(0) != 0) std::abort();
 }
 
 FixedClock::FixedClock(double ANow) : FNow(ANow) { SetClock([this] { return FNow; }); }

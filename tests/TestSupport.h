@@ -25,6 +25,19 @@ private:
 QByteArray ReadFileBytes(const QString& APath);
 void WriteFileBytes(const QString& APath, const QByteArray& AData);
 
+// While it lives, a test run as root acts as the user "nobody", so that
+// file permissions apply (root may write any file); otherwise nothing.
+class Unprivileged {
+public:
+  Unprivileged();
+  ~Unprivileged();
+  Unprivileged(const Unprivileged&) = delete;
+  Unprivileged& operator=(const Unprivileged&) = delete;
+
+private:
+  bool FSwitched = false;
+};
+
 // Fixes the program's clock at a day count until destroyed.
 class FixedClock {
 public:

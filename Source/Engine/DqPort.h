@@ -227,6 +227,6 @@ private:
 // $XDG_RUNTIME_DIR/tervox, else /tmp/tervox-<uid>.
 QString DqSimulatorPortDir();
 // The device a stored port name opens: a path as it stands, a bare name
-// under /dev or else in the simulator's directory. Names of another system
-// ("COM3") resolve to nothing that exists, so they fail to open.
+// under /dev or else in the simulator's directory. A port name such as
+// COM3 from an old backup resolves to nothing that exists, so it fails to open.
 QString DqPortDevicePath(const QString& APortName);

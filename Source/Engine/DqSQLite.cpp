@@ -274,6 +274,8 @@ void TSQLiteDatabase::Open() {
   if (FWalMode) SetWalMode();
 }
 
+bool TSQLiteDatabase::ReadOnly() const { return FHandle && sqlite3_db_readonly(FHandle, "main") == 1; }
+
 void TSQLiteDatabase::SetWalMode() {
   if (!FHandle) throw EDqException(QStringLiteral("Database not open."));
   FWalKeeper.reset();
@@ -475,8 +477,8 @@ void TSQLiteDatabase::RaiseError(const QString& AMessage, const QString& ASQL) c
 namespace {
 
 // Text of a script file. Byte-order marks decide when present; otherwise
-// UTF-8 when the bytes are valid UTF-8, else the Windows Thai code page
-// (cp874) in which the Windows program wrote its backups.
+// UTF-8 when the bytes are valid UTF-8, else the Thai code page cp874 of
+// older 8-bit backups.
 QString DecodeScript(const QByteArray& ABytes) {
   if (ABytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(ABytes.mid(3));
   if (ABytes.startsWith("\xFF\xFE")) {

@@ -51,8 +51,8 @@ QString SQLiteFieldTypeText(int ACode);
 // Storage class codes of SQLite.
 enum : std::uint8_t { sftInteger = 1, sftFloat = 2, sftText = 3, sftBlob = 4, sftNull = 5 };
 
-// Code page of 8-bit script files that are not valid UTF-8: the backups of
-// the Windows program, written in the Thai ANSI code page.
+// Code page of 8-bit script files that are not valid UTF-8: backups in the
+// Thai code page cp874.
 inline constexpr const char* kLegacyCodePage = "CP874";
 QString DecodeLegacyCodePage(const QByteArray& ABytes);
 
@@ -170,6 +170,9 @@ public:
   bool Synchronized() const { return FSynchronized; }
   void SetSynchronized(bool AValue);
   sqlite3* Handle() const { return FHandle; }
+  // True when SQLite could open the file for reading only (permissions, a
+  // read-only file system).
+  bool ReadOnly() const;
   // Write-ahead logging, with the log kept small by checkpoints on a
   // thread of their own (DqSQLiteWal.h); kept across Close and Open.
   // Writers need a busy time-out (SetTimeout): a log that outgrows the

@@ -2,12 +2,15 @@
 
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
+#include "domain/Tervox_Maintenance.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -19,6 +22,10 @@ std::mutex gLogMutex;
 double gLastLogTime = 0.0;
 
 constexpr double kOneMillisecond = 1.0 / 86400000.0;
+
+std::mutex gProblemMutex;
+TDatabaseProblemNotifier gProblemNotifier;
+QString gLastProblem;
 
 QString DefaultDataDirectory() {
   const QString dataDir = qEnvironmentVariable("TERVOX_DATA_DIR");
@@ -63,20 +70,59 @@ TSQLiteDatabase* GetDatabase() {
   database->SetFileName(fileName);
   database->SetHeader(QStringLiteral("TERVOX_SQLITE"));
   database->Open();
+  // Opened for reading only, logins and every reading would fail later.
+  if (database->ReadOnly())
+    throw EDqException(QStringLiteral("TERVOX cannot write the database file \"%1\": it is read-only. Give the user "
+                                      "running TERVOX write permission on the file and its folder, or start TERVOX "
+                                      "with --database naming another file.")
+                           .arg(fileName));
   // The administration tool may run beside the program (scheduled backups).
   database->SetTimeout(5000);
+  std::vector<std::pair<QString, QString>> tables;
+  database->GetTableList(tables);
+  if (tables.empty()) {
+    database->ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
+  } else {
+    // Without one of its tables the program would run and drop what
+    // belongs there (every reading, without DeviceData).
+    QStringList missing = TervoxTableNames();
+    for (const auto& table : tables) missing.removeAll(table.first);
+    if (!missing.isEmpty())
+      throw EDqException(QStringLiteral("The database file \"%1\" lacks TERVOX's tables: %2. It is not a TERVOX "
+                                        "database, or it was damaged. Restore it from a backup, or move it away so "
+                                        "that TERVOX creates a new database.")
+                             .arg(fileName, missing.join(QStringLiteral(", "))));
+  }
   // One small transaction per reading: write-ahead logging keeps each of
   // them cheap while staying durable across a crash of the program.
   database->SetWalMode();
-  if (!database->TableExists(QStringLiteral("DevicePort")))
-    database->ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
   gDatabase = std::move(database);
   return gDatabase.get();
 }
 
 void FreeDatabase() {
+  {
+    std::lock_guard<std::mutex> guard(gProblemMutex);
+    gLastProblem.clear();
+  }
   std::lock_guard<std::mutex> guard(gDatabaseMutex);
   gDatabase.reset();
+}
+
+void SetDatabaseProblemNotifier(TDatabaseProblemNotifier ANotifier) {
+  std::lock_guard<std::mutex> guard(gProblemMutex);
+  gProblemNotifier = std::move(ANotifier);
+}
+
+void ReportDatabaseProblem(const QString& AProblem) {
+  // Called for every reading: only a change goes on.
+  std::lock_guard<std::mutex> guard(gProblemMutex);
+  if (AProblem == gLastProblem) return;
+  gLastProblem = AProblem;
+  if (!AProblem.isEmpty()) qWarning("TERVOX: %s", qPrintable(AProblem));
+  // Under the lock, so that a window taking its notifier back is never
+  // called afterwards; notifiers only post to their own thread.
+  if (gProblemNotifier) gProblemNotifier(AProblem);
 }
 
 void AddUsageLog(const QString& ADetail, int ADeviceID, const QString& AEVStatus, double APV, int ADigit) {

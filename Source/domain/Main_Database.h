@@ -3,10 +3,14 @@
 
 #include <QString>
 
+#include <functional>
+
 class TSQLiteDatabase;
 
 // The connection; opened on first call, the file and its tables created
-// from the embedded script when the table DevicePort is missing.
+// from the embedded script when the file holds no tables. A file TERVOX
+// cannot write, or one that lacks some of TERVOX's tables, is refused with
+// a message naming the file (and the tables).
 TSQLiteDatabase* GetDatabase();
 // Full path of the database file: the file named by SetDatabaseFileName, or
 // Tervox.db in $TERVOX_DATA_DIR, $XDG_DATA_HOME/tervox or ~/.local/share/tervox.
@@ -15,6 +19,13 @@ QString GetDatabaseFileName();
 void SetDatabaseFileName(const QString& AFileName);
 // Closes and frees the connection (shutdown, tests).
 void FreeDatabase();
+
+// Failures of the writes the program makes by itself (history rows), for
+// the main window's status bar: called on the writing thread, once per
+// change; an empty text says writing works again.
+using TDatabaseProblemNotifier = std::function<void(const QString& AProblem)>;
+void SetDatabaseProblemNotifier(TDatabaseProblemNotifier ANotifier);
+void ReportDatabaseProblem(const QString& AProblem);
 
 // Appends a usage-log line stamped now; skipped when the connection is not
 // open. Raises "Failed to add usage log" on failure.

@@ -369,10 +369,21 @@ void TTervoxDevice::SaveStatusToDB() {
   params.SetParamValues(":IsEV1", IsEV1());
   params.SetParamValues(":IsEV2", IsEV2());
   params.SetParamValues(":IsEV3", IsEV3());
-  GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO DeviceData VALUES(\r\n"
-                                        ":DeviceID, :ReadTime, :Digit, :PV, :SV, :OUT1, :OUT2,\r\n"
-                                        " :EV1, :EV2, :EV3, :IsEV1, :IsEV2, :IsEV3)"),
-                         &params);
+  try {
+    GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO DeviceData VALUES(\r\n"
+                                          ":DeviceID, :ReadTime, :Digit, :PV, :SV, :OUT1, :OUT2,\r\n"
+                                          " :EV1, :EV2, :EV3, :IsEV1, :IsEV2, :IsEV3)"),
+                           &params);
+  } catch (const EDqException& e) {
+    // The operator must see that history is being lost, not only stderr.
+    // SQLite's own words, without the statement.
+    const QString message = e.Message();
+    const qsizetype reason = message.lastIndexOf(QStringLiteral("\": "));
+    ReportDatabaseProblem(QStringLiteral("Readings cannot be stored: %1")
+                              .arg(reason >= 0 ? message.mid(reason + 3) : message.section(QLatin1Char('\r'), 0, 0)));
+    throw;
+  }
+  ReportDatabaseProblem(QString());
 }
 
 

@@ -33,6 +33,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -88,7 +89,26 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   auto* status = new QStatusBar(this);
   status->setObjectName(QStringLiteral("StatusMain"));
   status->addWidget(FStatusPanel, 1);
+  // Writes the program makes by itself that fail (history rows), shown
+  // until writing works again.
+  FDatabaseProblem = new QLabel(this);
+  FDatabaseProblem->setObjectName(QStringLiteral("DatabaseProblem"));
+  FDatabaseProblem->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
+  FDatabaseProblem->setContentsMargins(4, 0, 4, 0);
+  FDatabaseProblem->hide();
+  status->addPermanentWidget(FDatabaseProblem);
   setStatusBar(status);
+  SetDatabaseProblemNotifier([this](const QString& AProblem) {
+    const QString text = AProblem.isEmpty() ? QString()
+                                            : QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss ")) + AProblem;
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+          FDatabaseProblem->setText(text);
+          FDatabaseProblem->setVisible(!text.isEmpty());
+        },
+        Qt::QueuedConnection);
+  });
 
   // FormCreate: bars disabled until a login, the Monitor page shown.
   menuBar()->setEnabled(false);
@@ -97,6 +117,7 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
 }
 
 TFormMain::~TFormMain() {
+  SetDatabaseProblemNotifier({});
   SetMainLink(nullptr);
   for (TDqFrame* frame : FPageFrames) delete frame;
   FPageFrames.clear();

@@ -92,6 +92,7 @@ private:
   QLabel* FImageLogo = nullptr;
   QWidget* FPageHost = nullptr;
   QLabel* FStatusPanel = nullptr;
+  QLabel* FDatabaseProblem = nullptr;
   struct TPageButton {
     TFrameClass Class;
     QToolButton* Button;

@@ -231,7 +231,7 @@ TEST_F(ScriptTest, EncodingsOfScriptFiles) {
   const QString thai = QStringLiteral("อุณหภูมิ");
   const QByteArray body = "// TERVOX_SQLITE\r\nPFIELD \"Config\" (Name, Value);\r\nPINSERT ('T', '";
   const QByteArray tail = "');\r\n";
-  // cp874 bytes of the same word, as the Windows program wrote them.
+  // cp874 bytes of the same word, as in backups in the Thai code page.
   const QByteArray cp874("\xCD\xD8\xB3\xCB\xC0\xD9\xC1\xD4");
   ASSERT_EQ(DecodeLegacyCodePage(cp874), thai);
 

@@ -52,13 +52,65 @@ TEST_F(MainDatabaseTest, ExistingDatabaseIsUsedUnchanged) {
   const QString file = dir.Path(QStringLiteral("old.db"));
   {
     TSQLiteDatabase old(file);
-    old.ExecSQL(QStringLiteral("CREATE TABLE DevicePort (ID integer)"));
+    old.SetHeader(QStringLiteral("TERVOX_SQLITE"));
+    old.ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
     old.ExecSQL(QStringLiteral("CREATE TABLE Mine (X)"));
+    old.ExecSQL(QStringLiteral("DELETE FROM UserGroup WHERE Name = 'Users'"));
   }
   SetDatabaseFileName(file);
   TSQLiteDatabase* db = GetDatabase();
   EXPECT_TRUE(db->TableExists(QStringLiteral("Mine")));
-  EXPECT_FALSE(db->TableExists(QStringLiteral("Users"))); // not repaired
+  EXPECT_EQ(db->GetTableValue(QStringLiteral("SELECT count(*) FROM UserGroup")), 2); // not reseeded
+}
+
+// A file TERVOX cannot write, or one without some of its tables, is refused
+// at start-up with one message naming the file (and the tables), and left as
+// it was; before, the first showed only at login and the second dropped
+// every reading.
+TEST_F(MainDatabaseTest, ReadOnlyFilesAndMissingTablesAreRefusedByName) {
+  const QString file = dir.Path(QStringLiteral("Tervox.db"));
+  {
+    TSQLiteDatabase made(file);
+    made.SetHeader(QStringLiteral("TERVOX_SQLITE"));
+    made.ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
+    made.ExecSQL(QStringLiteral("DROP TABLE DeviceData"));
+    made.ExecSQL(QStringLiteral("DROP TABLE UsageLog"));
+  }
+  const QByteArray content = tervox_test::ReadFileBytes(file);
+  SetDatabaseFileName(file);
+  auto errorOf = [] {
+    try {
+      GetDatabase();
+    } catch (const EDqException& e) {
+      FreeDatabase();
+      return e.Message();
+    }
+    FreeDatabase();
+    return QStringLiteral("<opened>");
+  };
+  const QString missing = errorOf();
+  EXPECT_TRUE(missing.contains(QStringLiteral("\"%1\" lacks TERVOX's tables: DeviceData, UsageLog.").arg(file)))
+      << missing.toStdString();
+  EXPECT_EQ(tervox_test::ReadFileBytes(file), content);
+
+  {
+    TSQLiteDatabase repair(file);
+    repair.ExecSQL(QStringLiteral("CREATE TABLE DeviceData (X)"));
+    repair.ExecSQL(QStringLiteral("CREATE TABLE UsageLog (X)"));
+  }
+  ASSERT_TRUE(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+  ASSERT_TRUE(QFile::setPermissions(dir.Root(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                    QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                    QFileDevice::ReadOther | QFileDevice::ExeOther));
+  QString readOnly;
+  {
+    tervox_test::Unprivileged asUser; // root writes whatever the permissions say
+    readOnly = errorOf();
+  }
+  EXPECT_EQ(readOnly, QStringLiteral("TERVOX cannot write the database file \"%1\": it is read-only. Give the user "
+                                     "running TERVOX write permission on the file and its folder, or start TERVOX "
+                                     "with --database naming another file.")
+                          .arg(file));
 }
 
 TEST_F(MainDatabaseTest, NotADatabaseIsAClearErrorAndUntouched) {

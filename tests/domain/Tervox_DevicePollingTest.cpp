@@ -22,6 +22,7 @@
 #include <chrono>
 #include <thread>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -163,6 +164,12 @@ TEST_F(PollingTest, RunStopChangeOpensTheWindowAndRestartsTheLamps) {
 }
 
 TEST_F(PollingTest, PollingOutlivesFailingRequests) {
+  std::mutex lock;
+  QStringList problems; // what the status bar would show
+  SetDatabaseProblemNotifier([&](const QString& AProblem) {
+    std::lock_guard<std::mutex> guard(lock);
+    problems << AProblem;
+  });
   TTervoxDevice::StartThread();
   ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) >= 1; }, 20000));
   // Every history insert fails now: each request ends with an error.
@@ -172,6 +179,10 @@ TEST_F(PollingTest, PollingOutlivesFailingRequests) {
   const int rows = Rows(1);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) > rows; }, 20000)) << "the periodic read did not come back";
   TTervoxDevice::StopThread();
+  SetDatabaseProblemNotifier({});
+  // Reported once when it began, cleared once when writing worked again.
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(problems, (QStringList{QStringLiteral("Readings cannot be stored: no such table: DeviceData"), QString()}));
 }
 
 TEST_F(PollingTest, ClearedListsNeverFreeWhatTheWorkerUses) {

@@ -6,6 +6,7 @@
 #include "pages/Frame_Trend.h"
 #include "shell/Form_Login.h"
 #include "shell/Form_Main.h"
+#include "shell/Main_Database.h"
 #include "shell/Main_Routine.h"
 #include "shell/UiTestSupport.h"
 
@@ -20,6 +21,8 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using tervox_test::ModalAnswers;
 using tervox_test::TestDatabase;
@@ -270,6 +273,24 @@ TEST(FormMain, FailedSmsNumbersAreLoggedOneByOne) {
   form.SMSSendFailed(nullptr, QStringLiteral(" 0811111111 ; ;0822222222;"));
   EXPECT_EQ(UsageLines(), (QStringList{QStringLiteral("SMS Failed: 0811111111|ERROR|-"),
                                        QStringLiteral("SMS Failed: 0822222222|ERROR|-")}));
+}
+
+// A history write that fails on the polling worker shows in the status bar
+// until writing works again.
+TEST(FormMain, FailingHistoryWritesShowInTheStatusBar) {
+  TestDatabase database;
+  TFormMain form;
+  auto* problem = form.findChild<QLabel*>(QStringLiteral("DatabaseProblem"));
+  ASSERT_NE(problem, nullptr);
+  EXPECT_TRUE(problem->isHidden());
+  std::thread worker([] { ReportDatabaseProblem(QStringLiteral("Readings cannot be stored: no such table: DeviceData")); });
+  worker.join();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !problem->isHidden(); }, 5000));
+  EXPECT_TRUE(problem->text().endsWith(QStringLiteral("Readings cannot be stored: no such table: DeviceData")))
+      << problem->text().toStdString();
+  std::thread again([] { ReportDatabaseProblem(QString()); });
+  again.join();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return problem->isHidden(); }, 5000));
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 #include "pages/Frame_Trend.h"
 #include "shell/Form_Login.h"
 #include "shell/Form_Main.h"
-#include "shell/Main_Database.h"
+#include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
 #include "shell/UiTestSupport.h"
 

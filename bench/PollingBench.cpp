@@ -266,6 +266,8 @@ void StopTime(benchmark::State& AState) {
   }
   AState.counters["stop_mean_ms"] = total / stops;
   AState.counters["stop_max_ms"] = worst;
+}
+
 // The write-ahead log while 32 controllers are recorded and the Device page
 // is open and repainted every second, as on a station's screen.
 void WalSoak(benchmark::State& AState) {

@@ -21,6 +21,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -165,30 +167,17 @@ void UIStallDuringBackup(benchmark::State& AState) {
     auto live = [db] { return db->GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData WHERE DeviceID <= 4")); };
     const std::int64_t before = live();
 
-    std::vector<double> lateness;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-      const qint64 now = clock.nsecsElapsed();
-      lateness.push_back((now - last) / 1e6 - 10.0);
-      last = now;
-    });
-    timer.start();
+    TimerLateness timer;
     QElapsedTimer backupTime;
     backupTime.start();
     const std::exception_ptr error = RunWithProgress(nullptr, QStringLiteral("Backup"), QStringLiteral("Backup"),
                                                      [](TTervoxProgress& AProgress) { BackupDatabase(PathOf("live.sql"), &AProgress); });
     const double seconds = Seconds(backupTime);
-    timer.stop();
+    const std::vector<double> lateness = timer.Stop();
     const std::int64_t after = live();
     TTervoxDevice::StopThread();
     FreeEngineObjects();
     if (error) std::fprintf(stderr, "backup failed\n");
-    std::sort(lateness.begin(), lateness.end());
     AState.counters["backup_s"] = seconds;
     AState.counters["late_median_ms"] = lateness[lateness.size() / 2];
     AState.counters["late_p99_ms"] = lateness[lateness.size() * 99 / 100];

@@ -150,23 +150,10 @@ void UILatency(benchmark::State& AState) {
     Plant plant(0);
     plant.Line->SetFault(1, TSimFault::Silent, true);
     TTervoxDevice::StartThread();
-    std::vector<double> lateness;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-      const qint64 now = clock.nsecsElapsed();
-      lateness.push_back((now - last) / 1e6 - 10.0);
-      last = now;
-    });
-    timer.start();
+    TimerLateness timer;
     QTest::qWait(20000);
-    timer.stop();
+    const std::vector<double> lateness = timer.Stop();
     TTervoxDevice::StopThread();
-    std::sort(lateness.begin(), lateness.end());
     AState.counters["late_median_ms"] = lateness[lateness.size() / 2];
     AState.counters["late_p99_ms"] = lateness[lateness.size() * 99 / 100];
     AState.counters["late_max_ms"] = lateness.back();

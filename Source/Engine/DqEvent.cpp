@@ -96,13 +96,20 @@ public:
       FTimer->deleteLater();
   }
 
-  void Start(std::uint32_t AInterval, std::function<void()> AOnExpire) {
+  // AKeepRhythm: the next expiry is one interval after the previous one
+  // was due, not after the work it started finished, so a period of work
+  // and a late expiry do not stretch the period. When even that time has
+  // passed, it expires at once.
+  void Start(std::uint32_t AInterval, std::function<void()> AOnExpire, bool AKeepRhythm = false) {
     std::uint64_t generation;
     {
       std::lock_guard<std::mutex> guard(FMutex);
       FArmed = true;
       FFired = false;
-      FInterval = AInterval;
+      const TClock::time_point now = TClock::now();
+      const auto interval = std::chrono::milliseconds(AInterval);
+      FDue = AKeepRhythm && FHasDue ? std::max(FDue + interval, now) : now + interval;
+      FHasDue = true;
       FOnExpire = std::move(AOnExpire);
       generation = ++FGeneration;
     }
@@ -120,6 +127,7 @@ public:
     std::lock_guard<std::mutex> guard(FMutex);
     FArmed = false;
     FFired = false;
+    FHasDue = false;
     ++FGeneration;
   }
 
@@ -139,11 +147,13 @@ public:
 
 private:
   void StartOnMain(std::uint64_t AGeneration) {
-    std::uint32_t interval;
+    std::int64_t interval;
     {
       std::lock_guard<std::mutex> guard(FMutex);
       if (!FArmed || FGeneration != AGeneration) return;
-      interval = FInterval;
+      // Counted from now, so the hop to this thread does not add to it.
+      interval = std::max<std::int64_t>(
+          0, std::chrono::ceil<std::chrono::milliseconds>(FDue - TClock::now()).count());
     }
     if (!FTimer) {
       FTimer = new QTimer;
@@ -174,7 +184,8 @@ private:
   bool FArmed = false;
   bool FFired = false;
   std::uint64_t FGeneration = 0;
-  std::uint32_t FInterval = 0;
+  TClock::time_point FDue;
+  bool FHasDue = false;
   std::function<void()> FOnExpire;
   // UI thread only:
   QTimer* FTimer = nullptr;
@@ -213,6 +224,7 @@ void TDqEventData::Clear() {
   Value = TVariant::Null();
   Interval = 0;
   Forever = false;
+  KeepRhythm = false;
 }
 
 void TDqEventData::Assign(const TDqEventData& AEvent) {
@@ -230,15 +242,16 @@ void TDqEventData::Assign(const TDqEventData& AEvent) {
   ValueObject = AEvent.ValueObject;
   Interval = AEvent.Interval;
   Forever = AEvent.Forever;
+  KeepRhythm = AEvent.KeepRhythm;
   Removed = AEvent.Removed.load();
   Synchronized = AEvent.Synchronized;
 }
 
-void TDqEventData::StartTimer(TDqSyncEvent AEvent) {
+void TDqEventData::StartTimer(TDqSyncEvent AEvent, bool AKeepRhythm) {
   if (!FTimer) FTimer = std::make_shared<TDqEventTimer>();
   FOnTimer = std::move(AEvent);
   TDqSyncEvent onTimer = FOnTimer;
-  FTimer->Start(Interval, [this, onTimer] { onTimer(this); });
+  FTimer->Start(Interval, [this, onTimer] { onTimer(this); }, AKeepRhythm);
 }
 
 void TDqEventData::StopTimer() {
@@ -445,7 +458,7 @@ void TDqEventThread::AddTimerEvent(std::unique_ptr<TDqEventData> AEventData) {
   if (!AEventData) return;
   std::lock_guard<std::mutex> guard(FTimerEvents.FLock);
   AEventData->StopTimer();
-  if (FTimerEnabled && !FTerminated) ArmTimer(std::move(AEventData));
+  if (FTimerEnabled && !FTerminated) ArmTimer(std::move(AEventData), false);
 }
 
 void TDqEventThread::AddTimerEvent(const QString& AName, TDqSyncEvent AEvent, const void* ASender,
@@ -461,13 +474,15 @@ void TDqEventThread::AddTimerEvent(const QString& AName, TDqSyncEvent AEvent, co
 }
 
 // Caller holds the timer-list lock.
-void TDqEventThread::ArmTimer(std::unique_ptr<TDqEventData> AEventData) {
+void TDqEventThread::ArmTimer(std::unique_ptr<TDqEventData> AEventData, bool AKeepRhythm) {
   AEventData->FThread = this;
   TDqEventData* event = FTimerEvents.Add(std::move(AEventData));
-  event->StartTimer([gate = FGate](TDqEventData* AExpired) {
-    std::lock_guard<std::mutex> guard(gate->Mutex);
-    if (gate->Thread) gate->Thread->TimerExpired(AExpired);
-  });
+  event->StartTimer(
+      [gate = FGate](TDqEventData* AExpired) {
+        std::lock_guard<std::mutex> guard(gate->Mutex);
+        if (gate->Thread) gate->Thread->TimerExpired(AExpired);
+      },
+      AKeepRhythm);
 }
 
 // UI thread. The event may have been released meanwhile, so it is looked
@@ -743,7 +758,10 @@ void TDqEventThread::Execute() {
         std::lock_guard<std::mutex> timerGuard(FTimerEvents.FLock);
         std::lock_guard<std::mutex> guard(FLock);
         FWorkEvent = nullptr;
-        if (event->Forever && FTimerEnabled && !event->Removed && !FTerminated) ArmTimer(std::move(event));
+        if (event->Forever && FTimerEnabled && !event->Removed && !FTerminated) {
+          const bool keepRhythm = event->KeepRhythm;
+          ArmTimer(std::move(event), keepRhythm);
+        }
       }
       event.reset(); // released outside the locks: its object may queue work
     }

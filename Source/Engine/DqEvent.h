@@ -58,8 +58,9 @@ public:
   virtual void Assign(const TDqEventData& AEvent);
 
   // Arms the timer with Interval ms; on expiry the timer stops and AEvent
-  // is called on the UI thread. Re-arming restarts it.
-  void StartTimer(TDqSyncEvent AEvent);
+  // is called on the UI thread. Re-arming restarts it; with AKeepRhythm the
+  // interval counts from when the previous expiry was due.
+  void StartTimer(TDqSyncEvent AEvent, bool AKeepRhythm = false);
   void StopTimer();
   bool TimerActive() const;
 
@@ -87,6 +88,10 @@ public:
   std::shared_ptr<TDqEventObject> ValueObject;
   std::uint32_t Interval = 0;
   bool Forever = false;
+  // A Forever event normally waits Interval after each run ends. With
+  // KeepRhythm the next run is due Interval after the previous one was due,
+  // so neither its own run nor the queue ahead of it stretches the period.
+  bool KeepRhythm = false;
   std::atomic<bool> Removed{false};
   bool Synchronized = false;
 
@@ -195,7 +200,7 @@ public:
 private:
   void Execute();
   void Append(TDqEventList& AList, std::unique_ptr<TDqEventData> AEventData, bool AFirst);
-  void ArmTimer(std::unique_ptr<TDqEventData> AEventData);
+  void ArmTimer(std::unique_ptr<TDqEventData> AEventData, bool AKeepRhythm);
   void TimerExpired(TDqEventData* AEventData);
   void RunEvent(TDqEventData* AEvent);
   void WriteListing();

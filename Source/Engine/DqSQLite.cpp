@@ -704,6 +704,15 @@ private:
   QSet<QString> FTables;
 };
 
+int RestoreAuthorizer(void*, int AAction, const char*, const char*, const char*, const char*) {
+  switch (AAction) {
+  case SQLITE_ATTACH:
+  case SQLITE_DETACH:
+  case SQLITE_PRAGMA: return SQLITE_DENY;
+  default: return SQLITE_OK;
+  }
+}
+
 } // namespace
 
 void TSQLiteDatabase::ExecScriptText(const QString& AText) {
@@ -740,6 +749,15 @@ void TSQLiteDatabase::RestoreSQLFromFile(const QString& AFileName, const QString
       throw EDqException(QStringLiteral("Cannot read file \"%1\". %2").arg(AFileName, file.errorString()));
     file.seek(head.startsWith("\xEF\xBB\xBF") ? 3 : 0);
   }
+
+  // A backup only fills this database's tables. One crafted to reach
+  // further (ATTACH writes a database file at any path, a PRAGMA can
+  // unlock the schema) fails at that statement and nothing is applied.
+  sqlite3_set_authorizer(FHandle, RestoreAuthorizer, nullptr);
+  struct TAuthorizerReset {
+    sqlite3* Handle;
+    ~TAuthorizerReset() { sqlite3_set_authorizer(Handle, nullptr, nullptr); }
+  } authorizerReset{FHandle};
 
   TSQLiteScriptRunner runner(*this, true);
   auto feed = [&](const QString& ALine) {

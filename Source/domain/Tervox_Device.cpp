@@ -451,6 +451,9 @@ void TTervoxDevice::SchedulePolling() {
   });
   request->Interval = kPollInterval;
   request->Forever = true;
+  // Once a second, whatever a silent neighbour on the worker costs: its
+  // time-outs must not cost the others their readings.
+  request->KeepRhythm = true;
   EventThread()->AddTimerEvent(std::move(request));
 }
 

@@ -218,6 +218,39 @@ TEST(DqEventThread, ForeverTimerEventRestartsIntervalAfterEachRun) {
   EXPECT_EQ(queuedWhileRunning.load(), 0);
 }
 
+// A Forever event that keeps its rhythm is due one interval after the
+// previous run was due. Work longer than the interval therefore follows on
+// at once (the plain Forever event above waits a whole interval after each
+// run), and still never overlaps itself or queues twice.
+TEST(DqEventThread, RhythmKeepingTimerEventIsDueAfterThePreviousDueTime) {
+  TDqEventThread thread;
+  std::mutex lock;
+  std::vector<std::pair<TClock::time_point, TClock::time_point>> runs;
+  std::atomic<int> running{0}, overlaps{0}, queuedWhileRunning{0};
+  auto event = std::make_unique<TDqEventData>(
+      QStringLiteral("ReadStatus"),
+      [&](TDqEventData*) {
+        if (running.fetch_add(1) != 0) ++overlaps;
+        if (thread.EventCount() != 0 || thread.TimerEventCount() != 0) ++queuedWhileRunning;
+        const auto start = TClock::now();
+        std::this_thread::sleep_for(300ms);
+        std::lock_guard<std::mutex> guard(lock);
+        runs.emplace_back(start, TClock::now());
+        --running;
+      },
+      nullptr, 200, true);
+  event->KeepRhythm = true;
+  thread.AddTimerEvent(std::move(event));
+  QTest::qWait(2500);
+  thread.Stop();
+  ASSERT_EQ(thread.WaitForExecute(5000), 0u);
+  std::lock_guard<std::mutex> guard(lock);
+  ASSERT_GE(runs.size(), 3u);
+  for (std::size_t i = 1; i < runs.size(); ++i) EXPECT_LT(runs[i].first - runs[i - 1].second, 200ms) << i;
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(queuedWhileRunning.load(), 0);
+}
+
 TEST(DqEventThread, OneShotTimerEventRunsOnceAndStopDisarmsTimers) {
   TDqEventThread thread;
   Journal journal;

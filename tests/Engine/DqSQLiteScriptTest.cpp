@@ -282,6 +282,13 @@ TEST_F(ScriptTest, RestoreIsAllOrNothing) {
   const qsizetype afterGroup = backup.indexOf("COMMIT TRANSACTION;\r\n", backup.indexOf("DELETE FROM DeviceGroup;")) + 21;
   QByteArray garbage = backup;
   garbage.insert(backup.indexOf("BEGIN EXCLUSIVE TRANSACTION;\r\nDELETE FROM UsageLog;"), "this is no SQL;\r\n");
+  // Reaching beyond the database: a file written elsewhere, the schema unlocked.
+  const QString elsewhere = dir.Path(QStringLiteral("elsewhere.db"));
+  QByteArray attach = backup;
+  attach.insert(backup.indexOf("BEGIN EXCLUSIVE TRANSACTION;\r\nDELETE FROM UsageLog;"),
+                "ATTACH '" + elsewhere.toUtf8() + "' AS x;\r\nCREATE TABLE x.t (a);\r\n");
+  QByteArray pragma = backup;
+  pragma.insert(backup.indexOf("BEGIN EXCLUSIVE TRANSACTION;\r\nDELETE FROM UsageLog;"), "PRAGMA writable_schema = 1;\r\n");
   QByteArray unbalanced = backup;
   unbalanced.replace("BEGIN EXCLUSIVE TRANSACTION;\r\nDELETE FROM ValueType;", "DELETE FROM ValueType;");
   const struct {
@@ -296,6 +303,8 @@ TEST_F(ScriptTest, RestoreIsAllOrNothing) {
       {"cut inside the last line", backup.left(backup.size() - 5), "is cut off: it ends inside an open transaction"},
       {"garbage line", garbage, "near \"this\": syntax error"},
       {"commit without begin", unbalanced, "no transaction is active"},
+      {"attach", attach, "not authorized"},
+      {"pragma", pragma, "not authorized"},
       {"empty file", QByteArray(), "SQLITE file header error"},
   };
   auto target = Fresh(QStringLiteral("target.db"));
@@ -318,6 +327,8 @@ TEST_F(ScriptTest, RestoreIsAllOrNothing) {
     EXPECT_FALSE(target->IsTransactionOpen()) << c.name;
     EXPECT_EQ(Dump(*target), before) << c.name;
   }
+
+  EXPECT_FALSE(QFile::exists(elsewhere));
 
   // Cancelled half-way: nothing changes either.
   WriteFileBytes(file, backup);

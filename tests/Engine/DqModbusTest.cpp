@@ -216,7 +216,11 @@ TEST_F(ModbusLineTest, LateAnswerOfAnotherSlaveIsNeverTakenAsTheReply) {
   line.SetFault(2, TSimFault::Slow, true);
   int wrong = 0, failed = 0;
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(modbus.ReadHoldRegInt(2, 1800), 0);
+    // Usually a time-out; on a loaded machine the late reply to the
+    // previous, identical question may arrive in its window instead, and
+    // that one carries the right value.
+    const int slow = modbus.ReadHoldRegInt(2, 1800);
+    EXPECT_TRUE(slow == 0 || slow == 2000) << slow;
     const int value = modbus.ReadHoldRegInt(1, 1800);
     if (value == 2000) ++wrong;
     if (value == 0) {

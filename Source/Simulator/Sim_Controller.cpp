@@ -87,7 +87,7 @@ TSimController::TSimController(int AAddress)
   FRegs[1431] = 1; // CT inputs on
   FRegs[1437] = 5;
   FRegs[1439] = 1;
-  FRegs[1408] = 1; // DI1 switches RUN/STOP
+  FRegs[1408] = 4; // DI1 switches RUN/STOP
   FRegs[1553] = 0;
   FRegs[1554] = 0;
   FRegs[1794] = 5;  // PV filter
@@ -137,11 +137,22 @@ int TSimController::EventsFitted() const {
   }
 }
 
+bool TSimController::OptionFitted(int AByte, char ACode) const {
+  if (AByte < 0 || AByte >= 20) return false;
+  const std::uint16_t word = FRegs[64 + AByte / 2];
+  return static_cast<char>(AByte % 2 == 0 ? word >> 8 : word & 0xFF) == ACode;
+}
+
 bool TSimController::Readable(std::uint16_t AAddress) const {
   // The settings of an event output that is not fitted do not exist.
   for (int k = EventsFitted(); k < 3; ++k)
     if ((AAddress >= 1280 + 8 * k && AAddress <= 1287 + 8 * k) || (AAddress >= 2944 + 8 * k && AAddress <= 2947 + 8 * k))
       return false;
+  // Nor do those of a missing digital input, CT input or analog output
+  // board (identification characters 14, 15 and 16).
+  if (AAddress >= 1408 && AAddress <= 1415 && !OptionFitted(14, 'D')) return false;
+  if (AAddress >= 1424 && AAddress <= 1439 && !OptionFitted(15, 'H')) return false;
+  if (AAddress >= 1440 && AAddress <= 1471 && !OptionFitted(16, 'T')) return false;
   return std::any_of(std::begin(kWindows), std::end(kWindows),
                      [&](const TWindow& AWindow) { return AAddress >= AWindow.First && AAddress <= AWindow.Last; });
 }
@@ -386,8 +397,9 @@ void TSimController::UpdateStatus() {
   }
   FRegs[263] = static_cast<std::uint16_t>((pid1 & 0xFF) | ((pid2 & 0xFF) << 8));
   // A 12.0 A heater and an 8.0 A cooler, seen while their CT input is on.
-  FRegs[265] = FRegs[1431] == 0 ? 0 : static_cast<std::uint16_t>(std::lround(FOut1 / 100.0 * 120.0));
-  FRegs[266] = FRegs[1439] == 0 ? 0 : static_cast<std::uint16_t>(std::lround(FOut2 / 100.0 * 80.0));
+  const bool ct = OptionFitted(15, 'H');
+  FRegs[265] = !ct || FRegs[1431] == 0 ? 0 : static_cast<std::uint16_t>(std::lround(FOut1 / 100.0 * 120.0));
+  FRegs[266] = !ct || FRegs[1439] == 0 ? 0 : static_cast<std::uint16_t>(std::lround(FOut2 / 100.0 * 80.0));
   FRegs[288] = static_cast<std::uint16_t>((FPrgRunning ? 1 : 0) | (FRegs[401] == 1 ? 2 : 0) | (FRegs[402] == 1 ? 8 : 0));
   FRegs[291] = static_cast<std::uint16_t>(FPrgRunning ? FPrgRepeats + 1 : 0);
   FRegs[292] = static_cast<std::uint16_t>(FPrgStep);

@@ -67,6 +67,9 @@ public:
   int PatternCount() const;
   // Event outputs fitted by the identification: "1" one, "2" or "E" three.
   int EventsFitted() const;
+  // An option board by its identification character (14 'D' digital
+  // inputs, 15 'H' CT inputs, 16 'T' analog output).
+  bool OptionFitted(int AByte, char ACode) const;
   int StepsPerPattern() const;
 
   // Every access since the last call, oldest first; the journal is emptied.

@@ -196,4 +196,32 @@ TEST(SimController, AnswersLikeTheDevice) {
   for (const Case& test : cases) EXPECT_EQ(controller.Process(test.Request, 0.0).toHex(), QByteArray(test.Reply));
 }
 
+// The settings of a missing option board do not exist: the controller
+// refuses them as it refuses any unknown register.
+TEST(SimController, OptionRegistersExistOnlyWithTheirBoard) {
+  struct Case {
+    int IdentByte;
+    int Address;
+    int Count;
+  };
+  const Case cases[] = {{14, 1408, 4}, {15, 1429, 1}, {15, 1439, 1}, {16, 1440, 3}, {16, 1460, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "character " << c.IdentByte << " register " << c.Address);
+    TSimController controller(1);
+    EXPECT_EQ(Read(controller, c.Address, c.Count, 0.0).size(), 2 + 2 * c.Count); // fitted: answered
+    QByteArray ident("TVXBA-KR01302CDHT5P0");
+    ident[c.IdentByte] = 'N';
+    controller.SetIdentification(ident);
+    EXPECT_EQ(Read(controller, c.Address, c.Count, 0.0).toHex(), QByteArray("8302"));
+    EXPECT_EQ(Write(controller, c.Address, 1, 0.0).toHex(), QByteArray("8602"));
+  }
+  // Without CT inputs no current is seen, whatever the heater draws.
+  TSimController plain(1);
+  plain.SetIdentification("TVXBD-KR01101NNNN5N0");
+  plain.Advance(0.0);
+  plain.Advance(5.0);
+  EXPECT_GT(Signed(plain, 258), 0);
+  EXPECT_EQ(Signed(plain, 265), 0);
+}
+
 } // namespace

@@ -493,37 +493,12 @@ void DoReadMode7(TRequestIO& AIO, TTervoxDevice& ADevice) {
     data->AnalogLowerLimit = Scaled(limits[0], 1);
     data->AnalogUpperLimit = Scaled(limits[1], 1);
     data->Digit = ADevice.Digit();
-    switch (data->AnalogOutputMode) {
-    case 1:
-    case 2: {
+    const int mode = data->AnalogOutputMode;
+    if (mode == 1 || mode == 2) {
       std::vector<int> scale;
-      if (AIO.Read(1799, 3, scale)) {
-        const int d = scale[0];
-        data->Digit = d;
-        data->MinInputLowerLimit = Scaled(scale[1], d);
-        data->MaxInputLowerLimit = Scaled(scale[2] - 1, d);
-        data->MinInputUpperLimit = Scaled(scale[1] + 1, d);
-        data->MaxInputUpperLimit = Scaled(scale[2], d);
-      }
-      break;
-    }
-    case 3:
-    case 4:
-      data->Digit = 1;
-      data->MinInputLowerLimit = 0;
-      data->MaxInputLowerLimit = 99.9;
-      data->MinInputUpperLimit = 0.1;
-      data->MaxInputUpperLimit = 100.0;
-      break;
-    case 5:
-    case 6:
-      data->Digit = 1;
-      data->MinInputLowerLimit = 0;
-      data->MaxInputLowerLimit = 49.9;
-      data->MinInputUpperLimit = 0.1;
-      data->MaxInputUpperLimit = 50.0;
-      break;
-    default: break;
+      if (AIO.Read(1799, 3, scale)) data->SetScaleRange(mode, scale[0], scale[1], scale[2]);
+    } else {
+      data->SetScaleRange(mode, 0, 0, 0);
     }
     data->AnalogLowerScale = Scaled(output[1], data->Digit);
     data->AnalogUpperScale = Scaled(output[2], data->Digit);

@@ -1,5 +1,7 @@
 #include "Tervox_DeviceSettings.h"
 
+#include "domain/Tervox_Device.h"
+
 namespace {
 
 // The edited field equal to the one read: leave it unchanged.
@@ -106,10 +108,46 @@ void TTervoxMode7Data::Clear() {
 
 void TTervoxMode7Data::DiffData(const TTervoxMode7Data& AData) {
   Same(AnalogOutputMode, AData.AnalogOutputMode);
-  Same(AnalogLowerScale, AData.AnalogLowerScale);
-  Same(AnalogUpperScale, AData.AnalogUpperScale);
+  // The scaling is the same when it puts the same count in the register:
+  // with another output mode the decimals may differ from those read.
+  const auto sameCount = [](double& AEdited, int AEditedDigit, double ARead, int AReadDigit) {
+    if (GetIntDigit(AEdited, AEditedDigit) == GetIntDigit(ARead, AReadDigit)) AEdited = kUnchangedFloat;
+  };
+  sameCount(AnalogLowerScale, Digit, AData.AnalogLowerScale, AData.Digit);
+  sameCount(AnalogUpperScale, Digit, AData.AnalogUpperScale, AData.Digit);
   Same(AnalogLowerLimit, AData.AnalogLowerLimit);
   Same(AnalogUpperLimit, AData.AnalogUpperLimit);
+}
+
+bool TTervoxMode7Data::SetScaleRange(int AMode, int AInputDigit, int AInputLower, int AInputUpper) {
+  switch (AMode) {
+  case 1:
+  case 2:
+    // Lower below upper by at least one count of the input.
+    Digit = AInputDigit;
+    MinInputLowerLimit = GetFloatDigit(AInputLower, AInputDigit);
+    MaxInputLowerLimit = GetFloatDigit(AInputUpper - 1, AInputDigit);
+    MinInputUpperLimit = GetFloatDigit(AInputLower + 1, AInputDigit);
+    MaxInputUpperLimit = GetFloatDigit(AInputUpper, AInputDigit);
+    return true;
+  case 3:
+  case 4:
+    Digit = 1;
+    MinInputLowerLimit = 0;
+    MaxInputLowerLimit = 99.9;
+    MinInputUpperLimit = 0.1;
+    MaxInputUpperLimit = 100.0;
+    return true;
+  case 5:
+  case 6:
+    Digit = 1;
+    MinInputLowerLimit = 0;
+    MaxInputLowerLimit = 49.9;
+    MinInputUpperLimit = 0.1;
+    MaxInputUpperLimit = 50.0;
+    return true;
+  default: return false;
+  }
 }
 
 void TTervoxMode8Data::DiffData(const TTervoxMode8Data& AData) {

@@ -134,6 +134,11 @@ public:
   double MaxInputUpperLimit = 100.0;
   int Digit = 1; // decimals of the two scaling values
   void DiffData(const TTervoxMode7Data& AData);
+  // Digit and the two scaling ranges for output mode AMode: the input's
+  // (decimal point AInputDigit, raw scaling limits AInputLower ..
+  // AInputUpper) for PV and SV, percent for OUT1 and OUT2, amperes for the
+  // CTs. False, and nothing set, for a mode without a scale of its own.
+  bool SetScaleRange(int AMode, int AInputDigit, int AInputLower, int AInputUpper);
 };
 
 struct TTervoxCTSetting {

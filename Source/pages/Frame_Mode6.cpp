@@ -85,11 +85,33 @@ TFrameMode7::TFrameMode7(QWidget* AOwner)
   SetContainer(FPanel2, true);
   for (QLineEdit* edit : {FEditLowerScale, FEditUpperScale, FEditLowerLimit, FEditUpperLimit})
     Edit(edit)->SetParam(0, 100.0, 1, 32767, true);
+  connect(FComboMode, &QComboBox::currentIndexChanged, this, &TFrameMode7::ComboModeChange);
+}
+
+void TFrameMode7::ComboModeChange(int AIndex) {
+  // The user's choice on a loaded page; greying shows no choice at all.
+  if (AIndex < 0 || AIndex == FScaledMode || !HasData()) return;
+  const std::shared_ptr<const TTervoxMode7Data> read = FDevice->Settings().Mode7.Get();
+  if (!read) return;
+  FScaledMode = AIndex;
+  TTervoxMode7Data range;
+  if (!range.SetScaleRange(AIndex, FDevice->Digit(), FDevice->InputLowerLimit(), FDevice->InputUpperLimit())) return;
+  // The scaling registers keep their counts, which the new mode reads in
+  // its own unit and decimals; a value typed for the old mode meant
+  // another unit, so what the controller holds is shown instead.
+  const auto rescale = [&](QLineEdit* AEdit, double AHeld, double AMin, double AMax) {
+    TDqValEdit* value = Edit(AEdit);
+    value->SetParam(AMin, AMax, range.Digit, 32767, true);
+    value->SetValue(GetFloatDigit(GetIntDigit(AHeld, read->Digit), range.Digit));
+  };
+  rescale(FEditLowerScale, read->AnalogLowerScale, range.MinInputLowerLimit, range.MaxInputLowerLimit);
+  rescale(FEditUpperScale, read->AnalogUpperScale, range.MinInputUpperLimit, range.MaxInputUpperLimit);
 }
 
 bool TFrameMode7::LoadData() {
   const std::shared_ptr<const TTervoxMode7Data> data = FDevice->Settings().Mode7.Get();
   if (!data || !data->Have) return false;
+  FScaledMode = data->AnalogOutputMode;
   LoadCombo(FComboMode, data->AnalogOutputMode);
   // The scaling follows what the output carries (the input range for PV
   // and SV, percent for the outputs, amperes for the CTs).

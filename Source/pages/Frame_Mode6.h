@@ -39,8 +39,11 @@ protected:
   void SendData(TTervoxWriteNotify ACallback) override;
 
 private:
+  void ComboModeChange(int AIndex);
+
   QFrame* FPanel2;
   QComboBox* FComboMode;
+  int FScaledMode = -1; // the output mode the scaling edits are set for
   QLineEdit* FEditLowerScale;
   QLineEdit* FEditUpperScale;
   QLineEdit* FEditLowerLimit;

@@ -91,6 +91,7 @@ void TFrameModeBase::NotifyReadFinished() {
 
 void TFrameModeBase::ReadMode() {
   EnableAll(false);
+  FHasData = false;
   if (!FDevice) {
     NotifyReadFinished();
     return;
@@ -98,7 +99,8 @@ void TFrameModeBase::ReadMode() {
   ::ReadMode(
       *FDevice, FMode,
       [this] {
-        if (LoadData()) EnableAll(true);
+        FHasData = LoadData();
+        if (FHasData) EnableAll(true);
         NotifyReadFinished();
       },
       this);
@@ -108,6 +110,15 @@ bool TFrameModeBase::WriteMode(TTervoxWriteNotify ACallback) {
   if (!FDevice || !FDevice->Synchronized()) {
     ErrorSink()(NotSynchronizedText());
     return false;
+  }
+  if (!FHasData) {
+    // Grey, empty controls (an option board not fitted, a read that
+    // failed) say nothing about the controller: writing them would set
+    // its registers to whatever the lists start with.
+    if (ACallback)
+      QMetaObject::invokeMethod(this, [callback = std::move(ACallback)] { callback(TTervoxWriteResult{}); },
+                                Qt::QueuedConnection);
+    return true;
   }
   EnableAll(false);
   try {

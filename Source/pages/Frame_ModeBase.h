@@ -37,9 +37,15 @@ public:
   virtual bool Writable() const { return true; }
   // Starts the page's read; OnReadFinished follows in every case.
   virtual void ReadMode();
+  // The controls hold what the controller gave at the last read.
+  bool HasData() const { return FHasData; }
   // Starts the write of what changed; false (and nothing sent) when the
-  // controller is not synchronized or a value is refused.
+  // controller is not synchronized or a value is refused. A page without
+  // the controller's data sends nothing and completes at once.
   virtual bool WriteMode(TTervoxWriteNotify ACallback);
+
+  // The value object of one of the page's edits.
+  TDqValEdit* Edit(QLineEdit* AEdit) const;
 
   // The dialog's "read finished" (the pages' notification).
   std::function<void()> OnReadFinished;
@@ -61,7 +67,6 @@ protected:
   // A list's code for writing: its index, or "unchanged" for none.
   int ComboCode(const QComboBox* ACombo) const;
   void LoadCombo(QComboBox* ACombo, int ACode);
-  TDqValEdit* Edit(QLineEdit* AEdit) const;
   static QLineEdit* NewEdit(QWidget* AParent, const QString& AName);
   static QComboBox* NewCombo(QWidget* AParent, const QString& AName, const QStringList& AItems);
 
@@ -69,6 +74,7 @@ protected:
 
 private:
   int FMode;
+  bool FHasData = false;
   QString FTitle;
   QWidget* FContainer = nullptr;
   std::unique_ptr<TDqValControlList> FValCons; // a private registry

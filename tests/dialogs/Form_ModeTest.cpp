@@ -11,6 +11,7 @@
 #include "pages/Frame_Mode3.h"
 #include "pages/Frame_Mode4.h"
 #include "pages/Frame_Mode5.h"
+#include "pages/Frame_Mode6.h"
 #include "pages/Frame_ModeProgram.h"
 #include "dialogs/Form_ProgramSetting.h"
 #include "shell/Form_Dialog.h"
@@ -431,6 +432,267 @@ TEST_F(ModeDialogTest, ProgramPageFollowsTheRunningProgram) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
   EXPECT_FALSE(oven->HasOnReadProgram()); // leaving the page stops it
   TTervoxDevice::StopThread();
+}
+
+// ----- pages 6-8: digital inputs, analog output, CT inputs
+
+// The identification of the full model with one option character
+// replaced (14 DI, 15 CT, 16 analog output).
+QString IdentWithout(int AByte) {
+  QByteArray ident("TVXBA-KR01302CDHT5P0");
+  ident[AByte] = 'N';
+  return QString::fromLatin1(ident);
+}
+
+TEST_F(ModeDialogTest, DigitalInputPageWritesOnlyTheInputsChanged) {
+  line->Execute(QStringLiteral("set 1 1410 10"));
+  line->Execute(QStringLiteral("set 1 1411 15")); // a code this program does not know
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  Click(dialog.ToolButtonMode(6));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 6); }, 20000));
+  auto* page6 = static_cast<TFrameMode6*>(dialog.PageFrames(6));
+  EXPECT_TRUE(page6->Enabled());
+  ASSERT_EQ(page6->ComboDI(0)->count(), 12);
+  EXPECT_EQ(page6->ComboDI(0)->itemText(11), QStringLiteral("LOCK - Super key lock"));
+  EXPECT_EQ(page6->ComboDI(0)->currentText(), QStringLiteral("RUN - Control RUN"));
+  EXPECT_EQ(page6->ComboDI(1)->currentText(), QStringLiteral("NON - No allotment"));
+  EXPECT_EQ(page6->ComboDI(2)->currentText(), QStringLiteral("L_RS - Latching release"));
+  EXPECT_EQ(page6->ComboDI(3)->currentIndex(), -1);
+
+  page6->ComboDI(0)->setCurrentIndex(0);
+  page6->ComboDI(1)->setCurrentIndex(8); // HOLD
+  EXPECT_TRUE(page6->IsModify());
+  Click(dialog.ButtonApply());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 6); }, 20000));
+  // DI 3 as it was and DI 4 with nothing chosen are left alone.
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{1408, 0}, {1409, 8}}));
+  EXPECT_EQ(page6->ComboDI(1)->currentText(), QStringLiteral("HOLD - Hold")); // read back
+  EXPECT_FALSE(page6->IsModify());
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral(" | ")).toStdString();
+}
+
+// A page whose option board is missing stays grey; Apply and OK on it
+// write nothing and raise nothing.
+TEST_F(ModeDialogTest, OptionPagesFollowTheBoardsFitted) {
+  struct TCase {
+    int Page;
+    int IdentByte; // the option's identification character
+    bool Fitted;
+  };
+  const TCase cases[] = {{6, 14, true}, {6, 14, false}, {7, 16, true},
+                         {7, 16, false}, {8, 15, true}, {8, 15, false}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "page " << c.Page << (c.Fitted ? " fitted" : " not fitted"));
+    line->Execute(QStringLiteral("ident 1 %1").arg(c.Fitted ? QStringLiteral("TVXBA-KR01302CDHT5P0")
+                                                             : IdentWithout(c.IdentByte)));
+    TFormMode dialog;
+    dialog.SetDevice(oven);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+    Click(dialog.ToolButtonMode(c.Page));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, c.Page); }, 20000));
+    TFrameModeBase* page = dialog.PageFrames(c.Page);
+    EXPECT_EQ(page->Enabled(), c.Fitted);
+    for (QComboBox* combo : page->findChildren<QComboBox*>()) {
+      EXPECT_EQ(combo->isEnabled(), c.Fitted) << combo->objectName().toStdString();
+      if (!c.Fitted) EXPECT_TRUE(combo->currentText().isEmpty()) << combo->objectName().toStdString();
+    }
+    Writes();
+    Click(dialog.ButtonApply());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, c.Page); }, 20000));
+    EXPECT_TRUE(Writes().empty());
+    Click(dialog.ButtonOK());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 20000));
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral(" | ")).toStdString();
+    errors.clear();
+  }
+}
+
+TEST_F(ModeDialogTest, AnalogOutputScalingRangesFollowTheOutputMode) {
+  struct TCase {
+    const char* Name;
+    int Mode;               // register 1440
+    int DecimalPoint;       // the input's (1799)
+    int InputLow, InputHigh; // raw input scaling limits (1800, 1801)
+    int Digit;
+    double MinLower, MaxLower, MinUpper, MaxUpper;
+    const char* Lower; // typed into the scaling limits
+    const char* Upper;
+    std::vector<TWrite> Expected;
+  };
+  const TCase cases[] = {
+      // The input's span: the lower limit goes up to one count below the top.
+      {"PV", 1, 1, -1999, 9999, 1, -199.9, 999.8, -199.8, 999.9, "-199.9", "999.9", {{1441, -1999}, {1442, 9999}}},
+      {"PV beyond", 1, 1, -2000, 13720, 1, -200.0, 1371.9, -199.9, 1372.0, "-50", "1500", {{1441, -500}, {1442, 13720}}},
+      {"SV whole", 2, 0, -200, 1372, 0, -200, 1371, -199, 1372, "25", "800", {{1441, 25}, {1442, 800}}},
+      {"SV hundredths", 2, 2, -1999, 9999, 2, -19.99, 99.98, -19.98, 99.99, "12.34", "99.99", {{1441, 1234}, {1442, 9999}}},
+      // Outputs in percent with one decimal, whatever the input's.
+      {"OUT1", 3, 0, -200, 1372, 1, 0, 99.9, 0.1, 100.0, "12.5", "80", {{1441, 125}, {1442, 800}}},
+      // 100.0 is what the controller holds already: not written.
+      {"OUT2", 4, 2, -1999, 9999, 1, 0, 99.9, 0.1, 100.0, "150", "100", {{1441, 999}}},
+      // CT inputs in amperes up to 50.0.
+      {"CT1", 5, 1, -2000, 13720, 1, 0, 49.9, 0.1, 50.0, "10", "45", {{1441, 100}, {1442, 450}}},
+      {"CT2", 6, 1, -2000, 13720, 1, 0, 49.9, 0.1, 50.0, "0.5", "20", {{1441, 5}, {1442, 200}}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    line->Execute(QStringLiteral("set 1 1440 %1").arg(c.Mode));
+    line->Execute(QStringLiteral("set 1 1799 %1").arg(c.DecimalPoint));
+    line->Execute(QStringLiteral("set 1 1800 %1").arg(c.InputLow));
+    line->Execute(QStringLiteral("set 1 1801 %1").arg(c.InputHigh));
+    line->Execute(QStringLiteral("set 1 1441 0"));
+    line->Execute(QStringLiteral("set 1 1442 1000"));
+    TFormMode dialog;
+    dialog.SetDevice(oven);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+    Click(dialog.ToolButtonMode(7));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+    auto* page7 = static_cast<TFrameMode7*>(dialog.PageFrames(7));
+    ASSERT_TRUE(page7->Enabled());
+    EXPECT_EQ(page7->ComboMode()->currentIndex(), c.Mode);
+    const TDqValEdit* lower = page7->Edit(page7->EditLowerScale());
+    const TDqValEdit* upper = page7->Edit(page7->EditUpperScale());
+    EXPECT_EQ(lower->Digit(), c.Digit);
+    EXPECT_EQ(upper->Digit(), c.Digit);
+    EXPECT_DOUBLE_EQ(lower->MinValue(), c.MinLower);
+    EXPECT_DOUBLE_EQ(lower->MaxValue(), c.MaxLower);
+    EXPECT_DOUBLE_EQ(upper->MinValue(), c.MinUpper);
+    EXPECT_DOUBLE_EQ(upper->MaxValue(), c.MaxUpper);
+    Writes();
+    Type(page7->EditLowerScale(), QString::fromLatin1(c.Lower));
+    Type(page7->EditUpperScale(), QString::fromLatin1(c.Upper));
+    Click(dialog.ButtonApply());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+    EXPECT_EQ(Writes(), c.Expected);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral(" | ")).toStdString();
+    errors.clear();
+  }
+}
+
+TEST_F(ModeDialogTest, AnalogOutputLimiterIsInTenthsOfAPercent) {
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  Click(dialog.ToolButtonMode(7));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+  auto* page7 = static_cast<TFrameMode7*>(dialog.PageFrames(7));
+  EXPECT_EQ(page7->EditLowerLimit()->text(), QStringLiteral("0.0"));
+  EXPECT_EQ(page7->EditUpperLimit()->text(), QStringLiteral("100.0"));
+  Type(page7->EditLowerLimit(), QStringLiteral("5"));
+  Type(page7->EditUpperLimit(), QStringLiteral("95.5"));
+  Click(dialog.ButtonApply());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{1460, 50}, {1461, 955}}));
+  EXPECT_EQ(page7->EditUpperLimit()->text(), QStringLiteral("95.5")); // read back
+}
+
+// The scaling is in the unit of what the output carries: picking another
+// mode gives the edits that mode's decimals and ranges at once, so a value
+// typed next is written in the controller's new terms.
+TEST_F(ModeDialogTest, PickingAnotherAnalogOutputModeRescalesTheScaling) {
+  line->Execute(QStringLiteral("set 1 1799 0")); // PV in whole degrees, -200 .. 1372
+  line->Execute(QStringLiteral("set 1 1800 -200"));
+  line->Execute(QStringLiteral("set 1 1801 1372"));
+  line->Execute(QStringLiteral("set 1 1441 40"));
+  line->Execute(QStringLiteral("set 1 1442 1000"));
+  bool done = false;
+  oven->ReadInformation([&] { done = true; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20000));
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  Click(dialog.ToolButtonMode(7));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+  auto* page7 = static_cast<TFrameMode7*>(dialog.PageFrames(7));
+  const TDqValEdit* upper = page7->Edit(page7->EditUpperScale());
+  ASSERT_EQ(page7->ComboMode()->currentText(), QStringLiteral("PV"));
+  EXPECT_EQ(upper->Digit(), 0);
+  EXPECT_EQ(page7->EditUpperScale()->text(), QStringLiteral("1000"));
+
+  page7->ComboMode()->setCurrentIndex(5); // CT1
+  EXPECT_EQ(upper->Digit(), 1);
+  EXPECT_DOUBLE_EQ(upper->MaxValue(), 50.0);
+  // The 40 counts held read 4.0 A now; 40 typed is 40.0 A, 400 counts.
+  EXPECT_EQ(page7->EditLowerScale()->text(), QStringLiteral("4.0"));
+  EXPECT_EQ(page7->EditUpperScale()->text(), QStringLiteral("50.0"));
+  Type(page7->EditLowerScale(), QStringLiteral("40"));
+  Type(page7->EditUpperScale(), QStringLiteral("45"));
+  Writes();
+  Click(dialog.ButtonApply());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{1440, 5}, {1441, 400}, {1442, 450}}));
+  EXPECT_EQ(page7->ComboMode()->currentText(), QStringLiteral("CT1"));
+  EXPECT_EQ(page7->EditLowerScale()->text(), QStringLiteral("40.0"));
+  EXPECT_EQ(page7->EditUpperScale()->text(), QStringLiteral("45.0"));
+
+  // Back to SV: the input's whole degrees again.
+  page7->ComboMode()->setCurrentIndex(2);
+  EXPECT_EQ(upper->Digit(), 0);
+  EXPECT_DOUBLE_EQ(upper->MaxValue(), 1372.0);
+  EXPECT_EQ(page7->EditUpperScale()->text(), QStringLiteral("450"));
+  Type(page7->EditUpperScale(), QStringLiteral("600"));
+  Click(dialog.ButtonApply());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{1440, 2}, {1442, 600}}));
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral(" | ")).toStdString();
+}
+
+TEST_F(ModeDialogTest, CTPageWritesDelaysInTenthsAndNeverTheCurrents) {
+  line->WithController(1, [](TSimController& c) { c.ForceStatus(265, 87); });
+  TFormMode dialog;
+  dialog.SetDevice(oven);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
+  Click(dialog.ToolButtonMode(8));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 8); }, 20000));
+  auto* page8 = static_cast<TFrameMode8*>(dialog.PageFrames(8));
+  EXPECT_EQ(page8->ComboMode(0)->currentText(), QStringLiteral("OUT1"));
+  EXPECT_EQ(page8->ComboMode(1)->currentText(), QStringLiteral("OUT1"));
+  EXPECT_EQ(page8->EditDelay(0)->text(), QStringLiteral("0.5"));
+  EXPECT_EQ(page8->EditValue(0)->text(), QStringLiteral("8.7"));
+  EXPECT_TRUE(page8->EditValue(0)->isReadOnly());
+  EXPECT_TRUE(page8->EditValue(1)->isReadOnly());
+  EXPECT_FALSE(page8->EditDelay(0)->isReadOnly());
+
+  struct TCase {
+    int CT;
+    const char* Typed;
+    std::vector<TWrite> Expected;
+  };
+  const TCase cases[] = {
+      {0, "2.5", {{1429, 25}}},
+      {1, "30", {{1437, 300}}},
+      {0, "45", {{1429, 300}}}, // 30.0 s at most
+      {1, "0.2", {{1437, 5}}},  // 0.5 s at least
+      {1, "0.5", {}},           // as read: nothing to write
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "CT " << c.CT + 1 << " delay " << c.Typed);
+    Writes();
+    Type(page8->EditDelay(c.CT), QString::fromLatin1(c.Typed));
+    Click(dialog.ButtonApply());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 8); }, 20000));
+    EXPECT_EQ(Writes(), c.Expected);
+  }
+
+  // The current has moved since the read: only the mode goes out, and the
+  // page shows the new current after reading again.
+  line->WithController(1, [](TSimController& c) { c.ForceStatus(265, 99); });
+  page8->ComboMode(1)->setCurrentIndex(5); // EV3
+  Click(dialog.ButtonApply());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 8); }, 20000));
+  EXPECT_EQ(Writes(), (std::vector<TWrite>{{1439, 5}}));
+  EXPECT_EQ(page8->ComboMode(1)->currentText(), QStringLiteral("EV3"));
+  EXPECT_EQ(page8->EditValue(0)->text(), QStringLiteral("9.9"));
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral(" | ")).toStdString();
 }
 
 } // namespace

@@ -1,12 +1,18 @@
 // The demonstration end to end: a group made on the Group page receives
-// the next alarm's SMS through the simulated modem.
+// the next alarm's SMS through the simulated modem; the MODE key of a
+// panel opens the controller's settings.
 #include "Simulator/Sim_Controller.h"
 #include "Simulator/Sim_ControllerLine.h"
 #include "Simulator/Sim_Modem.h"
 #include "dialogs/Form_EditDeviceGroup.h"
+#include "dialogs/Form_Mode.h"
+#include "domain/Tervox_Monitor.h"
 #include "domain/Tervox_Config.h"
 #include "pages/Frame_AddGroupDevice.h"
 #include "pages/Frame_AddGroupMobile.h"
+#include "pages/Frame_Mode1.h"
+#include "pages/Frame_ModeProgram.h"
+#include "pages/Frame_Monitor.h"
 #include "pages/Frame_OptionGroup.h"
 #include "shell/Form_Login.h"
 #include "shell/Form_Main.h"
@@ -14,7 +20,9 @@
 #include "shell/UiTestSupport.h"
 #include "domain/Tervox_Engine.h"
 
+#include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QListWidget>
 #include <QToolButton>
 
@@ -74,6 +82,113 @@ TEST(MainDemo, AGroupMadeOnTheGroupPageGetsTheNextAlarmsSMS) {
     };
     EXPECT_TRUE(QTest::qWaitFor([&] { return sentTo(QStringLiteral("+0899000111")); }, 60000));
     EXPECT_TRUE(sentTo(QStringLiteral("+66810000001"))) << "and the demonstration's own group";
+    form.close();
+  }
+  FreeEngineObjects();
+  FreeDatabase();
+  demo.reset();
+  SetDatabaseFileName(QString());
+  CurrentUser()->Clear();
+  if (portDir.isEmpty()) qunsetenv("TERVOX_PORT_DIR");
+  else qputenv("TERVOX_PORT_DIR", portDir);
+}
+
+// As the demonstration starts after logging in as admin: the MODE key of a
+// panel opens "Mode Setting" on page 1 filled from that controller, and
+// the program page follows the program the controller runs.
+TEST(MainDemo, ModeKeyOpensModeSettingAndTheProgramPageFollowsTheRun) {
+  const QByteArray portDir = qgetenv("TERVOX_PORT_DIR");
+  qunsetenv("TERVOX_PORT_DIR");
+  FreeDatabase();
+  auto demo = std::make_unique<TTervoxDemo>();
+  QString error;
+  ASSERT_TRUE(demo->Start(&error)) << error.toStdString();
+  CurrentUser()->Clear();
+  UserGroups()->LoadFromDB();
+  demo->Seed();
+  CreateEngineObjects();
+  {
+    TFormMain form;
+    {
+      ModalAnswers answers;
+      answers.Then([](QWidget* ADialog) {
+        auto* login = qobject_cast<TFormLogin*>(ADialog);
+        ASSERT_NE(login, nullptr);
+        EXPECT_EQ(login->UsernameEdit()->text(), QStringLiteral("admin"));
+        EXPECT_EQ(login->PasswordEdit()->text(), QStringLiteral("9372"));
+        tervox_test::Click(login->ButtonLogin());
+      });
+      ASSERT_TRUE(form.Login());
+    }
+    auto* monitor = form.GetFrame<TFrameMonitor>();
+    ASSERT_NE(monitor, nullptr);
+    ASSERT_EQ(form.ActiveFrame(), monitor);
+
+    struct TCase {
+      const char* Name;
+      const char* Lower; // SV limiter lower and upper limit, page 1
+      const char* Upper;
+      bool Running; // the demonstration runs this controller's program
+    };
+    const TCase cases[] = {{"Oven", "-200.0", "1372.0", false}, {"Dryer", "-20.00", "137.20", true}};
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(c.Name);
+      TTervoxMonitor* panel = nullptr;
+      for (int i = 0; i < monitor->Monitors()->Count(); ++i)
+        if (TTervoxMonitor* m = monitor->Monitors()->Monitors(i);
+            m && m->Device() && m->Device()->DeviceName() == QString::fromLatin1(c.Name))
+          panel = m;
+      ASSERT_NE(panel, nullptr);
+      TTervoxDevice* device = panel->Device();
+      ASSERT_TRUE(QTest::qWaitFor([&] { return device->Synchronized() && device->StatusReady() && device->InfoReaded(); },
+                                  20000));
+      QPoint modeKey;
+      for (int i = 0; i < panel->Buttons()->Count(); ++i)
+        if (const TTervoxButton* key = panel->Buttons()->Buttons(i); key->Name() == QStringLiteral("BUTTON_MODE"))
+          modeKey = QPoint(key->Left() + 20, key->Top() + 15) * panel->Zoom() / 100;
+      ASSERT_FALSE(modeKey.isNull()) << "admin may change modes: the panel has the MODE key";
+
+      QString lower, upper, powerOn, title;
+      QStringList shown; // step and step time, one a poll
+      ModalAnswers answers;
+      answers.Then([&](QWidget* ADialog) {
+        auto* dialog = qobject_cast<TFormMode*>(ADialog);
+        ASSERT_NE(dialog, nullptr);
+        title = dialog->windowTitle();
+        auto idle = [dialog](int AMode) {
+          return dialog->ActiveMode() == AMode && dialog->ButtonOK()->isEnabled() && !dialog->Changing();
+        };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return idle(1); }, 20000));
+        auto* page1 = static_cast<TFrameMode1*>(dialog->PageFrames(1));
+        lower = page1->EditLower()->text();
+        upper = page1->EditUpper()->text();
+        powerOn = page1->ComboMode()->currentText();
+        tervox_test::Click(dialog->ToolButtonMode(9));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return idle(9); }, 20000));
+        auto* program = static_cast<TFrameModeProgram*>(dialog->PageFrames(9));
+        auto now = [program] { return program->Display(2)->text() + QLatin1Char('/') + program->Display(4)->text(); };
+        shown << now();
+        for (int poll = 0; poll < 3; ++poll) {
+          // A program that stands still shows the same after the wait.
+          static_cast<void>(QTest::qWaitFor([&] { return now() != shown.last(); }, 3000));
+          shown << now();
+        }
+        tervox_test::Click(dialog->ButtonCancel());
+      });
+      QTest::mouseClick(panel, Qt::LeftButton, Qt::NoModifier, modeKey);
+      EXPECT_EQ(title, QStringLiteral("Mode Setting"));
+      EXPECT_EQ(lower, QString::fromLatin1(c.Lower));
+      EXPECT_EQ(upper, QString::fromLatin1(c.Upper));
+      EXPECT_EQ(powerOn, QStringLiteral("EEP"));
+      ASSERT_EQ(shown.size(), 4);
+      if (c.Running) {
+        EXPECT_FALSE(shown.first().startsWith(QStringLiteral("0/"))) << "a step is running";
+        EXPECT_EQ(QStringList(shown).removeDuplicates(), 0)
+            << "the page moves with the program: " << shown.join(QLatin1Char(' ')).toStdString();
+      } else {
+        EXPECT_EQ(shown, QStringList(4, QStringLiteral("0/0")));
+      }
+    }
     form.close();
   }
   FreeEngineObjects();

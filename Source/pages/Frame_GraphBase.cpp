@@ -257,14 +257,15 @@ int TFrameGraphBase::BoxInteger(const QComboBox* ABox, int ADefault) {
 
 bool TFrameGraphBase::eventFilter(QObject* AWatched, QEvent* AEvent) {
   if (AWatched == FPanelSplit) {
-    auto* mouse = static_cast<QMouseEvent*>(AEvent);
+    // Cast for the mouse events only: the panel gets paints and resizes too.
+    auto globalX = [AEvent] { return static_cast<QMouseEvent*>(AEvent)->globalPosition().toPoint().x(); };
     switch (AEvent->type()) {
     case QEvent::MouseButtonPress:
-      FXSplit = mouse->globalPosition().toPoint().x();
+      FXSplit = globalX();
       return true;
     case QEvent::MouseMove:
       if (FXSplit >= 0) {
-        const int x = mouse->globalPosition().toPoint().x();
+        const int x = globalX();
         DragSplitter(x - FXSplit);
         FXSplit = x;
       }

@@ -498,7 +498,9 @@ TEST_F(ModeDialogTest, OptionPagesFollowTheBoardsFitted) {
     EXPECT_EQ(page->Enabled(), c.Fitted);
     for (QComboBox* combo : page->findChildren<QComboBox*>()) {
       EXPECT_EQ(combo->isEnabled(), c.Fitted) << combo->objectName().toStdString();
-      if (!c.Fitted) EXPECT_TRUE(combo->currentText().isEmpty()) << combo->objectName().toStdString();
+      if (!c.Fitted) {
+        EXPECT_TRUE(combo->currentText().isEmpty()) << combo->objectName().toStdString();
+      }
     }
     Writes();
     Click(dialog.ButtonApply());

@@ -29,7 +29,7 @@ struct TDemoController {
 };
 
 const TDemoController kControllers[] = {
-    // Full option with program; a high alarm above its set value.
+    // Full option, running a program; a high alarm above its set values.
     {1, "Oven", "TVXBA-KR01302CDHT5P0", 1, 1800, 1, 1950},
     // Older software, no program; a low alarm that clears once warm.
     {2, "Kiln", "TVXBD-KR01101NNNN5N0", 0, 85, 2, 40},
@@ -65,6 +65,16 @@ bool TTervoxDemo::Start(QString* AError) {
       AController.SetRegister(1296, 0);
     });
   }
+  // The Oven runs a slow warm-up for ever, below its alarm: 170.0, 180.0
+  // and 175.0 in turn.
+  FLine->WithController(1, [](TSimController& AController) {
+    AController.SetStep(1, 1, 1700, 40);
+    AController.SetStep(1, 2, 1800, 60);
+    AController.SetStep(1, 3, 1750, 40);
+    AController.SetPatternEnd(1, 3, 10000);
+    AController.SetRegister(2048, 1);
+    AController.StartProgram();
+  });
   // The Dryer runs its program for ever: 60.00, 70.00, 65.00 in turn.
   FLine->WithController(5, [](TSimController& AController) {
     AController.SetStep(1, 1, 6000, 20);

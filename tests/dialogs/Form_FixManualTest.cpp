@@ -205,15 +205,16 @@ TEST(DemoSettings, FixKeyOpensTheDialogAndTheNewSetValueReachesThePanel) {
   demo.Seed();
   CreateEngineObjects();
   TTervoxDevice::StartThread();
-  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
-  ASSERT_EQ(oven->DeviceName(), QStringLiteral("Oven"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized() && oven->StatusReady() && oven->InfoReaded(); }, 20000));
+  // The Kiln runs on its FIX set value (the Oven and the Dryer run programs).
+  std::shared_ptr<TTervoxDevice> kiln = DeviceList()->SharedDeviceByID(2);
+  ASSERT_EQ(kiln->DeviceName(), QStringLiteral("Kiln"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return kiln->Synchronized() && kiln->StatusReady() && kiln->InfoReaded(); }, 20000));
 
   TTervoxMonitorActions actions = DefaultMonitorActions();
   actions.LaunchFix = [](TTervoxDevice& ADevice) { LaunchFix(ADevice); };
   TTervoxMonitor panel;
   panel.SetActions(actions);
-  panel.SetDevice(oven.get());
+  panel.SetDevice(kiln.get());
   panel.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
   panel.UpdateBitmap();
@@ -231,15 +232,15 @@ TEST(DemoSettings, FixKeyOpensTheDialogAndTheNewSetValueReachesThePanel) {
     shownSV = dialog->EditSV(0)->text();
     dialog->EditSV(0)->setFocus();
     dialog->EditSV(0)->selectAll();
-    QTest::keyClicks(dialog->EditSV(0), QStringLiteral("150.5"));
+    QTest::keyClicks(dialog->EditSV(0), QStringLiteral("150"));
     QTest::keyClick(dialog->EditSV(0), Qt::Key_Return);
     Click(dialog->ButtonOK());
   });
   QTest::mouseClick(&panel, Qt::LeftButton, Qt::NoModifier, fixKey);
   EXPECT_EQ(answers.Texts.value(0), QStringLiteral("Fix Mode Setting"));
-  EXPECT_EQ(shownSV, QStringLiteral("180.0")); // the demo oven's FIX-SV1
+  EXPECT_EQ(shownSV, QStringLiteral("85")); // the demo kiln's FIX-SV1
   // Two polls at most.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->SV_Float() == 150.5; }, 2600));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return kiln->SV_Float() == 150; }, 2600));
   panel.SetDevice(nullptr);
   TTervoxDevice::StopThread();
   FreeEngineObjects();

@@ -15,8 +15,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -380,7 +382,22 @@ int TSQLiteDatabase::RowsChanged() const { return FHandle ? sqlite3_changes(FHan
 QString TSQLiteDatabase::Version() { return QString::fromLatin1(sqlite3_libversion()); }
 
 void TSQLiteDatabase::SetTimeout(int AMilliseconds) {
+  FTimeout = AMilliseconds;
   if (FHandle) sqlite3_busy_timeout(FHandle, AMilliseconds);
+}
+
+int TSQLiteDatabase::Step(sqlite3_stmt* AStatement) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeout.load());
+  int rc = sqlite3_step(AStatement);
+  auto pause = std::chrono::milliseconds(1);
+  while (rc == SQLITE_BUSY && std::chrono::steady_clock::now() < deadline) {
+    // Refused before it changed anything: the same statement may run again.
+    sqlite3_reset(AStatement);
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    rc = sqlite3_step(AStatement);
+  }
+  return rc;
 }
 
 TSQLiteQuery TSQLiteDatabase::PrepareSQL(const QString& ASQL) {
@@ -396,7 +413,7 @@ TSQLiteQuery TSQLiteDatabase::PrepareSQL(const QString& ASQL) {
 }
 
 void TSQLiteDatabase::ExecSQL(TSQLiteQuery& AQuery) {
-  const int rc = sqlite3_step(AQuery.Statement);
+  const int rc = Step(AQuery.Statement);
   if (rc != SQLITE_DONE) {
     sqlite3_reset(AQuery.Statement);
     RaiseError(QStringLiteral("Error executing prepared SQL statement"), AQuery.SQL);
@@ -423,7 +440,7 @@ void TSQLiteDatabase::UpdateBlob(const QString& ASQL, QIODevice& ABlobData) {
     sqlite3_finalize(stmt);
     RaiseError(QStringLiteral("Error binding blob to database"), ASQL);
   }
-  const int rc = sqlite3_step(stmt);
+  const int rc = Step(stmt);
   if (rc != SQLITE_DONE) {
     sqlite3_reset(stmt);
     sqlite3_finalize(stmt);
@@ -1103,7 +1120,8 @@ bool TSQLiteTable::Next(bool AResync) {
     LoadRow(*row);
     return true;
   }
-  const int rc = sqlite3_step(FStmt);
+  // Only the first step may run again: later ones have rows behind them.
+  const int rc = FRecNo < 0 ? FDatabase->Step(FStmt) : sqlite3_step(FStmt);
   if (rc == SQLITE_ROW) {
     ++FRecNo;
     FStmtRow = FRecNo;
@@ -1223,7 +1241,7 @@ void TSQLiteTable::Clear() {
 
 void TSQLiteTable::ExecSQL() {
   Prepare("Error executing SQL");
-  const int rc = sqlite3_step(FStmt);
+  const int rc = FDatabase->Step(FStmt);
   if (rc != SQLITE_DONE) {
     sqlite3_reset(FStmt);
     try {

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -198,6 +199,11 @@ public:
   int RowsChanged() const;
   static QString Version();
   void SetTimeout(int AMilliseconds);
+  // sqlite3_step, except that a write refused as busy is tried again until
+  // the time-out: SQLite refuses it at once, without its busy handler, when
+  // another cursor of this shared connection is still reading, even though
+  // what holds the lock (a checkpoint) lets go by itself.
+  int Step(sqlite3_stmt* AStatement);
 
   TSQLiteQuery PrepareSQL(const QString& ASQL);
   void ExecSQL(TSQLiteQuery& AQuery);
@@ -239,6 +245,7 @@ private:
   bool FWalMode = false;
   bool FInTrans = false;
   bool FSynchronized = true;
+  std::atomic<int> FTimeout{0};
 };
 
 class TSQLiteTable {

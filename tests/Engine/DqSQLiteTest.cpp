@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -400,6 +401,37 @@ TEST(SQLiteWal, LogStaysBoundedAndIsEmptiedWhenIdle) {
   db.Close();
   db.Open();
   EXPECT_NE(db.WalKeeper(), nullptr);
+}
+
+// A checkpoint holds the write lock for a moment. A write on the shared
+// connection while another of its cursors reads gets no busy handler from
+// SQLite, yet it must wait for the lock like any other write, not fail.
+TEST(SQLiteWal, WriteBesideAnOpenCursorWaitsOutABriefWriteLock) {
+  TempDir dir;
+  TSQLiteDatabase db(dir.Path(QStringLiteral("wal.db")));
+  db.SetTimeout(5000);
+  db.SetWalMode();
+  db.ExecSQL(QStringLiteral("CREATE TABLE Reading (ID INTEGER PRIMARY KEY, Note TEXT)"));
+  for (int i = 0; i < 3; ++i) db.ExecSQL(QStringLiteral("INSERT INTO Reading (Note) VALUES ('before')"));
+
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.Path(QStringLiteral("wal.db")).toUtf8().constData(), &other), SQLITE_OK);
+  std::atomic<bool> locked{false};
+  std::thread holder([&] {
+    sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr); // the write lock, no change
+    locked = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  });
+  while (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+  auto cursor = db.GetTable(QStringLiteral("SELECT Note FROM Reading")); // reading, one row in
+  ASSERT_FALSE(cursor->Eof());
+  EXPECT_NO_THROW(db.ExecSQL(QStringLiteral("INSERT INTO Reading (Note) VALUES ('beside')")));
+  cursor.reset();
+  holder.join();
+  sqlite3_close(other);
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT count(*) FROM Reading WHERE Note = 'beside'")), 1);
 }
 
 } // namespace

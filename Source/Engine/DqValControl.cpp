@@ -406,7 +406,7 @@ bool TDqValEdit::eventFilter(QObject* AWatched, QEvent* AEvent) {
 
 TDqValComboBox::TDqValComboBox(QComboBox* AComboBox, int ADisableIndex)
     : TDqValControl(AComboBox, AComboBox->palette().color(QPalette::Text), AComboBox->palette().color(QPalette::Base)),
-      FDisableIndex(ADisableIndex), FOldIndex(AComboBox->currentIndex()) {
+      FDisableIndex(ADisableIndex), FOldIndex(AComboBox->currentIndex()), FHeldIndex(FOldIndex) {
   UpdateControl();
 }
 
@@ -415,7 +415,7 @@ QComboBox* TDqValComboBox::ComboBox() const { return static_cast<QComboBox*>(FCo
 int TDqValComboBox::ItemIndex() const {
   if (!FEnabled) return FDisableIndex;
   // Greyed by its container, the list shows nothing but keeps its choice.
-  if (!FShownEnabled) return FOldIndex;
+  if (!FShownEnabled) return FHeldIndex;
   const QComboBox* combo = ComboBox();
   return combo ? combo->currentIndex() : -1;
 }
@@ -426,7 +426,7 @@ void TDqValComboBox::SetItemIndex(int AValue) {
   FEnabled = AValue != FDisableIndex;
   const int index = AValue >= 0 && AValue < combo->count() ? AValue : -1;
   combo->setCurrentIndex(index);
-  FOldIndex = index;
+  FOldIndex = FHeldIndex = index;
   UpdateControl();
 }
 
@@ -455,9 +455,11 @@ void TDqValComboBox::UpdateControl() {
   if (!combo) return;
   const bool enabled = EffectiveEnabled();
   if (enabled) {
-    if (!FShownEnabled) combo->setCurrentIndex(FOldIndex >= 0 && FOldIndex < combo->count() ? FOldIndex : -1);
+    if (!FShownEnabled) combo->setCurrentIndex(FHeldIndex >= 0 && FHeldIndex < combo->count() ? FHeldIndex : -1);
   } else {
-    if (FShownEnabled) FOldIndex = combo->currentIndex();
+    // Held apart from the loaded index, so that a change made before the
+    // list greyed is still a change when it comes back.
+    if (FShownEnabled) FHeldIndex = combo->currentIndex();
     combo->setCurrentIndex(-1);
     if (combo->isEditable()) combo->setEditText(QString());
   }

@@ -209,7 +209,8 @@ public:
 
 private:
   int FDisableIndex;
-  int FOldIndex;
+  int FOldIndex;  // the index last loaded
+  int FHeldIndex; // the choice kept while the list is greyed
 };
 
 class TDqValPanel : public TDqValControl {

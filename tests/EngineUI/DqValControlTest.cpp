@@ -202,6 +202,15 @@ TEST(ValControls, GroupDisabledThenEnabledRestoresEachChildsOwnState) {
   a->setText(QStringLiteral("7"));
   va->Commit();
   EXPECT_TRUE(list.GroupBoxs(group)->IsModify());
+
+  // A choice the user made before the group greyed (while a write that then
+  // failed was on its way) is back afterwards, and still a change.
+  combo->setCurrentIndex(0);
+  list.GroupBoxs(group)->SetEnabled(false);
+  list.GroupBoxs(group)->SetEnabled(true);
+  EXPECT_EQ(combo->currentIndex(), 0);
+  EXPECT_EQ(list.ComboBoxs(combo)->OldItemIndex(), 1);
+  EXPECT_TRUE(list.ComboBoxs(combo)->IsModify());
 }
 
 TEST(ValControls, ComboIndexValueAndDisableIndex) {

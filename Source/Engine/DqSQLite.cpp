@@ -389,6 +389,9 @@ void TSQLiteDatabase::SetTimeout(int AMilliseconds) {
 int TSQLiteDatabase::Step(sqlite3_stmt* AStatement) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeout.load());
   int rc = sqlite3_step(AStatement);
+  // Inside a transaction of its own a refusal may be for good (its snapshot
+  // is stale): only rolling back helps, so it is reported at once.
+  if (!sqlite3_get_autocommit(sqlite3_db_handle(AStatement))) return rc;
   auto pause = std::chrono::milliseconds(1);
   while (rc == SQLITE_BUSY && std::chrono::steady_clock::now() < deadline) {
     // Refused before it changed anything: the same statement may run again.

@@ -102,6 +102,15 @@ protected:
     return ADialog.ActiveMode() == AMode && ADialog.ButtonOK()->isEnabled() && !ADialog.Changing();
   }
 
+  // Shows the dialog, which reads page 1, and goes on to page AMode.
+  static bool ShowPage(TFormMode& ADialog, int AMode) {
+    ADialog.show();
+    if (!QTest::qWaitFor([&] { return Idle(ADialog, 1); }, 20000)) return false;
+    if (AMode == 1) return true;
+    Click(ADialog.ToolButtonMode(AMode));
+    return QTest::qWaitFor([&] { return Idle(ADialog, AMode); }, 20000);
+  }
+
   tervox_test::TestDatabase database;
   tervox_test::TempDir dir;
   std::unique_ptr<TSimControllerLine> line;
@@ -220,10 +229,7 @@ TEST_F(ModeDialogTest, Page2ScalingIsReadOnlyForThermocouplesAndTheOffsetFollows
     line->Execute(QStringLiteral("set 1 1797 %1").arg(c.Range));
     TFormMode dialog;
     dialog.SetDevice(oven);
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-    Click(dialog.ToolButtonMode(2));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 2); }, 20000));
+    ASSERT_TRUE(ShowPage(dialog, 2));
     auto* page2 = static_cast<TFrameMode2*>(dialog.PageFrames(2));
     EXPECT_EQ(page2->ComboRange()->currentIndex(), c.Range - 1);
     EXPECT_EQ(page2->EditLowerLimit()->isReadOnly(), c.ReadOnly) << c.Range;
@@ -241,10 +247,7 @@ TEST_F(ModeDialogTest, Page2ScalingIsReadOnlyForThermocouplesAndTheOffsetFollows
 TEST_F(ModeDialogTest, BandRuleAndDeadBand) {
   TFormMode dialog;
   dialog.SetDevice(oven);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-  Click(dialog.ToolButtonMode(3));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 3); }, 20000));
+  ASSERT_TRUE(ShowPage(dialog, 3));
   auto* page3 = static_cast<TFramePIDPage*>(dialog.PageFrames(3));
   EXPECT_EQ(page3->EditBand(0)->text(), QStringLiteral("5.0"));
   EXPECT_TRUE(page3->EditIntegral(1)->isEnabled());
@@ -287,10 +290,7 @@ TEST_F(ModeDialogTest, EventsThatAreNotFittedAreGreyAndNotWritten) {
   line->Execute(QStringLiteral("ident 1 TVXBA-KR01301CDHT5P0")); // EV1 only
   TFormMode dialog;
   dialog.SetDevice(oven);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-  Click(dialog.ToolButtonMode(5));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 5); }, 20000));
+  ASSERT_TRUE(ShowPage(dialog, 5));
   auto* page5 = static_cast<TFrameMode5*>(dialog.PageFrames(5));
   EXPECT_TRUE(page5->GroupEvent(0)->isEnabled());
   EXPECT_EQ(page5->ComboOpMode(0)->currentIndex(), 1);
@@ -319,10 +319,7 @@ TEST_F(ModeDialogTest, EventsThatAreNotFittedAreGreyAndNotWritten) {
 TEST_F(ModeDialogTest, LatchReleaseAllIsSentAtOnce) {
   TFormMode dialog;
   dialog.SetDevice(oven);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-  Click(dialog.ToolButtonMode(5));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 5); }, 20000));
+  ASSERT_TRUE(ShowPage(dialog, 5));
   auto* page5 = static_cast<TFrameMode5*>(dialog.PageFrames(5));
   Type(page5->EditPoint(1), QStringLiteral("50"));
   QTest::mouseClick(page5->PanelRelease(3), Qt::LeftButton);
@@ -417,10 +414,7 @@ TEST_F(ModeDialogTest, ProgramPageFollowsTheRunningProgram) {
   line->WithController(1, [](TSimController& c) { c.StartProgram(); }); // the program runs
   TFormMode dialog;
   dialog.SetDevice(oven);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-  Click(dialog.ToolButtonMode(9));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 9); }, 20000));
+  ASSERT_TRUE(ShowPage(dialog, 9));
   auto* page = static_cast<TFrameModeProgram*>(dialog.PageFrames(9));
   ASSERT_TRUE(QTest::qWaitFor([&] { return page->Display(2)->text() == QStringLiteral("1"); }, 20000));
   EXPECT_EQ(page->Display(3)->text(), QStringLiteral("3")); // end step
@@ -449,10 +443,7 @@ TEST_F(ModeDialogTest, DigitalInputPageWritesOnlyTheInputsChanged) {
   line->Execute(QStringLiteral("set 1 1411 15")); // a code this program does not know
   TFormMode dialog;
   dialog.SetDevice(oven);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-  Click(dialog.ToolButtonMode(6));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 6); }, 20000));
+  ASSERT_TRUE(ShowPage(dialog, 6));
   auto* page6 = static_cast<TFrameMode6*>(dialog.PageFrames(6));
   EXPECT_TRUE(page6->Enabled());
   ASSERT_EQ(page6->ComboDI(0)->count(), 12);
@@ -551,10 +542,7 @@ TEST_F(ModeDialogTest, AnalogOutputScalingRangesFollowTheOutputMode) {
     line->Execute(QStringLiteral("set 1 1442 1000"));
     TFormMode dialog;
     dialog.SetDevice(oven);
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-    Click(dialog.ToolButtonMode(7));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+    ASSERT_TRUE(ShowPage(dialog, 7));
     auto* page7 = static_cast<TFrameMode7*>(dialog.PageFrames(7));
     ASSERT_TRUE(page7->Enabled());
     EXPECT_EQ(page7->ComboMode()->currentIndex(), c.Mode);
@@ -580,10 +568,7 @@ TEST_F(ModeDialogTest, AnalogOutputScalingRangesFollowTheOutputMode) {
 TEST_F(ModeDialogTest, AnalogOutputLimiterIsInTenthsOfAPercent) {
   TFormMode dialog;
   dialog.SetDevice(oven);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-  Click(dialog.ToolButtonMode(7));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+  ASSERT_TRUE(ShowPage(dialog, 7));
   auto* page7 = static_cast<TFrameMode7*>(dialog.PageFrames(7));
   EXPECT_EQ(page7->EditLowerLimit()->text(), QStringLiteral("0.0"));
   EXPECT_EQ(page7->EditUpperLimit()->text(), QStringLiteral("100.0"));
@@ -609,10 +594,7 @@ TEST_F(ModeDialogTest, PickingAnotherAnalogOutputModeRescalesTheScaling) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20000));
   TFormMode dialog;
   dialog.SetDevice(oven);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-  Click(dialog.ToolButtonMode(7));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 7); }, 20000));
+  ASSERT_TRUE(ShowPage(dialog, 7));
   auto* page7 = static_cast<TFrameMode7*>(dialog.PageFrames(7));
   const TDqValEdit* upper = page7->Edit(page7->EditUpperScale());
   ASSERT_EQ(page7->ComboMode()->currentText(), QStringLiteral("PV"));
@@ -651,10 +633,7 @@ TEST_F(ModeDialogTest, CTPageWritesDelaysInTenthsAndNeverTheCurrents) {
   line->WithController(1, [](TSimController& c) { c.ForceStatus(265, 87); });
   TFormMode dialog;
   dialog.SetDevice(oven);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 1); }, 20000));
-  Click(dialog.ToolButtonMode(8));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(dialog, 8); }, 20000));
+  ASSERT_TRUE(ShowPage(dialog, 8));
   auto* page8 = static_cast<TFrameMode8*>(dialog.PageFrames(8));
   EXPECT_EQ(page8->ComboMode(0)->currentText(), QStringLiteral("OUT1"));
   EXPECT_EQ(page8->ComboMode(1)->currentText(), QStringLiteral("OUT1"));

@@ -1,13 +1,15 @@
 // The demonstration end to end: a group made on the Group page receives
 // the next alarm's SMS through the simulated modem; the MODE key of a
 // panel opens the controller's settings.
+#include "shell/Main_Demo.h"
 #include "Simulator/Sim_Controller.h"
 #include "Simulator/Sim_ControllerLine.h"
 #include "Simulator/Sim_Modem.h"
 #include "dialogs/Form_EditDeviceGroup.h"
 #include "dialogs/Form_Mode.h"
-#include "domain/Tervox_Monitor.h"
 #include "domain/Tervox_Config.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_Monitor.h"
 #include "pages/Frame_AddGroupDevice.h"
 #include "pages/Frame_AddGroupMobile.h"
 #include "pages/Frame_Mode1.h"
@@ -16,14 +18,12 @@
 #include "pages/Frame_OptionGroup.h"
 #include "shell/Form_Login.h"
 #include "shell/Form_Main.h"
-#include "shell/Main_Demo.h"
 #include "shell/UiTestSupport.h"
-#include "domain/Tervox_Engine.h"
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QListWidget>
+#include <QPushButton>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -32,168 +32,160 @@ using tervox_test::ModalAnswers;
 
 namespace {
 
-TEST(MainDemo, AGroupMadeOnTheGroupPageGetsTheNextAlarmsSMS) {
-  const QByteArray portDir = qgetenv("TERVOX_PORT_DIR");
-  qunsetenv("TERVOX_PORT_DIR");
-  FreeDatabase();
-  auto demo = std::make_unique<TTervoxDemo>();
-  QString error;
-  ASSERT_TRUE(demo->Start(&error)) << error.toStdString();
-  CurrentUser()->Clear();
-  UserGroups()->LoadFromDB();
-  demo->Seed();
-  CreateEngineObjects();
-  {
-    TFormMain form;
-    {
-      ModalAnswers answers;
-      answers.Then([](QWidget* ADialog) {
-        auto* login = qobject_cast<TFormLogin*>(ADialog);
-        ASSERT_NE(login, nullptr);
-        tervox_test::Click(login->ButtonLogin());
-      });
-      ASSERT_TRUE(form.Login());
-    }
-    ASSERT_NE(SMSModem(), nullptr) << "the demonstration alerts by SMS";
-    {
-      TFrameOptionGroup page;
-      ModalAnswers answers;
-      answers.Then([](QWidget* ADialog) {
-        auto* editor = qobject_cast<TFormEditDeviceGroup*>(ADialog);
-        ASSERT_NE(editor, nullptr);
-        editor->EditName()->setText(QStringLiteral("Maintenance"));
-        tervox_test::Click(editor->ButtonAddDevice());
-        editor->FrameAddGroupDevice()->ListBoxDevice()->setCurrentRow(0); // Oven
-        tervox_test::Click(editor->FrameAddGroupDevice()->ButtonAdd());
-        tervox_test::Click(editor->ButtonAddMobile());
-        editor->FrameAddGroupMobile()->EditName()->setText(QStringLiteral("Fitter"));
-        editor->FrameAddGroupMobile()->EditMobile()->setText(QStringLiteral("0899000111"));
-        tervox_test::Click(editor->FrameAddGroupMobile()->ButtonSave());
-        tervox_test::Click(editor->ButtonSave());
-      });
-      tervox_test::Click(page.ButtonAdd());
-    }
-    // The oven's high alarm point drops below its temperature: the alarm.
-    demo->Line()->WithController(1, [](TSimController& AController) { AController.SetRegister(1281, 0); });
-    auto sentTo = [&](const QString& ANumber) {
-      for (const TSimSentSMS& sms : demo->Modem()->Sent())
-        if (sms.Number == ANumber && sms.Text.contains(QStringLiteral("Alarm"))) return true;
-      return false;
-    };
-    EXPECT_TRUE(QTest::qWaitFor([&] { return sentTo(QStringLiteral("+0899000111")); }, 60000));
-    EXPECT_TRUE(sentTo(QStringLiteral("+66810000001"))) << "and the demonstration's own group";
-    form.close();
+// The demonstration as `--demo` starts it, logged in as the login window
+// offers (admin, 9372), on a main window of its own.
+class MainDemo : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FPortDir = qgetenv("TERVOX_PORT_DIR");
+    qunsetenv("TERVOX_PORT_DIR");
+    FreeDatabase();
+    demo = std::make_unique<TTervoxDemo>();
+    QString error;
+    ASSERT_TRUE(demo->Start(&error)) << error.toStdString();
+    CurrentUser()->Clear();
+    UserGroups()->LoadFromDB();
+    demo->Seed();
+    CreateEngineObjects();
+    form = std::make_unique<TFormMain>();
+    ModalAnswers answers;
+    answers.Then([](QWidget* ADialog) {
+      auto* login = qobject_cast<TFormLogin*>(ADialog);
+      ASSERT_NE(login, nullptr);
+      EXPECT_EQ(login->UsernameEdit()->text(), QStringLiteral("admin"));
+      EXPECT_EQ(login->PasswordEdit()->text(), QStringLiteral("9372"));
+      tervox_test::Click(login->ButtonLogin());
+    });
+    ASSERT_TRUE(form->Login());
   }
-  FreeEngineObjects();
-  FreeDatabase();
-  demo.reset();
-  SetDatabaseFileName(QString());
-  CurrentUser()->Clear();
-  if (portDir.isEmpty()) qunsetenv("TERVOX_PORT_DIR");
-  else qputenv("TERVOX_PORT_DIR", portDir);
+
+  void TearDown() override {
+    if (form) form->close();
+    form.reset();
+    FreeEngineObjects();
+    FreeDatabase();
+    demo.reset();
+    SetDatabaseFileName(QString());
+    CurrentUser()->Clear();
+    if (FPortDir.isEmpty())
+      qunsetenv("TERVOX_PORT_DIR");
+    else
+      qputenv("TERVOX_PORT_DIR", FPortDir);
+  }
+
+  std::unique_ptr<TTervoxDemo> demo;
+  std::unique_ptr<TFormMain> form;
+
+private:
+  QByteArray FPortDir;
+};
+
+TEST_F(MainDemo, AGroupMadeOnTheGroupPageGetsTheNextAlarmsSMS) {
+  ASSERT_NE(SMSModem(), nullptr) << "the demonstration alerts by SMS";
+  {
+    TFrameOptionGroup page;
+    ModalAnswers answers;
+    answers.Then([](QWidget* ADialog) {
+      auto* editor = qobject_cast<TFormEditDeviceGroup*>(ADialog);
+      ASSERT_NE(editor, nullptr);
+      editor->EditName()->setText(QStringLiteral("Maintenance"));
+      tervox_test::Click(editor->ButtonAddDevice());
+      editor->FrameAddGroupDevice()->ListBoxDevice()->setCurrentRow(0); // Oven
+      tervox_test::Click(editor->FrameAddGroupDevice()->ButtonAdd());
+      tervox_test::Click(editor->ButtonAddMobile());
+      editor->FrameAddGroupMobile()->EditName()->setText(QStringLiteral("Fitter"));
+      editor->FrameAddGroupMobile()->EditMobile()->setText(QStringLiteral("0899000111"));
+      tervox_test::Click(editor->FrameAddGroupMobile()->ButtonSave());
+      tervox_test::Click(editor->ButtonSave());
+    });
+    tervox_test::Click(page.ButtonAdd());
+  }
+  // The oven's high alarm point drops below its temperature: the alarm.
+  demo->Line()->WithController(
+      1, [](TSimController& AController) { AController.SetRegister(1281, 0); });
+  auto sentTo = [&](const QString& ANumber) {
+    for (const TSimSentSMS& sms : demo->Modem()->Sent())
+      if (sms.Number == ANumber && sms.Text.contains(QStringLiteral("Alarm"))) return true;
+    return false;
+  };
+  EXPECT_TRUE(QTest::qWaitFor([&] { return sentTo(QStringLiteral("+0899000111")); }, 60000));
+  EXPECT_TRUE(sentTo(QStringLiteral("+66810000001"))) << "and the demonstration's own group";
 }
 
 // As the demonstration starts after logging in as admin: the MODE key of a
 // panel opens "Mode Setting" on page 1 filled from that controller, and
 // the program page follows the program the controller runs.
-TEST(MainDemo, ModeKeyOpensModeSettingAndTheProgramPageFollowsTheRun) {
-  const QByteArray portDir = qgetenv("TERVOX_PORT_DIR");
-  qunsetenv("TERVOX_PORT_DIR");
-  FreeDatabase();
-  auto demo = std::make_unique<TTervoxDemo>();
-  QString error;
-  ASSERT_TRUE(demo->Start(&error)) << error.toStdString();
-  CurrentUser()->Clear();
-  UserGroups()->LoadFromDB();
-  demo->Seed();
-  CreateEngineObjects();
-  {
-    TFormMain form;
-    {
-      ModalAnswers answers;
-      answers.Then([](QWidget* ADialog) {
-        auto* login = qobject_cast<TFormLogin*>(ADialog);
-        ASSERT_NE(login, nullptr);
-        EXPECT_EQ(login->UsernameEdit()->text(), QStringLiteral("admin"));
-        EXPECT_EQ(login->PasswordEdit()->text(), QStringLiteral("9372"));
-        tervox_test::Click(login->ButtonLogin());
-      });
-      ASSERT_TRUE(form.Login());
-    }
-    auto* monitor = form.GetFrame<TFrameMonitor>();
-    ASSERT_NE(monitor, nullptr);
-    ASSERT_EQ(form.ActiveFrame(), monitor);
+TEST_F(MainDemo, ModeKeyOpensModeSettingAndTheProgramPageFollowsTheRun) {
+  auto* monitor = form->GetFrame<TFrameMonitor>();
+  ASSERT_NE(monitor, nullptr);
+  ASSERT_EQ(form->ActiveFrame(), monitor);
 
-    struct TCase {
-      const char* Name;
-      const char* Lower; // SV limiter lower and upper limit, page 1
-      const char* Upper;
-    };
-    // The demonstration runs both controllers' programs.
-    const TCase cases[] = {{"Oven", "-200.0", "1372.0"}, {"Dryer", "-20.00", "137.20"}};
-    for (const TCase& c : cases) {
-      SCOPED_TRACE(c.Name);
-      TTervoxMonitor* panel = nullptr;
-      for (int i = 0; i < monitor->Monitors()->Count(); ++i)
-        if (TTervoxMonitor* m = monitor->Monitors()->Monitors(i);
-            m && m->Device() && m->Device()->DeviceName() == QString::fromLatin1(c.Name))
-          panel = m;
-      ASSERT_NE(panel, nullptr);
-      TTervoxDevice* device = panel->Device();
-      ASSERT_TRUE(QTest::qWaitFor([&] { return device->Synchronized() && device->StatusReady() && device->InfoReaded(); },
-                                  20000));
-      QPoint modeKey;
-      for (int i = 0; i < panel->Buttons()->Count(); ++i)
-        if (const TTervoxButton* key = panel->Buttons()->Buttons(i); key->Name() == QStringLiteral("BUTTON_MODE"))
-          modeKey = QPoint(key->Left() + 20, key->Top() + 15) * panel->Zoom() / 100;
-      ASSERT_FALSE(modeKey.isNull()) << "admin may change modes: the panel has the MODE key";
+  struct TCase {
+    const char* Name;
+    const char* Lower; // SV limiter lower and upper limit, page 1
+    const char* Upper;
+  };
+  // The demonstration runs both controllers' programs.
+  const TCase cases[] = {{"Oven", "-200.0", "1372.0"}, {"Dryer", "-20.00", "137.20"}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTervoxMonitor* panel = nullptr;
+    for (int i = 0; i < monitor->Monitors()->Count(); ++i)
+      if (TTervoxMonitor* m = monitor->Monitors()->Monitors(i);
+          m && m->Device() && m->Device()->DeviceName() == QString::fromLatin1(c.Name))
+        panel = m;
+    ASSERT_NE(panel, nullptr);
+    TTervoxDevice* device = panel->Device();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return device->Synchronized() && device->StatusReady() && device->InfoReaded(); },
+        20000));
+    QPoint modeKey;
+    for (int i = 0; i < panel->Buttons()->Count(); ++i)
+      if (const TTervoxButton* key = panel->Buttons()->Buttons(i);
+          key->Name() == QStringLiteral("BUTTON_MODE"))
+        modeKey = QPoint(key->Left() + 20, key->Top() + 15) * panel->Zoom() / 100;
+    ASSERT_FALSE(modeKey.isNull()) << "admin may change modes: the panel has the MODE key";
 
-      QString lower, upper, powerOn, title;
-      QStringList shown; // step and step time, one a poll
-      ModalAnswers answers;
-      answers.Then([&](QWidget* ADialog) {
-        auto* dialog = qobject_cast<TFormMode*>(ADialog);
-        ASSERT_NE(dialog, nullptr);
-        title = dialog->windowTitle();
-        auto idle = [dialog](int AMode) {
-          return dialog->ActiveMode() == AMode && dialog->ButtonOK()->isEnabled() && !dialog->Changing();
-        };
-        EXPECT_TRUE(QTest::qWaitFor([&] { return idle(1); }, 20000));
-        auto* page1 = static_cast<TFrameMode1*>(dialog->PageFrames(1));
-        lower = page1->EditLower()->text();
-        upper = page1->EditUpper()->text();
-        powerOn = page1->ComboMode()->currentText();
-        tervox_test::Click(dialog->ToolButtonMode(9));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return idle(9); }, 20000));
-        auto* program = static_cast<TFrameModeProgram*>(dialog->PageFrames(9));
-        auto now = [program] { return program->Display(2)->text() + QLatin1Char('/') + program->Display(4)->text(); };
+    QString lower, upper, powerOn, title;
+    QStringList shown; // step and step time, one a poll
+    ModalAnswers answers;
+    answers.Then([&](QWidget* ADialog) {
+      auto* dialog = qobject_cast<TFormMode*>(ADialog);
+      ASSERT_NE(dialog, nullptr);
+      title = dialog->windowTitle();
+      auto idle = [dialog](int AMode) {
+        return dialog->ActiveMode() == AMode && dialog->ButtonOK()->isEnabled() &&
+               !dialog->Changing();
+      };
+      EXPECT_TRUE(QTest::qWaitFor([&] { return idle(1); }, 20000));
+      auto* page1 = static_cast<TFrameMode1*>(dialog->PageFrames(1));
+      lower = page1->EditLower()->text();
+      upper = page1->EditUpper()->text();
+      powerOn = page1->ComboMode()->currentText();
+      tervox_test::Click(dialog->ToolButtonMode(9));
+      EXPECT_TRUE(QTest::qWaitFor([&] { return idle(9); }, 20000));
+      auto* program = static_cast<TFrameModeProgram*>(dialog->PageFrames(9));
+      auto now = [program] {
+        return program->Display(2)->text() + QLatin1Char('/') + program->Display(4)->text();
+      };
+      shown << now();
+      for (int poll = 0; poll < 3; ++poll) {
+        // A program that stands still shows the same after the wait.
+        static_cast<void>(QTest::qWaitFor([&] { return now() != shown.last(); }, 3000));
         shown << now();
-        for (int poll = 0; poll < 3; ++poll) {
-          // A program that stands still shows the same after the wait.
-          static_cast<void>(QTest::qWaitFor([&] { return now() != shown.last(); }, 3000));
-          shown << now();
-        }
-        tervox_test::Click(dialog->ButtonCancel());
-      });
-      QTest::mouseClick(panel, Qt::LeftButton, Qt::NoModifier, modeKey);
-      EXPECT_EQ(title, QStringLiteral("Mode Setting"));
-      EXPECT_EQ(lower, QString::fromLatin1(c.Lower));
-      EXPECT_EQ(upper, QString::fromLatin1(c.Upper));
-      EXPECT_EQ(powerOn, QStringLiteral("EEP"));
-      ASSERT_EQ(shown.size(), 4);
-      EXPECT_FALSE(shown.first().startsWith(QStringLiteral("0/"))) << "a step is running";
-      EXPECT_EQ(QStringList(shown).removeDuplicates(), 0)
-          << "the page moves with the program: " << shown.join(QLatin1Char(' ')).toStdString();
-    }
-    form.close();
+      }
+      tervox_test::Click(dialog->ButtonCancel());
+    });
+    QTest::mouseClick(panel, Qt::LeftButton, Qt::NoModifier, modeKey);
+    EXPECT_EQ(title, QStringLiteral("Mode Setting"));
+    EXPECT_EQ(lower, QString::fromLatin1(c.Lower));
+    EXPECT_EQ(upper, QString::fromLatin1(c.Upper));
+    EXPECT_EQ(powerOn, QStringLiteral("EEP"));
+    ASSERT_EQ(shown.size(), 4);
+    EXPECT_FALSE(shown.first().startsWith(QStringLiteral("0/"))) << "a step is running";
+    EXPECT_EQ(QStringList(shown).removeDuplicates(), 0)
+        << "the page moves with the program: " << shown.join(QLatin1Char(' ')).toStdString();
   }
-  FreeEngineObjects();
-  FreeDatabase();
-  demo.reset();
-  SetDatabaseFileName(QString());
-  CurrentUser()->Clear();
-  if (portDir.isEmpty()) qunsetenv("TERVOX_PORT_DIR");
-  else qputenv("TERVOX_PORT_DIR", portDir);
 }
 
 } // namespace

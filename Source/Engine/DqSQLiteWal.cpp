@@ -61,7 +61,8 @@ int TSQLiteWalKeeper::WalHook(void* AUser, sqlite3*, const char*, int APages) {
     self->FPages = APages;
     self->FTruncated = false;
     self->FLastCommit = std::chrono::steady_clock::now();
-    due = APages - self->FCheckpointedAt >= kWalCheckpointPages || APages >= kWalForcePages;
+    due = APages - self->FCheckpointedAt >= kWalCheckpointPages ||
+          (APages >= kWalForcePages && APages > self->FCheckpointedAt);
   }
   if (due) self->FWake.notify_one();
   return SQLITE_OK;
@@ -70,11 +71,15 @@ int TSQLiteWalKeeper::WalHook(void* AUser, sqlite3*, const char*, int APages) {
 void TSQLiteWalKeeper::Execute() {
   std::unique_lock<std::mutex> lock(FLock);
   while (!FStop) {
-    FWake.wait_for(lock, FCatchingUp ? kWalRetry : kWalIdle / 2, [this] {
-      return FStop || FPages - FCheckpointedAt >= kWalCheckpointPages || FPages >= kWalForcePages;
+    // A long log is restarted once for what was committed since the last
+    // checkpoint: until the next commit there is nothing more to restart, and
+    // trying again at once would only spin and hold the writers back.
+    auto forced = [this] { return FPages >= kWalForcePages && FPages > FCheckpointedAt; };
+    FWake.wait_for(lock, FCatchingUp ? kWalRetry : kWalIdle / 2, [&] {
+      return FStop || FPages - FCheckpointedAt >= kWalCheckpointPages || forced();
     });
     if (FStop) break;
-    const bool force = FPages >= kWalForcePages;
+    const bool force = forced();
     const bool full = force || FPages - FCheckpointedAt >= kWalCheckpointPages;
     const bool idle = !FTruncated && std::chrono::steady_clock::now() - FLastCommit >= kWalIdle;
     // A copy finished while commits went on; one more short copy lets the

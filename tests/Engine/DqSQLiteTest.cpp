@@ -391,7 +391,8 @@ TEST(SQLiteWal, LogStaysBoundedAndIsEmptiedWhenIdle) {
     largest = std::max(largest, QFileInfo(wal).size());
   }
   EXPECT_GT(db.WalKeeper()->Checkpoints(), 0);
-  EXPECT_LE(largest, kWalBound) << "the log grew to " << largest << " bytes";
+  EXPECT_LE(largest, kWalBound) << "the log grew to " << largest << " bytes; " << db.WalKeeper()->Checkpoints()
+                                << " checkpoints, " << db.WalKeeper()->Incomplete() << " incomplete";
   const auto deadline = std::chrono::steady_clock::now() + 4 * kWalIdle;
   while (QFileInfo(wal).size() > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

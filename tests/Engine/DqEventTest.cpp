@@ -184,38 +184,47 @@ TEST(DqEventThread, FailingCallbacksAreReportedAndTheWorkerGoesOn) {
   EXPECT_TRUE(WaitFor([&] { return runs.Count() >= 3; }));
 }
 
+// The runs of a periodic event that works for 300 ms: when each began and
+// ended, and whether one ever overlapped another or found itself queued.
+struct PeriodicRuns {
+  explicit PeriodicRuns(TDqEventThread& AThread) : Thread(AThread) {}
+  TDqSyncEvent Work() {
+    return [this](TDqEventData*) {
+      if (Running.fetch_add(1) != 0) ++Overlaps;
+      if (Thread.EventCount() != 0 || Thread.TimerEventCount() != 0) ++QueuedWhileRunning;
+      const auto start = TClock::now();
+      std::this_thread::sleep_for(300ms);
+      std::lock_guard<std::mutex> guard(Lock);
+      Runs.emplace_back(start, TClock::now());
+      --Running;
+    };
+  }
+  TDqEventThread& Thread;
+  std::mutex Lock;
+  std::vector<std::pair<TClock::time_point, TClock::time_point>> Runs;
+  std::atomic<int> Running{0}, Overlaps{0}, QueuedWhileRunning{0};
+};
+
 // The period of a Forever event runs from the end of one run to the start
 // of the next; runs never overlap and never pile up.
 TEST(DqEventThread, ForeverTimerEventRestartsIntervalAfterEachRun) {
   TDqEventThread thread;
-  std::mutex lock;
-  std::vector<std::pair<TClock::time_point, TClock::time_point>> runs;
-  std::atomic<int> running{0}, overlaps{0}, queuedWhileRunning{0};
+  PeriodicRuns periodic(thread);
   const auto added = TClock::now();
-  thread.AddTimerEvent(
-      QStringLiteral("ReadStatus"),
-      [&](TDqEventData*) {
-        if (running.fetch_add(1) != 0) ++overlaps;
-        if (thread.EventCount() != 0 || thread.TimerEventCount() != 0) ++queuedWhileRunning;
-        const auto start = TClock::now();
-        std::this_thread::sleep_for(300ms);
-        std::lock_guard<std::mutex> guard(lock);
-        runs.emplace_back(start, TClock::now());
-        --running;
-      },
-      nullptr, 1000, true);
+  thread.AddTimerEvent(QStringLiteral("ReadStatus"), periodic.Work(), nullptr, 1000, true);
   QTest::qWait(4500);
   thread.Stop();
   ASSERT_EQ(thread.WaitForExecute(5000), 0u);
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(periodic.Lock);
+  const auto& runs = periodic.Runs;
   // About 1000, 2300, 3600 ms: three runs, however loaded the machine, two
   // at least and never more than four.
   ASSERT_GE(runs.size(), 2u);
   EXPECT_LE(runs.size(), 4u);
   EXPECT_GE(runs[0].first - added, 999ms);
   for (std::size_t i = 1; i < runs.size(); ++i) EXPECT_GE(runs[i].first - runs[i - 1].second, 999ms) << i;
-  EXPECT_EQ(overlaps.load(), 0);
-  EXPECT_EQ(queuedWhileRunning.load(), 0);
+  EXPECT_EQ(periodic.Overlaps.load(), 0);
+  EXPECT_EQ(periodic.QueuedWhileRunning.load(), 0);
 }
 
 // A Forever event that keeps its rhythm is due one interval after the
@@ -224,31 +233,19 @@ TEST(DqEventThread, ForeverTimerEventRestartsIntervalAfterEachRun) {
 // run), and still never overlaps itself or queues twice.
 TEST(DqEventThread, RhythmKeepingTimerEventIsDueAfterThePreviousDueTime) {
   TDqEventThread thread;
-  std::mutex lock;
-  std::vector<std::pair<TClock::time_point, TClock::time_point>> runs;
-  std::atomic<int> running{0}, overlaps{0}, queuedWhileRunning{0};
-  auto event = std::make_unique<TDqEventData>(
-      QStringLiteral("ReadStatus"),
-      [&](TDqEventData*) {
-        if (running.fetch_add(1) != 0) ++overlaps;
-        if (thread.EventCount() != 0 || thread.TimerEventCount() != 0) ++queuedWhileRunning;
-        const auto start = TClock::now();
-        std::this_thread::sleep_for(300ms);
-        std::lock_guard<std::mutex> guard(lock);
-        runs.emplace_back(start, TClock::now());
-        --running;
-      },
-      nullptr, 200, true);
+  PeriodicRuns periodic(thread);
+  auto event = std::make_unique<TDqEventData>(QStringLiteral("ReadStatus"), periodic.Work(), nullptr, 200, true);
   event->KeepRhythm = true;
   thread.AddTimerEvent(std::move(event));
   QTest::qWait(2500);
   thread.Stop();
   ASSERT_EQ(thread.WaitForExecute(5000), 0u);
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(periodic.Lock);
+  const auto& runs = periodic.Runs;
   ASSERT_GE(runs.size(), 3u);
   for (std::size_t i = 1; i < runs.size(); ++i) EXPECT_LT(runs[i].first - runs[i - 1].second, 200ms) << i;
-  EXPECT_EQ(overlaps.load(), 0);
-  EXPECT_EQ(queuedWhileRunning.load(), 0);
+  EXPECT_EQ(periodic.Overlaps.load(), 0);
+  EXPECT_EQ(periodic.QueuedWhileRunning.load(), 0);
 }
 
 TEST(DqEventThread, OneShotTimerEventRunsOnceAndStopDisarmsTimers) {

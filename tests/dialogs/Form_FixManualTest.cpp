@@ -12,6 +12,7 @@
 #include "domain/Tervox_Monitor.h"
 #include "shell/Main_Demo.h"
 #include "shell/UiTestSupport.h"
+#include "SimulatedOvenTest.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_DeviceList.h"
 
@@ -30,58 +31,16 @@ namespace {
 
 using tervox_test::Click;
 using tervox_test::ModalAnswers;
-using TWrite = std::pair<int, int>;
 
-class SettingsDialogTest : public ::testing::Test {
+class SettingsDialogTest : public SimulatedOvenTest {
 protected:
-  void SetUp() override {
-    line = std::make_unique<TSimControllerLine>(dir.Path(QStringLiteral("line0")), std::vector<int>{1});
-    QString error;
-    ASSERT_TRUE(line->Start(&error)) << error.toStdString();
+  void PrepareController() override {
     // Input range -199.9 .. 999.9 at one decimal.
     line->Execute(QStringLiteral("set 1 1800 -1999"));
     line->Execute(QStringLiteral("set 1 1801 9999"));
-    TSQLiteParamList params;
-    params.SetParamValues(":PortName", line->LinkPath());
-    GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, "
-                                          "StopBits, Parity) VALUES ('Line 1', 1, :PortName, 9600, 8, 0, 0)"),
-                           &params);
-    GetDatabase()->ExecSQL(
-        QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
-    TTervoxDevice::InitialPort();
-    DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
-    oven = DeviceList()->SharedDeviceByID(1);
-    bool done = false;
-    oven->ReadInformation([&] { done = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20000));
-    ASSERT_TRUE(oven->Synchronized());
-    Writes();
-  }
-
-  void TearDown() override { oven.reset(); }
-
-  std::vector<TWrite> Writes() {
-    std::vector<TWrite> writes;
-    line->WithController(1, [&](TSimController& c) {
-      for (const TSimAccess& a : c.TakeJournal())
-        if (a.Function == 6) writes.emplace_back(a.Address, static_cast<std::int16_t>(a.Value));
-    });
-    return writes;
   }
 
   static bool PanelReady(QFrame* APanel) { return TDqValPanelHelper(APanel).ValueEnabled(); }
-
-  static void Type(QLineEdit* AEdit, const QString& AText) {
-    AEdit->setFocus();
-    AEdit->selectAll();
-    QTest::keyClicks(AEdit, AText);
-    QTest::keyClick(AEdit, Qt::Key_Return);
-  }
-
-  tervox_test::TestDatabase database;
-  tervox_test::TempDir dir;
-  std::unique_ptr<TSimControllerLine> line;
-  std::shared_ptr<TTervoxDevice> oven;
 };
 
 TEST_F(SettingsDialogTest, FixDialogShowsTheControllersRangeAndWritesWhatChanged) {

@@ -17,6 +17,7 @@
 #include "shell/Form_Dialog.h"
 #include "shell/Main_Routine.h"
 #include "shell/UiTestSupport.h"
+#include "SimulatedOvenTest.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_DeviceList.h"
 
@@ -37,7 +38,6 @@ namespace {
 
 using tervox_test::Click;
 using tervox_test::ModalAnswers;
-using TWrite = std::pair<int, int>;
 
 // Presses the button of one of the program's own Yes/No/Cancel dialogs.
 ModalAnswers::THandler Answer(const char* AButton) {
@@ -51,50 +51,17 @@ ModalAnswers::THandler Answer(const char* AButton) {
   };
 }
 
-class ModeDialogTest : public ::testing::Test {
+class ModeDialogTest : public SimulatedOvenTest {
 protected:
   void SetUp() override {
-    line = std::make_unique<TSimControllerLine>(dir.Path(QStringLiteral("line0")), std::vector<int>{1});
-    QString error;
-    ASSERT_TRUE(line->Start(&error)) << error.toStdString();
-    TSQLiteParamList params;
-    params.SetParamValues(":PortName", line->LinkPath());
-    GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, "
-                                          "StopBits, Parity) VALUES ('Line 1', 1, :PortName, 9600, 8, 0, 0)"),
-                           &params);
-    GetDatabase()->ExecSQL(
-        QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
-    TTervoxDevice::InitialPort();
-    DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
-    oven = DeviceList()->SharedDeviceByID(1);
-    bool done = false;
-    oven->ReadInformation([&] { done = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20000));
-    ASSERT_TRUE(oven->Synchronized());
-    Writes();
+    SimulatedOvenTest::SetUp();
     errors.clear();
     TFrameModeBase::ErrorSink() = [this](const QString& AText) { errors << AText; };
   }
 
   void TearDown() override {
     TFrameModeBase::ErrorSink() = [](const QString& AText) { ShowErrorBox(AText); };
-    oven.reset();
-  }
-
-  std::vector<TWrite> Writes() {
-    std::vector<TWrite> writes;
-    line->WithController(1, [&](TSimController& c) {
-      for (const TSimAccess& a : c.TakeJournal())
-        if (a.Function == 6) writes.emplace_back(a.Address, static_cast<std::int16_t>(a.Value));
-    });
-    return writes;
-  }
-
-  static void Type(QLineEdit* AEdit, const QString& AText) {
-    AEdit->setFocus();
-    AEdit->selectAll();
-    QTest::keyClicks(AEdit, AText);
-    QTest::keyClick(AEdit, Qt::Key_Return);
+    SimulatedOvenTest::TearDown();
   }
 
   // The page on show has been read and the buttons are back.
@@ -111,10 +78,6 @@ protected:
     return QTest::qWaitFor([&] { return Idle(ADialog, AMode); }, 20000);
   }
 
-  tervox_test::TestDatabase database;
-  tervox_test::TempDir dir;
-  std::unique_ptr<TSimControllerLine> line;
-  std::shared_ptr<TTervoxDevice> oven;
   QStringList errors;
 };
 

@@ -334,7 +334,11 @@ void TFrameGraph::PickerChange() {
   ApplyRange();
 }
 
-void TFrameGraph::ZoomIn() {
+void TFrameGraph::ZoomIn() { ZoomWindow(1, 9, 10); }
+
+void TFrameGraph::ZoomOut() { ZoomWindow(-1, 9, 8); }
+
+void TFrameGraph::ZoomWindow(int ALow, int AHigh, int AParts) {
   if (!FActiveGraph) return;
   FChanging = true;
   TDqTrendGraph& g = *FActiveGraph;
@@ -342,25 +346,10 @@ void TFrameGraph::ZoomIn() {
   const std::int64_t r = static_cast<std::int64_t>(g.MaxValue) - g.MinValue;
   const std::int64_t oldMin = g.MinValue;
   const double d = g.LastTime - g.FirstTime, oldFirst = g.FirstTime;
-  g.MinValue = static_cast<int>(std::clamp<std::int64_t>(oldMin + r / 10, INT32_MIN, INT32_MAX));
-  g.MaxValue = static_cast<int>(std::clamp<std::int64_t>(oldMin + 9 * r / 10, INT32_MIN, INT32_MAX));
-  g.FirstTime = oldFirst + d / 10;
-  g.LastTime = oldFirst + 9 * d / 10;
-  FChanging = false;
-  RenderGraph();
-}
-
-void TFrameGraph::ZoomOut() {
-  if (!FActiveGraph) return;
-  FChanging = true;
-  TDqTrendGraph& g = *FActiveGraph;
-  const std::int64_t r = static_cast<std::int64_t>(g.MaxValue) - g.MinValue;
-  const std::int64_t oldMin = g.MinValue;
-  const double d = g.LastTime - g.FirstTime, oldFirst = g.FirstTime;
-  g.MinValue = static_cast<int>(std::clamp<std::int64_t>(oldMin - r / 8, INT32_MIN, INT32_MAX));
-  g.MaxValue = static_cast<int>(std::clamp<std::int64_t>(oldMin + 9 * r / 8, INT32_MIN, INT32_MAX));
-  g.FirstTime = oldFirst - d / 8;
-  g.LastTime = oldFirst + 9 * d / 8;
+  g.MinValue = static_cast<int>(std::clamp<std::int64_t>(oldMin + ALow * r / AParts, INT32_MIN, INT32_MAX));
+  g.MaxValue = static_cast<int>(std::clamp<std::int64_t>(oldMin + AHigh * r / AParts, INT32_MIN, INT32_MAX));
+  g.FirstTime = oldFirst + ALow * d / AParts;
+  g.LastTime = oldFirst + AHigh * d / AParts;
   FChanging = false;
   RenderGraph();
 }

@@ -80,6 +80,8 @@ protected:
   bool EditByDoubleClick() const override { return false; }
 
 private:
+  // The window becomes [ALow, AHigh] in AParts of its own width and height.
+  void ZoomWindow(int ALow, int AHigh, int AParts);
   void SetBoundFromBox(QComboBox* ABox);
   void ButtonPrintClick();
   void ButtonSettingClick();

@@ -34,6 +34,7 @@ TSQLiteWalKeeper::~TSQLiteWalKeeper() {
     FStop = true;
   }
   FWake.notify_all();
+  FCheckpointed.notify_all();
   if (FThread.joinable()) FThread.join();
   sqlite3_close_v2(FOwnHandle);
 }
@@ -57,6 +58,7 @@ int TSQLiteWalKeeper::WalHook(void* AUser, sqlite3*, const char*, int APages) {
     if (APages < self->FCheckpointedAt) {
       self->FCheckpointedAt = 0;
       self->FCatchingUp = false;
+      self->FRestartRefused = false;
     }
     self->FPages = APages;
     self->FTruncated = false;
@@ -65,16 +67,23 @@ int TSQLiteWalKeeper::WalHook(void* AUser, sqlite3*, const char*, int APages) {
           (APages >= kWalForcePages && APages > self->FCheckpointedAt);
   }
   if (due) self->FWake.notify_one();
+  if (APages >= kWalHoldPages) {
+    // The committing thread pauses, so the restart finds the quiet moment it
+    // needs; a writer in a tight loop would never leave it one.
+    std::unique_lock<std::mutex> lock(self->FLock);
+    const int seen = self->FCheckpoints;
+    self->FCheckpointed.wait_for(lock, kWalRetry, [&] { return self->FStop || self->FCheckpoints != seen; });
+  }
   return SQLITE_OK;
 }
 
 void TSQLiteWalKeeper::Execute() {
   std::unique_lock<std::mutex> lock(FLock);
   while (!FStop) {
-    // A long log is restarted once for what was committed since the last
-    // checkpoint: until the next commit there is nothing more to restart, and
+    // A long log is restarted until a restart succeeds (each try waits for
+    // the lock a while), then once more only for what is committed after it:
     // trying again at once would only spin and hold the writers back.
-    auto forced = [this] { return FPages >= kWalForcePages && FPages > FCheckpointedAt; };
+    auto forced = [this] { return FPages >= kWalForcePages && (FPages > FCheckpointedAt || FRestartRefused); };
     FWake.wait_for(lock, FCatchingUp ? kWalRetry : kWalIdle / 2, [&] {
       return FStop || FPages - FCheckpointedAt >= kWalCheckpointPages || forced();
     });
@@ -100,11 +109,13 @@ void TSQLiteWalKeeper::Execute() {
     ++FCheckpoints;
     if (rc != SQLITE_OK || copied < logPages) ++FIncomplete;
     FCatchingUp = mode == SQLITE_CHECKPOINT_PASSIVE || rc != SQLITE_OK;
+    if (force) FRestartRefused = rc != SQLITE_OK;
     if (mode == SQLITE_CHECKPOINT_TRUNCATE && rc == SQLITE_OK && FPages == FCheckpointedAt) {
       FTruncated = true;
       FCatchingUp = false;
     }
     // A truncation that was refused is tried again at the next idle moment.
     if (idle && rc != SQLITE_OK) FLastCommit = std::chrono::steady_clock::now();
+    FCheckpointed.notify_all();
   }
 }

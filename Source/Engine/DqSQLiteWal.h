@@ -20,9 +20,12 @@ struct sqlite3;
 // once. When nothing was committed for kWalIdle the log is cut to nothing,
 // and at every restart the file is cut back to kWalSizeLimit. So the -wal
 // file stays under kWalForcePages pages (about 6 MB) plus what is committed
-// while one checkpoint runs: under kWalBound.
+// while one checkpoint runs: under kWalBound. Writes that outrun even that
+// (kWalHoldPages in the log, the restart refused for want of a quiet
+// moment) wait for the next checkpoint, at most kWalRetry each.
 inline constexpr int kWalCheckpointPages = 1000;
 inline constexpr int kWalForcePages = 1500;
+inline constexpr int kWalHoldPages = 1750;
 inline constexpr std::int64_t kWalSizeLimit = 4 * 1024 * 1024;
 inline constexpr std::int64_t kWalBound = 8 * 1024 * 1024;
 inline constexpr std::chrono::milliseconds kWalIdle{2000};
@@ -49,9 +52,11 @@ private:
   sqlite3* FOwnHandle = nullptr;
   mutable std::mutex FLock;
   std::condition_variable FWake;
+  std::condition_variable FCheckpointed; // a checkpoint ran
   int FPages = 0;            // pages in the log after the latest commit
   int FCheckpointedAt = 0;   // log size at the latest checkpoint
   bool FCatchingUp = false;  // a checkpoint ran; the log has not restarted yet
+  bool FRestartRefused = false; // the last forced restart could not be done
   bool FTruncated = true;    // nothing committed since the idle truncation
   std::chrono::steady_clock::time_point FLastCommit;
   bool FStop = false;

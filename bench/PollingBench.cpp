@@ -1,4 +1,4 @@
-// The polling cycle against 32 simulated controllers on one line.
+// The polling cycle against simulated controllers on one line or several.
 //   build/bin/tervox_bench_polling --benchmark_filter=StatusRead    per-read time, CPU, ratio to the wire
 //   build/bin/tervox_bench_polling --benchmark_filter=Period9600    period per controller at 9600 baud
 //   build/bin/tervox_bench_polling --benchmark_filter=UILatency     UI event loop while a controller is silent
@@ -12,6 +12,11 @@
 //                                                                    and one silent
 //   build/bin/tervox_bench_polling --benchmark_filter=WalSoak       -wal size over 10 minutes of polling
 //                                                                    with the Device page open
+//   build/bin/tervox_bench_polling --benchmark_filter=Lines9600     rows/s per controller, 8 lines of 4
+//                                                                    at 9600 baud against 1 line of 4
+//   build/bin/tervox_bench_polling --benchmark_filter=UIHeld        rows/s per controller while the UI
+//                                                                    thread is held for 10 s, and after
+//   build/bin/tervox_bench_polling --benchmark_filter=LineWorkers   threads and memory of 32 lines
 #include "Engine/DqModbus.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
@@ -43,6 +48,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -57,26 +63,44 @@ long RssKilobytes() {
   return 0;
 }
 
-// A database with one port on a simulated line of 32 controllers.
+long ProcessThreads() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("Threads:")) return line.mid(8).trimmed().toLong();
+  return 0;
+}
+
+// A database with ALines ports, each on a simulated line of AControllers
+// controllers (32 on one line unless told); device IDs run line by line.
 struct Plant {
   QTemporaryDir Dir;
-  std::unique_ptr<TSimControllerLine> Line;
+  std::unique_ptr<TSimControllerLine> Line; // the first line
+  std::vector<std::unique_ptr<TSimControllerLine>> Lines;
 
-  explicit Plant(int ABaud, int AControllers = kControllers) {
+  explicit Plant(int ABaud, int AControllers = kControllers, int ALines = 1) {
     std::vector<int> addresses;
     for (int i = 1; i <= AControllers; ++i) addresses.push_back(i);
-    Line = std::make_unique<TSimControllerLine>(Dir.filePath(QStringLiteral("BUS")), addresses, ABaud);
-    Line->Start();
     SetDatabaseFileName(Dir.filePath(QStringLiteral("bench.db")));
     TSQLiteDatabase* db = GetDatabase();
-    TSQLiteParamList params;
-    params.SetParamValues(":PortName", Line->LinkPath());
-    params.SetParamValues(":BaudRate", ABaud > 0 ? ABaud : 115200);
-    db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
-                               "VALUES ('Bus', 1, :PortName, :BaudRate, 8, 0, 0)"),
-                &params);
-    for (int i = 1; i <= AControllers; ++i)
-      db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('C%1', 1, %1, -1)").arg(i));
+    for (int line = 1; line <= ALines; ++line) {
+      auto sim = std::make_unique<TSimControllerLine>(Dir.filePath(QStringLiteral("BUS%1").arg(line)), addresses, ABaud);
+      sim->Start();
+      TSQLiteParamList params;
+      params.SetParamValues(":Name", QStringLiteral("Bus %1").arg(line));
+      params.SetParamValues(":PortName", sim->LinkPath());
+      params.SetParamValues(":BaudRate", ABaud > 0 ? ABaud : 115200);
+      db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (ID, Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
+                                 "VALUES (%1, :Name, 1, :PortName, :BaudRate, 8, 0, 0)").arg(line),
+                  &params);
+      for (int i = 1; i <= AControllers; ++i)
+        db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('L%1C%2', %1, %2, -1)")
+                        .arg(line)
+                        .arg(i));
+      Lines.push_back(std::move(sim));
+    }
+    Line = std::move(Lines.front());
+    Lines.erase(Lines.begin());
     CreateEngineObjects();
   }
   ~Plant() {
@@ -300,8 +324,79 @@ void WalSoak(benchmark::State& AState) {
   }
 }
 
+int AnsweredRows() {
+  return static_cast<int>(GetDatabase()->GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData WHERE PV <> 32767")));
+}
+
+// Rows per second per controller over AMilliseconds of polling on ALines
+// lines of 4 controllers at 9600 baud, after a warm-up.
+double LineRate(int ALines, int AMilliseconds) {
+  Plant plant(9600, 4, ALines);
+  TTervoxDevice::StartThread();
+  QTest::qWait(3000);
+  const int before = AnsweredRows();
+  QElapsedTimer clock;
+  clock.start();
+  QTest::qWait(AMilliseconds);
+  const double rate = (AnsweredRows() - before) / (4.0 * ALines) / (clock.nsecsElapsed() / 1e9);
+  TTervoxDevice::StopThread();
+  return rate;
+}
+
+// Lines are separate wires: eight of them poll as fast as one.
+void Lines9600(benchmark::State& AState) {
+  for (auto _ : AState) {
+    const double one = LineRate(1, 60000);
+    const double eight = LineRate(8, 60000);
+    AState.counters["one_line_rows_per_s_each"] = one;
+    AState.counters["eight_lines_rows_per_s_each"] = eight;
+    AState.counters["ratio"] = eight / one;
+  }
+}
+
+// The UI thread held for 10 s (a long print): rows per second per
+// controller during the hold, and in the 10 s after it (no burst).
+void UIHeld(benchmark::State& AState) {
+  for (auto _ : AState) {
+    Plant plant(115200, 4);
+    TTervoxDevice::StartThread();
+    QTest::qWait(3000);
+    const int before = AnsweredRows();
+    QElapsedTimer clock;
+    clock.start();
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    const double held = (AnsweredRows() - before) / 4.0 / (clock.nsecsElapsed() / 1e9);
+    const int after = AnsweredRows();
+    clock.restart();
+    QTest::qWait(10000);
+    const double free = (AnsweredRows() - after) / 4.0 / (clock.nsecsElapsed() / 1e9);
+    TTervoxDevice::StopThread();
+    AState.counters["held_rows_per_s_each"] = held;
+    AState.counters["after_rows_per_s_each"] = free;
+  }
+}
+
+// What one worker per line costs: threads and resident memory of 32 lines
+// of one controller each, against the same process before polling.
+void LineWorkers(benchmark::State& AState) {
+  for (auto _ : AState) {
+    Plant plant(115200, 1, 32);
+    const long threadsBefore = ProcessThreads();
+    const long rssBefore = RssKilobytes();
+    TTervoxDevice::StartThread();
+    QTest::qWait(10000);
+    AState.counters["threads_added"] = static_cast<double>(ProcessThreads() - threadsBefore);
+    AState.counters["rss_added_kB"] = static_cast<double>(RssKilobytes() - rssBefore);
+    AState.counters["rows_per_s_each"] = AnsweredRows() / 32.0 / 10.0;
+    TTervoxDevice::StopThread();
+  }
+}
+
 } // namespace
 
+BENCHMARK(Lines9600)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(UIHeld)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(LineWorkers)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(AlertOpen)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(StopTime)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(StatusRead)->Unit(benchmark::kMillisecond)->Iterations(20);

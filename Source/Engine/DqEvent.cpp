@@ -2,8 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QThread>
-#include <QTimer>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -36,7 +34,8 @@ bool Matches(const TDqEventData* AEvent, const void* ASender) {
 
 // ------------------------------------------------------------------ signal
 
-// A manual-reset flag that threads wait on.
+// A manual-reset flag that threads wait on. A poke wakes a waiter without
+// setting the flag: the worker's deadline moved.
 class TDqSignal {
 public:
   void Set() {
@@ -57,139 +56,45 @@ public:
     std::lock_guard<std::mutex> guard(FMutex);
     return FSet;
   }
+  void Poke() {
+    {
+      std::lock_guard<std::mutex> guard(FMutex);
+      ++FPokes;
+    }
+    FCondition.notify_all();
+  }
+  std::uint64_t Pokes() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return FPokes;
+  }
   // Waits until the flag equals AState; false when AMilliseconds passed first.
   bool WaitFor(bool AState, std::uint32_t AMilliseconds) {
+    return WaitUntil(AState, TClock::now() + std::chrono::milliseconds(AMilliseconds), nullptr);
+  }
+  bool Wait(std::uint32_t AMilliseconds) { return WaitFor(true, AMilliseconds); }
+  // Waits until the flag equals AState, ADeadline passes, or (with APokes)
+  // a poke arrives after APokes were counted; true when the flag matched.
+  bool WaitUntil(bool AState, TClock::time_point ADeadline, const std::uint64_t* APokes) {
     // Measured on the steady clock, waited in short slices on the system
     // clock: its wait is the one every sanitizer and libc pairs with the
     // mutex, and a clock step can shift a slice only.
-    const auto deadline = TClock::now() + std::chrono::milliseconds(AMilliseconds);
     std::unique_lock<std::mutex> lock(FMutex);
     while (FSet != AState) {
-      const auto left = deadline - TClock::now();
+      if (APokes && FPokes != *APokes) return false;
+      const auto left = ADeadline - TClock::now();
       if (left <= TClock::duration::zero()) return false;
       const auto slice = std::min<TClock::duration>(left, std::chrono::milliseconds(50));
       FCondition.wait_until(lock, std::chrono::system_clock::now() +
-                                      std::chrono::duration_cast<std::chrono::system_clock::duration>(slice));
+                                      std::chrono::ceil<std::chrono::system_clock::duration>(slice));
     }
     return true;
   }
-  bool Wait(std::uint32_t AMilliseconds) { return WaitFor(true, AMilliseconds); }
 
 private:
   std::mutex FMutex;
   std::condition_variable FCondition;
   bool FSet = false;
-};
-
-// ------------------------------------------------------------------- timer
-
-// A one-shot timer serviced by the UI thread's event loop. It may be armed
-// and disarmed from any thread; a generation number makes an expiry that
-// belongs to an earlier arming harmless.
-class TDqEventTimer : public std::enable_shared_from_this<TDqEventTimer> {
-public:
-  ~TDqEventTimer() {
-    if (!FTimer) return;
-    if (QThread::currentThread() == FTimer->thread())
-      delete FTimer;
-    else
-      FTimer->deleteLater();
-  }
-
-  // AKeepRhythm: the next expiry is one interval after the previous one
-  // was due, not after the work it started finished, so a period of work
-  // and a late expiry do not stretch the period. When even that time has
-  // passed, it expires at once.
-  void Start(std::uint32_t AInterval, std::function<void()> AOnExpire, bool AKeepRhythm = false) {
-    std::uint64_t generation;
-    {
-      std::lock_guard<std::mutex> guard(FMutex);
-      FArmed = true;
-      FFired = false;
-      const TClock::time_point now = TClock::now();
-      const auto interval = std::chrono::milliseconds(AInterval);
-      FDue = AKeepRhythm && FHasDue ? std::max(FDue + interval, now) : now + interval;
-      FHasDue = true;
-      FOnExpire = std::move(AOnExpire);
-      generation = ++FGeneration;
-    }
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) return; // no event loop: nothing can ever fire
-    if (QThread::currentThread() == app->thread()) {
-      StartOnMain(generation);
-    } else {
-      QMetaObject::invokeMethod(
-          app, [self = shared_from_this(), generation] { self->StartOnMain(generation); }, Qt::QueuedConnection);
-    }
-  }
-
-  void Stop() {
-    std::lock_guard<std::mutex> guard(FMutex);
-    FArmed = false;
-    FFired = false;
-    FHasDue = false;
-    ++FGeneration;
-  }
-
-  bool Active() {
-    std::lock_guard<std::mutex> guard(FMutex);
-    return FArmed;
-  }
-
-  // True once after each expiry; the event thread takes it when it moves
-  // the expired event to its queue.
-  bool ConsumeFired() {
-    std::lock_guard<std::mutex> guard(FMutex);
-    const bool fired = FFired;
-    FFired = false;
-    return fired;
-  }
-
-private:
-  void StartOnMain(std::uint64_t AGeneration) {
-    std::int64_t interval;
-    {
-      std::lock_guard<std::mutex> guard(FMutex);
-      if (!FArmed || FGeneration != AGeneration) return;
-      // Counted from now, so the hop to this thread does not add to it.
-      interval = std::max<std::int64_t>(
-          0, std::chrono::ceil<std::chrono::milliseconds>(FDue - TClock::now()).count());
-    }
-    if (!FTimer) {
-      FTimer = new QTimer;
-      FTimer->setSingleShot(true);
-      // Precise timers never fire early, so a period is never shortened.
-      FTimer->setTimerType(Qt::PreciseTimer);
-      QObject::connect(FTimer, &QTimer::timeout, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->Fire();
-      });
-    }
-    FStartedGeneration = AGeneration;
-    FTimer->start(static_cast<int>(interval));
-  }
-
-  void Fire() {
-    std::function<void()> onExpire;
-    {
-      std::lock_guard<std::mutex> guard(FMutex);
-      if (!FArmed || FGeneration != FStartedGeneration) return;
-      FArmed = false;
-      FFired = true;
-      onExpire = FOnExpire;
-    }
-    if (onExpire) onExpire();
-  }
-
-  std::mutex FMutex;
-  bool FArmed = false;
-  bool FFired = false;
-  std::uint64_t FGeneration = 0;
-  TClock::time_point FDue;
-  bool FHasDue = false;
-  std::function<void()> FOnExpire;
-  // UI thread only:
-  QTimer* FTimer = nullptr;
-  std::uint64_t FStartedGeneration = 0;
+  std::uint64_t FPokes = 0;
 };
 
 // -------------------------------------------------------------- event data
@@ -200,14 +105,11 @@ TDqEventData::TDqEventData(const QString& AName, TDqSyncEvent AEvent, const void
                            bool AForever)
     : Name(AName), Sender(ASender), Event(std::move(AEvent)), Interval(AInterval), Forever(AForever) {}
 
-TDqEventData::~TDqEventData() {
-  if (FTimer) FTimer->Stop();
-}
+TDqEventData::~TDqEventData() = default;
 
 void TDqEventData::Clear() {
   try {
-    if (FTimer) FTimer->Stop();
-    FTimer.reset();
+    FHasDue = false;
     ValueObject.reset();
   } catch (const std::exception&) {
     throw EDqException(QStringLiteral("Clear event data error"));
@@ -216,7 +118,6 @@ void TDqEventData::Clear() {
   Sender = nullptr;
   SenderName.clear();
   Event = nullptr;
-  FOnTimer = nullptr;
   FOnSyncExecuted = nullptr;
   FSyncContext.clear();
   FHasSyncContext = false;
@@ -229,14 +130,12 @@ void TDqEventData::Clear() {
 
 void TDqEventData::Assign(const TDqEventData& AEvent) {
   if (&AEvent == this) return;
-  if (FTimer) FTimer->Stop();
-  FTimer.reset();
+  FHasDue = false;
   FThread = nullptr;
   Name = AEvent.Name;
   Sender = AEvent.Sender;
   SenderName = AEvent.SenderName;
   Event = AEvent.Event;
-  FOnTimer = AEvent.FOnTimer;
   Value = AEvent.Value;
   // Shared, so that the copy and the original never release it twice.
   ValueObject = AEvent.ValueObject;
@@ -246,19 +145,6 @@ void TDqEventData::Assign(const TDqEventData& AEvent) {
   Removed = AEvent.Removed.load();
   Synchronized = AEvent.Synchronized;
 }
-
-void TDqEventData::StartTimer(TDqSyncEvent AEvent, bool AKeepRhythm) {
-  if (!FTimer) FTimer = std::make_shared<TDqEventTimer>();
-  FOnTimer = std::move(AEvent);
-  TDqSyncEvent onTimer = FOnTimer;
-  FTimer->Start(Interval, [this, onTimer] { onTimer(this); }, AKeepRhythm);
-}
-
-void TDqEventData::StopTimer() {
-  if (FTimer) FTimer->Stop();
-}
-
-bool TDqEventData::TimerActive() const { return FTimer && FTimer->Active(); }
 
 void TDqEventData::Lock() {
   try {
@@ -341,33 +227,12 @@ void TDqEventList::Clear() { FItems.clear(); }
 
 // ------------------------------------------------------------ event thread
 
-// Lets a timer expiry on the UI thread reach its thread only while the
-// thread exists.
-struct TDqExpiryGate {
-  std::mutex Mutex;
-  TDqEventThread* Thread = nullptr;
-};
-
-namespace {
-// One gate per thread object, reached through the timer callbacks.
-std::shared_ptr<TDqExpiryGate> NewGate(TDqEventThread* AThread) {
-  auto gate = std::make_shared<TDqExpiryGate>();
-  gate->Thread = AThread;
-  return gate;
-}
-} // namespace
-
 TDqEventThread::TDqEventThread()
     : FTerminateEvent(std::make_shared<TDqSignal>()), FExecuteEvent(std::make_shared<TDqSignal>()) {
-  FGate = NewGate(this);
   FWorker = std::thread([this] { Execute(); });
 }
 
 TDqEventThread::~TDqEventThread() {
-  {
-    std::lock_guard<std::mutex> guard(FGate->Mutex);
-    FGate->Thread = nullptr;
-  }
   Stop();
   Terminate();
   if (FWorker.joinable()) {
@@ -456,9 +321,13 @@ void TDqEventThread::AddFirstEvent(const QString& AName, TDqSyncEvent AEvent, co
 
 void TDqEventThread::AddTimerEvent(std::unique_ptr<TDqEventData> AEventData) {
   if (!AEventData) return;
+  std::unique_ptr<TDqEventData> refused;
   std::lock_guard<std::mutex> guard(FTimerEvents.FLock);
-  AEventData->StopTimer();
-  if (FTimerEnabled && !FTerminated) ArmTimer(std::move(AEventData), false);
+  AEventData->FHasDue = false;
+  if (FTimerEnabled && !FTerminated)
+    ArmTimer(std::move(AEventData), false);
+  else
+    refused = std::move(AEventData);
 }
 
 void TDqEventThread::AddTimerEvent(const QString& AName, TDqSyncEvent AEvent, const void* ASender,
@@ -473,35 +342,47 @@ void TDqEventThread::AddTimerEvent(const QString& AName, TDqSyncEvent AEvent, co
   AddTimerEvent(std::move(event));
 }
 
-// Caller holds the timer-list lock.
+// Caller holds the timer-list lock. With AKeepRhythm the event is due one
+// interval after it was last due, so neither its own run nor the queue
+// ahead of it stretches the period; when even that has passed, at once.
 void TDqEventThread::ArmTimer(std::unique_ptr<TDqEventData> AEventData, bool AKeepRhythm) {
+  const TClock::time_point now = TClock::now();
+  const auto interval = std::chrono::milliseconds(AEventData->Interval);
+  AEventData->FDue = AKeepRhythm && AEventData->FHasDue ? std::max(AEventData->FDue + interval, now) : now + interval;
+  AEventData->FHasDue = true;
   AEventData->FThread = this;
-  TDqEventData* event = FTimerEvents.Add(std::move(AEventData));
-  event->StartTimer(
-      [gate = FGate](TDqEventData* AExpired) {
-        std::lock_guard<std::mutex> guard(gate->Mutex);
-        if (gate->Thread) gate->Thread->TimerExpired(AExpired);
-      },
-      AKeepRhythm);
+  FTimerEvents.Add(std::move(AEventData));
+  // The worker recomputes its deadline after each event; others wake it.
+  if (!IsCurrentThread()) FExecuteEvent->Poke();
 }
 
-// UI thread. The event may have been released meanwhile, so it is looked
-// up by identity before it is touched; a timer event leaves the timer list
-// while it is queued or running and returns when re-armed, so it is never
-// queued twice.
-void TDqEventThread::TimerExpired(TDqEventData* AEventData) {
-  std::unique_ptr<TDqEventData> refused;
+// Worker. A timer event leaves the timer list while it is queued or
+// running and returns when re-armed, so it is never queued twice.
+void TDqEventThread::QueueDueTimers() {
+  std::vector<std::unique_ptr<TDqEventData>> due; // refused ones go outside the locks
   std::lock_guard<std::mutex> timerGuard(FTimerEvents.FLock);
-  const int index = FTimerEvents.IndexOf(AEventData);
-  if (index < 0 || !AEventData->FTimer || !AEventData->FTimer->ConsumeFired()) return;
-  auto event = FTimerEvents.Extract(index);
-  std::lock_guard<std::mutex> guard(FLock);
-  if (FTerminated) {
-    refused = std::move(event);
-    return;
+  if (!FTimerEnabled || FTimerEvents.Count() == 0) return;
+  const TClock::time_point now = TClock::now();
+  for (int i = 0; i < FTimerEvents.Count();) {
+    if (FTimerEvents.GetEvents(i)->FDue <= now)
+      due.push_back(FTimerEvents.Extract(i));
+    else
+      ++i;
   }
-  FEvents.Add(std::move(event));
+  if (due.empty()) return;
+  std::stable_sort(due.begin(), due.end(), [](const auto& A, const auto& B) { return A->FDue < B->FDue; });
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FTerminated) return;
+  for (auto& event : due) FEvents.Add(std::move(event));
   FExecuteEvent->Set();
+}
+
+std::chrono::steady_clock::time_point TDqEventThread::NextDue() {
+  std::lock_guard<std::mutex> timerGuard(FTimerEvents.FLock);
+  TClock::time_point next = TClock::time_point::max();
+  if (!FTimerEnabled) return next;
+  for (int i = 0; i < FTimerEvents.Count(); ++i) next = std::min(next, FTimerEvents.GetEvents(i)->FDue);
+  return next;
 }
 
 void TDqEventThread::RemoveEvent(const void* ASender) {
@@ -509,9 +390,7 @@ void TDqEventThread::RemoveEvent(const void* ASender) {
   {
     std::lock_guard<std::mutex> timerGuard(FTimerEvents.FLock);
     for (int i = FTimerEvents.Count() - 1; i >= 0; --i) {
-      TDqEventData* event = FTimerEvents.GetEvents(i);
-      if (!Matches(event, ASender)) continue;
-      event->StopTimer();
+      if (!Matches(FTimerEvents.GetEvents(i), ASender)) continue;
       released.push_back(FTimerEvents.Extract(i));
     }
     std::lock_guard<std::mutex> guard(FLock);
@@ -530,7 +409,6 @@ void TDqEventThread::ReleaseSenderEvents(const void* ASender) {
     std::lock_guard<std::mutex> timerGuard(FTimerEvents.FLock);
     for (int i = FTimerEvents.Count() - 1; i >= 0; --i) {
       if (!Matches(FTimerEvents.GetEvents(i), ASender)) continue;
-      FTimerEvents.GetEvents(i)->StopTimer();
       released.push_back(FTimerEvents.Extract(i));
     }
     std::lock_guard<std::mutex> guard(FLock);
@@ -577,11 +455,15 @@ std::uint32_t TDqEventThread::WaitForExecute(std::uint32_t ATimeOut) {
   }
 }
 
+bool TDqEventThread::Busy() {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FWorkEvent != nullptr || FPrivilegeEvents.Count() > 0 || FEvents.Count() > 0;
+}
+
 void TDqEventThread::Stop() {
   {
     std::lock_guard<std::mutex> timerGuard(FTimerEvents.FLock);
     FTimerEnabled = false;
-    for (int i = 0; i < FTimerEvents.Count(); ++i) FTimerEvents.GetEvents(i)->StopTimer();
   }
   FExecuteEvent->Set();
 }
@@ -726,8 +608,15 @@ void TDqEventThread::RunEvent(TDqEventData* AEvent) {
 }
 
 void TDqEventThread::Execute() {
+  // Sleeps until work is queued, the next timer event is due, or another
+  // thread armed a timer (which may be due sooner).
   auto waitForWork = [this] {
-    while (!FTerminated && !FExecuteEvent->Wait(1000)) {
+    while (!FTerminated) {
+      const std::uint64_t pokes = FExecuteEvent->Pokes();
+      const TClock::time_point next = NextDue();
+      const TClock::time_point deadline = std::min(next, TClock::now() + std::chrono::seconds(1));
+      if (FExecuteEvent->WaitUntil(true, deadline, &pokes)) return;
+      QueueDueTimers();
     }
   };
   waitForWork();
@@ -738,6 +627,9 @@ void TDqEventThread::Execute() {
     }
     WriteListing();
     while (!FTerminated) {
+      // Due periodic work joins the queue between events, so a long queue
+      // delays it by no more than the event ahead of it.
+      QueueDueTimers();
       std::unique_ptr<TDqEventData> event;
       {
         std::lock_guard<std::mutex> guard(FLock);

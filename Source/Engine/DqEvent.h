@@ -1,7 +1,8 @@
 // The worker thread: queued work items ("events") run one at a time away
 // from the UI thread. A privilege queue drains before the normal queue;
-// timer events wait on UI-thread timers and, when those expire, join the
-// normal queue. Completion callbacks are posted to the UI thread in order.
+// timer events wait on the worker's own deadline clock and, when due, join
+// the normal queue, so a busy or absent UI thread never delays them.
+// Completion callbacks are posted to the UI thread in order.
 #pragma once
 
 #include "DqRoutine.h"
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -41,9 +43,7 @@ public:
   virtual void Add(const QString& ALine) = 0;
 };
 
-class TDqEventTimer; // the UI-thread timer of a timer event (DqEvent.cpp)
-class TDqSignal;     // a waitable flag (DqEvent.cpp)
-struct TDqExpiryGate;
+class TDqSignal; // a waitable flag (DqEvent.cpp)
 
 class TDqEventData {
 public:
@@ -57,18 +57,10 @@ public:
   virtual void Clear();
   virtual void Assign(const TDqEventData& AEvent);
 
-  // Arms the timer with Interval ms; on expiry the timer stops and AEvent
-  // is called on the UI thread. Re-arming restarts it; with AKeepRhythm the
-  // interval counts from when the previous expiry was due.
-  void StartTimer(TDqSyncEvent AEvent, bool AKeepRhythm = false);
-  void StopTimer();
-  bool TimerActive() const;
-
   void Lock();
   void Unlock();
 
   TDqEventThread* Thread() const { return FThread; }
-  bool HasTimer() const { return FTimer != nullptr; }
   const TDqSyncEvent& OnExecuted() const { return FOnExecuted; }
   void SetOnExecuted(TDqSyncEvent AValue) { FOnExecuted = std::move(AValue); }
   const TDqNotifyEvent& OnSyncExecuted() const { return FOnSyncExecuted; }
@@ -77,7 +69,6 @@ public:
   void SetOnSyncExecuted(TDqNotifyEvent AValue, QObject* AContext = nullptr);
   QObject* SyncContext() const { return FSyncContext.data(); }
   bool HasSyncContext() const { return FHasSyncContext; }
-  const TDqSyncEvent& OnTimer() const { return FOnTimer; }
 
   QString Name;
   const void* Sender = nullptr;
@@ -98,9 +89,11 @@ public:
 private:
   friend class TDqEventThread;
   friend class TDqEventList;
-  std::shared_ptr<TDqEventTimer> FTimer;
+  // When a timer event is due on its worker's clock; FHasDue once armed,
+  // so a rhythm-keeping event can count from its previous due time.
+  std::chrono::steady_clock::time_point FDue{};
+  bool FHasDue = false;
   std::mutex FLock;
-  TDqSyncEvent FOnTimer;
   TDqSyncEvent FOnExecuted;
   TDqNotifyEvent FOnSyncExecuted;
   QPointer<QObject> FSyncContext;
@@ -165,6 +158,9 @@ public:
   bool WaitRemoveEvent(const void* ASender, std::uint32_t ATimeOut);
   // 0 when the worker became idle within ATimeOut ms, else the ms elapsed.
   std::uint32_t WaitForExecute(std::uint32_t ATimeOut);
+  // True while an event runs or waits in the privilege or normal queue
+  // (armed timer events do not count).
+  bool Busy();
   // Disables timers for good; queued work still runs.
   void Stop();
   // Requests the end of the worker without waiting for it; later events
@@ -201,13 +197,15 @@ private:
   void Execute();
   void Append(TDqEventList& AList, std::unique_ptr<TDqEventData> AEventData, bool AFirst);
   void ArmTimer(std::unique_ptr<TDqEventData> AEventData, bool AKeepRhythm);
-  void TimerExpired(TDqEventData* AEventData);
+  // Moves every due timer event to the normal queue, earliest first.
+  void QueueDueTimers();
+  // The earliest due time of an armed timer event; far ahead when none.
+  std::chrono::steady_clock::time_point NextDue();
   void RunEvent(TDqEventData* AEvent);
   void WriteListing();
   void Report(const QString& AMessage, const std::exception* AError);
   void ReleaseSenderEvents(const void* ASender);
 
-  std::shared_ptr<TDqExpiryGate> FGate;
   std::shared_ptr<TDqSignal> FTerminateEvent;
   std::shared_ptr<TDqSignal> FExecuteEvent;
   TDqEventData* FWorkEvent = nullptr;

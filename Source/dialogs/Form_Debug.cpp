@@ -1,7 +1,6 @@
 #include "Form_Debug.h"
 
 #include "Engine/DqEvent.h"
-#include "domain/Tervox_Device.h"
 #include "domain/Tervox_Engine.h"
 
 #include <QGridLayout>
@@ -10,29 +9,87 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
+#include <functional>
+#include <map>
+#include <mutex>
 
-// A text box the worker lists into: the lines reach it on the UI thread,
-// and not at all once it is gone.
-class TMemoView : public TDqEventMemo {
+// The debug listing of every line worker: each worker lists into its own
+// section, and the third and fourth boxes show the sections one after the
+// other under the line's name. Workers write from their own threads; the
+// sections change and the boxes are redrawn on the UI thread only.
+class TFormDebug::TListing : public TTervoxWorkerListing {
 public:
-  explicit TMemoView(QPlainTextEdit* AEdit) : FEdit(AEdit) {}
-  void Clear() override {
-    QPointer<QPlainTextEdit> edit = FEdit;
-    QMetaObject::invokeMethod(
-        FEdit.data(), [edit] { if (edit) edit->clear(); }, Qt::QueuedConnection);
-  }
-  void Add(const QString& ALine) override {
-    QPointer<QPlainTextEdit> edit = FEdit;
-    QMetaObject::invokeMethod(
-        FEdit.data(), [edit, ALine] { if (edit) edit->appendPlainText(ALine); }, Qt::QueuedConnection);
-  }
+  TListing(QPlainTextEdit* AQueueBox, QPlainTextEdit* AWorkBox) : FBoxes{AQueueBox, AWorkBox} {}
+
+  TDqEventMemo* QueueView(const QString& ALine) override { return &SectionOf(ALine).Views[0]; }
+  TDqEventMemo* WorkView(const QString& ALine) override { return &SectionOf(ALine).Views[1]; }
 
 private:
-  QPointer<QPlainTextEdit> FEdit;
-};
+  struct TSection;
+  // One box's part of one line.
+  class TView : public TDqEventMemo {
+  public:
+    TView(TListing& AListing, TSection& ASection, int ABox) : FListing(AListing), FSection(ASection), FBox(ABox) {}
+    void Clear() override {
+      FListing.Post([this] { FSection.Lines[FBox].clear(); });
+    }
+    void Add(const QString& ALine) override {
+      FListing.Post([this, ALine] { FSection.Lines[FBox] << ALine; });
+    }
 
-} // namespace
+  private:
+    TListing& FListing;
+    TSection& FSection;
+    int FBox;
+  };
+  struct TSection {
+    TSection(TListing& AListing) : Views{TView(AListing, *this, 0), TView(AListing, *this, 1)} {}
+    std::array<TView, 2> Views;
+    std::array<QStringList, 2> Lines; // UI thread only
+  };
+
+  TSection& SectionOf(const QString& ALine) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    std::unique_ptr<TSection>& section = FSections[ALine];
+    if (!section) section = std::make_unique<TSection>(*this);
+    return *section;
+  }
+
+  // Runs AChange on the UI thread, then redraws both boxes once for every
+  // change queued meanwhile.
+  void Post(std::function<void()> AChange) {
+    QPointer<QPlainTextEdit> box = FBoxes[0];
+    QMetaObject::invokeMethod(
+        FBoxes[0].data(),
+        [this, box, change = std::move(AChange)] {
+          if (!box) return;
+          change();
+          if (FRedrawPending) return;
+          FRedrawPending = true;
+          QMetaObject::invokeMethod(box.data(), [this] { Redraw(); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+  }
+
+  void Redraw() {
+    FRedrawPending = false;
+    std::lock_guard<std::mutex> guard(FMutex);
+    for (int box = 0; box < 2; ++box) {
+      if (!FBoxes[box]) continue;
+      QStringList text;
+      for (const auto& [line, section] : FSections) {
+        if (section->Lines[box].isEmpty()) continue;
+        text << QStringLiteral("[%1]").arg(line) << section->Lines[box];
+      }
+      FBoxes[box]->setPlainText(text.join(QLatin1Char('\n')));
+    }
+  }
+
+  std::array<QPointer<QPlainTextEdit>, 2> FBoxes;
+  std::mutex FMutex; // FSections: workers are created on any thread
+  std::map<QString, std::unique_ptr<TSection>> FSections;
+  bool FRedrawPending = false; // UI thread only
+};
 
 TFormDebug::TFormDebug(QWidget* AOwner) : QDialog(AOwner), FButtonRefresh(new QPushButton(QStringLiteral("Refresh"), this)) {
   setObjectName(QStringLiteral("FormDebug"));
@@ -53,19 +110,16 @@ TFormDebug::TFormDebug(QWidget* AOwner) : QDialog(AOwner), FButtonRefresh(new QP
   layout->addLayout(grid, 1);
   layout->addWidget(FButtonRefresh, 0, Qt::AlignRight);
   resize(760, 480);
-  FEventMemo = std::make_unique<TMemoView>(FMemos[2]);
-  FWorkMemo = std::make_unique<TMemoView>(FMemos[3]);
+  FListing = std::make_unique<TListing>(FMemos[2], FMemos[3]);
   connect(FButtonRefresh, &QPushButton::clicked, this, &TFormDebug::ButtonRefreshClick);
 }
 
 TFormDebug::~TFormDebug() { Detach(); }
 
 void TFormDebug::Detach() {
-  // Under the worker's listing lock: once detached, no line reaches a freed view.
-  if (TDqEventThread* thread = EventThread()) {
-    thread->SetEventMemo(nullptr);
-    thread->SetWorkMemo(nullptr);
-  }
+  // Under each worker's listing lock: once detached, no line reaches a
+  // freed view.
+  SetWorkerListing(nullptr);
 }
 
 void TFormDebug::showEvent(QShowEvent* AEvent) {
@@ -73,9 +127,4 @@ void TFormDebug::showEvent(QShowEvent* AEvent) {
   FormShow();
 }
 
-void TFormDebug::FormShow() {
-  TDqEventThread* thread = EventThread();
-  if (!thread) return;
-  thread->SetEventMemo(FEventMemo.get());
-  thread->SetWorkMemo(FWorkMemo.get());
-}
+void TFormDebug::FormShow() { SetWorkerListing(FListing.get()); }

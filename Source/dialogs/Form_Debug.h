@@ -1,5 +1,5 @@
-// The debug window ("(o-o)"): the communication worker's queued events and
-// the event it is executing, for the developer.
+// The debug window ("(o-o)"): each line worker's queued events and the
+// events it executed in its last pass, for the developer.
 #pragma once
 
 #include <QDialog>
@@ -9,7 +9,6 @@
 
 class QPlainTextEdit;
 class QPushButton;
-class TDqEventMemo;
 
 class TFormDebug : public QDialog {
   Q_OBJECT
@@ -28,10 +27,10 @@ protected:
 
 private:
   void Detach();
+  class TListing;
 
   std::array<QPlainTextEdit*, 4> FMemos{};
   QPushButton* FButtonRefresh;
-  // The views the worker writes into (on its own thread).
-  std::unique_ptr<TDqEventMemo> FEventMemo;
-  std::unique_ptr<TDqEventMemo> FWorkMemo;
+  // The views the line workers write into (on their own threads).
+  std::unique_ptr<TListing> FListing;
 };

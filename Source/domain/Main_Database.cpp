@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -26,6 +27,12 @@ constexpr double kOneMillisecond = 1.0 / 86400000.0;
 std::mutex gProblemMutex;
 TDatabaseProblemNotifier gProblemNotifier;
 QString gLastProblem;
+// stderr hears of a lasting problem at most once a minute, with the
+// readings lost meanwhile, and once that it is over.
+std::chrono::steady_clock::time_point gLastPrinted{};
+bool gPrintedAny = false;
+bool gProblemPrinted = false; // the last line printed was a problem
+long long gLostReadings = 0;  // since the last line printed
 
 QString DefaultDataDirectory() {
   const QString dataDir = qEnvironmentVariable("TERVOX_DATA_DIR");
@@ -104,6 +111,8 @@ void FreeDatabase() {
   {
     std::lock_guard<std::mutex> guard(gProblemMutex);
     gLastProblem.clear();
+    gPrintedAny = gProblemPrinted = false;
+    gLostReadings = 0;
   }
   std::lock_guard<std::mutex> guard(gDatabaseMutex);
   gDatabase.reset();
@@ -115,11 +124,26 @@ void SetDatabaseProblemNotifier(TDatabaseProblemNotifier ANotifier) {
 }
 
 void ReportDatabaseProblem(const QString& AProblem) {
-  // Called for every reading: only a change goes on.
+  // Called for every reading: the window hears of each change only, and
+  // stderr (a journal) is not flooded by a disk that stays full.
   std::lock_guard<std::mutex> guard(gProblemMutex);
+  const auto now = std::chrono::steady_clock::now();
+  if (!AProblem.isEmpty()) {
+    ++gLostReadings;
+    if (!gPrintedAny || now - gLastPrinted >= std::chrono::minutes(1)) {
+      qWarning("TERVOX: %s (%lld reading(s) not stored)", qPrintable(AProblem), gLostReadings);
+      gPrintedAny = gProblemPrinted = true;
+      gLastPrinted = now;
+      gLostReadings = 0;
+    }
+  } else if (gProblemPrinted) {
+    qWarning("TERVOX: readings are stored again (%lld more not stored)", gLostReadings);
+    gProblemPrinted = false;
+    gLastPrinted = now;
+    gLostReadings = 0;
+  }
   if (AProblem == gLastProblem) return;
   gLastProblem = AProblem;
-  if (!AProblem.isEmpty()) qWarning("TERVOX: %s", qPrintable(AProblem));
   // Under the lock, so that a window taking its notifier back is never
   // called afterwards; notifiers only post to their own thread.
   if (gProblemNotifier) gProblemNotifier(AProblem);

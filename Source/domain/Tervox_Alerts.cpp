@@ -11,6 +11,7 @@
 #include <QDateTime>
 
 #include <atomic>
+#include <mutex>
 
 namespace {
 
@@ -22,6 +23,8 @@ std::atomic<double> gLastSMSTime{0.0};
 std::atomic<double> gLastLossAlertTime{0.0};
 std::atomic<int> gLossAlertSilence{1};
 std::atomic<bool> gLossAlertShowing{false};
+// Held by each test-then-set of the times and the showing flag above.
+std::mutex gAlertMutex;
 
 constexpr double kOneMinute = 1.0 / 1440.0;
 constexpr double kOneSecond = 1.0 / 86400.0;
@@ -49,14 +52,41 @@ void SetSMSSendAgain(int AValue) {
   if (gSMSSendAgain.exchange(AValue) != AValue) Config()->SetValueInt(QStringLiteral("SMSSendAgain"), AValue);
 }
 double LastSMSTime() { return gLastSMSTime; }
-void SetLastSMSTime(double AValue) { gLastSMSTime = AValue; }
+void SetLastSMSTime(double AValue) {
+  std::lock_guard<std::mutex> guard(gAlertMutex);
+  gLastSMSTime = AValue;
+}
 double LastLossAlertTime() { return gLastLossAlertTime; }
-void SetLastLossAlertTime(double AValue) { gLastLossAlertTime = AValue; }
+void SetLastLossAlertTime(double AValue) {
+  std::lock_guard<std::mutex> guard(gAlertMutex);
+  gLastLossAlertTime = AValue;
+}
 int LossAlertSilence() { return gLossAlertSilence; }
-void SetLossAlertSilence(int AValue) { gLossAlertSilence = AValue; }
+void SetLossAlertSilence(int AValue) {
+  std::lock_guard<std::mutex> guard(gAlertMutex);
+  gLossAlertSilence = AValue;
+}
 bool LossAlertShowing() { return gLossAlertShowing; }
-void SetLossAlertShowing(bool AValue) { gLossAlertShowing = AValue; }
+void SetLossAlertShowing(bool AValue) {
+  std::lock_guard<std::mutex> guard(gAlertMutex);
+  gLossAlertShowing = AValue;
+}
+bool ClaimLossAlert(double ANow) {
+  std::lock_guard<std::mutex> guard(gAlertMutex);
+  if (gLossAlertShowing || ANow - gLastLossAlertTime <= gLossAlertSilence * kOneSecond) return false;
+  gLossAlertShowing = true;
+  gLastLossAlertTime = ANow;
+  return true;
+}
+bool ClaimAlarmSMS(bool AFirst, double ANow) {
+  std::lock_guard<std::mutex> guard(gAlertMutex);
+  const int again = gSMSSendAgain;
+  const bool due = AFirst || again == 0 || (again > 0 && ANow - gLastSMSTime > again * kOneMinute);
+  if (due) gLastSMSTime = ANow;
+  return due;
+}
 void Reset() {
+  std::lock_guard<std::mutex> guard(gAlertMutex);
   for (int i = 0; i < 3; ++i) gAlertEV[i] = Config()->GetValueBoolDef(AlertEVKey(i), false);
   gSMSSendAgain = Config()->GetValueIntDef(QStringLiteral("SMSSendAgain"), 0);
   const double now = Now();
@@ -128,14 +158,8 @@ void TTervoxDevice::AlarmRule(int AMode, int AIndex) {
   const double now = Now();
   const QString date = AlarmDateText(now);
   const int state = Alarming(AIndex);
-  if (state == 0 || state == 1) {
-    const int again = TervoxAlerts::SMSSendAgain();
-    const bool due = state == 0 || again == 0 || (again > 0 && now - TervoxAlerts::LastSMSTime() > again * kOneMinute);
-    if (due) {
-      if (SMSModem()) SendAlertSMS(AlarmRecipients(), QStringLiteral("%1 Alarm: %2").arg(date, text));
-      TervoxAlerts::SetLastSMSTime(now);
-    }
-  }
+  if ((state == 0 || state == 1) && TervoxAlerts::ClaimAlarmSMS(state == 0, now) && SMSModem())
+    SendAlertSMS(AlarmRecipients(), QStringLiteral("%1 Alarm: %2").arg(date, text));
   if (state == 0) {
     SetAlarming(AIndex, 1);
     auto message = std::make_shared<TTervoxAlarmMessage>();
@@ -155,18 +179,19 @@ void TTervoxDevice::HandleConnection() {
     return;
   }
   const double now = Now();
-  if (TervoxAlerts::LossAlertShowing() ||
-      now - TervoxAlerts::LastLossAlertTime() <= TervoxAlerts::LossAlertSilence() * kOneSecond)
-    return;
+  // One alert window at a time, for whichever lost controller finds the
+  // way clear first.
+  const bool alert = TervoxAlerts::ClaimLossAlert(now);
+  // The message follows this controller's own state, so one alert left
+  // open does not silence the loss of every other controller.
   const int again = TervoxAlerts::SMSSendAgain();
-  const bool due = (again > 0 && now - TervoxAlerts::LastSMSTime() > again * kOneMinute) || justLost || again == 0;
-  if (due) {
+  if (justLost || (again > 0 && now - FLossSMSTime > again * kOneMinute) || (again == 0 && alert)) {
     if (SMSModem())
       SendAlertSMS(AlarmRecipients(), QStringLiteral("%1 Loss signal\r\n%2").arg(DeviceName(), AlarmDateText(now)));
+    FLossSMSTime = now;
     TervoxAlerts::SetLastSMSTime(now);
   }
-  TervoxAlerts::SetLossAlertShowing(true);
-  TervoxAlerts::SetLastLossAlertTime(now);
+  if (!alert) return;
   const int id = ID();
   // Polling goes on while the alert is open; closing it clears the flag,
   // and so does a hand-off that never ran, or no alert would show again.

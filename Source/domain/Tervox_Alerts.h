@@ -20,7 +20,7 @@ public:
 class TTervoxMainLink {
 public:
   virtual ~TTervoxMainLink() = default;
-  // A controller stopped answering: the modal alert. Closing it clears
+  // A controller stopped answering: the alert window. Closing it clears
   // TervoxAlerts::LossAlertShowing.
   virtual void DeviceLost(int ADeviceID) = 0;
   // An event output switched on: a modeless alarm window.
@@ -28,8 +28,8 @@ public:
 };
 void SetMainLink(TTervoxMainLink* ALink);
 
-// Engine-wide alert settings and state. The worker reads them; the log
-// page, the SMS page and the alert window write some of them.
+// Engine-wide alert settings and state, shared by every line worker; the
+// log page, the SMS page and the alert window write some of them.
 namespace TervoxAlerts {
 bool AlertEV(int AIndex); // AIndex 0-2
 void SetAlertEV(int AIndex, bool AValue);
@@ -44,6 +44,15 @@ void SetLossAlertSilence(int AValue);
 // True while the lost-connection alert is queued or open: one at a time.
 bool LossAlertShowing();
 void SetLossAlertShowing(bool AValue);
+// Takes the alert window for a lost controller when none is showing and
+// the silence has passed since the last one (then showing, last time :=
+// ANow); false when another worker has it or the silence still runs.
+bool ClaimLossAlert(double ANow);
+// An alarm message is due when AFirst (just raised), when SMSSendAgain is
+// 0, or when more than SMSSendAgain minutes passed since the last message
+// of any controller; when due, the last SMS time becomes ANow. One decision
+// at a time across workers.
+bool ClaimAlarmSMS(bool AFirst, double ANow);
 // Reads the settings and resets the state (start-up).
 void Reset();
 } // namespace TervoxAlerts

@@ -115,6 +115,7 @@ QString TTervoxModelType::Text(int AFirst, int ACount) const {
 TTervoxDevice::TTervoxDevice() : FSettings(std::make_unique<TTervoxDeviceSettings>()) {
   const double now = Now();
   FEV1LastTime = FEV2LastTime = FEV3LastTime = now;
+  FLossSMSTime = now;
   FRunChangeTime = now;
 }
 
@@ -348,7 +349,7 @@ void TTervoxDevice::Changed() {
   if (FOnChanged) FOnChanged(this);
 }
 
-void TTervoxDevice::SaveStatusToDB() {
+bool TTervoxDevice::SaveStatusToDB() {
   // (DeviceID, ReadTime) is the key: two readings in the same instant (a
   // clock step back, a very fast line) must both be kept.
   double readTime = Now();
@@ -381,9 +382,13 @@ void TTervoxDevice::SaveStatusToDB() {
     const qsizetype reason = message.lastIndexOf(QStringLiteral("\": "));
     ReportDatabaseProblem(QStringLiteral("Readings cannot be stored: %1")
                               .arg(reason >= 0 ? message.mid(reason + 3) : message.section(QLatin1Char('\r'), 0, 0)));
-    throw;
+    return false;
+  } catch (const std::exception& e) {
+    ReportDatabaseProblem(QStringLiteral("Readings cannot be stored: %1").arg(QString::fromLocal8Bit(e.what())));
+    return false;
   }
   ReportDatabaseProblem(QString());
+  return true;
 }
 
 
@@ -443,7 +448,7 @@ std::unique_ptr<TDqEventData> TTervoxDevice::NewRequest(const QString& AName, vo
 }
 
 void TTervoxDevice::SchedulePolling() {
-  EventThread()->RemoveEvent(this);
+  if (TDqEventThread* worker = Worker()) worker->RemoveEvent(this);
   auto request = NewRequest(QStringLiteral("ReadStatus"), &TTervoxDevice::DoReadStatus, {});
   std::weak_ptr<TTervoxDevice> weak = weak_from_this();
   request->SetOnSyncExecuted([weak] {
@@ -454,15 +459,15 @@ void TTervoxDevice::SchedulePolling() {
   // Once a second, whatever a silent neighbour on the worker costs: its
   // time-outs must not cost the others their readings.
   request->KeepRhythm = true;
-  EventThread()->AddTimerEvent(std::move(request));
+  Worker()->AddTimerEvent(std::move(request));
 }
 
 void TTervoxDevice::ReadStatus(TTervoxSyncNotify ACallback) {
-  EventThread()->AddEvent(NewRequest(QStringLiteral("ReadStatus"), &TTervoxDevice::DoReadStatus, std::move(ACallback)));
+  Worker()->AddEvent(NewRequest(QStringLiteral("ReadStatus"), &TTervoxDevice::DoReadStatus, std::move(ACallback)));
 }
 
 void TTervoxDevice::ReadInformation(TTervoxSyncNotify ACallback) {
-  EventThread()->AddPrivilegeEvent(
+  Worker()->AddPrivilegeEvent(
       NewRequest(QStringLiteral("ReadInfo"), &TTervoxDevice::DoReadInformation, std::move(ACallback)));
 }
 
@@ -520,6 +525,8 @@ void TTervoxDevice::DoReadStatus() {
       ClearStatus(); // the line is gone: no value, never the last one again
     // A stop that began during the read left it incomplete: nothing to record.
     if (PollingStopping()) return;
+    // Alarms and loss alerts matter most when the disk is full or the
+    // database locked: they do not depend on the row being stored.
     SaveStatusToDB();
     PostProcessStatus();
   }
@@ -618,7 +625,7 @@ void TTervoxDevice::WriteReg(int AAddress, int AValue, std::function<void()> AOn
   request->Value = TVariant(QStringLiteral("[%1, %2]").arg(AAddress).arg(AValue));
   if (AOnExecuted) request->SetOnExecuted([AOnExecuted](TDqEventData*) { AOnExecuted(); });
   if (ACallback) request->SetOnSyncExecuted(std::move(ACallback));
-  EventThread()->AddPrivilegeEvent(std::move(request));
+  Worker()->AddPrivilegeEvent(std::move(request));
 }
 
 void TTervoxDevice::ControlWrite(int AAddress, int AValue) {
@@ -652,7 +659,7 @@ void TTervoxDevice::Toggle(const QString& AName, int AReadAddress, int ABit, int
       },
       this);
   request->SenderName = DeviceName();
-  EventThread()->AddEvent(std::move(request));
+  Worker()->AddEvent(std::move(request));
 }
 
 void TTervoxDevice::ToggleAT() { Toggle(QStringLiteral("ToggleAT"), 260, 0, 388); }

@@ -250,10 +250,12 @@ public:
   bool HasOnReadProgram() const { return FHasReadProgram; }
 
   // ----- recording
-  // One history row of the current register image, stamped now.
-  void SaveStatusToDB();
+  // One history row of the current register image, stamped now; false
+  // when it could not be stored (reported, never thrown: the alarms of
+  // the same reading must still run).
+  bool SaveStatusToDB();
 
-  // ----- polling (class-wide: PortList, DeviceList, EventThread)
+  // ----- polling (class-wide: PortList, DeviceList, the line workers)
   static void InitialPort();
   // Loads ports and controllers and schedules every periodic status read.
   static void StartThread();
@@ -262,6 +264,8 @@ public:
   // worker is still busy: the caller must not close what it may use.
   static bool StopThread();
   static void UpdateDevices();
+  // The worker of this controller's line; nullptr once the engine is freed.
+  TDqEventThread* Worker() const;
 
   bool UpdatePort();
   bool ActivatePort();
@@ -354,6 +358,7 @@ private:
   double FEV1LastTime = 0, FEV2LastTime = 0, FEV3LastTime = 0;
   double FMode5Time = 0; // 0: never set
   double FLastReadTime = 0; // ReadTime of the last history row
+  double FLossSMSTime = 0;  // this controller's last loss message (set at creation)
   std::atomic<bool> FRunChanged{true};
   std::atomic<double> FRunChangeTime{0.0};
   std::array<std::atomic<int>, 3> FAlarming{};

@@ -305,7 +305,7 @@ void QueueRead(TTervoxDevice& ADevice, const QString& AName, std::function<void(
   auto request = NewRequest(ADevice, AName, std::move(AHandler));
   request->Value = AValue;
   if (ACallback) request->SetOnSyncExecuted(std::move(ACallback), AContext);
-  EventThread()->AddPrivilegeEvent(std::move(request));
+  ADevice.Worker()->AddPrivilegeEvent(std::move(request));
 }
 
 void QueueWrite(TTervoxDevice& ADevice, const QString& AName, std::function<void(TRequestIO&)> AWork,
@@ -322,7 +322,7 @@ void QueueWrite(TTervoxDevice& ADevice, const QString& AName, std::function<void
   });
   if (ACallback)
     request->SetOnSyncExecuted([result, callback = std::move(ACallback)] { callback(*result); }, AContext);
-  EventThread()->AddPrivilegeEvent(std::move(request));
+  ADevice.Worker()->AddPrivilegeEvent(std::move(request));
 }
 
 template <typename TData>

@@ -13,15 +13,24 @@
 #include <QCoreApplication>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <mutex>
+#include <thread>
 
 namespace {
 
 std::unique_ptr<TDqComPortList> gPortList;
 std::unique_ptr<TTervoxDeviceList> gDeviceList;
 std::unique_ptr<TTervoxValueTypes> gValueTypes;
-std::unique_ptr<TDqEventThread> gEventThread;
+
+// One worker per line, by port ID; gWorkersMutex guards the map and the
+// listing, never held while a worker is waited for.
+std::mutex gWorkersMutex;
+std::map<int, std::unique_ptr<TDqEventThread>> gLineWorkers;
+TTervoxWorkerListing* gWorkerListing = nullptr;
+bool gEngineCreated = false;
 
 std::mutex gModemMutex;
 std::shared_ptr<TDqSMS> gModem;
@@ -72,15 +81,21 @@ void CreateEngineObjects() {
   gValueTypes = std::make_unique<TTervoxValueTypes>();
   gValueTypes->LoadFromDB(*GetDatabase(), QStringLiteral("ValueType"));
   TervoxAlerts::Reset();
-  gEventThread = std::make_unique<TDqEventThread>();
-  gEventThread->SetOnError([](const QString& AMessage) { qWarning("TERVOX worker: %s", qPrintable(AMessage)); });
+  std::lock_guard<std::mutex> guard(gWorkersMutex);
+  gEngineCreated = true;
 }
 
 void FreeEngineObjects() {
-  if (gEventThread) TTervoxDevice::StopThread();
+  TTervoxDevice::StopThread();
   TTervoxDevice::CloseSMS();
   CancelHandOffs();
-  gEventThread.reset();
+  std::map<int, std::unique_ptr<TDqEventThread>> workers;
+  {
+    std::lock_guard<std::mutex> guard(gWorkersMutex);
+    gEngineCreated = false;
+    workers.swap(gLineWorkers);
+  }
+  workers.clear(); // joins each worker, outside the lock
   gValueTypes.reset();
   gDeviceList.reset();
   gPortList.reset();
@@ -89,7 +104,60 @@ void FreeEngineObjects() {
 TDqComPortList* PortList() { return gPortList.get(); }
 TTervoxDeviceList* DeviceList() { return gDeviceList.get(); }
 TTervoxValueTypes* ValueTypes() { return gValueTypes.get(); }
-TDqEventThread* EventThread() { return gEventThread.get(); }
+
+namespace {
+
+QString LineName(int APortID) {
+  TDqComPortList* ports = PortList();
+  const std::shared_ptr<TDqComPort> port = ports ? ports->SharedPortByID(APortID) : nullptr;
+  return port ? port->PortData().Name : QStringLiteral("Line %1").arg(APortID);
+}
+
+void AttachListing(TDqEventThread& AWorker, const QString& ALine) {
+  AWorker.SetEventMemo(gWorkerListing ? gWorkerListing->QueueView(ALine) : nullptr);
+  AWorker.SetWorkMemo(gWorkerListing ? gWorkerListing->WorkView(ALine) : nullptr);
+}
+
+} // namespace
+
+TDqEventThread* LineWorker(int APortID) {
+  const QString name = LineName(APortID);
+  std::lock_guard<std::mutex> guard(gWorkersMutex);
+  if (!gEngineCreated) return nullptr;
+  std::unique_ptr<TDqEventThread>& worker = gLineWorkers[APortID];
+  if (!worker) {
+    worker = std::make_unique<TDqEventThread>();
+    worker->SetOnError([name](const QString& AMessage) {
+      qWarning("TERVOX worker %s: %s", qPrintable(name), qPrintable(AMessage));
+    });
+    AttachListing(*worker, name);
+  }
+  return worker.get();
+}
+
+std::uint32_t WaitLinesIdle(std::uint32_t ATimeOut) {
+  // Every worker is asked at once: a stop costs one reply time-out,
+  // however many lines there are.
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    bool busy = false;
+    {
+      std::lock_guard<std::mutex> guard(gWorkersMutex);
+      for (auto& [id, worker] : gLineWorkers) busy = busy || worker->Busy();
+    }
+    const auto elapsed = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    if (!busy) return 0;
+    if (elapsed >= ATimeOut) return elapsed;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void SetWorkerListing(TTervoxWorkerListing* AListing) {
+  std::lock_guard<std::mutex> guard(gWorkersMutex);
+  gWorkerListing = AListing;
+  for (auto& [id, worker] : gLineWorkers) AttachListing(*worker, LineName(id));
+}
 
 // ---------------------------------------------------------------- polling
 
@@ -104,15 +172,17 @@ void TTervoxDevice::StartThread() {
 
 bool TTervoxDevice::StopThread() {
   TTervoxDeviceList* devices = DeviceList();
-  TDqEventThread* thread = EventThread();
-  if (!devices || !thread) return true;
+  if (!devices) return true;
   // From here on no hand-off is queued and a running request ends at its
-  // next transaction, so the worker is idle within one reply time-out.
+  // next transaction, so every worker is idle within one reply time-out.
   gStopping = true;
   CancelHandOffs();
-  const int count = devices->Count();
-  for (int i = 0; i < count; ++i) thread->RemoveEvent(devices->GetDevices(i));
-  const bool idle = thread->WaitForExecute(kStopWait) == 0;
+  {
+    std::lock_guard<std::mutex> guard(gWorkersMutex);
+    // Line workers carry controller requests only.
+    for (auto& [id, worker] : gLineWorkers) worker->RemoveEvent(nullptr);
+  }
+  const bool idle = WaitLinesIdle(kStopWait) == 0;
   // An alert that was queued and dropped never clears its flag itself.
   TervoxAlerts::SetLossAlertShowing(false);
   // Requests hold their device and port, so clearing the lists never frees
@@ -155,3 +225,5 @@ void TTervoxDevice::CloseSMS() {
   }
   // Freed here unless a send on the worker still holds it.
 }
+
+TDqEventThread* TTervoxDevice::Worker() const { return LineWorker(DeviceData().DevicePortID); }

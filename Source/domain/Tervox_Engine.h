@@ -1,12 +1,16 @@
-// The engine's process-wide objects (ports, controllers, value types, the
-// worker), starting and stopping the polling of every controller, the SMS
-// modem, and the hand-offs from the worker to the user-interface thread.
+// The engine's process-wide objects (ports, controllers, value types, one
+// worker per line), starting and stopping the polling of every controller,
+// the SMS modem, and the hand-offs from the workers to the user-interface
+// thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
+class QString;
 class TDqComPortList;
+class TDqEventMemo;
 class TDqEventThread;
 class TDqSMS;
 class TTervoxDeviceList;
@@ -19,7 +23,26 @@ void FreeEngineObjects();
 TDqComPortList* PortList();
 TTervoxDeviceList* DeviceList();
 TTervoxValueTypes* ValueTypes();
-TDqEventThread* EventThread();
+
+// The worker of line APortID, created when first asked for. Every request
+// of a controller runs on its line's worker, so lines never wait for each
+// other; workers live until FreeEngineObjects.
+TDqEventThread* LineWorker(int APortID);
+// 0 when every line worker was idle within ATimeOut ms, else the ms elapsed.
+std::uint32_t WaitLinesIdle(std::uint32_t ATimeOut);
+
+// Where the debug window lists each line worker's queue and work: the two
+// views of the line named ALine (created on the UI thread's side, never
+// freed by the engine). Workers created later are listed too.
+class TTervoxWorkerListing {
+public:
+  virtual ~TTervoxWorkerListing() = default;
+  virtual TDqEventMemo* QueueView(const QString& ALine) = 0;
+  virtual TDqEventMemo* WorkView(const QString& ALine) = 0;
+};
+// nullptr detaches every worker; once it returns no worker writes to the
+// views any more.
+void SetWorkerListing(TTervoxWorkerListing* AListing);
 
 // The modem while SMS alerting is on; shared so that a send in progress
 // never reaches a modem freed meanwhile.

@@ -248,6 +248,27 @@ TEST(DqEventThread, RhythmKeepingTimerEventIsDueAfterThePreviousDueTime) {
   EXPECT_EQ(periodic.QueuedWhileRunning.load(), 0);
 }
 
+// Timer events are due by the worker's own clock: a UI thread that runs
+// no events (a long print, or no event loop at all) never delays them. A
+// timer armed from another thread that is due before the one the worker
+// sleeps towards wakes it.
+TEST(DqEventThread, TimerEventsKeepTheirTimeWhileTheUIThreadIsHeld) {
+  TDqEventThread thread;
+  Journal journal;
+  thread.AddTimerEvent(QStringLiteral("Late"), Record(journal, QStringLiteral("late")), nullptr, 60000, false);
+  std::this_thread::sleep_for(100ms); // the worker now sleeps towards the late one
+  auto tick = std::make_unique<TDqEventData>(QStringLiteral("Tick"), Record(journal, QStringLiteral("tick")), nullptr,
+                                             100, true);
+  tick->KeepRhythm = true;
+  thread.AddTimerEvent(std::move(tick));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_GE(journal.Count(), 2) << "the earlier timer did not wake the worker";
+  std::this_thread::sleep_for(1000ms);
+  EXPECT_GE(journal.Count(), 8);
+  EXPECT_FALSE(journal.Entries().contains(QStringLiteral("late")));
+  thread.Stop();
+}
+
 TEST(DqEventThread, OneShotTimerEventRunsOnceAndStopDisarmsTimers) {
   TDqEventThread thread;
   Journal journal;

@@ -153,8 +153,10 @@ TEST_F(SettingsDialogTest, DebugWindowListsTheWorkersQueue) {
   ReadFix(*oven, {});
   ReadManual(*oven, {});
   ASSERT_TRUE(QTest::qWaitFor([&] { return debug.Memo(3)->toPlainText().contains(QStringLiteral("ReadFix")); }, 20000));
+  // Each line worker lists under its line's name.
+  EXPECT_TRUE(debug.Memo(3)->toPlainText().startsWith(QStringLiteral("[Line 1]\n"))) << debug.Memo(3)->toPlainText().toStdString();
   EXPECT_TRUE(debug.Memo(0)->toPlainText().isEmpty());
-  EXPECT_EQ(EventThread()->WaitForExecute(20000), 0u);
+  EXPECT_EQ(WaitLinesIdle(20000), 0u);
 }
 
 TEST(DemoSettings, FixKeyOpensTheDialogAndTheNewSetValueReachesThePanel) {

@@ -244,7 +244,7 @@ TEST_F(ModeDialogTest, ClosingWhileAReadIsQueuedForASilentControllerWritesNothin
   dialog->reject();
   dialog.reset();
   line->SetFault(1, TSimFault::Silent, false);
-  EXPECT_EQ(EventThread()->WaitForExecute(20000), 0u);
+  EXPECT_EQ(WaitLinesIdle(20000), 0u);
   QTest::qWait(50); // the read's completion finds nobody
   EXPECT_TRUE(Writes().empty());
 }
@@ -270,7 +270,7 @@ TEST_F(ModeDialogTest, EventsThatAreNotFittedAreGreyAndNotWritten) {
   // ALL releases at once, the unsaved point stays on the page.
   QTest::mouseClick(page5->PanelRelease(3), Qt::LeftButton);
   QTest::qWait(20);
-  EXPECT_EQ(EventThread()->WaitForExecute(20000), 0u);
+  EXPECT_EQ(WaitLinesIdle(20000), 0u);
   EXPECT_EQ(Writes(), (std::vector<TWrite>{{408, 4}}));
   EXPECT_EQ(page5->EditPoint(0)->text(), QStringLiteral("130.0"));
   Click(dialog.ButtonApply());

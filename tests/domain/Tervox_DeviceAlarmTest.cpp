@@ -28,6 +28,7 @@ class RecordingMain : public TTervoxMainLink {
 public:
   void DeviceLost(int ADeviceID) override {
     Lost.push_back(ADeviceID);
+    if (KeepAlertOpen) return; // nobody at the screen: the test closes it
     if (WhileAlertOpen) WhileAlertOpen(); // the alert is modal: work done meanwhile runs here
     // As the alert's "Disable for 1 min." button and its closing do.
     TervoxAlerts::SetLossAlertSilence(60);
@@ -35,6 +36,7 @@ public:
     TervoxAlerts::SetLossAlertShowing(false);
   }
   std::function<void()> WhileAlertOpen;
+  bool KeepAlertOpen = false;
   void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) override { Alarms.push_back(*AMessage); }
   std::vector<int> Lost;
   std::vector<TTervoxAlarmMessage> Alarms;
@@ -68,7 +70,7 @@ protected:
     db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
     db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Kiln', 1, 2, -1)"));
     db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroup (Name) VALUES ('Shift')"));
-    db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupItem VALUES (1, 1)"));
+    db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupItem VALUES (1, 1), (1, 2)"));
     db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupMobile VALUES (1, '0822222222', 'B'), (1, '0811111111', 'A')"));
     Config()->SetValueInt(QStringLiteral("SMSSendAgain"), ASendAgain);
     Config()->SetValueBool(QStringLiteral("AlertEV1"), AAlertEV1);
@@ -93,6 +95,14 @@ protected:
   int Rows(int ADeviceID) {
     return static_cast<int>(GetDatabase()->GetTableValue(
         QStringLiteral("SELECT count(*) FROM DeviceData WHERE DeviceID = %1").arg(ADeviceID)));
+  }
+
+  // Loss messages sent so far for the controller named ADevice.
+  int LossMessages(const QString& ADevice) {
+    int count = 0;
+    for (const auto& sms : modem->Sent())
+      if (sms.Text.startsWith(ADevice + QStringLiteral(" Loss signal\r\n"))) ++count;
+    return count;
   }
 
   int LogLines(const QString& ADetail) {
@@ -198,6 +208,66 @@ TEST_F(AlarmTest, OpenAlertKeepsPollingAndLogoutStillCompletes) {
   EXPECT_GE(ovenRowsWhileOpen, 1);
   EXPECT_EQ(main.Lost.size(), 1u) << "one alert at a time";
   EXPECT_EQ(DeviceList()->Count(), 0);
+}
+
+// Each controller's loss message follows its own state: an alert left
+// open for one controller does not silence the next one's message, while
+// the alert windows still come one at a time.
+TEST_F(AlarmTest, SecondLostControllerIsTextedWhileTheFirstAlertStaysOpen) {
+  main.KeepAlertOpen = true;
+  Start(0, 0, 999, false); // repeats far apart: only "just lost" sends
+  std::shared_ptr<TTervoxDevice> kiln = DeviceList()->SharedDeviceByID(2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return kiln->Synchronized() && Rows(1) >= 1; }, 20000));
+  line->SetFault(1, TSimFault::Silent, true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return main.Lost.size() == 1; }, 20000));
+  EXPECT_EQ(main.Lost.front(), 1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return LossMessages(QStringLiteral("Oven")) >= 1; }, 60000));
+
+  line->SetFault(2, TSimFault::Silent, true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !kiln->Synchronized(); }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return LossMessages(QStringLiteral("Kiln")) >= 1; }, 60000))
+      << "the Oven's open alert silenced the Kiln's loss message";
+  QTest::qWait(2000);
+  EXPECT_EQ(main.Lost, std::vector<int>{1}) << "one alert window at a time";
+
+  // The Oven answers again and its alert is closed: the Kiln's comes next.
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  line->SetFault(1, TSimFault::Silent, false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->Synchronized(); }, 20000));
+  TervoxAlerts::SetLossAlertShowing(false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return main.Lost.size() >= 2; }, 20000));
+  EXPECT_EQ(main.Lost, (std::vector<int>{1, 2}));
+}
+
+// A database that refuses every row (another program holds its write lock)
+// costs the rows of that time, never the alarm: the window and the message
+// still come, the status bar says so, and recording resumes by itself.
+TEST_F(AlarmTest, AlarmComesWhileTheDatabaseRefusesRows) {
+  Start(1, 30000, 5, false); // high alarm far above PV: off for now
+  QStringList problems;
+  SetDatabaseProblemNotifier([&](const QString& AProblem) { problems << AProblem; });
+  std::shared_ptr<TTervoxDevice> oven = DeviceList()->SharedDeviceByID(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return oven->StatusReady() && Rows(1) >= 1; }, 20000));
+
+  TSQLiteDatabase other;
+  other.SetFileName(GetDatabaseFileName());
+  other.Open();
+  other.ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
+  const int rowsBefore = Rows(1);
+  line->WithController(1, [](TSimController& c) { c.SetRegister(1281, static_cast<std::uint16_t>(-1000)); });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !main.Alarms.empty(); }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return modem->Sent().size() >= 2; }, 60000));
+  EXPECT_TRUE(modem->Sent()[0].Text.contains(QStringLiteral(" Alarm: Oven EV1 High Alarm ")));
+  EXPECT_EQ(Rows(1), rowsBefore) << "no row while the lock is held";
+  ASSERT_FALSE(problems.isEmpty());
+  EXPECT_TRUE(problems.front().startsWith(QStringLiteral("Readings cannot be stored: "))) << problems.front().toStdString();
+
+  other.ExecSQL(QStringLiteral("ROLLBACK"));
+  other.Close();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) >= rowsBefore + 2; }, 20000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !problems.isEmpty() && problems.back().isEmpty(); }, 5000));
+  EXPECT_EQ(main.Alarms.size(), 1u);
+  SetDatabaseProblemNotifier({});
 }
 
 } // namespace

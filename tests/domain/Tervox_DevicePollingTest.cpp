@@ -202,6 +202,47 @@ TEST_F(PollingTest, ClearedListsNeverFreeWhatTheWorkerUses) {
   TTervoxDevice::StopThread();
 }
 
+// A busy window (a long print, a slow disk) holds the UI thread: polling
+// runs on its line worker's own clock and goes on recording, and once the
+// window is free again no burst of rows makes up for anything.
+TEST_F(PollingTest, RecordingGoesOnWhileTheUIThreadIsHeld) {
+  TTervoxDevice::StartThread();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) >= 1 && Rows(2) >= 1; }, 20000));
+  const int oven = Rows(1), kiln = Rows(2);
+  std::this_thread::sleep_for(std::chrono::seconds(5)); // no event of this thread runs
+  EXPECT_GE(Rows(1) - oven, 3);
+  EXPECT_GE(Rows(2) - kiln, 3);
+  const int ovenAfter = Rows(1);
+  QTest::qWait(2000);
+  EXPECT_LE(Rows(1) - ovenAfter, 4);
+  TTervoxDevice::StopThread();
+}
+
+// Lines are separate wires: four silent controllers on a second line cost
+// the first line's controllers nothing.
+TEST_F(PollingTest, SilentLineDoesNotSlowAnotherLine) {
+  TSimControllerLine far(dir.Path(QStringLiteral("line1")), std::vector<int>{1, 2, 3, 4});
+  ASSERT_TRUE(far.Start());
+  for (int address = 1; address <= 4; ++address) far.SetFault(address, TSimFault::Silent, true);
+  TSQLiteDatabase* db = GetDatabase();
+  TSQLiteParamList params;
+  params.SetParamValues(":PortName", far.LinkPath());
+  db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
+                             "VALUES ('Line 2', 1, :PortName, 9600, 8, 0, 0)"),
+              &params);
+  db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES "
+                             "('Far 1', 2, 1, -1), ('Far 2', 2, 2, -1), ('Far 3', 2, 3, -1), ('Far 4', 2, 4, -1)"));
+  TTervoxDevice::StartThread();
+  ASSERT_NE(DeviceList()->GetDeviceByID(1)->Worker(), DeviceList()->GetDeviceByID(5)->Worker());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) >= 1 && Rows(5) >= 1; }, 20000));
+  const int oven = Rows(1);
+  QTest::qWait(6000);
+  // About six; sharing one worker with the silent line gives two.
+  EXPECT_GE(Rows(1) - oven, 4);
+  EXPECT_FALSE(DeviceList()->GetDeviceByID(5)->Synchronized());
+  EXPECT_TRUE(TTervoxDevice::StopThread());
+}
+
 TEST_F(PollingTest, StopIsPromptWhileTheWorkerHandsOff) {
   // The worker keeps handing work to the main window around the stop (a
   // new alarm, a lost controller) while the UI thread, stopping, runs no
@@ -210,7 +251,7 @@ TEST_F(PollingTest, StopIsPromptWhileTheWorkerHandsOff) {
   std::atomic<int> handOffs{0};
   std::atomic<int> ran{0};
   std::atomic<int> dropped{0};
-  EventThread()->AddEvent(QStringLiteral("HandOffs"), [&](TDqEventData*) {
+  LineWorker(1)->AddEvent(QStringLiteral("HandOffs"), [&](TDqEventData*) {
     started = true;
     for (int i = 0; i < 3; ++i) {
       HandOffToMain([&] { ++ran; }, [&] { ++dropped; });
@@ -357,11 +398,11 @@ TEST_F(PollingTest, ControlWritesAndTogglesReachTheController) {
     std::mutex Mutex;
     QStringList Lines;
   } memo;
-  EventThread()->SetWorkMemo(&memo);
+  oven->Worker()->SetWorkMemo(&memo);
   std::atomic<bool> written{false};
   oven->WriteReg(408, 2, [&] { written = true; }, {});
   ASSERT_TRUE(QTest::qWaitFor([&] { return written.load(); }, 20000));
-  EventThread()->SetWorkMemo(nullptr);
+  oven->Worker()->SetWorkMemo(nullptr);
   {
     std::lock_guard<std::mutex> guard(memo.Mutex);
     EXPECT_FALSE(memo.Lines.filter(QStringLiteral(": WriteRegAddress0198 @")).isEmpty()) << memo.Lines.join('|').toStdString();

@@ -347,7 +347,7 @@ TEST_F(DeviceRequestsTest, ACallbackWhoseContextIsGoneIsDropped) {
   line->SetFault(1, TSimFault::Slow, true);
   ReadFix(*oven, [&] { called = true; }, context.get());
   context.reset();
-  EXPECT_EQ(EventThread()->WaitForExecute(20000), 0u);
+  EXPECT_EQ(WaitLinesIdle(20000), 0u);
   QTest::qWait(50);
   EXPECT_FALSE(called);
 }

@@ -324,6 +324,7 @@ void TDqEventThread::AddTimerEvent(std::unique_ptr<TDqEventData> AEventData) {
   std::unique_ptr<TDqEventData> refused;
   std::lock_guard<std::mutex> guard(FTimerEvents.FLock);
   AEventData->FHasDue = false;
+  AEventData->FFromTimer = false;
   if (FTimerEnabled && !FTerminated)
     ArmTimer(std::move(AEventData), false);
   else
@@ -373,7 +374,10 @@ void TDqEventThread::QueueDueTimers() {
   std::stable_sort(due.begin(), due.end(), [](const auto& A, const auto& B) { return A->FDue < B->FDue; });
   std::lock_guard<std::mutex> guard(FLock);
   if (FTerminated) return;
-  for (auto& event : due) FEvents.Add(std::move(event));
+  for (auto& event : due) {
+    event->FFromTimer = true;
+    FEvents.Add(std::move(event));
+  }
   FExecuteEvent->Set();
 }
 
@@ -443,16 +447,29 @@ bool TDqEventThread::WaitRemoveEvent(const void* ASender, std::uint32_t ATimeOut
 }
 
 std::uint32_t TDqEventThread::WaitForExecute(std::uint32_t ATimeOut) {
+  // Periodic timer work (a port's read watch) never ends by itself, so it
+  // does not count: only what callers queued does.
   const auto start = TClock::now();
+  auto idleSince = start;
   for (;;) {
-    // Idle: no work queued or running for 200 ms.
-    if (!FExecuteEvent->WaitFor(true, 200)) return 0;
-    std::uint32_t elapsed = MillisecondsSince(start);
-    if (elapsed >= ATimeOut) return elapsed;
-    FExecuteEvent->WaitFor(false, ATimeOut - elapsed);
-    elapsed = MillisecondsSince(start);
-    if (elapsed >= ATimeOut && FExecuteEvent->IsSet()) return elapsed;
+    const auto now = TClock::now();
+    if (BusyWithQueuedWork())
+      idleSince = now;
+    else if (now - idleSince >= std::chrono::milliseconds(200))
+      return 0;
+    const std::uint32_t elapsed = MillisecondsSince(start);
+    if (elapsed >= ATimeOut && idleSince == now) return elapsed;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+bool TDqEventThread::BusyWithQueuedWork() {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FWorkEvent && !FWorkEvent->FFromTimer) return true;
+  for (TDqEventList* list : {&FPrivilegeEvents, &FEvents})
+    for (int i = 0; i < list->Count(); ++i)
+      if (!list->GetEvents(i)->FFromTimer) return true;
+  return false;
 }
 
 bool TDqEventThread::Busy() {

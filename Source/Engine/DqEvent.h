@@ -93,6 +93,7 @@ private:
   // so a rhythm-keeping event can count from its previous due time.
   std::chrono::steady_clock::time_point FDue{};
   bool FHasDue = false;
+  bool FFromTimer = false; // queued by its timer, not by a caller
   std::mutex FLock;
   TDqSyncEvent FOnExecuted;
   TDqNotifyEvent FOnSyncExecuted;
@@ -156,7 +157,8 @@ public:
   // Releases ASender's events inside the worker; false when that did not
   // finish within ATimeOut ms.
   bool WaitRemoveEvent(const void* ASender, std::uint32_t ATimeOut);
-  // 0 when the worker became idle within ATimeOut ms, else the ms elapsed.
+  // 0 once no work but periodic timer runs has been queued or running for
+  // 200 ms, else (ATimeOut ms passed first) the ms elapsed.
   std::uint32_t WaitForExecute(std::uint32_t ATimeOut);
   // True while an event runs or waits in the privilege or normal queue
   // (armed timer events do not count).
@@ -201,6 +203,8 @@ private:
   void QueueDueTimers();
   // The earliest due time of an armed timer event; far ahead when none.
   std::chrono::steady_clock::time_point NextDue();
+  // True while an event a caller queued waits or runs.
+  bool BusyWithQueuedWork();
   void RunEvent(TDqEventData* AEvent);
   void WriteListing();
   void Report(const QString& AMessage, const std::exception* AError);

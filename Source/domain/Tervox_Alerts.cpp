@@ -7,6 +7,7 @@
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Engine.h"
+#include "domain/Tervox_Mqtt.h"
 
 #include <QDateTime>
 
@@ -146,8 +147,11 @@ void TTervoxDevice::HandleEventChange(int AIndex) {
       qWarning("TERVOX: %s", qPrintable(e.Message()));
     }
   }
+  const int mode = AIndex == 0 ? FOpMode1 : AIndex == 1 ? FOpMode2 : FOpMode3;
+  // Re-evaluations after a settings write are no change for the plant.
+  if (on != (AIndex == 0 ? FOldIsEV1 : AIndex == 1 ? FOldIsEV2 : FOldIsEV3)) PublishMqttEventChange(*this, AIndex, on, mode);
   if (on)
-    AlarmRule(AIndex == 0 ? FOpMode1 : AIndex == 1 ? FOpMode2 : FOpMode3, AIndex);
+    AlarmRule(mode, AIndex);
   else
     SetAlarming(AIndex, 0);
 }

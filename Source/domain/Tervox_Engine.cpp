@@ -9,6 +9,7 @@
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_DeviceList.h"
+#include "domain/Tervox_Mqtt.h"
 
 #include <QCoreApplication>
 
@@ -168,9 +169,13 @@ void TTervoxDevice::StartThread() {
   InitialPort();
   DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
   for (int i = 0; i < DeviceList()->Count(); ++i) DeviceList()->SharedDevice(i)->SchedulePolling();
+  // Publishes what is recorded, on a thread of its own (MQTTEnabled).
+  StartMqttPublisher();
 }
 
 bool TTervoxDevice::StopThread() {
+  // What is recorded from here on waits in the history for the next start.
+  StopMqttPublisher();
   TTervoxDeviceList* devices = DeviceList();
   if (!devices) return true;
   // From here on no hand-off is queued and a running request ends at its

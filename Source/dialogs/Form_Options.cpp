@@ -5,6 +5,7 @@
 #include "pages/Frame_OptionDatabase.h"
 #include "pages/Frame_OptionGeneral.h"
 #include "pages/Frame_OptionGroup.h"
+#include "pages/Frame_OptionMQTT.h"
 #include "pages/Frame_OptionPort.h"
 #include "pages/Frame_OptionSMS.h"
 #include "pages/Frame_OptionUsers.h"
@@ -19,8 +20,8 @@
 
 namespace {
 
-const char* const kSheetCaptions[] = {"General", "Port", "SMS", "Group", "Users", "Database"};
-const char* const kAdminPages[] = {"Port", "SMS", "Group", "Users", "Database"};
+const char* const kSheetCaptions[] = {"General", "Port", "SMS", "MQTT", "Group", "Users", "Database"};
+const char* const kAdminPages[] = {"Port", "SMS", "MQTT", "Group", "Users", "Database"};
 
 } // namespace
 
@@ -45,6 +46,7 @@ TFormOptions::TFormOptions(QWidget* AOwner)
   FFrames->AddClass<TFrameOptionUsers>(QStringLiteral("Users"));
   FFrames->AddClass<TFrameOptionPort>(QStringLiteral("Port"));
   FFrames->AddClass<TFrameOptionSMS>(QStringLiteral("SMS"));
+  FFrames->AddClass<TFrameOptionMQTT>(QStringLiteral("MQTT"));
   FFrames->AddClass<TFrameOptionGroup>(QStringLiteral("Group"));
   FFrames->AddClass<TFrameOptionDatabase>(QStringLiteral("Database"));
 

@@ -15,6 +15,7 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Maintenance.h"
 #include "domain/Tervox_Engine.h"
+#include "domain/Tervox_Mqtt.h"
 #include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Alerts.h"
 #include "domain/Tervox_Monitor.h"
@@ -97,7 +98,23 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   FDatabaseProblem->setContentsMargins(4, 0, 4, 0);
   FDatabaseProblem->hide();
   status->addPermanentWidget(FDatabaseProblem);
+  FMqttStatus = new QLabel(this);
+  FMqttStatus->setObjectName(QStringLiteral("MqttStatus"));
+  FMqttStatus->setContentsMargins(4, 0, 4, 0);
+  FMqttStatus->hide();
+  status->addPermanentWidget(FMqttStatus);
   setStatusBar(status);
+  SetMqttStatusNotifier([this](const TTervoxMqttStatus& AStatus) {
+    const bool shown = AStatus.State != TMqttState::Off;
+    const QString text = AStatus.Text();
+    QMetaObject::invokeMethod(
+        this,
+        [this, shown, text] {
+          FMqttStatus->setText(text);
+          FMqttStatus->setVisible(shown);
+        },
+        Qt::QueuedConnection);
+  });
   SetDatabaseProblemNotifier([this](const QString& AProblem) {
     const QString text = AProblem.isEmpty() ? QString()
                                             : QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss ")) + AProblem;
@@ -118,6 +135,7 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
 
 TFormMain::~TFormMain() {
   SetDatabaseProblemNotifier({});
+  SetMqttStatusNotifier({});
   SetMainLink(nullptr);
   for (TDqFrame* frame : FPageFrames) delete frame;
   FPageFrames.clear();

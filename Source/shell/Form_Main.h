@@ -93,6 +93,7 @@ private:
   QWidget* FPageHost = nullptr;
   QLabel* FStatusPanel = nullptr;
   QLabel* FDatabaseProblem = nullptr;
+  QLabel* FMqttStatus = nullptr; // the publisher's state while it runs
   struct TPageButton {
     TFrameClass Class;
     QToolButton* Button;

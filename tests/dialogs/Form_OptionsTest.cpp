@@ -36,7 +36,7 @@ TEST(FormOptions, TreeOffersAdminPagesOnlyToAdministrators) {
     QStringList Tree;
   } const cases[] = {
       {false, {"User", "  General"}},
-      {true, {"User", "  General", "Admin", "  Port", "  SMS", "  Group", "  Users", "  Database"}},
+      {true, {"User", "  General", "Admin", "  Port", "  SMS", "  MQTT", "  Group", "  Users", "  Database"}},
   };
   for (const Case& c : cases) {
     CurrentUser()->Group()->CanAdmin = c.CanAdmin;

@@ -4,6 +4,7 @@
 #include "domain/Main_Database.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Engine.h"
+#include "domain/Tervox_Mqtt.h"
 
 #include <QCoreApplication>
 
@@ -18,6 +19,10 @@ int main(int argc, char** argv) {
   SetDatabaseFileName(QString::fromLocal8Bit(argv[1]));
   GetDatabase();
   CreateEngineObjects();
+  // The publisher's state changes go to the log, as a service's do.
+  SetMqttStatusNotifier([](const TTervoxMqttStatus& AStatus) {
+    std::fprintf(stderr, "%s\n", qPrintable(AStatus.Text()));
+  });
   TTervoxDevice::StartThread();
   std::printf("recording\n");
   std::fflush(stdout);

@@ -1,5 +1,6 @@
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Config.h"
+#include "domain/Tervox_Mqtt.h"
 #include "pages/Frame_Device.h"
 #include "pages/Frame_Log.h"
 #include "pages/Frame_Monitor.h"
@@ -291,6 +292,28 @@ TEST(FormMain, FailingHistoryWritesShowInTheStatusBar) {
   std::thread again([] { ReportDatabaseProblem(QString()); });
   again.join();
   ASSERT_TRUE(QTest::qWaitFor([&] { return problem->isHidden(); }, 5000));
+}
+
+// The publisher's state shows beside it while publishing is on: here a
+// broker nobody listens for.
+TEST(FormMain, ThePublishersStateShowsInTheStatusBar) {
+  TestDatabase database;
+  TFormMain form;
+  auto* mqtt = form.findChild<QLabel*>(QStringLiteral("MqttStatus"));
+  ASSERT_NE(mqtt, nullptr);
+  EXPECT_TRUE(mqtt->isHidden());
+  TTervoxMqttSettings settings;
+  settings.Enabled = true;
+  settings.Host = QStringLiteral("127.0.0.1");
+  settings.Port = 1; // nothing listens there
+  settings.Topic = QStringLiteral("plant/window");
+  settings.Save();
+  StartMqttPublisher();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return mqtt->text().startsWith(QStringLiteral("MQTT: offline (host unreachable: ")); }, 20000))
+      << mqtt->text().toStdString();
+  EXPECT_FALSE(mqtt->isHidden());
+  StopMqttPublisher();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return mqtt->isHidden(); }, 5000));
 }
 
 } // namespace

@@ -354,6 +354,7 @@ private:
   bool FMarksDirty = false;
   TClock::time_point FLastMarkSave{};
   TClock::time_point FLastCount{};
+  milliseconds FBacklogInterval = kBacklogInterval;
   std::int64_t FBacklog = 0;
   TTervoxMqttStatus FStatus;
 };
@@ -412,10 +413,11 @@ void TPublisher::Run() {
       UpdateStatus(true);
     } catch (const EDqException& e) {
       // A locked or damaged database: try again shortly, from the marks.
-      FStatus.LastError = e.Message();
-      SetStatus(FStatus);
       if (FClient) Failed(MOSQ_ERR_UNKNOWN);
       CloseDatabase();
+      FStatus.State = TMqttState::Offline;
+      FStatus.LastError = e.Message();
+      SetStatus(FStatus);
       Sleep(kRetryFirst);
     }
   }
@@ -732,8 +734,9 @@ void TPublisher::UpdateStatus(bool ACount) {
                                                [](const TDevice& ADevice) { return ADevice.CaughtUp; });
   if (caughtUp) {
     FBacklog = static_cast<std::int64_t>(InflightCount());
-  } else if (ACount && FDatabase && TClock::now() - FLastCount >= kBacklogInterval) {
-    FLastCount = TClock::now();
+  } else if (ACount && FDatabase && TClock::now() - FLastCount >= FBacklogInterval) {
+    const auto start = TClock::now();
+    FLastCount = start;
     std::int64_t backlog = 0;
     sqlite3_stmt* count = FCount->Get();
     for (const TDevice& device : FDevices) {
@@ -744,6 +747,8 @@ void TPublisher::UpdateStatus(bool ACount) {
       FCount->Reset();
     }
     FBacklog = backlog;
+    // Days of backlog take long to count: counted less often then.
+    FBacklogInterval = TClock::now() - start > milliseconds(20) ? kBacklogInterval * 12 : kBacklogInterval;
   }
   FStatus.Backlog = FBacklog;
   if (FOnline) {
@@ -758,14 +763,14 @@ void TPublisher::Shutdown() {
     if (FOnline) {
       // What was handed over is acknowledged first, so the next start
       // resends nothing of it.
-      const auto acked = TClock::now() + milliseconds(2000);
+      const auto acked = TClock::now() + milliseconds(1000);
       while (FOnline && InflightCount() > 0 && TClock::now() < acked &&
              mosquitto_loop(FClient, 50, 1) == MOSQ_ERR_SUCCESS) {
       }
       // A clean disconnect sends no last will: "offline" is said here.
       mosquitto_publish(FClient, nullptr, FStatusTopic.constData(), 7, "offline", 1, true);
       mosquitto_disconnect(FClient);
-      const auto deadline = TClock::now() + milliseconds(1000);
+      const auto deadline = TClock::now() + milliseconds(500);
       while (FOnline && TClock::now() < deadline && mosquitto_loop(FClient, 50, 1) == MOSQ_ERR_SUCCESS) {
       }
     }

@@ -133,6 +133,7 @@ public:
           InsertReading(*GetDatabase(), i, Now(), index++);
           const double ms = std::chrono::duration<double, std::milli>(TClock::now() - start).count();
           FSlowest = std::max(FSlowest.load(), ms);
+          if (ms > 20) ++FOver20;
           ++FRows;
         }
         due += std::chrono::seconds(1);
@@ -146,11 +147,13 @@ public:
   }
   double SlowestInsertMs() const { return FSlowest; }
   std::int64_t Rows() const { return FRows; }
+  std::int64_t InsertsOver20Ms() const { return FOver20; }
 
 private:
   std::atomic<bool> FStop{false};
   std::atomic<double> FSlowest{0};
   std::atomic<std::int64_t> FRows{0};
+  std::atomic<std::int64_t> FOver20{0};
   std::thread FThread;
 };
 
@@ -232,6 +235,7 @@ void Backlog(benchmark::State& state) {
     state.counters["backlog_s"] = std::chrono::duration<double>(TClock::now() - start).count();
     state.counters["replayed"] = static_cast<double>(replayed.load());
     state.counters["slowest_insert_ms"] = recorder.SlowestInsertMs();
+    state.counters["inserts_over_20ms"] = static_cast<double>(recorder.InsertsOver20Ms());
     state.counters["rows_recorded_meanwhile"] = static_cast<double>(recorder.Rows());
     StopMqttPublisher();
   }

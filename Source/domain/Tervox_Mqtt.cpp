@@ -13,6 +13,8 @@
 #include <sqlite3.h>
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -372,6 +374,8 @@ void TPublisher::Sleep(milliseconds ATime) {
 
 void TPublisher::Run() {
   pthread_setname_np(pthread_self(), "tervox-mqtt");
+  // A busy backlog yields the processor to the line workers and the window.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
   FStatus.State = TMqttState::Connecting;
   SetStatus(FStatus);
   for (;;) {

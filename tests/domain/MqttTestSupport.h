@@ -111,6 +111,29 @@ private:
   QProcess FProcess;
 };
 
+// In ADirectory: a plant CA (ca.crt), a server certificate it signed for
+// 127.0.0.1 and localhost (server.crt, server.key), and another CA that
+// signed nothing (other.crt).
+inline bool MakeCertificates(const QString& ADirectory) {
+  auto run = [&](const QStringList& AArguments) {
+    QProcess process;
+    process.setWorkingDirectory(ADirectory);
+    process.start(QStringLiteral("openssl"), AArguments);
+    return process.waitForFinished(30000) && process.exitCode() == 0;
+  };
+  const QStringList ec = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                          QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+  QFile ext(ADirectory + QStringLiteral("/ext"));
+  if (!ext.open(QIODevice::WriteOnly)) return false;
+  ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+  ext.close();
+  return run(QStringList{"req", "-x509"} + ec + QStringList{"-keyout", "ca.key", "-out", "ca.crt", "-days", "2", "-subj", "/CN=Plant CA"}) &&
+         run(QStringList{"req", "-x509"} + ec + QStringList{"-keyout", "other.key", "-out", "other.crt", "-days", "2", "-subj", "/CN=Other CA"}) &&
+         run(QStringList{"req"} + ec + QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"}) &&
+         run({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial", "-out",
+              "server.crt", "-days", "2", "-extfile", "ext"});
+}
+
 struct Message {
   bool Retained = false;
   QString Topic;

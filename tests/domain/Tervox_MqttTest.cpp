@@ -172,20 +172,7 @@ TEST_F(MqttSettingsTest, UnusableSettingsAreNamed) {
 // certificate would be next; what "Test connection" says at each.
 TEST(MqttTestConnectionTest, SaysPlainlyWhatHappened) {
   tervox_test::TempDir dir;
-  auto run = [&](const QStringList& AArguments) {
-    QProcess process;
-    process.setWorkingDirectory(dir.Root());
-    process.start(QStringLiteral("openssl"), AArguments);
-    return process.waitForFinished(30000) && process.exitCode() == 0;
-  };
-  const QStringList ec = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                          QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-  ASSERT_TRUE(run(QStringList{"req", "-x509"} + ec + QStringList{"-keyout", "ca.key", "-out", "ca.crt", "-days", "2", "-subj", "/CN=Plant CA"}));
-  ASSERT_TRUE(run(QStringList{"req", "-x509"} + ec + QStringList{"-keyout", "other.key", "-out", "other.crt", "-days", "2", "-subj", "/CN=Other CA"}));
-  ASSERT_TRUE(run(QStringList{"req"} + ec + QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"}));
-  tervox_test::WriteFileBytes(dir.Path(QStringLiteral("ext")), "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
-  ASSERT_TRUE(run({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial", "-out",
-                   "server.crt", "-days", "2", "-extfile", "ext"}));
+  ASSERT_TRUE(mqtt_test::MakeCertificates(dir.Root()));
   ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_passwd"),
                               {QStringLiteral("-b"), QStringLiteral("-c"), dir.Path(QStringLiteral("passwd")),
                                QStringLiteral("station"), QStringLiteral("right")}),
@@ -537,6 +524,33 @@ TEST_F(MqttStationTest, ABrokerThatKeepsDroppingTheConnectionLosesNothing) {
     for (const QString& time : recorded) EXPECT_GE(std::count(times.begin(), times.end(), time), 1) << time.toStdString();
   }
   ASSERT_TRUE(QTest::qWaitFor([] { return MqttStatus().State == TMqttState::Online; }, 30000));
+}
+
+TEST_F(MqttStationTest, OverTLSOnlyWithTheRightAuthority) {
+  ASSERT_TRUE(mqtt_test::MakeCertificates(dir.Path(QStringLiteral("broker"))));
+  broker = std::make_unique<Broker>(dir.Path(QStringLiteral("broker")),
+                                    QStringLiteral("allow_anonymous true\ncafile %1/ca.crt\ncertfile %1/server.crt\n"
+                                                   "keyfile %1/server.key\n")
+                                        .arg(dir.Path(QStringLiteral("broker"))));
+  ASSERT_TRUE(broker->Start()) << broker->Log().toStdString();
+  TTervoxMqttSettings settings = TTervoxMqttSettings::Load();
+  settings.Port = broker->Port();
+  settings.TLS = true;
+  settings.CAFile = dir.Path(QStringLiteral("broker/other.crt"));
+  settings.Save();
+  StartStation();
+  ASSERT_TRUE(QTest::qWaitFor([] { return MqttStatus().LastError == QStringLiteral("TLS error: certificate verify failed"); }, 30000))
+      << MqttStatus().Text().toStdString();
+  const std::size_t recorded = Recorded(1).size();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Recorded(1).size() >= recorded + 2; }, 30000)) << "recording goes on";
+
+  settings.CAFile = dir.Path(QStringLiteral("broker/ca.crt"));
+  settings.Save();
+  StartMqttPublisher();
+  ASSERT_TRUE(QTest::qWaitFor([] { return MqttStatus().State == TMqttState::Online; }, 30000)) << MqttStatus().Text().toStdString();
+  // The broker acknowledges readings: the mark moves on.
+  const QString marks = Config()->GetValues(QStringLiteral("MQTTPublishedUpTo"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Config()->GetValues(QStringLiteral("MQTTPublishedUpTo")) != marks; }, 20000));
 }
 
 TEST_F(MqttStationTest, BrokerDownAtStartThenAWrongPasswordThenHealthy) {

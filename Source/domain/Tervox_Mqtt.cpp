@@ -727,10 +727,16 @@ void TPublisher::SaveMarks(bool ANow) {
   sqlite3_stmt* save = FSaveMark->Get();
   sqlite3_bind_text16(save, 1, kMarkName.utf16(), static_cast<int>(kMarkName.size() * 2), SQLITE_TRANSIENT);
   sqlite3_bind_text16(save, 2, value.utf16(), static_cast<int>(value.size() * 2), SQLITE_TRANSIENT);
-  FSaveMark->Step();
+  FLastMarkSave = now;
+  try {
+    FSaveMark->Step();
+  } catch (const EDqException&) {
+    // The database is busy: the mark is written next time, and publishing
+    // goes on meanwhile.
+    return;
+  }
   FSaveMark->Reset();
   FMarksDirty = false;
-  FLastMarkSave = now;
 }
 
 void TPublisher::UpdateStatus(bool ACount) {

@@ -1,5 +1,7 @@
 #include "DqPageView.h"
 
+#include "DqBackgroundTask.h"
+
 #include <QAbstractListModel>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -65,7 +67,7 @@ QPushButton* NewButton(const QString& AText, const char* AName, QWidget* AParent
 } // namespace
 
 TDqPageView::TDqPageView(QWidget* AParent)
-    : QWidget(AParent), FScrollBox(new QScrollArea(this)),
+    : QWidget(AParent), FCount(std::make_unique<TDqBackgroundTask>()), FScrollBox(new QScrollArea(this)),
       FPaintBox(new TPaintBox([this](QPainter& APainter) { PaintPage(APainter); }, nullptr)),
       FPageBar(new QWidget(this)), FPageModel(new TPageNumberModel(this)), FComboPage(new QComboBox(FPageBar)),
       FLabelPage(new QLabel(QStringLiteral("of 0"), FPageBar)), FButtonFirst(NewButton(QStringLiteral("|<"), "ButtonFirst", FPageBar)),
@@ -115,7 +117,25 @@ TDqPageView::TDqPageView(QWidget* AParent)
   connect(FTimerBrowse, &QTimer::timeout, this, &TDqPageView::TimerBrowseTimer);
 }
 
-TDqPageView::~TDqPageView() = default;
+TDqPageView::~TDqPageView() { FCount->Stop(); }
+
+void TDqPageView::CountPages(TCount ACount, std::function<void(std::exception_ptr AError)> AFailed) {
+  FLabelPage->setText(QStringLiteral("counting..."));
+  FCount->Start(
+      [this, count = std::move(ACount)](const std::atomic<bool>& ACancel) -> TDqBackgroundTask::TDone {
+        std::function<int()> counted = count(ACancel);
+        if (!counted) return {};
+        return [this, counted] { SetPageCount(counted()); };
+      },
+      [this, failed = std::move(AFailed)](std::exception_ptr AError) {
+        SetPageCount(0);
+        if (failed) failed(AError);
+      });
+}
+
+void TDqPageView::StopCount() { FCount->Stop(); }
+
+bool TDqPageView::Counting() const { return FCount->Running(); }
 
 void TDqPageView::SetPaper(double AWidth, double AHeight) {
   FPrint.PaperWidth = AWidth;

@@ -1,19 +1,24 @@
 // Paper pages on screen: a grey scrollable area with one white sheet drawn
 // through TDqPrint, Ctrl+wheel zoom, and the page bar (page box, "of n",
-// First/Prev/Next/Last with auto-repeat). The page is drawn by its owner.
+// First/Prev/Next/Last with auto-repeat). The page is drawn by its owner,
+// which may count its pages off the UI thread.
 #pragma once
 
 #include "DqPrint.h"
 
 #include <QWidget>
 
+#include <atomic>
+#include <exception>
 #include <functional>
+#include <memory>
 
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QScrollArea;
 class QTimer;
+class TDqBackgroundTask;
 class TPageNumberModel;
 
 class TDqPageView : public QWidget {
@@ -32,6 +37,15 @@ public:
   void SetPageCount(int ACount);
   int PageCount() const { return FPageCount; }
   int CurrentPage() const; // from 1; 0 when there are no pages
+  // Counts the pages on a thread of its own; a newer count supersedes the
+  // one under way. ACount runs there and hands back, for the UI thread,
+  // what keeps the counted result and answers the page count (nothing when
+  // cancelled). Meanwhile the bar says "counting..." and the sheet shown
+  // stays; a failure shows no pages and goes to AFailed.
+  using TCount = std::function<std::function<int()>(const std::atomic<bool>& ACancel)>;
+  void CountPages(TCount ACount, std::function<void(std::exception_ptr AError)> AFailed);
+  void StopCount();
+  bool Counting() const;
   void SetCurrentPage(int APage);
   void StepPage(int ADelta);
 
@@ -67,6 +81,7 @@ private:
 
   TDqPrint FPrint;
   TDrawPage FOnDrawPage;
+  std::unique_ptr<TDqBackgroundTask> FCount;
   int FPageCount = 0;
   int FBrowseDirection = 0;
   QRect FPageRect;

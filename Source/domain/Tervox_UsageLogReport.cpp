@@ -38,14 +38,20 @@ int UsageLogRowsPerPage(const TBaseReport& AProfile) {
 
 TUsageLogReport::TUsageLogReport(TSQLiteDatabase* ADatabase) : FDatabase(ADatabase) {}
 
-TUsageLogReport::~TUsageLogReport() = default;
-
-void TUsageLogReport::Open() {
-  FRanged = false;
-  Open(0, 0);
+TUsageLogReport::TUsageLogReport(const QString& AFileName)
+    : FOwnDatabase(std::make_unique<TSQLiteDatabase>(AFileName)), FDatabase(FOwnDatabase.get()) {
+  FOwnDatabase->Open();
+  FOwnDatabase->SetTimeout(5000);
 }
 
-void TUsageLogReport::Open(double AFirstTime, double ALastTime) {
+TUsageLogReport::~TUsageLogReport() = default;
+
+bool TUsageLogReport::Open(const TCancelFlag* ACancel) {
+  FRanged = false;
+  return Open(0, 0, ACancel);
+}
+
+bool TUsageLogReport::Open(double AFirstTime, double ALastTime, const TCancelFlag* ACancel) {
   if (AFirstTime != 0 || ALastTime != 0) FRanged = true;
   FFirstTime = AFirstTime;
   FLastTime = ALastTime;
@@ -60,10 +66,18 @@ void TUsageLogReport::Open(double AFirstTime, double ALastTime) {
   }
   table->Open();
   while (!table->Eof()) {
-    if (FRecordCount % kKeyStride == 0) FKeys.push_back(table->GetFields(0)->AsFloat());
+    if (FRecordCount % kKeyStride == 0) {
+      if (ACancel && ACancel->load()) {
+        FKeys.clear();
+        FRecordCount = 0;
+        return false;
+      }
+      FKeys.push_back(table->GetFields(0)->AsFloat());
+    }
     ++FRecordCount;
     table->Next();
   }
+  return true;
 }
 
 int TUsageLogReport::PageCount(int ARowsPerPage) const {

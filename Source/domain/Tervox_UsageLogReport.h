@@ -19,11 +19,17 @@ int UsageLogRowsPerPage(const TBaseReport& AProfile);
 class TUsageLogReport {
 public:
   explicit TUsageLogReport(TSQLiteDatabase* ADatabase); // not owned
+  // Reads through its own connection to AFileName, so that the count can
+  // run off the screen's thread.
+  explicit TUsageLogReport(const QString& AFileName);
   ~TUsageLogReport();
+  TUsageLogReport(const TUsageLogReport&) = delete;
+  TUsageLogReport& operator=(const TUsageLogReport&) = delete;
 
-  // The whole log, or the entries from AFirstTime to ALastTime.
-  void Open();
-  void Open(double AFirstTime, double ALastTime);
+  // Counts the whole log, or the entries from AFirstTime to ALastTime.
+  // False when ACancel stopped it (the report is then empty).
+  bool Open(const TCancelFlag* ACancel = nullptr);
+  bool Open(double AFirstTime, double ALastTime, const TCancelFlag* ACancel = nullptr);
   std::int64_t RecordCount() const { return FRecordCount; }
   int PageCount(int ARowsPerPage) const;
   std::vector<TUsageLogRow> Rows(std::int64_t AFirst, int ACount) const;
@@ -36,6 +42,7 @@ public:
   std::int64_t ExportCSV(const QString& AFileName) const;
 
 private:
+  std::unique_ptr<TSQLiteDatabase> FOwnDatabase;
   TSQLiteDatabase* FDatabase;
   bool FRanged = false;
   double FFirstTime = 0;

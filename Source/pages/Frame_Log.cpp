@@ -6,6 +6,7 @@
 #include "domain/Tervox_UsageLogReport.h"
 #include "domain/Main_Database.h"
 #include "domain/Tervox_Alerts.h"
+#include "shell/Main_Routine.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -40,11 +41,20 @@ TFrameLog::TFrameLog(QWidget* AOwner) : TDqFrame(AOwner), FPageView(new TDqPageV
   LoadLog();
 }
 
-TFrameLog::~TFrameLog() = default;
+TFrameLog::~TFrameLog() { FPageView->StopCount(); }
+
+bool TFrameLog::Counting() const { return FPageView->Counting(); }
 
 void TFrameLog::LoadLog() {
-  auto report = std::make_unique<TUsageLogReport>(GetDatabase());
-  report->Open();
-  FReport = std::move(report);
-  FPageView->SetPageCount(FReport->PageCount(UsageLogRowsPerPage(*LogSetting())));
+  const QString fileName = GetDatabaseFileName();
+  FPageView->CountPages(
+      [this, fileName](const std::atomic<bool>& ACancel) -> std::function<int()> {
+        auto report = std::make_shared<TUsageLogReport>(fileName);
+        if (!report->Open(&ACancel)) return {};
+        return [this, report] {
+          FReport = report;
+          return report->PageCount(UsageLogRowsPerPage(*LogSetting()));
+        };
+      },
+      ShowException);
 }

@@ -1,5 +1,6 @@
 // The Log page: the usage log, newest first, as paper pages to browse and
 // zoom, and the three switches that put event-output changes in the log.
+// The log is counted off the screen's thread.
 #pragma once
 
 #include "Engine/DqFrameList.h"
@@ -15,8 +16,11 @@ class TFrameLog : public TDqFrame {
 public:
   Q_INVOKABLE explicit TFrameLog(QWidget* AOwner = nullptr);
   ~TFrameLog() override;
-  // Reads the log again; entering the page does it.
+  // Counts the log again; entering the page does it. The pages follow
+  // when the count ends; a newer count supersedes this one.
   void LoadLog();
+  // True while a count runs.
+  bool Counting() const;
 
   QCheckBox* CheckBoxEV(int AIndex) const { return FCheckBoxEV[AIndex]; } // 0-2
   TDqPageView* PageView() const { return FPageView; }
@@ -25,5 +29,5 @@ public:
 private:
   QCheckBox* FCheckBoxEV[3];
   TDqPageView* FPageView;
-  std::unique_ptr<TUsageLogReport> FReport;
+  std::shared_ptr<TUsageLogReport> FReport;
 };

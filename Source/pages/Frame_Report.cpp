@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -176,10 +177,12 @@ TFrameReport::TFrameReport(QWidget* AOwner)
   if (!RestoreSelection()) FPageView->SetPageCount(0);
 }
 
-TFrameReport::~TFrameReport() { StopCount(); }
+TFrameReport::~TFrameReport() { FPageView->StopCount(); }
+
+bool TFrameReport::Counting() const { return FPageView->Counting(); }
 
 void TFrameReport::UpdateDevices() {
-  StopCount();
+  FPageView->StopCount();
   {
     const QSignalBlocker blocker(FComboDevice);
     FComboDevice->clear();
@@ -244,49 +247,18 @@ void TFrameReport::SelectionChange() {
   StartCount(query);
 }
 
-void TFrameReport::StopCount() {
-  if (FCountCancel) *FCountCancel = true;
-  if (FCountThread.joinable()) FCountThread.join();
-  FCountCancel.reset();
-  FCounting = false;
-}
-
 void TFrameReport::StartCount(const TDeviceReportQuery& AQuery) {
-  StopCount();
-  const int generation = ++FGeneration;
-  auto cancel = std::make_shared<std::atomic<bool>>(false);
-  FCountCancel = cancel;
-  FCounting = true;
-  FPageView->LabelPage()->setText(QStringLiteral("counting..."));
   const QString fileName = GetDatabaseFileName();
-  QPointer<TFrameReport> self(this);
-  FCountThread = std::thread([self, generation, cancel, fileName, AQuery] {
-    std::shared_ptr<TDeviceReport> report;
-    QString error;
-    try {
-      report = std::make_shared<TDeviceReport>(fileName);
-      if (!report->Open(AQuery, cancel.get())) report.reset();
-    } catch (const EDqException& e) {
-      error = e.Message();
-      report.reset();
-    }
-    if (cancel->load()) return;
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, generation, report, error] {
-          if (!self || generation != self->FGeneration) return;
-          if (self->FCountThread.joinable()) self->FCountThread.join();
-          self->FCounting = false;
-          if (!error.isEmpty()) {
-            self->FPageView->SetPageCount(0);
-            ShowErrorBox(error);
-            return;
-          }
-          self->FReport = report;
-          self->FPageView->SetPageCount(report ? report->PageCount(ReportRowsPerPage(*ReportSetting())) : 0);
-        },
-        Qt::QueuedConnection);
-  });
+  FPageView->CountPages(
+      [this, fileName, AQuery](const std::atomic<bool>& ACancel) -> std::function<int()> {
+        auto report = std::make_shared<TDeviceReport>(fileName);
+        if (!report->Open(AQuery, &ACancel)) return {};
+        return [this, report] {
+          FReport = report;
+          return report->PageCount(ReportRowsPerPage(*ReportSetting()));
+        };
+      },
+      ShowException);
 }
 
 void TFrameReport::PrintReport(QPrinter& APrinter, int AFirst, int ALast) {

@@ -5,9 +5,7 @@
 
 #include "Engine/DqFrameList.h"
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 class QCheckBox;
 class QComboBox;
@@ -35,7 +33,7 @@ public:
   // returns the closing note shown to the user.
   QString ExportReport(const QString& AFileName);
   // True while a count runs; the page count follows when it ends.
-  bool Counting() const { return FCounting; }
+  bool Counting() const;
   // The report shown (none before a controller is chosen).
   const TDeviceReport* Report() const { return FReport.get(); }
 
@@ -54,7 +52,6 @@ public:
 private:
   void SelectionChange();
   void StartCount(const TDeviceReportQuery& AQuery);
-  void StopCount();
   void ButtonPrintClick();
   void ButtonSettingClick();
   void ButtonExportClick();
@@ -75,10 +72,4 @@ private:
   QPushButton* FButtonExport;
   TDqPageView* FPageView;
   std::shared_ptr<TDeviceReport> FReport;
-  // The count in progress: its thread, its stop flag and its generation
-  // (a result of an older selection is dropped).
-  std::thread FCountThread;
-  std::shared_ptr<std::atomic<bool>> FCountCancel;
-  int FGeneration = 0;
-  bool FCounting = false;
 };

@@ -59,7 +59,9 @@ void SetRange(TFrameReport& APage, double AFrom, double ATo) {
   APage.PickerLastTime()->setTime(to.time());
 }
 
-bool WaitCounted(TFrameReport& APage) {
+// The Report and Log pages count off the UI thread; the pages follow.
+template <class TPage>
+bool WaitCounted(TPage& APage) {
   return QTest::qWaitFor([&] { return !APage.Counting(); }, 20000);
 }
 
@@ -209,6 +211,7 @@ TEST(FrameLog, PagesOfTheLogAndTheAlertSwitches) {
   TFrameLog page;
   page.resize(900, 700);
   page.show();
+  ASSERT_TRUE(WaitCounted(page));
   EXPECT_EQ(page.PageView()->LabelPage()->text(), QStringLiteral("of 2"));
   const QStringList first = PageTexts(page.PageView());
   EXPECT_TRUE(first.contains(QStringLiteral("Oven")));
@@ -223,6 +226,7 @@ TEST(FrameLog, PagesOfTheLogAndTheAlertSwitches) {
   AddUsageLog(QStringLiteral("Line 45"), 0, QStringLiteral("IN"), 0, 0);
   EXPECT_EQ(page.Report()->RecordCount(), 45);
   page.OnEnter()(&page);
+  ASSERT_TRUE(WaitCounted(page));
   EXPECT_EQ(page.Report()->RecordCount(), 46);
   EXPECT_EQ(page.PageView()->CurrentPage(), 1);
 
@@ -234,6 +238,37 @@ TEST(FrameLog, PagesOfTheLogAndTheAlertSwitches) {
   QTest::mouseClick(page.CheckBoxEV(1), Qt::LeftButton, {}, QPoint(4, page.CheckBoxEV(1)->height() / 2));
   EXPECT_FALSE(TervoxAlerts::AlertEV(1));
   EXPECT_EQ(TestDatabase::Value(QStringLiteral("SELECT Value FROM Config WHERE Name = 'AlertEV2'")), QStringLiteral("0"));
+}
+
+// The count arrives through the event loop, not inside the call; a newer
+// count supersedes an older one, whose result never shows.
+TEST(FrameLog, CountsOffTheUIThreadAndTheNewestCountWins) {
+  TestDatabase database;
+  {
+    tervox_test::FixedClock clock(Day() + 0.25);
+    for (int i = 0; i < 45; ++i) AddUsageLog(QStringLiteral("Line %1").arg(i), 0, QStringLiteral("IN"), 0, 0);
+  }
+  TFrameLog page;
+  EXPECT_TRUE(page.Counting());
+  EXPECT_EQ(page.Report(), nullptr);
+  EXPECT_EQ(page.PageView()->LabelPage()->text(), QStringLiteral("counting..."));
+  ASSERT_TRUE(WaitCounted(page));
+  EXPECT_EQ(page.Report()->RecordCount(), 45);
+  EXPECT_EQ(page.PageView()->LabelPage()->text(), QStringLiteral("of 2"));
+
+  tervox_test::FixedClock clock(Day() + 0.5);
+  AddUsageLog(QStringLiteral("Line 45"), 0, QStringLiteral("IN"), 0, 0);
+  page.LoadLog(); // counts 46
+  clock.Advance(1.0 / 86400);
+  AddUsageLog(QStringLiteral("Line 46"), 0, QStringLiteral("IN"), 0, 0);
+  page.LoadLog(); // counts 47 and supersedes the count of 46
+  EXPECT_TRUE(page.Counting());
+  EXPECT_EQ(page.Report()->RecordCount(), 45) << "the pages shown stay until the new count";
+  ASSERT_TRUE(WaitCounted(page));
+  EXPECT_EQ(page.Report()->RecordCount(), 47);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(page.Report()->RecordCount(), 47);
+  EXPECT_EQ(page.PageView()->LabelPage()->text(), QStringLiteral("of 2"));
 }
 
 } // namespace

@@ -205,10 +205,10 @@ TDqHistoryLoader::~TDqHistoryLoader() {
   Wait();
 }
 
-namespace {
-
-std::vector<TDqHistorySeries> ReadAll(const QString& AFileName, const std::vector<TDqHistoryRequest>& ARequests,
-                                      const std::atomic<bool>& ACancel, QString& AError) {
+std::vector<TDqHistorySeries> TDqHistoryLoader::Read(const QString& AFileName,
+                                                     const std::vector<TDqHistoryRequest>& ARequests,
+                                                     const std::atomic<bool>& ACancel, QString& AError,
+                                                     std::atomic<std::int64_t>* ADone) {
   std::vector<TDqHistorySeries> result(ARequests.size());
   std::mutex errorMutex;
   std::atomic<std::size_t> next{0};
@@ -229,6 +229,7 @@ std::vector<TDqHistorySeries> ReadAll(const QString& AFileName, const std::vecto
         std::lock_guard<std::mutex> guard(errorMutex);
         AError = e.Message();
       }
+      if (ADone) ++*ADone;
     }
     sqlite3_close(db);
   };
@@ -240,8 +241,6 @@ std::vector<TDqHistorySeries> ReadAll(const QString& AFileName, const std::vecto
   for (std::thread& t : pool) t.join();
   return result;
 }
-
-} // namespace
 
 std::uint64_t TDqHistoryLoader::Start(std::vector<TDqHistoryRequest> ARequests, QObject* AContext, TDone ADone) {
   Cancel();
@@ -255,7 +254,7 @@ std::uint64_t TDqHistoryLoader::Start(std::vector<TDqHistoryRequest> ARequests, 
   std::thread([job, generation, fileName = FFileName, requests = std::move(ARequests),
                context = QPointer<QObject>(AContext), done = std::move(ADone)]() mutable {
     QString error;
-    std::vector<TDqHistorySeries> series = ReadAll(fileName, requests, job->Cancel, error);
+    std::vector<TDqHistorySeries> series = Read(fileName, requests, job->Cancel, error);
     // Posted to the application object: the context is looked at only on
     // its own thread, where it may have been destroyed meanwhile.
     if (!job->Cancel && QCoreApplication::instance()) {

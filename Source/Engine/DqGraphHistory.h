@@ -75,6 +75,12 @@ public:
   // ADone runs on AContext's thread (the user-interface thread) unless
   // AContext is gone or the read was superseded. Returns the generation.
   std::uint64_t Start(std::vector<TDqHistoryRequest> ARequests, QObject* AContext, TDone ADone);
+  // The read Start runs, on the calling thread and helpers of its own, for
+  // a caller that is already off the user-interface thread. ADone, when
+  // given, counts the lines read; AError gets the last failure.
+  static std::vector<TDqHistorySeries> Read(const QString& AFileName, const std::vector<TDqHistoryRequest>& ARequests,
+                                            const std::atomic<bool>& ACancel, QString& AError,
+                                            std::atomic<std::int64_t>* ADone = nullptr);
   void Cancel();
   bool Busy() const;
   std::uint64_t Generation() const { return FGeneration.load(); }

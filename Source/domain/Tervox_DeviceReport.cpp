@@ -249,6 +249,16 @@ TDeviceReport::TDeviceReport(const QString& AFileName) : FImpl(std::make_unique<
 
 TDeviceReport::~TDeviceReport() = default;
 
+std::unique_ptr<TDeviceReport> TDeviceReport::OpenCopy() const {
+  auto copy = std::make_unique<TDeviceReport>(FImpl->Database.FileName());
+  copy->FQuery = FQuery;
+  copy->FRecordCount = FRecordCount;
+  copy->FImpl->Keys = FImpl->Keys;
+  copy->FImpl->Counts = FImpl->Counts;
+  copy->FImpl->Grouped = FImpl->Grouped;
+  return copy;
+}
+
 bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* ACancel, const TProgressEvent& AProgress) {
   FQuery = AQuery;
   FRecordCount = 0;
@@ -486,8 +496,22 @@ int PageTop(const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& AR
   return std::max(ARect.top() + APrint.PosScaleY(std::round(AProfile.MarginTop())), ARect.top());
 }
 
+std::vector<QStringList> TDeviceReport::PageTexts(int APage, int ARowsPerPage) const {
+  std::vector<QStringList> texts;
+  if (APage >= 1)
+    for (const TReportRow& row : Rows(static_cast<std::int64_t>(APage - 1) * ARowsPerPage, ARowsPerPage))
+      texts.push_back(RowTexts(row));
+  return texts;
+}
+
 void TDeviceReport::DrawPage(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile,
                              const QRect& ARect, int APage, int APageCount) const {
+  DrawPageTexts(APainter, APrint, AProfile, ARect, APage, APageCount, PageTexts(APage, ReportRowsPerPage(AProfile)));
+}
+
+void TDeviceReport::DrawPageTexts(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile,
+                                  const QRect& ARect, int APage, int APageCount,
+                                  const std::vector<QStringList>& ATexts) const {
   APainter.save();
   APainter.setBackgroundMode(Qt::TransparentMode);
   const int y0 = PageTop(APrint, AProfile, ARect);
@@ -502,13 +526,8 @@ void TDeviceReport::DrawPage(QPainter& APainter, const TDqPrint& APrint, const T
   SetFont(APainter, APrint, 28, false);
   centred(y0 + APrint.ScaleY(6.4), QStringLiteral("Device Name: ") + FQuery.DeviceName);
   centred(y0 + APrint.ScaleY(12), ReportRangeText(FQuery.FirstTime, FQuery.LastTime));
-  std::vector<QStringList> texts;
-  const int rowsPerPage = ReportRowsPerPage(AProfile);
-  if (APage >= 1)
-    for (const TReportRow& row : Rows(static_cast<std::int64_t>(APage - 1) * rowsPerPage, rowsPerPage))
-      texts.push_back(RowTexts(row));
   DrawPagedTable(APainter, APrint, ARect, y0 + APrint.ScaleY(18), ReportColumnWidths(FQuery.Columns), Headings(), false,
-                 texts);
+                 ATexts);
   APainter.restore();
 }
 

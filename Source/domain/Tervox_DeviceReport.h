@@ -86,6 +86,9 @@ public:
   // Any thread; false when cancelled (the report is then empty).
   bool Open(const TDeviceReportQuery& AQuery, const TCancelFlag* ACancel = nullptr,
             const TProgressEvent& AProgress = {});
+  // The counted report again, reading through a connection of its own: for
+  // a worker that reads pages beside the screen.
+  std::unique_ptr<TDeviceReport> OpenCopy() const;
   const TDeviceReportQuery& Query() const { return FQuery; }
   std::int64_t RecordCount() const { return FRecordCount; }
   int PageCount(int ARowsPerPage) const;
@@ -103,6 +106,11 @@ public:
   // One sheet (APage from 1) into ARect, positions through APrint.
   void DrawPage(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect,
                 int APage, int APageCount) const;
+  // The same in two steps, so that the reading can run on another thread:
+  // the cell texts of sheet APage, then the sheet drawn with them.
+  std::vector<QStringList> PageTexts(int APage, int ARowsPerPage) const;
+  void DrawPageTexts(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect,
+                     int APage, int APageCount, const std::vector<QStringList>& ATexts) const;
 
   // The spreadsheet: title rows, headings, then the rows, as many as the
   // format holds. Returns the rows left out (0 when all fit).

@@ -9,6 +9,9 @@
 #include "domain/Tervox_GraphSource.h"
 #include "domain/Tervox_Report.h"
 #include "domain/Main_Database.h"
+#include "domain/Tervox_Maintenance.h"
+#include "shell/Form_Progress.h"
+#include "shell/Main_PrintJob.h"
 #include "shell/Main_Routine.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_DeviceList.h"
@@ -435,39 +438,62 @@ QString TFrameGraph::LineRowValue(const TDqTrendLine& ALine) const { return ALin
 
 // ---------------------------------------------------------------- printing
 
-void TFrameGraph::PrintGraph(QPrinter& APrinter) {
-  if (!FActiveGraph) return;
+bool TFrameGraph::PrintGraph(QPrinter& APrinter) {
+  if (!FActiveGraph) return false;
   APrinter.setDocName(QStringLiteral("Graph Report ") + UserLocale().toString(DateTimeToQDateTime(Now()), QLocale::ShortFormat));
-  QPainter painter;
-  if (!painter.begin(&APrinter)) throw EDqException(QStringLiteral("Failed to start printing"));
   TBaseReport* setting = GraphSetting();
   setting->SetPrintCanvas(&APrinter);
-  // Labels keep the size they have on screen relative to the frame.
-  QFont font = this->font();
-  font.setPixelSize(std::max(1, 13 * APrinter.resolution() / 96));
-  painter.setFont(font);
   const int pw = std::max(1, setting->DrawScaleY(0.3));
   const int m = setting->DrawScaleY(10);
   QRect r = setting->GetPrintRect().adjusted(m, m, -m, -m);
   const int legendY = r.y() + r.height();
   r.setHeight(r.height() - setting->DrawScaleY(20));
-  const int topOrder = FActiveGraph->TopOrder;
+
+  // The printer's pixel columns are read by the page's history reader, off
+  // the UI thread, before anything goes to the printer.
+  const QRect plot = TDqTrendGraph::MarginRect(r);
+  const std::vector<TDqHistoryRequest> requests = FActiveGraph->HistoryRequests(plot);
+  std::vector<TDqHistorySeries> series;
+  TFormProgress progress(this, QStringLiteral("Print"), QStringLiteral("Reading the graph's history"));
+  progress.SetDetail(QStringLiteral("%1 of %2 lines read"));
+  const QString fileName = GetDatabaseFileName();
+  const std::exception_ptr error = progress.Run([&](TTervoxProgress& AProgress) {
+    AProgress.Total = static_cast<std::int64_t>(requests.size());
+    QString readError;
+    series = TDqHistoryLoader::Read(fileName, requests, AProgress.Cancelled, readError, &AProgress.Done);
+    if (!readError.isEmpty()) throw EDqException(readError);
+  });
+  if (error) std::rethrow_exception(error);
+  if (progress.Cancelled()) return false;
+  // The window kept turning meanwhile: a reload may have changed the lines.
+  if (!FActiveGraph || !(FActiveGraph->HistoryRequests(plot) == requests))
+    throw EDqException(QStringLiteral("The graph changed while its history was read; print it again."));
+
+  TPrintJob job(APrinter, QStringLiteral("Failed to start printing"));
+  QPainter& painter = job.Painter();
+  // Labels keep the size they have on screen relative to the frame.
+  QFont font = this->font();
+  font.setPixelSize(std::max(1, 13 * APrinter.resolution() / 96));
+  painter.setFont(font);
+  struct TRestore {
+    TDqTrendGraph& Graph;
+    int TopOrder;
+    decltype(TDqTrendGraph::HistoryProvider) Provider;
+    ~TRestore() {
+      Graph.TopOrder = TopOrder;
+      Graph.HistoryProvider = std::move(Provider);
+    }
+  } restore{*FActiveGraph, FActiveGraph->TopOrder, std::move(FActiveGraph->HistoryProvider)};
   FActiveGraph->TopOrder = -1;
-  // The printer's columns are read now: printing is what the user waits for.
-  auto provider = std::move(FActiveGraph->HistoryProvider);
-  FActiveGraph->HistoryProvider = nullptr;
-  try {
-    FActiveGraph->Draw(painter, r, pw, true);
-    FActiveGraph->DrawDetail(painter, r.x(), legendY, pw);
-  } catch (...) {
-    FActiveGraph->HistoryProvider = std::move(provider);
-    FActiveGraph->TopOrder = topOrder;
-    painter.end();
-    throw;
-  }
-  FActiveGraph->HistoryProvider = std::move(provider);
-  FActiveGraph->TopOrder = topOrder;
-  painter.end();
+  FActiveGraph->HistoryProvider = [&](const TDqTrendLine& ALine, const QRect& APlot) -> const TDqHistorySeries* {
+    const int index = FActiveGraph->IndexOf(&ALine);
+    if (APlot != plot || index < 0 || static_cast<std::size_t>(index) >= series.size()) return nullptr;
+    return &series[static_cast<std::size_t>(index)];
+  };
+  FActiveGraph->Draw(painter, r, pw, true);
+  FActiveGraph->DrawDetail(painter, r.x(), legendY, pw);
+  job.Finish();
+  return true;
 }
 
 void TFrameGraph::ButtonPrintClick() {

@@ -67,8 +67,10 @@ public:
   void ZoomOut();
   void ZoomRect(const QPoint& AFrom, const QPoint& ATo);
   void PickerChange();
-  // Prints the shown profile on APrinter (already set up).
-  void PrintGraph(class QPrinter& APrinter);
+  // Prints the shown profile on APrinter (already set up). Its readings
+  // are read first behind a progress window; Cancel there prints nothing
+  // and returns false.
+  bool PrintGraph(class QPrinter& APrinter);
 
 protected:
   void NotifyOtherPage() override;

@@ -1,17 +1,20 @@
 #include "Frame_Report.h"
 
 #include "Engine/DqPageView.h"
+#include "Engine/DqPrint.h"
 #include "Engine/DqRoutine.h"
 #include "dialogs/Form_ReportSetting.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_DeviceReport.h"
 #include "domain/Tervox_Report.h"
 #include "domain/Main_Database.h"
+#include "domain/Tervox_Maintenance.h"
+#include "shell/Form_Progress.h"
+#include "shell/Main_PrintJob.h"
 #include "shell/Main_Routine.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_DeviceList.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -19,16 +22,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
-#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <thread>
 
 namespace {
 
@@ -52,35 +52,6 @@ QPushButton* NewButton(const QString& AText, const char* AName, QWidget* AParent
   auto* button = new QPushButton(AText, AParent);
   button->setObjectName(QString::fromLatin1(AName));
   return button;
-}
-
-// Runs AWork on its own thread while a progress dialog keeps the screen
-// alive; Cancel sets the flag AWork watches. Rethrows AWork's error here.
-template <class TResult>
-TResult RunWithProgress(QWidget* AParent, const QString& AText, const std::function<TResult(std::atomic<bool>&)>& AWork) {
-  auto cancel = std::make_shared<std::atomic<bool>>(false);
-  QProgressDialog progress(AText, QStringLiteral("Cancel"), 0, 0, AParent);
-  progress.setWindowModality(Qt::WindowModal);
-  progress.setMinimumDuration(300);
-  std::atomic<bool> done{false};
-  TResult result{};
-  std::exception_ptr error;
-  std::thread worker([&] {
-    try {
-      result = AWork(*cancel);
-    } catch (...) {
-      error = std::current_exception();
-    }
-    done = true;
-  });
-  while (!done) {
-    QApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (progress.wasCanceled()) *cancel = true;
-    if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  worker.join();
-  if (error) std::rethrow_exception(error);
-  return result;
 }
 
 } // namespace
@@ -261,18 +232,43 @@ void TFrameReport::StartCount(const TDeviceReportQuery& AQuery) {
       ShowException);
 }
 
-void TFrameReport::PrintReport(QPrinter& APrinter, int AFirst, int ALast) {
-  if (!FReport) return;
+bool TFrameReport::PrintReport(QPrinter& APrinter, int AFirst, int ALast) {
+  if (!FReport) return false;
+  // The run keeps the report it started with, whatever count ends meanwhile.
+  const std::shared_ptr<TDeviceReport> report = FReport;
   APrinter.setDocName(QStringLiteral("Tervox Report ") +
                       UserLocale().toString(DateTimeToQDateTime(Now()), QLocale::ShortFormat));
-  QPainter painter;
-  if (!painter.begin(&APrinter)) throw EDqException(QStringLiteral("The printer cannot start the report."));
+  const int rowsPerPage = ReportRowsPerPage(*ReportSetting());
+  const int pageCount = report->PageCount(rowsPerPage);
+  TPrintJob job(APrinter, QStringLiteral("The printer cannot start the report."));
   // Paper pages are drawn at their own scale, whatever the zoom on screen.
   TDqPrint print;
   print.PaperWidth = FPageView->Print().PaperWidth;
   print.PaperHeight = FPageView->Print().PaperHeight;
-  FReport->PrintPages(painter, print, *ReportSetting(), AFirst, ALast);
-  painter.end();
+  print.SetPrinterMode(&APrinter);
+  const QRect rect = PrintableRect(&APrinter);
+  TFormProgress progress(this, QStringLiteral("Print"), QStringLiteral("Printing the report"));
+  progress.SetDetail(QStringLiteral("page %1 of %2"));
+  const std::exception_ptr error = progress.Run([&](TTervoxProgress& AProgress) {
+    // Rows are read here, on a connection of their own.
+    const std::unique_ptr<TDeviceReport> reader = report->OpenCopy();
+    AProgress.Total = ALast - AFirst + 1;
+    for (int page = AFirst; page <= ALast; ++page) {
+      const std::vector<QStringList> texts = reader->PageTexts(page, rowsPerPage);
+      // Drawn on the UI thread: a real printer's engine may not take a painter from another thread.
+      const bool drawn = progress.OnUIThread([&] {
+        if (page > AFirst && !APrinter.newPage())
+          throw EDqException(QStringLiteral("The printer cannot start a new page."));
+        report->DrawPageTexts(job.Painter(), print, *ReportSetting(), rect, page, pageCount, texts);
+      });
+      if (!drawn) return;
+      AProgress.Done = page - AFirst + 1;
+    }
+  });
+  if (error) std::rethrow_exception(error);
+  if (progress.Cancelled()) return false;
+  job.Finish();
+  return true;
 }
 
 void TFrameReport::ButtonPrintClick() {
@@ -309,10 +305,14 @@ QString TFrameReport::ExportReport(const QString& AFileName) {
   if (!FReport) return QString();
   std::shared_ptr<TDeviceReport> report = FReport;
   const bool csv = AFileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
-  const TDeviceReport::TExportResult result = RunWithProgress<TDeviceReport::TExportResult>(
-      this, QStringLiteral("Exporting the report..."), [report, csv, AFileName](std::atomic<bool>& ACancel) {
-        return csv ? report->ExportCSV(AFileName, &ACancel) : report->ExportXLS(AFileName, &ACancel);
-      });
+  TDeviceReport::TExportResult result;
+  const std::exception_ptr error =
+      RunWithProgress(this, QStringLiteral("Export"), QStringLiteral("Exporting the report..."),
+                      [&](TTervoxProgress& AProgress) {
+                        result = csv ? report->ExportCSV(AFileName, &AProgress.Cancelled)
+                                     : report->ExportXLS(AFileName, &AProgress.Cancelled);
+                      });
+  if (error) std::rethrow_exception(error);
   QString note = QStringLiteral("%1 rows exported to \"%2\".").arg(QLocale::c().toString(result.RowsWritten), AFileName);
   if (result.RowsLeftOut > 0)
     note += QStringLiteral("\n\nThe spreadsheet holds %1 rows: the last %2 rows were left out. "

@@ -1,6 +1,7 @@
 // The Report page: one controller's readings over a time range, every one
 // or the first of each period, as paper pages to browse, zoom, print and
-// export. Counting a long range runs off the screen's thread.
+// export. Counting, printing and exporting a long range read off the
+// screen's thread.
 #pragma once
 
 #include "Engine/DqFrameList.h"
@@ -27,8 +28,9 @@ public:
   void UpdateDevices();
 
   // Draws pages AFirst..ALast onto a printer that is set up (the print
-  // button asks for it with the print dialog).
-  void PrintReport(QPrinter& APrinter, int AFirst, int ALast);
+  // button asks for it with the print dialog), behind a progress window
+  // whose Cancel drops the run. False when cancelled.
+  bool PrintReport(QPrinter& APrinter, int AFirst, int ALast);
   // Writes the report as a spreadsheet (or CSV by the extension) and
   // returns the closing note shown to the user.
   QString ExportReport(const QString& AFileName);

@@ -6,23 +6,50 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLocale>
-#include <QPointer>
+#include <QMetaObject>
+#include <QObject>
 #include <QProgressDialog>
 #include <QTimer>
 
 #include <atomic>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <thread>
 
-std::exception_ptr RunWithProgress(QWidget* AParent, const QString& ACaption, const QString& ALabel,
-                                   const std::function<void(TTervoxProgress& AProgress)>& AWork) {
-  TTervoxProgress progress;
+struct TFormProgress::TImpl {
+  QWidget* Parent = nullptr;
+  QString Caption;
+  QString Label;
+  QString Detail = QStringLiteral("%1 of %2 rows");
+  TTervoxProgress Progress;
+  // Steps for the UI thread are posted here: once it is gone, any left
+  // are dropped.
+  QObject Context;
+};
+
+TFormProgress::TFormProgress(QWidget* AParent, const QString& ACaption, const QString& ALabel)
+    : FImpl(std::make_unique<TImpl>()) {
+  FImpl->Parent = AParent;
+  FImpl->Caption = ACaption;
+  FImpl->Label = ALabel;
+}
+
+TFormProgress::~TFormProgress() = default;
+
+void TFormProgress::SetDetail(const QString& AFormat) { FImpl->Detail = AFormat; }
+
+bool TFormProgress::Cancelled() const { return FImpl->Progress.Cancelled; }
+
+std::exception_ptr TFormProgress::Run(const std::function<void(TTervoxProgress& AProgress)>& AWork) {
+  TImpl& d = *FImpl;
+  TTervoxProgress& progress = d.Progress;
   std::exception_ptr error;
   std::atomic<bool> finished{false};
 
-  QProgressDialog dialog(ALabel, QStringLiteral("Cancel"), 0, 1000, AParent);
+  QProgressDialog dialog(d.Label, QStringLiteral("Cancel"), 0, 1000, d.Parent);
   dialog.setObjectName(QStringLiteral("FormProgress"));
-  dialog.setWindowTitle(ACaption);
+  dialog.setWindowTitle(d.Caption);
   dialog.setWindowModality(Qt::ApplicationModal);
   // Shown by the timer below once the work lasts half a second.
   dialog.setMinimumDuration(std::numeric_limits<int>::max());
@@ -46,14 +73,15 @@ std::exception_ptr RunWithProgress(QWidget* AParent, const QString& ACaption, co
       return;
     }
     if (!dialog.isVisible() && running.elapsed() >= 500) dialog.show();
+    if (progress.Cancelled) return;
     const std::int64_t total = progress.Total;
     const std::int64_t done = progress.Done;
-    if (total > 0 && !progress.Cancelled) {
+    // A busy bar while the work does not know how much there is.
+    dialog.setMaximum(total > 0 ? 1000 : 0);
+    if (total > 0) {
       dialog.setValue(static_cast<int>(std::min<std::int64_t>(999, done * 1000 / total)));
       const QLocale locale = QLocale::system();
-      dialog.setLabelText(QStringLiteral("%1\n%2 of %3 rows").arg(ALabel, locale.toString(done), locale.toString(total)));
-    } else if (!progress.Cancelled) {
-      dialog.setValue(0);
+      dialog.setLabelText(d.Label + QLatin1Char('\n') + d.Detail.arg(locale.toString(done), locale.toString(total)));
     }
   });
 
@@ -73,6 +101,46 @@ std::exception_ptr RunWithProgress(QWidget* AParent, const QString& ACaption, co
   worker.join();
   dialog.hide();
   return error;
+}
+
+bool TFormProgress::OnUIThread(const std::function<void()>& AStep) {
+  TImpl& d = *FImpl;
+  if (d.Progress.Cancelled) return false;
+  struct TStep {
+    std::mutex Mutex;
+    std::condition_variable Finished;
+    bool Done = false;
+    bool Ran = false;
+    std::exception_ptr Error;
+  };
+  auto step = std::make_shared<TStep>();
+  QMetaObject::invokeMethod(
+      &d.Context,
+      [&d, &AStep, step] {
+        if (!d.Progress.Cancelled) {
+          try {
+            AStep();
+            step->Ran = true;
+          } catch (...) {
+            step->Error = std::current_exception();
+          }
+        }
+        std::lock_guard<std::mutex> guard(step->Mutex);
+        step->Done = true;
+        step->Finished.notify_all();
+      },
+      Qt::QueuedConnection);
+  // Run's event loop turns until this work has returned, so the step is
+  // always taken up: the wait cannot outlast the window.
+  std::unique_lock<std::mutex> lock(step->Mutex);
+  step->Finished.wait(lock, [&step] { return step->Done; });
+  if (step->Error) std::rethrow_exception(step->Error);
+  return step->Ran;
+}
+
+std::exception_ptr RunWithProgress(QWidget* AParent, const QString& ACaption, const QString& ALabel,
+                                   const std::function<void(TTervoxProgress& AProgress)>& AWork) {
+  return TFormProgress(AParent, ACaption, ALabel).Run(AWork);
 }
 
 bool ReportWorkResult(std::exception_ptr AError) {

@@ -13,11 +13,16 @@
 #include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -64,6 +69,15 @@ void SetWindow(TFrameGraph& APage, double AFirst, double ALast) {
   APage.PickerLastDate()->SetValue(ALast);
   APage.PickerLastTime()->SetValue(ALast);
   APage.PickerChange();
+}
+
+// Prints into a PDF file at the resolution the print button asks for, on
+// the stored "Graph" paper (a fresh install: landscape).
+void SetUpPdfPrinter(QPrinter& APrinter, const QString& AFile) {
+  APrinter.setResolution(150);
+  APrinter.setOutputFormat(QPrinter::PdfFormat);
+  APrinter.setOutputFileName(AFile);
+  APrinter.setPageLayout(GraphSetting()->PageLayout());
 }
 
 void Choose(TFrameGraph& APage, int AIndex) {
@@ -235,21 +249,25 @@ TEST(Frame_GraphTest, YBoxesTakeTypedBounds) {
   EXPECT_EQ(page.ActiveGraph()->MaxValue, 0);
 }
 
+// The seeded minute on the page, read, and a directory to print into.
+struct TPrintablePage {
+  TPrintablePage() {
+    Choose(Page, 0);
+    SetWindow(Page, Start - 30 * kSecond, Start + 90 * kSecond);
+    WaitRead(Page);
+  }
+  TestDatabase Db;
+  const double Start = Seed();
+  TFrameGraph Page;
+  tervox_test::TempDir Dir;
+};
+
 TEST(Frame_GraphTest, PrintsFrameLinesAndLegendInLandscapeToPDF) {
-  TestDatabase db;
-  const double start = Seed();
-  TFrameGraph page;
-  Choose(page, 0);
-  SetWindow(page, start - 30 * kSecond, start + 90 * kSecond);
-  WaitRead(page);
-  tervox_test::TempDir dir;
-  const QString pdf = dir.Path(QStringLiteral("graph.pdf"));
+  TPrintablePage f;
+  const QString pdf = f.Dir.Path(QStringLiteral("graph.pdf"));
   QPrinter printer(QPrinter::PrinterResolution);
-  printer.setResolution(150);
-  printer.setOutputFormat(QPrinter::PdfFormat);
-  printer.setOutputFileName(pdf);
-  printer.setPageLayout(GraphSetting()->PageLayout()); // a fresh install: landscape
-  page.PrintGraph(printer);
+  SetUpPdfPrinter(printer, pdf);
+  f.Page.PrintGraph(printer);
 
   QProcess info;
   info.start(QStringLiteral("pdfinfo"), {pdf});
@@ -269,9 +287,9 @@ TEST(Frame_GraphTest, PrintsFrameLinesAndLegendInLandscapeToPDF) {
 
   QProcess render;
   render.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-png"), pdf,
-                                            dir.Path(QStringLiteral("page"))});
+                                            f.Dir.Path(QStringLiteral("page"))});
   ASSERT_TRUE(render.waitForFinished(30000));
-  QImage image(dir.Path(QStringLiteral("page-1.png")));
+  QImage image(f.Dir.Path(QStringLiteral("page-1.png")));
   ASSERT_FALSE(image.isNull());
   EXPECT_GT(image.width(), image.height());
   int red = 0, black = 0;
@@ -283,4 +301,29 @@ TEST(Frame_GraphTest, PrintsFrameLinesAndLegendInLandscapeToPDF) {
     }
   EXPECT_GT(red, 20);   // the line and its tag
   EXPECT_GT(black, 200); // the frame, ticks and labels
+}
+
+// Printing reads the printer's columns behind a progress window while the
+// UI thread goes on turning; Cancel there prints nothing, not even a file.
+TEST(Frame_GraphTest, PrintReadsItsHistoryOffTheUIThreadAndCancels) {
+  TPrintablePage f;
+  TFrameGraph& page = f.Page;
+  for (const bool cancel : {false, true}) {
+    const QString pdf = f.Dir.Path(cancel ? QStringLiteral("cancelled.pdf") : QStringLiteral("graph.pdf"));
+    QPrinter printer(QPrinter::PrinterResolution);
+    SetUpPdfPrinter(printer, pdf);
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      auto* dialog = page.findChild<QProgressDialog*>();
+      if (!dialog) return;
+      if (++ticks == 1 && cancel) dialog->findChild<QPushButton*>()->click();
+    });
+    timer.start();
+    EXPECT_EQ(page.PrintGraph(printer), !cancel);
+    EXPECT_GT(ticks, 0) << "the UI thread stood still while the history was read";
+    EXPECT_EQ(QFile::exists(pdf), !cancel);
+  }
+  EXPECT_EQ(QDir(f.Dir.Root()).entryList(QDir::Files), QStringList{QStringLiteral("graph.pdf")});
 }

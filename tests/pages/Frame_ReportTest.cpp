@@ -14,10 +14,14 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
+#include <QDir>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimeEdit>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +67,34 @@ void SetRange(TFrameReport& APage, double AFrom, double ATo) {
 template <class TPage>
 bool WaitCounted(TPage& APage) {
   return QTest::qWaitFor([&] { return !APage.Counting(); }, 20000);
+}
+
+// A timer that ticks at every turn of the UI thread's event loop while a
+// progress window is up, and may press its Cancel at the first such tick.
+struct TProgressTicks {
+  explicit TProgressTicks(QWidget& APage, bool ACancel = false) {
+    Timer.setInterval(0);
+    QObject::connect(&Timer, &QTimer::timeout, [this, &APage, ACancel] {
+      auto* dialog = APage.findChild<QProgressDialog*>();
+      if (!dialog) return;
+      ++Ticks;
+      if (ACancel && !Cancelled) {
+        Cancelled = true;
+        dialog->findChild<QPushButton*>()->click();
+      }
+    });
+    Timer.start();
+  }
+  QTimer Timer;
+  int Ticks = 0;
+  bool Cancelled = false;
+};
+
+QString PdfInfo(const QString& AFile) {
+  QProcess info;
+  info.start(QStringLiteral("pdfinfo"), {AFile});
+  info.waitForFinished(30000);
+  return QString::fromUtf8(info.readAllStandardOutput());
 }
 
 QStringList PageTexts(TDqPageView* AView) {
@@ -198,6 +230,67 @@ TEST(FrameReport, ExportNotesWhatTheSpreadsheetCannotHold) {
   EXPECT_FALSE(csvNote.contains(QStringLiteral("code page")));
   EXPECT_TRUE(tervox_test::ReadFileBytes(dir.Path(QStringLiteral("r.csv"))).startsWith("Read Time,PV,SV,OUT1,OUT2,EV1,EV2,EV3\r\n"));
   EXPECT_TRUE(tervox_test::ReadFileBytes(dir.Path(QStringLiteral("r.xls"))).contains("Device Name: ?????"));
+}
+
+// The Oven's 1000 readings as a 24-sheet report with every column,
+// counted, and a PDF printer writing into a private directory.
+class FrameReportPrint : public ::testing::Test {
+protected:
+  void SetUp() override {
+    LoadDevices();
+    AddReadings(3, 1000, Day() + 0.5);
+    Page = std::make_unique<TFrameReport>();
+    Page->ComboPeriod()->setCurrentIndex(0);
+    for (int i = 0; i < 7; ++i) Page->CheckBox(i)->setChecked(true);
+    SetRange(*Page, Day(), Day() + 1);
+    Page->ComboDevice()->setCurrentIndex(Page->ComboDevice()->findText(QStringLiteral("Oven")));
+    ASSERT_TRUE(WaitCounted(*Page));
+    ASSERT_EQ(Page->PageView()->PageCount(), 24); // 42 rows a sheet
+    Printer.setOutputFormat(QPrinter::PdfFormat);
+    Printer.setOutputFileName(File);
+    Printer.setPageLayout(ReportSetting()->PageLayout());
+  }
+  QStringList Files() const { return QDir(Dir.Root()).entryList(QDir::Files); }
+
+  TestDatabase Database;
+  tervox_test::TempDir Dir;
+  const QString File = Dir.Path(QStringLiteral("p.pdf"));
+  std::unique_ptr<TFrameReport> Page;
+  QPrinter Printer{QPrinter::HighResolution};
+};
+
+// A print of every page: one PDF page per sheet, drawn while the UI
+// thread goes on turning, and no temporary file left beside it.
+TEST_F(FrameReportPrint, EveryPageToPdfWhileTheWindowTurns) {
+  TProgressTicks ticks(*Page);
+  EXPECT_TRUE(Page->PrintReport(Printer, 1, 24));
+  EXPECT_GT(ticks.Ticks, 0) << "the UI thread stood still while printing";
+  EXPECT_EQ(Printer.outputFileName(), File);
+  EXPECT_EQ(Files(), QStringList{QStringLiteral("p.pdf")});
+  EXPECT_TRUE(PdfInfo(File).contains(QRegularExpression(QStringLiteral("Pages:\\s+24\\n"))));
+  QProcess text;
+  text.start(QStringLiteral("pdftotext"), {QStringLiteral("-f"), QStringLiteral("24"), File, QStringLiteral("-")});
+  ASSERT_TRUE(text.waitForFinished(30000));
+  const QString last = QString::fromUtf8(text.readAllStandardOutput());
+  EXPECT_TRUE(last.contains(QStringLiteral("Page 24 of 24"))) << last.toStdString();
+  EXPECT_TRUE(last.contains(QStringLiteral("14/03/26 - 12:16:39"))) << last.toStdString(); // the 1000th reading
+}
+
+// Cancel in the progress window: no new file, and a file of that name from
+// before stays as it was.
+TEST_F(FrameReportPrint, ACancelledPrintLeavesNoFileBehind) {
+  for (const QByteArray& before : {QByteArray(), QByteArray("an earlier report")}) {
+    if (!before.isEmpty()) tervox_test::WriteFileBytes(File, before);
+    TProgressTicks cancel(*Page, true);
+    EXPECT_FALSE(Page->PrintReport(Printer, 1, 24)) << before.constData();
+    EXPECT_TRUE(cancel.Cancelled);
+    if (before.isEmpty()) {
+      EXPECT_TRUE(Files().isEmpty()) << Files().join(QLatin1Char(' ')).toStdString();
+    } else {
+      EXPECT_EQ(Files(), QStringList{QStringLiteral("p.pdf")});
+      EXPECT_EQ(tervox_test::ReadFileBytes(File), before);
+    }
+  }
 }
 
 TEST(FrameLog, PagesOfTheLogAndTheAlertSwitches) {

@@ -20,7 +20,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -257,6 +259,44 @@ TEST(FormMainMaintenance, ProgressWindowCancelsTheWork) {
                                                    });
   EXPECT_TRUE(sawCancel);
   EXPECT_FALSE(ReportWorkResult(error)) << "a cancel is no error to show";
+}
+
+// Steps the work hands to the window run on the UI thread, one at a time;
+// once Cancel is pressed they are refused, and a step's error ends the work.
+TEST(FormMainMaintenance, ProgressWindowRunsStepsOnTheUIThread) {
+  std::vector<int> ran;
+  std::vector<bool> answers;
+  bool onUIThread = true;
+  TFormProgress progress(nullptr, QStringLiteral("Test"), QStringLiteral("Working"));
+  const std::exception_ptr error = progress.Run([&](TTervoxProgress&) {
+    for (int i = 1; i <= 3; ++i)
+      answers.push_back(progress.OnUIThread([&, i] {
+        onUIThread = onUIThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        ran.push_back(i);
+        if (i == 2)
+          for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QProgressDialog*>(widget)) dialog->findChild<QPushButton*>()->click();
+      }));
+  });
+  EXPECT_FALSE(error);
+  EXPECT_TRUE(onUIThread);
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+  EXPECT_EQ(answers, (std::vector<bool>{true, true, false}));
+  EXPECT_TRUE(progress.Cancelled());
+
+  TFormProgress failing(nullptr, QStringLiteral("Test"), QStringLiteral("Working"));
+  const std::exception_ptr failure = failing.Run([&](TTervoxProgress&) {
+    failing.OnUIThread([] { throw EDqException(QStringLiteral("The printer went away.")); });
+    ran.push_back(9);
+  });
+  EXPECT_EQ(ran.back(), 2) << "the work went on after its step failed";
+  ASSERT_TRUE(failure);
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EDqException& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("The printer went away."));
+  }
+  EXPECT_FALSE(failing.Cancelled());
 }
 
 } // namespace

@@ -1,20 +1,51 @@
 #include "DqBackgroundTask.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
+#include <QObject>
 
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <thread>
 
-// Shared with the posted results, which find it gone once the task is.
-struct TDqBackgroundTask::TState {
+// Lives on the UI thread and takes the results there. A result passes
+// under a mutex of ours; the posted event only wakes this object, since the
+// sanitizer cannot see the lock inside Qt's event queue. Events still on
+// their way when it is gone are dropped with it.
+struct TDqBackgroundTask::TState : QObject {
+  struct TResult {
+    std::uint64_t Generation = 0;
+    TDone Done;
+    TFailed Failed;
+    std::exception_ptr Error;
+  };
   std::thread Thread;
   std::shared_ptr<std::atomic<bool>> Cancel;
   std::uint64_t Generation = 0;
   bool Running = false;
+  std::mutex Mutex;
+  std::optional<TResult> Posted; // under Mutex
+
+  void customEvent(QEvent*) override {
+    std::optional<TResult> result;
+    {
+      std::lock_guard<std::mutex> guard(Mutex);
+      result.swap(Posted);
+    }
+    if (!result || result->Generation != Generation) return;
+    if (Thread.joinable()) Thread.join();
+    Cancel.reset();
+    Running = false;
+    if (result->Error) {
+      if (result->Failed) result->Failed(result->Error);
+    } else if (result->Done) {
+      result->Done();
+    }
+  }
 };
 
-TDqBackgroundTask::TDqBackgroundTask() : FState(std::make_shared<TState>()) {}
+TDqBackgroundTask::TDqBackgroundTask() : FState(std::make_unique<TState>()) {}
 
 TDqBackgroundTask::~TDqBackgroundTask() { Stop(); }
 
@@ -27,31 +58,20 @@ void TDqBackgroundTask::Start(TWork AWork, TFailed AFailed) {
   auto cancel = std::make_shared<std::atomic<bool>>(false);
   state.Cancel = cancel;
   state.Running = true;
-  state.Thread = std::thread([weak = std::weak_ptr<TState>(FState), generation, cancel, work = std::move(AWork),
-                              failed = std::move(AFailed)] {
-    TDone done;
-    std::exception_ptr error;
+  // The thread is joined before the state goes (Stop), so it may post to it.
+  state.Thread = std::thread([&state, generation, cancel, work = std::move(AWork), failed = std::move(AFailed)] {
+    TState::TResult result{generation, {}, failed, {}};
     try {
-      done = work(*cancel);
+      result.Done = work(*cancel);
     } catch (...) {
-      error = std::current_exception();
+      result.Error = std::current_exception();
     }
-    if (cancel->load() || !QCoreApplication::instance()) return;
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [weak, generation, done = std::move(done), failed, error] {
-          const std::shared_ptr<TState> state = weak.lock();
-          if (!state || generation != state->Generation) return;
-          if (state->Thread.joinable()) state->Thread.join();
-          state->Cancel.reset();
-          state->Running = false;
-          if (error) {
-            if (failed) failed(error);
-          } else if (done) {
-            done();
-          }
-        },
-        Qt::QueuedConnection);
+    if (cancel->load()) return;
+    {
+      std::lock_guard<std::mutex> guard(state.Mutex);
+      state.Posted = std::move(result);
+    }
+    QCoreApplication::postEvent(&state, new QEvent(QEvent::User));
   });
 }
 
@@ -59,6 +79,11 @@ void TDqBackgroundTask::Stop() {
   TState& state = *FState;
   if (state.Cancel) *state.Cancel = true;
   if (state.Thread.joinable()) state.Thread.join();
+  {
+    // A result not taken yet would keep what it holds (a connection) alive.
+    std::lock_guard<std::mutex> guard(state.Mutex);
+    state.Posted.reset();
+  }
   state.Cancel.reset();
   state.Running = false;
   ++state.Generation;

@@ -21,9 +21,9 @@ public:
   TDqBackgroundTask& operator=(const TDqBackgroundTask&) = delete;
 
   // Stops the task under way, then runs AWork on a thread of its own. What
-  // it returns, or AFailed with what it raised, runs on the UI thread unless
-  // a newer Start or a Stop came first or this task is gone: what the
-  // result touches belongs to the task's owner.
+  // it returns, or AFailed with what it raised, runs on the UI thread (the
+  // one that made the task) unless a newer Start or a Stop came first or
+  // this task is gone: what the result touches belongs to its owner.
   void Start(TWork AWork, TFailed AFailed);
   // Cancels the task under way and waits for its thread; a result already
   // on its way is dropped.
@@ -36,5 +36,5 @@ public:
 
 private:
   struct TState;
-  std::shared_ptr<TState> FState;
+  std::unique_ptr<TState> FState;
 };

@@ -3,10 +3,11 @@
 #include "domain/Tervox_Maintenance.h"
 #include "shell/Main_Routine.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QEventLoop>
 #include <QLocale>
-#include <QMetaObject>
 #include <QObject>
 #include <QProgressDialog>
 #include <QTimer>
@@ -16,16 +17,48 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <utility>
 
-struct TFormProgress::TImpl {
+// Also what takes the work's steps on the UI thread. A step passes under a
+// mutex of ours; the posted event only wakes this object, since the sanitizer
+// cannot see the lock inside Qt's event queue.
+struct TFormProgress::TImpl : QObject {
   QWidget* Parent = nullptr;
   QString Caption;
   QString Label;
   QString Detail = QStringLiteral("%1 of %2 rows");
   TTervoxProgress Progress;
-  // Steps for the UI thread are posted here: once it is gone, any left
-  // are dropped.
-  QObject Context;
+  std::mutex Mutex;
+  std::condition_variable Finished;
+  const std::function<void()>* Step = nullptr; // the one waiting, if any
+  bool Done = false;
+  bool Ran = false;
+  std::exception_ptr Error;
+
+  void customEvent(QEvent*) override {
+    const std::function<void()>* step = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(Mutex);
+      step = Step;
+    }
+    if (!step) return;
+    bool ran = false;
+    std::exception_ptr error;
+    if (!Progress.Cancelled) {
+      try {
+        (*step)();
+        ran = true;
+      } catch (...) {
+        error = std::current_exception();
+      }
+    }
+    std::lock_guard<std::mutex> guard(Mutex);
+    Step = nullptr;
+    Ran = ran;
+    Error = error;
+    Done = true;
+    Finished.notify_all();
+  }
 };
 
 TFormProgress::TFormProgress(QWidget* AParent, const QString& ACaption, const QString& ALabel)
@@ -106,36 +139,15 @@ std::exception_ptr TFormProgress::Run(const std::function<void(TTervoxProgress& 
 bool TFormProgress::OnUIThread(const std::function<void()>& AStep) {
   TImpl& d = *FImpl;
   if (d.Progress.Cancelled) return false;
-  struct TStep {
-    std::mutex Mutex;
-    std::condition_variable Finished;
-    bool Done = false;
-    bool Ran = false;
-    std::exception_ptr Error;
-  };
-  auto step = std::make_shared<TStep>();
-  QMetaObject::invokeMethod(
-      &d.Context,
-      [&d, &AStep, step] {
-        if (!d.Progress.Cancelled) {
-          try {
-            AStep();
-            step->Ran = true;
-          } catch (...) {
-            step->Error = std::current_exception();
-          }
-        }
-        std::lock_guard<std::mutex> guard(step->Mutex);
-        step->Done = true;
-        step->Finished.notify_all();
-      },
-      Qt::QueuedConnection);
+  std::unique_lock<std::mutex> lock(d.Mutex);
+  d.Step = &AStep;
+  d.Done = false;
+  QCoreApplication::postEvent(&d, new QEvent(QEvent::User));
   // Run's event loop turns until this work has returned, so the step is
   // always taken up: the wait cannot outlast the window.
-  std::unique_lock<std::mutex> lock(step->Mutex);
-  step->Finished.wait(lock, [&step] { return step->Done; });
-  if (step->Error) std::rethrow_exception(step->Error);
-  return step->Ran;
+  d.Finished.wait(lock, [&d] { return d.Done; });
+  if (d.Error) std::rethrow_exception(std::exchange(d.Error, nullptr));
+  return d.Ran;
 }
 
 std::exception_ptr RunWithProgress(QWidget* AParent, const QString& ACaption, const QString& ALabel,

@@ -290,7 +290,7 @@ void TDqComPort::CloseHandle() {
   FComID = -1;
   FActive = false;
   FPortName.clear();
-  FReadAhead.clear();
+  FReadAheadBegin = FReadAheadEnd = 0;
 }
 
 void TDqComPort::Close() {
@@ -432,10 +432,24 @@ void TDqComPort::SetRTSControlEnabled(bool AValue) {
   ioctl(FComID, AValue ? TIOCMBIS : TIOCMBIC, &bits); // ptys have no modem lines
 }
 
+// Caller holds FIoLock.
+int TDqComPort::TakeReadAhead(char* AData, int ACount) {
+  const int taken = std::min(ACount, FReadAheadEnd - FReadAheadBegin);
+  if (taken <= 0) return 0;
+  std::memcpy(AData, FReadAhead + FReadAheadBegin, static_cast<size_t>(taken));
+  FReadAheadBegin += taken;
+  if (FReadAheadBegin == FReadAheadEnd) FReadAheadBegin = FReadAheadEnd = 0;
+  return taken;
+}
+
 // Caller holds FIoLock and the handle is open.
 int TDqComPort::DoRead(char* AData, int ACount, const TDqTimeOuts& ATimeOuts, bool& AFailed) {
   AFailed = false;
   if (ACount <= 0) return 0;
+  // Bytes read ahead by an earlier call come first; a request they fill
+  // needs neither the clock nor the handle.
+  int got = TakeReadAhead(AData, ACount);
+  if (got == ACount) return got;
   const bool immediate = ATimeOuts.ReadInterval == kDqTimeOutMax && ATimeOuts.ReadMultiplier == 0 &&
                          ATimeOuts.ReadTotal == 0;
   const bool firstByteOnly = ATimeOuts.ReadInterval == kDqTimeOutMax && ATimeOuts.ReadMultiplier == kDqTimeOutMax &&
@@ -452,55 +466,44 @@ int TDqComPort::DoRead(char* AData, int ACount, const TDqTimeOuts& ATimeOuts, bo
                                     ATimeOuts.ReadTotal);
   }
   const bool hasInterval = ATimeOuts.ReadInterval != 0 && ATimeOuts.ReadInterval != kDqTimeOutMax;
-  // Bytes read ahead by an earlier call come first.
-  int got = std::min(ACount, static_cast<int>(FReadAhead.size()));
-  if (got > 0) {
-    std::memcpy(AData, FReadAhead.constData(), static_cast<size_t>(got));
-    FReadAhead.remove(0, got);
-  }
   TClock::time_point lastByte = start;
-  bool tryFirst = true; // a read before waiting saves the wait when data is there
   while (got < ACount) {
-    if (!tryFirst) {
-      microseconds wait(-1);
-      if (immediate || (firstByteOnly && got > 0)) {
-        wait = microseconds(0);
-      } else {
-        if (hasTotal) wait = Remaining(deadline);
-        if (hasInterval && got > 0) {
-          const microseconds gap = Remaining(lastByte + milliseconds(ATimeOuts.ReadInterval));
-          wait = wait.count() < 0 ? gap : std::min(wait, gap);
-        }
-      }
-      const int events = WaitHandle(FComID, POLLIN, wait);
-      if (events == 0) break; // time-out: the read succeeds with what came
-      if (events < 0 || (events & (POLLERR | POLLNVAL)) || ((events & POLLHUP) && !(events & POLLIN))) {
-        AFailed = true;
-        FHungUp = true;
-        break;
+    // Poll before reading: a reply is never there the moment its request
+    // has gone, so a read first would mostly find nothing. Poll also tells
+    // a hang-up, without asking the handle anything else.
+    microseconds wait(-1);
+    if (immediate || (firstByteOnly && got > 0)) {
+      wait = microseconds(0);
+    } else {
+      if (hasTotal) wait = Remaining(deadline);
+      if (hasInterval && got > 0) {
+        const microseconds gap = Remaining(lastByte + milliseconds(ATimeOuts.ReadInterval));
+        wait = wait.count() < 0 ? gap : std::min(wait, gap);
       }
     }
-    // Reads in chunks and keeps the surplus, so that a reply taken piece
-    // by piece costs one system call, not one per piece.
-    char chunk[512];
-    const ssize_t count = ::read(FComID, chunk, sizeof chunk);
+    const int events = WaitHandle(FComID, POLLIN, wait);
+    if (events == 0) break; // time-out: the read succeeds with what came
+    if (events < 0 || (events & (POLLERR | POLLNVAL)) || ((events & POLLHUP) && !(events & POLLIN))) {
+      AFailed = true;
+      FHungUp = true;
+      break;
+    }
+    // All that is queued, not just what this call needs: the rest of a
+    // reply taken piece by piece then costs no further call.
+    const ssize_t count = ::read(FComID, FReadAhead, sizeof FReadAhead);
     if (count > 0) {
-      const int used = std::min(static_cast<int>(count), ACount - got);
-      std::memcpy(AData + got, chunk, static_cast<size_t>(used));
-      FReadAhead.append(chunk + used, static_cast<int>(count) - used);
-      got += used;
+      FReadAheadBegin = 0;
+      FReadAheadEnd = static_cast<int>(count);
+      got += TakeReadAhead(AData + got, ACount - got);
       lastByte = TClock::now();
       FLastActivity = lastByte;
-    } else if ((count == 0 && !tryFirst) || (count < 0 && errno != EAGAIN && errno != EINTR)) {
+    } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
       // Readable yet nothing to read: hung up (an adapter unplugged, the
-      // other end gone). Before the wait, 0 only means nothing queued.
+      // other end gone).
       AFailed = true;
       if (count == 0 || IsHangUpError(errno)) FHungUp = true;
       break;
-    } else if (!tryFirst && immediate) {
-      break;
     }
-    tryFirst = false;
   }
   return got;
 }
@@ -685,24 +688,25 @@ int TDqComPort::DrainLocked(std::uint32_t AMicroseconds, std::uint32_t AMaxMilli
   std::lock_guard<std::mutex> guard(FIoLock);
   if (FComID < 0) return 0;
   const auto deadline = TClock::now() + milliseconds(AMaxMilliseconds);
-  int discarded = static_cast<int>(FReadAhead.size());
-  FReadAhead.clear();
-  char buffer[256];
+  int discarded = FReadAheadEnd - FReadAheadBegin;
+  FReadAheadBegin = FReadAheadEnd = 0;
   for (;;) {
-    for (;;) {
-      const ssize_t count = ::read(FComID, buffer, sizeof buffer);
-      if (count < 0 && IsHangUpError(errno)) FHungUp = true;
-      if (count <= 0) break;
-      discarded += static_cast<int>(count);
-      FLastActivity = TClock::now();
-    }
+    // One poll waits out the rest of the quiet time; when it ends without
+    // input the line was silent (and nothing was queued): no read needed.
+    const microseconds left = Remaining(deadline);
     const microseconds quiet = Remaining(FLastActivity + microseconds(AMicroseconds));
-    if (quiet.count() == 0) break;
-    const microseconds wait = std::min(quiet, Remaining(deadline));
-    if (wait.count() == 0) break;
-    const int events = WaitHandle(FComID, POLLIN, wait);
-    if (events > 0 && (events & (POLLERR | POLLNVAL | POLLHUP))) FHungUp = true;
-    if (events < 0 || (events & (POLLERR | POLLNVAL | POLLHUP))) break;
+    const int events = WaitHandle(FComID, POLLIN, std::min(quiet, left));
+    if (events == 0) break;
+    if (events < 0 || (events & (POLLERR | POLLNVAL | POLLHUP))) {
+      if (events > 0) FHungUp = true;
+      break;
+    }
+    const ssize_t count = ::read(FComID, FReadAhead, sizeof FReadAhead);
+    if (count < 0 && IsHangUpError(errno)) FHungUp = true;
+    if (count <= 0) break;
+    discarded += static_cast<int>(count);
+    FLastActivity = TClock::now();
+    if (left.count() == 0) break; // still chattering at the limit
   }
   return discarded;
 }
@@ -729,7 +733,7 @@ int TDqComPort::ReadDataCount() {
   RefreshErrorCode();
   int count = 0;
   if (ioctl(FComID, FIONREAD, &count) != 0) count = 0;
-  return count + static_cast<int>(FReadAhead.size());
+  return count + FReadAheadEnd - FReadAheadBegin;
 }
 
 int TDqComPort::WriteDataCount() {
@@ -746,7 +750,7 @@ void TDqComPort::Purge() {
     FComError = dqeNotOpen;
     return;
   }
-  FReadAhead.clear();
+  FReadAheadBegin = FReadAheadEnd = 0;
   ioctl(FComID, TCFLSH, TCIOFLUSH);
 }
 

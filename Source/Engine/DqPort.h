@@ -6,7 +6,6 @@
 
 #include "DqEvent.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QtCore/qcontainerfwd.h>
 
@@ -155,6 +154,7 @@ private:
   void ReplaceThread();
   void JoinRetired();
   void CloseHandle();
+  int TakeReadAhead(char* AData, int ACount);
   int DoRead(char* AData, int ACount, const TDqTimeOuts& ATimeOuts, bool& AFailed);
   int DoWrite(const char* AData, int ACount, const TDqTimeOuts& ATimeOuts, bool& AFailed);
   int ReadWith(void* AData, int ACount, const TDqTimeOuts* APerOperation);
@@ -183,7 +183,11 @@ private:
   std::chrono::milliseconds FReopenBackOff{0};
   std::chrono::steady_clock::time_point FLastActivity;
   std::int64_t FLineCounts[4] = {0, 0, 0, 0};
-  QByteArray FReadAhead; // received, not yet taken
+  // Received, not yet taken: one read takes all that is queued, and a
+  // reply is then handed out piece by piece without further calls.
+  char FReadAhead[512];
+  int FReadAheadBegin = 0;
+  int FReadAheadEnd = 0;
 
   std::recursive_mutex FLock;   // for callers (Lock/Unlock)
   std::mutex FIoLock;           // the handle and its state

@@ -18,6 +18,13 @@ namespace {
 using namespace tervox_test;
 using namespace std::chrono_literals;
 
+QByteArray WithCRC(QByteArray AFrame) {
+  const std::uint16_t crc = TModbusData::ComputeCRC16(AFrame);
+  AFrame.append(static_cast<char>(crc & 0xFF));
+  AFrame.append(static_cast<char>(crc >> 8));
+  return AFrame;
+}
+
 // Requests as the Modbus documents print them.
 TEST(DqModbus, RequestFramesMatchTheProtocolsExamples) {
   PortDir dir;
@@ -71,12 +78,6 @@ TEST(DqModbus, RepliesAreCheckedAgainstTheRequest) {
   ASSERT_TRUE(peer.Open());
   TDqComPort port;
   ASSERT_TRUE(port.Open(QStringLiteral("WIRE")));
-  auto withCRC = [](QByteArray AFrame) {
-    const std::uint16_t crc = TModbusData::ComputeCRC16(AFrame);
-    AFrame.append(static_cast<char>(crc & 0xFF));
-    AFrame.append(static_cast<char>(crc >> 8));
-    return AFrame;
-  };
   struct Case {
     const char* Name;
     QByteArray Reply;
@@ -84,12 +85,12 @@ TEST(DqModbus, RepliesAreCheckedAgainstTheRequest) {
     const char* Error;
   };
   const Case cases[] = {
-      {"good", withCRC(Hex("01 03 04 00 2A FF FE")), true, ""},
-      {"exception", withCRC(Hex("01 83 02")), false, "Illegal Data Address\r\nModbus: Receive error code from Slave device"},
+      {"good", WithCRC(Hex("01 03 04 00 2A FF FE")), true, ""},
+      {"exception", WithCRC(Hex("01 83 02")), false, "Illegal Data Address\r\nModbus: Receive error code from Slave device"},
       {"damaged CRC", Hex("01 03 04 00 2A FF FE 00 00"), false, "Modbus: Invalid RX CRC"},
-      {"other slave", withCRC(Hex("02 03 04 00 2A FF FE")), false, "Modbus: Invalid RX slave address $02"},
-      {"other function", withCRC(Hex("01 04 04 00 2A FF FE")), false, "Modbus: Invalid RX function code $04"},
-      {"wrong count", withCRC(Hex("01 03 02 00 2A")), false, "Modbus: Invalid RX data"},
+      {"other slave", WithCRC(Hex("02 03 04 00 2A FF FE")), false, "Modbus: Invalid RX slave address $02"},
+      {"other function", WithCRC(Hex("01 04 04 00 2A FF FE")), false, "Modbus: Invalid RX function code $04"},
+      {"wrong count", WithCRC(Hex("01 03 02 00 2A")), false, "Modbus: Invalid RX data"},
       {"short", Hex("01 03 04 00"), false, "Modbus: Communication error"},
       {"nothing", QByteArray(), false, "Modbus: Communication error"},
   };
@@ -117,10 +118,58 @@ TEST(DqModbus, RepliesAreCheckedAgainstTheRequest) {
   TModbusData modbus(&port);
   std::thread slave([&] {
     ReadPeer(peer.Handle(), 8);
-    WritePeer(peer.Handle(), withCRC(Hex("01 03 02 80 05")));
+    WritePeer(peer.Handle(), WithCRC(Hex("01 03 02 80 05")));
   });
   EXPECT_EQ(modbus.ReadHoldRegInt(1, 0x104), -32763);
   slave.join();
+}
+
+// A reply that reaches the port in pieces, with pauses shorter than the
+// read interval, reads as one frame wherever it is cut; one whose last
+// byte never comes fails.
+TEST(DqModbus, ReplyInPiecesReadsAsOneFrame) {
+  PortDir dir;
+  TSimPty peer(QStringLiteral("WIRE"));
+  ASSERT_TRUE(peer.Open());
+  TDqComPort port;
+  ASSERT_TRUE(port.Open(QStringLiteral("WIRE")));
+  const QByteArray reply = WithCRC(Hex("01 03 04 00 2A FF FE"));
+  struct Case {
+    const char* Name;
+    std::vector<int> Pieces;
+    bool Ok;
+  };
+  const Case cases[] = {
+      {"at each field", {1, 1, 1, 4, 2}, true},
+      {"across fields", {2, 3, 3, 1}, true},
+      {"byte by byte", {1, 1, 1, 1, 1, 1, 1, 1, 1}, true},
+      {"last byte missing", {3, 5}, false},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.Name);
+    TModbusData modbus(&port);
+    std::thread slave([&] {
+      ReadPeer(peer.Handle(), 8);
+      int at = 0;
+      for (int size : test.Pieces) {
+        std::this_thread::sleep_for(20ms);
+        WritePeer(peer.Handle(), reply.mid(at, size));
+        at += size;
+      }
+    });
+    std::vector<std::uint16_t> values;
+    EXPECT_EQ(modbus.ReadHoldRegArray(values, 1, 0x100, 2), test.Ok);
+    slave.join();
+    if (test.Ok) {
+      EXPECT_EQ(modbus.LastError(), QString());
+      EXPECT_EQ(modbus.LastReceive(), reply);
+      EXPECT_EQ(values, std::vector<std::uint16_t>({0x002A, 0xFFFE}));
+    } else {
+      EXPECT_EQ(modbus.LastError(), QStringLiteral("Modbus: Communication error"));
+      EXPECT_EQ(modbus.LastReceive(), reply.left(7));
+      EXPECT_EQ(values, std::vector<std::uint16_t>({0x7FFF, 0x7FFF}));
+    }
+  }
 }
 
 // Controllers on one simulated line.

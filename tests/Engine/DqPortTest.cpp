@@ -193,6 +193,41 @@ TEST_F(PortTest, TextReadingEndsWhenCharactersStopOrTheBoundIsReached) {
   EXPECT_EQ(text.size(), TDqComPort::kReadTextMaxChars);
 }
 
+// Before a request the line must fall silent: what was read ahead or is
+// queued is dropped, and so is what still comes within the quiet time. A
+// line that never falls silent lets the request go at the limit.
+TEST_F(PortTest, WaitingForSilenceDropsWhatIsStillArriving) {
+  WritePeer(peer.Handle(), "abc");
+  std::uint8_t byte = 0;
+  ASSERT_TRUE(port.ReadByte(byte, 100)); // "bc" read ahead
+  EXPECT_EQ(byte, 'a');
+  WritePeer(peer.Handle(), "de");
+  ASSERT_TRUE(WaitFor([&] { return port.ReadDataCount() == 4; }));
+  std::thread late([&] {
+    std::this_thread::sleep_for(20ms);
+    WritePeer(peer.Handle(), "fg");
+  });
+  EXPECT_EQ(port.WaitLineSilence(300000, 5000), 6);
+  late.join();
+  WritePeer(peer.Handle(), "z");
+  EXPECT_TRUE(port.ReadByte(byte, 100));
+  EXPECT_EQ(byte, 'z');
+  EXPECT_EQ(port.WaitLineSilence(1000, 100), 0);
+
+  std::atomic<bool> stop{false};
+  std::thread chatter([&] {
+    while (!stop) {
+      WritePeer(peer.Handle(), "x");
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  EXPECT_GT(port.WaitLineSilence(50000, 100), 0);
+  stop = true;
+  chatter.join();
+  EXPECT_TRUE(port.Active());
+  EXPECT_EQ(port.Error(), dqeNone);
+}
+
 TEST_F(PortTest, PurgeEmptiesTheInputQueue) {
   WritePeer(peer.Handle(), "stale");
   ASSERT_TRUE(WaitFor([&] { return port.ReadDataCount() == 5; }));

@@ -32,6 +32,9 @@ std::uint32_t FrameGapMicroseconds(int ABaudRate) {
   return static_cast<std::uint32_t>(38500000LL / ABaudRate);
 }
 
+// The longest RTU frame: address, PDU of up to 253 bytes, CRC.
+constexpr int kMaxFrameSize = 256;
+
 // How long a request may wait for a chattering line to fall silent.
 constexpr std::uint32_t kSilenceLimitMs = 200;
 
@@ -41,6 +44,11 @@ bool IsWriteFunction(int AFunction) { return AFunction == 5 || AFunction == 6 ||
 std::uint16_t Word(const QByteArray& AData, int AIndex) {
   return static_cast<std::uint16_t>((static_cast<std::uint8_t>(AData[AIndex]) << 8) |
                                     static_cast<std::uint8_t>(AData[AIndex + 1]));
+}
+
+void PutWord(char* AData, std::uint16_t AValue) {
+  AData[0] = static_cast<char>(AValue >> 8);
+  AData[1] = static_cast<char>(AValue & 0xFF);
 }
 
 void AppendWord(QByteArray& AData, std::uint16_t AValue) {
@@ -119,22 +127,27 @@ void TModbusData::SetDatas(int AIndex, std::uint16_t AValue) {
 
 bool TModbusData::Send() {
   FLastError.clear();
-  QByteArray frame;
-  frame.append(static_cast<char>(SlaveID));
-  frame.append(static_cast<char>(FunctionCode));
-  AppendWord(frame, DataAddress);
-  AppendWord(frame, DataCount);
-  if (FunctionCode == 15 || FunctionCode == 16) {
-    frame.append(static_cast<char>(DataText.size()));
-    frame.append(DataText);
-  } else if (!IsReadFunction(FunctionCode) && !IsWriteFunction(FunctionCode)) {
+  const bool multiple = FunctionCode == 15 || FunctionCode == 16;
+  if (!multiple && !IsReadFunction(FunctionCode) && !IsWriteFunction(FunctionCode)) {
     FLastSend.clear();
     AddError(QStringLiteral("Modbus: Invalid TX function code $") + ByteToHex(FunctionCode));
     return false;
   }
-  CRC16 = ComputeCRC16(frame);
-  frame.append(static_cast<char>(CRC16 & 0xFF));
-  frame.append(static_cast<char>(CRC16 >> 8));
+  // Written in place: one allocation per request.
+  const int length = multiple ? 9 + static_cast<int>(DataText.size()) : 8;
+  QByteArray frame(length, Qt::Uninitialized);
+  char* out = frame.data();
+  out[0] = static_cast<char>(SlaveID);
+  out[1] = static_cast<char>(FunctionCode);
+  PutWord(out + 2, DataAddress);
+  PutWord(out + 4, DataCount);
+  if (multiple) {
+    out[6] = static_cast<char>(DataText.size());
+    std::memcpy(out + 7, DataText.constData(), static_cast<std::size_t>(DataText.size()));
+  }
+  CRC16 = ComputeCRC16(out, length - 2);
+  out[length - 2] = static_cast<char>(CRC16 & 0xFF);
+  out[length - 1] = static_cast<char>(CRC16 >> 8);
   FLastSend = frame;
   if (!FPort || !FPort->Active()) {
     AddError(QStringLiteral("Modbus: No assigned comport, data could not be send"));
@@ -206,6 +219,7 @@ bool TModbusData::ParseReply() {
   const std::uint8_t requestFunction = haveRequest ? static_cast<std::uint8_t>(FLastSend[1]) : 0;
 
   QByteArray image;
+  image.reserve(kMaxFrameSize);
   auto answersRequest = [&](std::uint8_t AFunction) {
     if (!haveRequest) return true;
     bool ok = true;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <system_error>
 
@@ -125,7 +126,7 @@ void TModbusData::SetDatas(int AIndex, std::uint16_t AValue) {
   DataText[2 * AIndex + 1] = static_cast<char>(AValue & 0xFF);
 }
 
-bool TModbusData::Send() {
+bool TModbusData::BuildRequest() {
   FLastError.clear();
   const bool multiple = FunctionCode == 15 || FunctionCode == 16;
   if (!multiple && !IsReadFunction(FunctionCode) && !IsWriteFunction(FunctionCode)) {
@@ -149,6 +150,12 @@ bool TModbusData::Send() {
   out[length - 2] = static_cast<char>(CRC16 & 0xFF);
   out[length - 1] = static_cast<char>(CRC16 >> 8);
   FLastSend = frame;
+  return true;
+}
+
+bool TModbusData::Send() {
+  if (!BuildRequest()) return false;
+  const QByteArray& frame = FLastSend;
   if (!FPort || !FPort->Active()) {
     AddError(QStringLiteral("Modbus: No assigned comport, data could not be send"));
     return false;
@@ -338,7 +345,22 @@ bool TModbusData::ParseReply() {
   return true;
 }
 
-bool TModbusData::Transact() { return Send() && Receive(); }
+bool TModbusData::Transact() {
+  const std::shared_ptr<TDqFrameTransport> transport = FPort ? FPort->FrameTransport() : nullptr;
+  if (!transport) return Send() && Receive();
+  if (!BuildRequest()) return false;
+  // The far end runs the request on its line; the reply is checked here
+  // exactly as bytes from a wire would be.
+  QByteArray reply;
+  QString error;
+  if (!transport->Transact(FLastSend, reply, error)) {
+    Clear();
+    FLastReceive.clear();
+    AddError(error.isEmpty() ? QStringLiteral("Modbus: Communication error") : error);
+    return false;
+  }
+  return ReceiveFrom(reply);
+}
 
 bool TModbusData::ReadHoldReg() {
   FunctionCode = 3;

@@ -85,6 +85,8 @@ public:
 
 private:
   void AddError(const QString& AText);
+  // Frames the request of the fields above into LastSend.
+  bool BuildRequest();
   bool ReadPiece(char* AData, int ACount);
   bool ReadOneByte(std::uint8_t& AData);
   bool Transact();

@@ -226,6 +226,16 @@ void TDqComPort::Lock() {
 
 void TDqComPort::Unlock() { FLock.unlock(); }
 
+void TDqComPort::SetFrameTransport(std::shared_ptr<TDqFrameTransport> ATransport) {
+  std::lock_guard<std::mutex> guard(FTransportLock);
+  FFrameTransport = std::move(ATransport);
+}
+
+std::shared_ptr<TDqFrameTransport> TDqComPort::FrameTransport() const {
+  std::lock_guard<std::mutex> guard(FTransportLock);
+  return FFrameTransport;
+}
+
 QString TDqComPort::PortName() {
   std::lock_guard<std::mutex> guard(FIoLock);
   return FPortName;
@@ -242,8 +252,13 @@ bool TDqComPort::Open(int APortNo) { return Open(QStringLiteral("COM%1").arg(APo
 bool TDqComPort::Open(const QString& APortName) {
   if (Active()) Close();
   JoinRetired();
+  const bool carried = FrameTransport() != nullptr;
   std::lock_guard<std::mutex> guard(FIoLock);
   FPortName = APortName;
+  if (carried) {
+    FActive = true;
+    return true;
+  }
   const QString path = DqPortDevicePath(APortName);
   int handle = path.isEmpty() ? -1 : ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   termios2 line{};

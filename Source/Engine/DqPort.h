@@ -53,6 +53,21 @@ struct TDqTimeOuts {
 };
 inline constexpr std::uint32_t kDqTimeOutMax = 0xFFFFFFFFu;
 
+// A line reached through another process instead of a device node (a
+// window watching a recorder's lines): whole Modbus frames go out and the
+// reply's bytes come back. Transactions that belong together (a selection
+// and what it selects) are bracketed, so the far end keeps the line for them.
+class TDqFrameTransport {
+public:
+  virtual ~TDqFrameTransport() = default;
+  // The reply's bytes as they arrived (none, or cut short, when the device
+  // did not answer well); false with AError when the request never reached
+  // the line.
+  virtual bool Transact(const QByteArray& ARequest, QByteArray& AReply, QString& AError) = 0;
+  virtual void BeginRequest(const QString& AName) { (void)AName; }
+  virtual void EndRequest() {}
+};
+
 // Error codes of TDqComPort::Error.
 enum : int { dqeNone = 0, dqeRead = 1, dqeWrite = 2, dqeNotOpen = 3, dqeConfig = 4 };
 
@@ -131,6 +146,11 @@ public:
   void Lock();
   void Unlock();
 
+  // With a transport the port opens no device: opening only marks it
+  // active, and Modbus transactions go through the transport.
+  void SetFrameTransport(std::shared_ptr<TDqFrameTransport> ATransport);
+  std::shared_ptr<TDqFrameTransport> FrameTransport() const;
+
   virtual void LoadFromDB(TSQLiteTable* ATable) { FPortData.LoadFromDB(ATable); }
   static void LoadPortList(QStringList& AList, bool AvailabledOnly);
 
@@ -197,6 +217,8 @@ private:
   std::mutex FCallbackLock;
   TDqSyncEvent FOnRead;
   TDqSyncEvent FOnWrite;
+  mutable std::mutex FTransportLock;
+  std::shared_ptr<TDqFrameTransport> FFrameTransport;
 };
 
 class TDqComPortList {

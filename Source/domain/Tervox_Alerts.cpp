@@ -41,6 +41,7 @@ void SendAlertSMS(const QString& ARecipients, const QString& AText) {
 } // namespace
 
 void SetMainLink(TTervoxMainLink* ALink) { gMainLink = ALink; }
+TTervoxMainLink* MainLink() { return gMainLink; }
 
 namespace TervoxAlerts {
 bool AlertEV(int AIndex) { return gAlertEV[AIndex]; }
@@ -85,6 +86,11 @@ bool ClaimAlarmSMS(bool AFirst, double ANow) {
   const bool due = AFirst || again == 0 || (again > 0 && ANow - gLastSMSTime > again * kOneMinute);
   if (due) gLastSMSTime = ANow;
   return due;
+}
+void ReloadSettings() {
+  std::lock_guard<std::mutex> guard(gAlertMutex);
+  for (int i = 0; i < 3; ++i) gAlertEV[i] = Config()->GetValueBoolDef(AlertEVKey(i), false);
+  gSMSSendAgain = Config()->GetValueIntDef(QStringLiteral("SMSSendAgain"), 0);
 }
 void Reset() {
   std::lock_guard<std::mutex> guard(gAlertMutex);

@@ -27,6 +27,7 @@ public:
   virtual void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) = 0;
 };
 void SetMainLink(TTervoxMainLink* ALink);
+TTervoxMainLink* MainLink();
 
 // Engine-wide alert settings and state, shared by every line worker; the
 // log page, the SMS page and the alert window write some of them.
@@ -55,6 +56,9 @@ bool ClaimLossAlert(double ANow);
 bool ClaimAlarmSMS(bool AFirst, double ANow);
 // Reads the settings and resets the state (start-up).
 void Reset();
+// Reads the settings again and keeps the state (a recorder told that a
+// window changed them).
+void ReloadSettings();
 } // namespace TervoxAlerts
 
 // "dd/mm/yy hh:nn" of a date-time, as alarm texts show it.

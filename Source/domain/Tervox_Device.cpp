@@ -9,6 +9,7 @@
 #include "domain/Tervox_DeviceRequests.h"
 #include "domain/Tervox_DeviceSettings.h"
 #include "domain/Tervox_Engine.h"
+#include "domain/Tervox_StationProtocol.h"
 #include "domain/Main_Database.h"
 
 #include <QDateTime>
@@ -50,8 +51,16 @@ std::uint16_t RegisterOf(const std::vector<std::uint16_t>& AArray, std::size_t A
   return AIndex < AArray.size() ? AArray[AIndex] : TModbusData::kNoValue;
 }
 
-TTervoxPortLock::TTervoxPortLock(TDqComPort& APort) : FPort(APort) { FPort.Lock(); }
-TTervoxPortLock::~TTervoxPortLock() { FPort.Unlock(); }
+TTervoxPortLock::TTervoxPortLock(TDqComPort& APort, const QString& ARequest)
+    : FPort(APort), FTransport(APort.FrameTransport()) {
+  FPort.Lock();
+  if (FTransport) FTransport->BeginRequest(ARequest);
+}
+
+TTervoxPortLock::~TTervoxPortLock() {
+  if (FTransport) FTransport->EndRequest();
+  FPort.Unlock();
+}
 
 double GetFloatDigit(int AValue, int ADigit) {
   if (AValue == kNoValue || AValue == kBelowRange) return AValue;
@@ -513,6 +522,11 @@ void TTervoxDevice::DoReadInformation() {
 
 void TTervoxDevice::DoReadStatus() {
   if (!Enabled() || PollingStopping()) return;
+  if (TTervoxRemoteStation* remote = RemoteStation()) {
+    // The recorder reads, records and publishes it.
+    remote->RequestStatus(ID());
+    return;
+  }
   if (!FInfoReaded) DoReadInformation();
   {
     TTervoxDeviceLock guard(*this);
@@ -529,6 +543,7 @@ void TTervoxDevice::DoReadStatus() {
     // database locked: they do not depend on the row being stored.
     SaveStatusToDB();
     PostProcessStatus();
+    NotifyStatusRead(*this);
   }
   // A program page is open: its live state comes with every poll.
   if (FHasReadProgram) DoReadProgramStatus(*this);
@@ -611,11 +626,11 @@ void TTervoxDevice::WriteReg(int AAddress, int AValue, std::function<void()> AOn
   const QString name = QStringLiteral("WriteRegAddress") + QStringLiteral("%1").arg(AAddress, 4, 16, QLatin1Char('0')).toUpper();
   auto request = std::make_unique<TDqEventData>(
       name,
-      [self, AAddress, AValue](TDqEventData*) {
+      [self, AAddress, AValue, name](TDqEventData*) {
         TTervoxDeviceLock guard(*self);
         if (!self->ActivatePort()) return;
         const std::shared_ptr<TDqComPort> port = self->SharedPort();
-        TTervoxPortLock portGuard(*port);
+        TTervoxPortLock portGuard(*port, name);
         TModbusData modbus(port.get());
         modbus.WriteHoldReg(static_cast<std::uint8_t>(self->DeviceData().SlaveID & 0xFF),
                             static_cast<std::uint16_t>(AAddress), static_cast<std::uint16_t>(AValue));
@@ -644,11 +659,11 @@ void TTervoxDevice::Toggle(const QString& AName, int AReadAddress, int ABit, int
   std::shared_ptr<TTervoxDevice> self = shared_from_this();
   auto request = std::make_unique<TDqEventData>(
       AName,
-      [self, AReadAddress, ABit, AWriteAddress](TDqEventData*) {
+      [self, AName, AReadAddress, ABit, AWriteAddress](TDqEventData*) {
         TTervoxDeviceLock guard(*self);
         if (!self->ActivatePort()) return;
         const std::shared_ptr<TDqComPort> port = self->SharedPort();
-        TTervoxPortLock portGuard(*port);
+        TTervoxPortLock portGuard(*port, AName);
         TModbusData modbus(port.get());
         const std::uint8_t slave = static_cast<std::uint8_t>(self->DeviceData().SlaveID & 0xFF);
         std::vector<std::uint16_t> r;
@@ -702,3 +717,83 @@ void TTervoxDevice::PostProcessStatus() {
   FOldSynchronized = FSynchronized;
 }
 
+
+// ---------------------------------------------------------------- status image
+
+TTervoxStatusImage TTervoxDevice::StatusImage() const {
+  TTervoxStatusImage image;
+  image.DeviceID = ID();
+  image.PV = FPV;
+  image.SV = FSV;
+  image.Out1 = FOut1;
+  image.Out2 = FOut2;
+  image.EV1 = FEV1;
+  image.EV2 = FEV2;
+  image.EV3 = FEV3;
+  image.Digit = FDigit;
+  image.InputLowerLimit = FInputLowerLimit;
+  image.InputUpperLimit = FInputUpperLimit;
+  image.PeriodicTimeOut1 = FPeriodicTimeOut1;
+  image.PeriodicTimeOut2 = FPeriodicTimeOut2;
+  image.OpMode = {FOpMode1.load(), FOpMode2.load(), FOpMode3.load()};
+  image.CT1 = FCT1;
+  image.CT2 = FCT2;
+  using I = TTervoxStatusImage;
+  const std::pair<bool, std::uint32_t> flags[] = {
+      {FSynchronized, I::fSynchronized}, {FStatusReady, I::fStatusReady}, {FInfoReaded, I::fInfoReaded},
+      {FIsRun, I::fRun}, {FIsManual, I::fManual}, {FIsPrg, I::fPrg}, {FIsAT, I::fAT}, {FIsHold, I::fHold},
+      {FIsSkip, I::fSkip}, {FIsPrgRun, I::fPrgRun}, {FIsEV1, I::fEV1}, {FIsEV2, I::fEV2}, {FIsEV3, I::fEV3}};
+  for (const auto& [on, flag] : flags)
+    if (on) image.Flags |= flag;
+  image.ModelType = ModelType().Data;
+  return image;
+}
+
+void TTervoxDevice::ApplyStatusImage(const TTervoxStatusImage& AImage) {
+  using I = TTervoxStatusImage;
+  FPV = AImage.PV;
+  FSV = AImage.SV;
+  FOut1 = AImage.Out1;
+  FOut2 = AImage.Out2;
+  FEV1 = AImage.EV1;
+  FEV2 = AImage.EV2;
+  FEV3 = AImage.EV3;
+  FDigit = AImage.Digit;
+  FInputLowerLimit = AImage.InputLowerLimit;
+  FInputUpperLimit = AImage.InputUpperLimit;
+  FPeriodicTimeOut1 = AImage.PeriodicTimeOut1;
+  FPeriodicTimeOut2 = AImage.PeriodicTimeOut2;
+  for (int k = 0; k < 3; ++k) SetOpMode(k, AImage.OpMode[static_cast<std::size_t>(k)]);
+  FCT1 = AImage.CT1;
+  FCT2 = AImage.CT2;
+  FIsRun = AImage.Has(I::fRun);
+  FIsManual = AImage.Has(I::fManual);
+  FIsPrg = AImage.Has(I::fPrg);
+  FIsAT = AImage.Has(I::fAT);
+  FIsHold = AImage.Has(I::fHold);
+  FIsSkip = AImage.Has(I::fSkip);
+  FIsPrgRun = AImage.Has(I::fPrgRun);
+  FIsEV1 = AImage.Has(I::fEV1);
+  FIsEV2 = AImage.Has(I::fEV2);
+  FIsEV3 = AImage.Has(I::fEV3);
+  if (ModelType().Data != AImage.ModelType) {
+    TTervoxModelType type;
+    type.Data = AImage.ModelType;
+    SetModelType(type);
+  }
+  FInfoReaded = AImage.Has(I::fInfoReaded);
+  FSynchronized = AImage.Has(I::fSynchronized);
+  FStatusReady = AImage.Has(I::fStatusReady);
+
+  // The panel's lamps follow RUN/STOP as after a read of this process.
+  const std::shared_ptr<TTervoxMonitorLink> monitor = Monitor();
+  if (FIsRun != FOldRun) {
+    if (monitor) monitor->ResetTimer();
+    SetRunChanged(true);
+  } else if (FRunChanged && Now() - FRunChangeTime > kTwoSeconds) {
+    if (monitor) monitor->RestoreTimer();
+    FRunChanged = false;
+  }
+  if (monitor) monitor->ShowSync();
+  FOldRun = FIsRun;
+}

@@ -17,6 +17,7 @@
 
 class TDqComPort;
 class TDqComPortList;
+class TDqFrameTransport;
 class TDqEventData;
 class TDqEventThread;
 class TDqSMS;
@@ -24,6 +25,7 @@ class TSQLiteDatabase;
 class TSQLiteTable;
 class TTervoxDevice;
 class TTervoxDeviceSettings;
+struct TTervoxStatusImage;
 
 // Register values meaning "no value" (also "leave unchanged" in writes) and
 // "below range".
@@ -249,6 +251,12 @@ public:
   void SetOnReadProgram(std::function<void()> AHandler);
   bool HasOnReadProgram() const { return FHasReadProgram; }
 
+  // ----- the status read as one image (a recorder's windows show it)
+  TTervoxStatusImage StatusImage() const;
+  // Takes a recorder's status read as if read here: the values, and the
+  // panel's lamps as after a read of its own. The caller notifies.
+  void ApplyStatusImage(const TTervoxStatusImage& AImage);
+
   // ----- recording
   // One history row of the current register image, stamped now; false
   // when it could not be stored (reported, never thrown: the alarms of
@@ -383,14 +391,16 @@ private:
   TTervoxDevice& FDevice;
 };
 
-// Holds a port across a request and its reply.
+// Holds a port across a request and its reply. On a line carried from a
+// recorder, the recorder keeps the line for request ARequest meanwhile.
 class TTervoxPortLock {
 public:
-  explicit TTervoxPortLock(TDqComPort& APort);
+  explicit TTervoxPortLock(TDqComPort& APort, const QString& ARequest = QString());
   ~TTervoxPortLock();
   TTervoxPortLock(const TTervoxPortLock&) = delete;
   TTervoxPortLock& operator=(const TTervoxPortLock&) = delete;
 
 private:
   TDqComPort& FPort;
+  std::shared_ptr<TDqFrameTransport> FTransport;
 };

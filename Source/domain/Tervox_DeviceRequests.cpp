@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -34,7 +35,8 @@ bool FitsRegister(int ARaw, bool AScaled) {
 // controller; records the first failure.
 class TRequestIO {
 public:
-  explicit TRequestIO(TTervoxDevice& ADevice) : FDevice(ADevice) {
+  // AName: the request, for a recorder that runs it for this window.
+  explicit TRequestIO(TTervoxDevice& ADevice, const QString& AName = QString()) : FDevice(ADevice) {
     FDevice.Lock();
     // Whether the controller answers is the status poll's to say; opening
     // the port for a settings request says nothing about it.
@@ -42,13 +44,13 @@ public:
     if (FDevice.ActivatePort()) {
       FDevice.SetSynchronized(synchronized || !FDevice.StatusReady());
       FPort = FDevice.SharedPort();
-      if (FPort) FPort->Lock();
+      if (FPort) FPortLock.emplace(*FPort, AName);
     }
     FModbus.SetPort(FPort.get());
     FSlave = static_cast<std::uint8_t>(FDevice.DeviceData().SlaveID & 0xFF);
   }
   ~TRequestIO() {
-    if (FPort) FPort->Unlock();
+    FPortLock.reset();
     FDevice.Unlock();
   }
   TRequestIO(const TRequestIO&) = delete;
@@ -126,6 +128,7 @@ public:
 private:
   TTervoxDevice& FDevice;
   std::shared_ptr<TDqComPort> FPort;
+  std::optional<TTervoxPortLock> FPortLock;
   TModbusData FModbus;
   std::uint8_t FSlave = 0;
 };
@@ -311,8 +314,9 @@ void QueueRead(TTervoxDevice& ADevice, const QString& AName, std::function<void(
 void QueueWrite(TTervoxDevice& ADevice, const QString& AName, std::function<void(TRequestIO&)> AWork,
                 TTervoxWriteNotify ACallback, QObject* AContext) {
   auto result = std::make_shared<TTervoxWriteResult>();
-  auto request = NewRequest(ADevice, QStringLiteral("Write") + AName, [result, work = std::move(AWork)](TTervoxDevice& ADev) {
-    TRequestIO io(ADev);
+  const QString name = QStringLiteral("Write") + AName;
+  auto request = NewRequest(ADevice, name, [result, name, work = std::move(AWork)](TTervoxDevice& ADev) {
+    TRequestIO io(ADev, name);
     if (!io.Open()) {
       io.Result.Success = false;
     } else {
@@ -656,9 +660,9 @@ void QueueReadHandler(TTervoxDevice& ADevice, const QString& AName, TTervoxDevic
                       TReadHandler AHandler, TTervoxReadNotify ACallback, QObject* AContext) {
   QueueRead(
       ADevice, AName,
-      [ASlot, AHandler](TTervoxDevice& ADev) {
+      [ASlot, AHandler, AName](TTervoxDevice& ADev) {
         (ADev.Settings().*ASlot).Set(nullptr);
-        TRequestIO io(ADev);
+        TRequestIO io(ADev, AName);
         if (io.Open()) AHandler(io, ADev);
       },
       std::move(ACallback), AContext);
@@ -709,7 +713,7 @@ void ReadProgram(TTervoxDevice& ADevice, TTervoxReadNotify ACallback, QObject* A
 }
 
 void DoReadProgramStatus(TTervoxDevice& ADevice) {
-  TRequestIO io(ADevice);
+  TRequestIO io(ADevice, QStringLiteral("ReadProgram"));
   if (io.Open()) ReadProgramInto(io, ADevice);
 }
 
@@ -718,7 +722,7 @@ void ReadPattern(TTervoxDevice& ADevice, int APatternIndex, TTervoxReadNotify AC
       ADevice, QStringLiteral("ReadPattern%1").arg(APatternIndex),
       [APatternIndex](TTervoxDevice& ADev) {
         ADev.Settings().Pattern.Set(nullptr);
-        TRequestIO io(ADev);
+        TRequestIO io(ADev, QStringLiteral("ReadPattern%1").arg(APatternIndex));
         if (io.Open()) DoReadPattern(io, ADev, APatternIndex);
       },
       std::move(ACallback), AContext, TVariant(APatternIndex));
@@ -729,7 +733,7 @@ void ReadStep(TTervoxDevice& ADevice, int APatternNo, int AStepNo, TTervoxReadNo
       ADevice, QStringLiteral("ReadPattern%1Step%2").arg(APatternNo).arg(AStepNo),
       [APatternNo, AStepNo](TTervoxDevice& ADev) {
         ADev.Settings().Step.Set(nullptr);
-        TRequestIO io(ADev);
+        TRequestIO io(ADev, QStringLiteral("ReadPattern%1Step%2").arg(APatternNo).arg(AStepNo));
         if (io.Open()) DoReadStep(io, ADev, APatternNo, AStepNo);
       },
       std::move(ACallback), AContext, TVariant(QStringLiteral("[%1, %2]").arg(APatternNo).arg(AStepNo)));

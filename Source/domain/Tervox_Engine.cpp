@@ -10,6 +10,7 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Mqtt.h"
+#include "domain/Tervox_StationLock.h"
 
 #include <QCoreApplication>
 
@@ -37,6 +38,10 @@ std::mutex gModemMutex;
 std::shared_ptr<TDqSMS> gModem;
 
 std::atomic<bool> gStopping{false};
+
+std::mutex gListenerMutex;
+std::shared_ptr<const TTervoxStatusListener> gStatusListener;
+std::atomic<TTervoxRemoteStation*> gRemoteStation{nullptr};
 // Bumped whenever polling stops: a hand-off queued under an older value
 // belongs to a controller list that is gone.
 std::atomic<std::uint64_t> gHandOffGeneration{0};
@@ -49,6 +54,24 @@ constexpr std::uint32_t kStopWait = 30000;
 } // namespace
 
 bool PollingStopping() { return gStopping; }
+
+void SetStatusListener(TTervoxStatusListener AListener) {
+  auto listener = AListener ? std::make_shared<const TTervoxStatusListener>(std::move(AListener)) : nullptr;
+  std::lock_guard<std::mutex> guard(gListenerMutex);
+  gStatusListener = std::move(listener);
+}
+
+void NotifyStatusRead(TTervoxDevice& ADevice) {
+  std::shared_ptr<const TTervoxStatusListener> listener;
+  {
+    std::lock_guard<std::mutex> guard(gListenerMutex);
+    listener = gStatusListener;
+  }
+  if (listener) (*listener)(ADevice);
+}
+
+void SetRemoteStation(TTervoxRemoteStation* AStation) { gRemoteStation = AStation; }
+TTervoxRemoteStation* RemoteStation() { return gRemoteStation; }
 
 bool HandOffToMain(std::function<void()> AWork, std::function<void()> ADropped) {
   QCoreApplication* app = QCoreApplication::instance();
@@ -167,7 +190,17 @@ void TTervoxDevice::InitialPort() { PortList()->LoadFromDB(GetDatabase(), QStrin
 void TTervoxDevice::StartThread() {
   gStopping = false;
   InitialPort();
+  TTervoxRemoteStation* remote = RemoteStation();
+  if (remote) {
+    TDqComPortList* ports = PortList();
+    for (int i = 0; i < ports->Count(); ++i) {
+      TDqComPort* port = ports->GetPorts(i);
+      port->SetFrameTransport(remote->LineTransport(port->PortData().ID));
+    }
+  }
   DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+  // The recorder polls and publishes; this process only shows what it reads.
+  if (remote) return;
   for (int i = 0; i < DeviceList()->Count(); ++i) DeviceList()->SharedDevice(i)->SchedulePolling();
   // Publishes what is recorded, on a thread of its own (MQTTEnabled).
   StartMqttPublisher();
@@ -212,6 +245,8 @@ std::shared_ptr<TDqSMS> SMSModem() {
 }
 
 void TTervoxDevice::OpenSMS() {
+  // The recording process owns the modem: it sends the alerts.
+  if (RemoteStation() || StationRecordedElsewhere()) return;
   {
     std::lock_guard<std::mutex> guard(gModemMutex);
     if (gModem) return;

@@ -10,9 +10,11 @@
 
 class QString;
 class TDqComPortList;
+class TDqFrameTransport;
 class TDqEventMemo;
 class TDqEventThread;
 class TDqSMS;
+class TTervoxDevice;
 class TTervoxDeviceList;
 class TTervoxValueTypes;
 
@@ -59,3 +61,23 @@ bool PollingStopping();
 bool HandOffToMain(std::function<void()> AWork, std::function<void()> ADropped = {});
 // Drops every hand-off queued and not yet run.
 void CancelHandOffs();
+
+// Called on the line worker after every status read of a controller, when
+// its row is stored and its alarms handled (the recorder publishes it to
+// the windows watching); empty: nothing.
+using TTervoxStatusListener = std::function<void(TTervoxDevice& ADevice)>;
+void SetStatusListener(TTervoxStatusListener AListener);
+void NotifyStatusRead(TTervoxDevice& ADevice);
+
+// A window that watches a recorder instead of polling: StartThread loads
+// ports and controllers but schedules nothing, each port carries the
+// recorder's line, and a status read is asked of the recorder.
+class TTervoxRemoteStation {
+public:
+  virtual ~TTervoxRemoteStation() = default;
+  virtual std::shared_ptr<TDqFrameTransport> LineTransport(int APortID) = 0;
+  virtual void RequestStatus(int ADeviceID) = 0;
+};
+// Not owned; nullptr: this process polls itself.
+void SetRemoteStation(TTervoxRemoteStation* AStation);
+TTervoxRemoteStation* RemoteStation();

@@ -4,6 +4,7 @@
 #include "Engine/DqSound.h"
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Alerts.h"
+#include "domain/Tervox_Engine.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -71,6 +72,9 @@ void TFormAlert::showEvent(QShowEvent* AEvent) {
 }
 
 void TFormAlert::Disable(int ASeconds) {
+  // A recorder's alert: its silence is the recorder's, and every window's
+  // alert closes with it.
+  if (TTervoxRemoteStation* station = RemoteStation()) station->SilenceLossAlert(ASeconds);
   TervoxAlerts::SetLossAlertSilence(ASeconds);
   TervoxAlerts::SetLastLossAlertTime(Now());
   done(QDialog::Accepted);

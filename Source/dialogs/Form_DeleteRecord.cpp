@@ -1,7 +1,10 @@
 #include "Form_DeleteRecord.h"
 
 #include "Engine/DqRoutine.h"
+#include "domain/Main_Database.h"
 #include "domain/Tervox_Maintenance.h"
+#include "domain/Tervox_StationClient.h"
+#include "domain/Tervox_User.h"
 #include "shell/Form_Progress.h"
 #include "shell/Main_Routine.h"
 
@@ -86,9 +89,15 @@ void TFormDeleteRecord::PanelDeleteClick() {
   const double from = EncodeDateTime(FDateFrom->date().year(), FDateFrom->date().month(), FDateFrom->date().day());
   const double to = EncodeDateTime(FDateTo->date().year(), FDateTo->date().month(), FDateTo->date().day());
   std::int64_t deleted = 0;
+  const QString database = GetDatabaseFileName();
+  const QString user = CurrentUser()->Username;
   const std::exception_ptr error =
       RunWithProgress(this, QStringLiteral("Delete Record"), QStringLiteral("Deleting records..."),
-                      [&](TTervoxProgress& AProgress) { deleted = DeleteRecords(from, to, &AProgress); });
+                      [&](TTervoxProgress& AProgress) {
+                        // A recorder of this database writes no row meanwhile.
+                        const TTervoxRecordingPause pause(database, user, QStringLiteral("deleting records"));
+                        deleted = DeleteRecords(from, to, &AProgress);
+                      });
   FDeleted = deleted;
   // What was deleted before a cancel or an error is gone: the pages reload.
   MainUpdateGraphProfile();

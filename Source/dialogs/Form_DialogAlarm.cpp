@@ -52,6 +52,7 @@ void TFormDialogAlarm::SetText(const QString& AText) {
 QString TFormDialogAlarm::Text() const { return FLabelText->text(); }
 
 void TFormDialogAlarm::Acknowledge() {
+  if (TTervoxRemoteStation* station = RemoteStation(); station && DeviceID > 0) station->AcknowledgeAlarm(DeviceID, Slot);
   if (DeviceID > 0)
     if (TTervoxDeviceList* devices = DeviceList())
       if (TTervoxDevice* device = devices->GetDeviceByID(DeviceID)) device->SetAlarming(Slot, 2);

@@ -77,6 +77,9 @@ public:
   virtual ~TTervoxRemoteStation() = default;
   virtual std::shared_ptr<TDqFrameTransport> LineTransport(int APortID) = 0;
   virtual void RequestStatus(int ADeviceID) = 0;
+  // The alert windows' answers belong to the recorder's alert state.
+  virtual void SilenceLossAlert(int ASeconds) = 0;
+  virtual void AcknowledgeAlarm(int ADeviceID, int ASlot) = 0;
 };
 // Not owned; nullptr: this process polls itself.
 void SetRemoteStation(TTervoxRemoteStation* AStation);

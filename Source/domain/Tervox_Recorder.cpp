@@ -247,6 +247,7 @@ void TTervoxRecorder::PeerRequest(TTervoxPeerID APeer, const TMessage& AMessage)
     OnMain([this, APeer, what] { Reload(APeer, what); });
   } else if (const auto* silence = std::get_if<TSilenceLossAlert>(&AMessage)) {
     const int seconds = static_cast<int>(std::min<std::uint32_t>(silence->Seconds, 24 * 3600));
+    FLog(6, QStringLiteral("loss alert silenced for %1 s from a window").arg(seconds));
     TervoxAlerts::SetLossAlertSilence(seconds);
     TervoxAlerts::SetLastLossAlertTime(Now());
     TervoxAlerts::SetLossAlertShowing(false);
@@ -289,8 +290,19 @@ void TTervoxRecorder::PeerGone(TTervoxPeerID APeer) {
 // ---------------------------------------------------------------- reload, pause
 
 void TTervoxRecorder::ReopenSMS() {
+  // Every window that attaches asks for a settings reload: the modem is
+  // opened again only when its settings changed.
+  const QString settings = Config()->GetValueBoolDef(QStringLiteral("SMSAlert"), false)
+                               ? Config()->GetValues(QStringLiteral("SMSPort")) + QLatin1Char('|') +
+                                     Config()->GetValues(QStringLiteral("SMSProvider"))
+                               : QString();
+  if (settings == FSMSSettings && (settings.isEmpty() == !SMSModem())) return;
+  FSMSSettings = settings;
   TTervoxDevice::CloseSMS();
-  if (Config()->GetValueBoolDef(QStringLiteral("SMSAlert"), false)) TTervoxDevice::OpenSMS();
+  if (!settings.isEmpty()) {
+    TTervoxDevice::OpenSMS();
+    FLog(6, QStringLiteral("SMS alerts through the modem on %1").arg(Config()->GetValues(QStringLiteral("SMSPort"))));
+  }
 }
 
 void TTervoxRecorder::Reload(TTervoxPeerID APeer, std::uint8_t AWhat) {
@@ -304,9 +316,8 @@ void TTervoxRecorder::Reload(TTervoxPeerID APeer, std::uint8_t AWhat) {
       StartPolling();
     }
   }
-  if (FServer) {
-    FServer->Send(APeer, TReloaded{});
-  }
+  // The other windows load the new ports and controllers too.
+  if (FServer && (AWhat & ReloadDevices)) FServer->Broadcast(TReloaded{}, APeer);
 }
 
 void TTervoxRecorder::Pause(TTervoxPeerID APeer, const TPause& APause) {
@@ -322,6 +333,7 @@ void TTervoxRecorder::Pause(TTervoxPeerID APeer, const TPause& APause) {
     // or a reset may replace the file under it.
     TTervoxDevice::StopThread();
     TTervoxDevice::CloseSMS();
+    FSMSSettings.clear();
     FreeDatabase();
     FLog(5, QStringLiteral("recording paused for %1 by %2").arg(APause.Reason, APause.User));
   }

@@ -67,6 +67,7 @@ private:
 
   TLog FLog;
   std::unique_ptr<TTervoxStationServer> FServer;
+  QString FSMSSettings; // main thread: what the modem was opened with
 
   mutable std::mutex FLock; // what follows
   std::set<TTervoxPeerID> FPausedBy;

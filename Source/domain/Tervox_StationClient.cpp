@@ -215,6 +215,13 @@ private:
         if (!open) return;
       }
     }
+    // Stopping: what was asked last (a reload before a refresh) still goes.
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      stream.Queue(FOutbox, static_cast<std::size_t>(-1));
+      FOutbox.clear();
+    }
+    stream.Flush();
   }
 
   void Handle(const TMessage& AMessage, std::int64_t& ALastPID) {
@@ -249,6 +256,10 @@ private:
       if (FHandlers.AlarmAcknowledged) FHandlers.AlarmAcknowledged(acknowledged->DeviceID, acknowledged->Slot);
     } else if (const auto* problem = std::get_if<TDatabaseProblem>(&AMessage)) {
       ReportDatabaseProblem(problem->Text);
+    } else if (const auto* pause = std::get_if<TPauseState>(&AMessage)) {
+      if (FHandlers.PauseChanged) FHandlers.PauseChanged(pause->Paused, pause->Text);
+    } else if (std::holds_alternative<TReloaded>(AMessage)) {
+      if (FHandlers.Reloaded) FHandlers.Reloaded();
     }
   }
 

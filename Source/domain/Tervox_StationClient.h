@@ -26,6 +26,10 @@ public:
     std::function<void(TState AState, std::int64_t APID)> StateChanged;
     std::function<void()> LossAlertClosed;
     std::function<void(int ADeviceID, int ASlot)> AlarmAcknowledged;
+    // Recording paused for maintenance (or resumed), with why.
+    std::function<void(bool APaused, const QString& AText)> PauseChanged;
+    // Another window changed the ports or controllers.
+    std::function<void()> Reloaded;
   };
 
   explicit TTervoxStationClient(const QString& ADatabaseFile);
@@ -42,10 +46,10 @@ public:
   std::shared_ptr<TDqFrameTransport> LineTransport(int APortID) override;
   void RequestStatus(int ADeviceID) override;
 
+  void SilenceLossAlert(int ASeconds) override;
+  void AcknowledgeAlarm(int ADeviceID, int ASlot) override;
   // Tell the recorder (TervoxStation::TReloadWhat bits).
   void Reload(std::uint8_t AWhat);
-  void SilenceLossAlert(int ASeconds);
-  void AcknowledgeAlarm(int ADeviceID, int ASlot);
 
   class TCore; // shared with the lines' transports
 

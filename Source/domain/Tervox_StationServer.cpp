@@ -86,13 +86,13 @@ void TTervoxStationServer::Send(TTervoxPeerID APeer, const TMessage& AMessage) {
   Wake();
 }
 
-void TTervoxStationServer::Broadcast(const TMessage& AMessage) {
+void TTervoxStationServer::Broadcast(const TMessage& AMessage, TTervoxPeerID AExcept) {
   if (!HasWindows()) return;
   const QByteArray bytes = Encode(AMessage);
   {
     std::lock_guard<std::mutex> guard(FLock);
     for (auto& [id, peer] : FPeers) {
-      if (!peer->Welcomed || peer->Role != TRole::Window || peer->Dropped) continue;
+      if (!peer->Welcomed || peer->Role != TRole::Window || peer->Dropped || id == AExcept) continue;
       if (!peer->Stream.Queue(bytes, kOutboxLimit)) peer->DropFor(QStringLiteral("it does not read what it is sent"));
     }
   }

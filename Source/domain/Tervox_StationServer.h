@@ -61,8 +61,8 @@ public:
 
   // Any thread.
   void Send(TTervoxPeerID APeer, const TervoxStation::TMessage& AMessage);
-  // To every window that said hello.
-  void Broadcast(const TervoxStation::TMessage& AMessage);
+  // To every window that said hello (but AExcept).
+  void Broadcast(const TervoxStation::TMessage& AMessage, TTervoxPeerID AExcept = 0);
   // Cheap: nothing needs encoding while nobody watches.
   bool HasWindows() const { return FWindows > 0; }
 

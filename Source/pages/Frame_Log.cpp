@@ -24,7 +24,10 @@ TFrameLog::TFrameLog(QWidget* AOwner) : TDqFrame(AOwner), FPageView(new TDqPageV
     FCheckBoxEV[i]->setObjectName(QStringLiteral("CheckBoxEV%1").arg(i + 1));
     FCheckBoxEV[i]->setChecked(TervoxAlerts::AlertEV(i));
     // The engine reads the flag at the next change; the key survives a restart.
-    connect(FCheckBoxEV[i], &QCheckBox::clicked, this, [i](bool AChecked) { TervoxAlerts::SetAlertEV(i, AChecked); });
+    connect(FCheckBoxEV[i], &QCheckBox::clicked, this, [i](bool AChecked) {
+      TervoxAlerts::SetAlertEV(i, AChecked);
+      MainStationSettingsChanged();
+    });
     bottom->addWidget(FCheckBoxEV[i]);
   }
   bottom->addStretch();

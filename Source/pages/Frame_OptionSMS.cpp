@@ -5,6 +5,7 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_Alerts.h"
+#include "shell/Main_Routine.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -129,6 +130,9 @@ TFrameOptionSMS::TFrameOptionSMS(QWidget* AOwner)
   FEditSendAgain->setText(QString::number(TervoxAlerts::SMSSendAgain()));
   TTervoxDevice::OpenSMS();
   FModem = SMSModem();
+  // A recorder owns the modem: the page keeps its settings, the recorder
+  // opens it with them.
+  if (!FModem) FModem = std::make_shared<TDqSMS>(false);
   TSMSProviderList& providers = FModem->Providers();
   for (int i = 0; i < providers.Count(); ++i) FComboProvider->addItem(providers.NameOfIndex(i));
   FModem->SetProviderName(Config()->GetValues(QStringLiteral("SMSProvider")));
@@ -194,12 +198,13 @@ void TFrameOptionSMS::Leave() {
   // worker holds its own share, so letting go never frees it under a send.
   if (!Config()->GetValueBoolDef(QStringLiteral("SMSAlert"), false)) TTervoxDevice::CloseSMS();
   FModem.reset();
+  MainStationSettingsChanged();
 }
 
 void TFrameOptionSMS::ComboSMSPortChange() {
   const QString port = FComboSMSPort->currentText();
   Config()->SetValues(QStringLiteral("SMSPort"), port);
-  FModem->OpenPort(port);
+  if (!RemoteStation()) FModem->OpenPort(port);
   FModem->ReadSignal();
 }
 

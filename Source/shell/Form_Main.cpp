@@ -19,6 +19,9 @@
 #include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Alerts.h"
 #include "domain/Tervox_Monitor.h"
+#include "domain/Tervox_StationClient.h"
+#include "domain/Tervox_StationLock.h"
+#include "domain/Tervox_StationProtocol.h"
 #include "domain/Tervox_User.h"
 #include "pages/Frame_Device.h"
 #include "pages/Frame_Graph.h"
@@ -103,6 +106,12 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   FMqttStatus->setContentsMargins(4, 0, 4, 0);
   FMqttStatus->hide();
   status->addPermanentWidget(FMqttStatus);
+  // Whether a recorder polls for this window, and whether it is there.
+  FStationStatus = new QLabel(this);
+  FStationStatus->setObjectName(QStringLiteral("StationStatus"));
+  FStationStatus->setContentsMargins(4, 0, 4, 0);
+  FStationStatus->hide();
+  status->addPermanentWidget(FStationStatus);
   setStatusBar(status);
   SetMqttStatusNotifier([this](const TTervoxMqttStatus& AStatus) {
     const bool shown = AStatus.State != TMqttState::Off;
@@ -134,6 +143,8 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
 }
 
 TFormMain::~TFormMain() {
+  CloseStation();
+  FStation.reset();
   SetDatabaseProblemNotifier({});
   SetMqttStatusNotifier({});
   SetMainLink(nullptr);
@@ -259,6 +270,89 @@ void TFormMain::CreatePageBar() {
 
 QString TFormMain::StatusText() const { return FStatusPanel->text(); }
 
+QString TFormMain::StationText() const { return FStationStatus->isVisible() ? FStationStatus->text() : QString(); }
+
+void TFormMain::ShowStation(const QString& AText) {
+  FStationStatus->setText(AText);
+  FStationStatus->setVisible(!AText.isEmpty());
+}
+
+void TFormMain::OpenStation() {
+  const QString database = GetDatabaseFileName();
+  if (!StationRecordedElsewhere()) {
+    auto lock = std::make_unique<TTervoxStationLock>(database);
+    // No recorder: this window polls, and no recorder starts meanwhile.
+    if (lock->Acquire(QStringLiteral("tervox"), QString())) {
+      FStationLock = std::move(lock);
+      ShowStation(QString());
+      return;
+    }
+  }
+  // A recorder polls: this window opens no port and watches it.
+  FStation = std::make_unique<TTervoxStationClient>(database);
+  FStation->SetUser(CurrentUser()->Username);
+  SetRemoteStation(FStation.get());
+  QPointer<TFormMain> self(this);
+  auto onUI = [self](auto AWork) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, AWork] {
+          if (self && self->FStation) AWork(*self);
+        },
+        Qt::QueuedConnection);
+  };
+  TTervoxStationClient::THandlers handlers;
+  handlers.StateChanged = [onUI](TTervoxStationClient::TState AState, std::int64_t APID) {
+    onUI([AState, APID](TFormMain& AForm) {
+      const QString process = APID > 0 ? QStringLiteral(" (process %1)").arg(APID) : QString();
+      switch (AState) {
+      case TTervoxStationClient::TState::Attached:
+        AForm.ShowStation(QStringLiteral("Attached to the recorder%1").arg(process));
+        // The alert and SMS choices of this login are the recorder's too.
+        AForm.FStation->Reload(TervoxStation::ReloadSettings);
+        break;
+      case TTervoxStationClient::TState::Gone:
+        AForm.ShowStation(QStringLiteral("Recorder%1 gone: waiting for it to return").arg(process));
+        break;
+      case TTervoxStationClient::TState::Connecting:
+        AForm.ShowStation(QStringLiteral("Looking for the recorder%1").arg(process));
+        break;
+      }
+    });
+  };
+  handlers.LossAlertClosed = [onUI] {
+    onUI([](TFormMain& AForm) {
+      for (TFormAlert* alert : AForm.findChildren<TFormAlert*>()) alert->done(QDialog::Rejected);
+    });
+  };
+  handlers.AlarmAcknowledged = [onUI](int ADeviceID, int ASlot) {
+    onUI([ADeviceID, ASlot](TFormMain& AForm) {
+      for (TFormDialogAlarm* alarm : AForm.findChildren<TFormDialogAlarm*>())
+        if (alarm->DeviceID == ADeviceID && alarm->Slot == ASlot) alarm->close();
+    });
+  };
+  handlers.PauseChanged = [onUI](bool APaused, const QString& AText) {
+    onUI([APaused, AText](TFormMain& AForm) {
+      AForm.ShowStation(APaused ? QStringLiteral("Recording paused: %1").arg(AText)
+                                : QStringLiteral("Attached to the recorder"));
+    });
+  };
+  handlers.Reloaded = [onUI] { onUI([](TFormMain& AForm) { AForm.UpdateDevices(); }); };
+  ShowStation(QStringLiteral("Looking for the recorder"));
+  FStation->Start(std::move(handlers));
+}
+
+void TFormMain::CloseStation() {
+  if (!FStation) return;
+  // Waiting transactions fail now, so the line workers stop at once.
+  FStation->Stop();
+  SetRemoteStation(nullptr);
+}
+
+void TFormMain::StationChanged(std::uint8_t AWhat) {
+  if (FStation) FStation->Reload(AWhat);
+}
+
 void TFormMain::showEvent(QShowEvent* AEvent) {
   QMainWindow::showEvent(AEvent);
   if (!FPlaced) {
@@ -330,6 +424,7 @@ void TFormMain::Logout() {
 
 void TFormMain::OpenAll() {
   UserGroups()->LoadFromDB();
+  OpenStation();
   TTervoxDevice::StartThread();
   UpdateDevices();
   menuBar()->setEnabled(true);
@@ -361,8 +456,14 @@ void TFormMain::CloseAll() {
   frames.swap(FPageFrames);
   for (TDqFrame* frame : frames) delete frame;
   // Polling stops before the lists it uses are cleared and before the
-  // database closes under the worker.
+  // database closes under the worker. A recorder this window watched goes
+  // on recording.
+  CloseStation();
   const bool idle = TTervoxDevice::StopThread();
+  // Given up once this window's ports are closed.
+  FStation.reset();
+  FStationLock.reset();
+  ShowStation(QString());
   TTervoxDevice::CloseSMS();
   // A worker still inside a request keeps the connection it uses.
   if (!idle) return;
@@ -485,6 +586,7 @@ void TFormMain::DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) {
 
 void TFormMain::RefreshClick() {
   if (ShowDialogYN(QStringLiteral("Are you sure to refresh connection?")) != mrYes) return;
+  StationChanged(TervoxStation::ReloadDevices | TervoxStation::ReloadSettings);
   const TFrameClass active = FActiveFrame ? FActiveFrame->metaObject() : nullptr;
   CloseAll();
   OpenAll();
@@ -534,10 +636,16 @@ void TFormMain::ActionRestoreExecute() {
   dialog.setNameFilters({QStringLiteral("SQL Files (*.sql)"), QStringLiteral("All Files (*)")});
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QString fileName = dialog.selectedFiles().first();
-  // Nobody writes while the rows are replaced: the logout stops polling.
+  const QString user = CurrentUser()->Username;
+  const QString database = GetDatabaseFileName();
+  // Nobody writes while the rows are replaced: the logout stops polling
+  // here, and a recorder of the database pauses.
   Logout();
   ReportWorkResult(RunWithProgress(this, QStringLiteral("Restore"), QStringLiteral("Restoring from %1").arg(fileName),
-                                   [fileName](TTervoxProgress& AProgress) { RestoreDatabase(fileName, &AProgress); }));
+                                   [fileName, database, user](TTervoxProgress& AProgress) {
+                                     const TTervoxRecordingPause pause(database, user, QStringLiteral("a restore"));
+                                     RestoreDatabase(fileName, &AProgress);
+                                   }));
   if (Login()) SelectPage<TFrameMonitor>();
 }
 
@@ -551,11 +659,26 @@ void TFormMain::ActionDeleteRecordsExecute() {
 }
 
 void TFormMain::RunDatabaseReset() {
+  const QString user = CurrentUser()->Username;
+  const QString database = GetDatabaseFileName();
   Logout();
-  try {
-    ResetDatabaseFile();
-  } catch (...) {
-    ShowException(std::current_exception());
+  // A recorder of the database lets go of the file while it is set aside;
+  // asking it (and its answer) happens off this thread.
+  std::unique_ptr<TTervoxRecordingPause> pause;
+  const std::exception_ptr refused =
+      RunWithProgress(this, QStringLiteral("Reset"), QStringLiteral("Pausing the recorder"), [&](TTervoxProgress&) {
+        pause = std::make_unique<TTervoxRecordingPause>(database, user, QStringLiteral("a reset"));
+      });
+  if (refused) {
+    ShowException(refused);
+  } else {
+    try {
+      ResetDatabaseFile();
+    } catch (...) {
+      ShowException(std::current_exception());
+    }
+    RunWithProgress(this, QStringLiteral("Reset"), QStringLiteral("Resuming the recorder"),
+                    [&](TTervoxProgress&) { pause.reset(); });
   }
   Login();
 }

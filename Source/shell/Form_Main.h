@@ -7,6 +7,8 @@
 
 #include <QMainWindow>
 
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -14,6 +16,8 @@ class QLabel;
 class QMenu;
 class QToolButton;
 class TDqSMS;
+class TTervoxStationClient;
+class TTervoxStationLock;
 
 class TFormMain : public QMainWindow, public TTervoxMainLink {
   Q_OBJECT
@@ -50,6 +54,13 @@ public:
   void DeviceAlarm(std::unique_ptr<TTervoxAlarmMessage> AMessage) override;
 
   QString StatusText() const;
+  // What the status bar says of the recorder; empty while this window polls.
+  QString StationText() const;
+  // True while a recorder polls and this window watches it.
+  bool Attached() const { return FStation != nullptr; }
+  // Ports, controllers (TervoxStation::ReloadDevices) or alert and SMS
+  // settings (ReloadSettings) changed here: the recorder loads them too.
+  void StationChanged(std::uint8_t AWhat);
   QAction* ActionRefresh() const { return FActionRefresh; }
   QAction* ActionOptions() const { return FActionOptions; }
   QMenu* MenuDatabase() const { return FMenuDatabase; }
@@ -78,6 +89,11 @@ private:
   void ActionDeleteRecordsExecute();
   // Logout, the database file set aside and recreated, a new login.
   void RunDatabaseReset();
+  // Polls here under the database's lock, or watches the recorder that
+  // holds it.
+  void OpenStation();
+  void CloseStation();
+  void ShowStation(const QString& AText);
 
   QMenu* FMenuDatabase = nullptr;
   QAction* FActionBackup = nullptr;
@@ -105,6 +121,9 @@ private:
   bool FPlaced = false;
   bool FTerminating = false;
   QWidget* FFormDebug = nullptr; // the developer's debug window, owned
+  QLabel* FStationStatus = nullptr;
+  std::unique_ptr<TTervoxStationLock> FStationLock;
+  std::unique_ptr<TTervoxStationClient> FStation;
 };
 
 // The main window while it exists.

@@ -2,6 +2,7 @@
 
 #include "Engine/DqRoutine.h"
 #include "shell/Form_Dialog.h"
+#include "domain/Tervox_StationProtocol.h"
 #include "shell/Form_Main.h"
 #include "shell/Form_Password.h"
 
@@ -71,7 +72,14 @@ void NotifyControl(QObject* AControl) {
 }
 
 void MainUpdateDevices() {
-  if (TFormMain* form = FormMain()) form->UpdateDevices();
+  TFormMain* form = FormMain();
+  if (!form) return;
+  form->UpdateDevices();
+  form->StationChanged(TervoxStation::ReloadDevices);
+}
+
+void MainStationSettingsChanged() {
+  if (TFormMain* form = FormMain()) form->StationChanged(TervoxStation::ReloadSettings);
 }
 
 void MainUpdateGraphProfile() {

@@ -54,6 +54,8 @@ void NotifyControl(QObject* AControl);
 
 // Forwarders to the main window; nothing happens when there is none.
 void MainUpdateDevices();
+// Alert or SMS settings changed: a recorder this window watches loads them.
+void MainStationSettingsChanged();
 void MainUpdateGraphProfile();
 void MainUpdateTrendProfile();
 void MainResetDatabase();

@@ -3,6 +3,7 @@
 // scheduled jobs. Uses the same units as the program.
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Maintenance.h"
+#include "domain/Tervox_StationClient.h"
 #include "tervox_db_report.h"
 #include "domain/Main_Database.h"
 
@@ -96,6 +97,11 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("backup")) {
       BackupDatabase(positional.first());
     } else if (command == QLatin1String("restore")) {
+      // A recorder of the database writes nothing meanwhile; one that
+      // cannot be reached makes the restore refuse.
+      const QString user = qEnvironmentVariable("USER", QStringLiteral("unknown"));
+      const TTervoxRecordingPause pause(GetDatabaseFileName(), QStringLiteral("tervox-db (%1)").arg(user),
+                                        QStringLiteral("a restore"));
       RestoreDatabase(positional.first());
     }
     std::printf("%s: done (%s)\n", qPrintable(command), qPrintable(GetDatabaseFileName()));

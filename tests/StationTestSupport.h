@@ -1,0 +1,144 @@
+// The station's real programs, started from a test: the controller
+// simulator (tervox-sim, a process of its own, so that nothing of the line
+// is open in the test's process) and the recorder (tervox-recorder).
+#pragma once
+
+#include "Engine/DqSQLite.h"
+#include "domain/Main_Database.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+
+#include <csignal>
+#include <vector>
+
+namespace tervox_test {
+
+inline QString ProgramPath(const char* AName) {
+  return QDir(qEnvironmentVariable("TERVOX_BIN_DIR")).filePath(QString::fromLatin1(AName));
+}
+
+// tervox-sim serving controllers at ALink, driven through its control pipe.
+class SimulatorProcess {
+public:
+  SimulatorProcess(const QString& ALink, const QString& AAddresses, int ABaud = 0) : FLink(ALink) {
+    QStringList args{QStringLiteral("controllers"), QStringLiteral("--link"), ALink, QStringLiteral("--addresses"),
+                     AAddresses};
+    if (ABaud > 0) args << QStringLiteral("--baud") << QString::number(ABaud);
+    FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    FProcess.start(ProgramPath("tervox-sim"), args);
+  }
+  ~SimulatorProcess() {
+    FProcess.kill();
+    FProcess.waitForFinished(10000);
+  }
+  bool Started() {
+    if (!QTest::qWaitFor([&] { return FOut.contains("ready\n") || !Read(); }, 30000)) return false;
+    return FOut.contains("ready\n");
+  }
+  // One control command; its answer line.
+  QString Command(const QString& ACommand) {
+    FOut.clear();
+    QFile pipe(FLink + QStringLiteral(".ctl"));
+    if (!pipe.open(QIODevice::WriteOnly)) return QStringLiteral("error: no control pipe");
+    pipe.write((ACommand + QLatin1Char('\n')).toUtf8());
+    pipe.close();
+    (void)QTest::qWaitFor([&] { return Read() && FOut.contains('\n'); }, 10000);
+    return QString::fromUtf8(FOut).trimmed();
+  }
+  // True when the simulator did it.
+  bool Do(const QString& ACommand) { return Command(ACommand).startsWith(QLatin1String("ok")); }
+  // A register's value as the controller holds it.
+  int Register(int AAddress, int ARegister) {
+    return Command(QStringLiteral("get %1 %2").arg(AAddress).arg(ARegister)).section(QLatin1Char(' '), -1).toInt();
+  }
+  QString LinkPath() const { return FLink; }
+  // The terminal device a port of the line opens.
+  QString DevicePath() const { return QFileInfo(FLink).symLinkTarget(); }
+
+private:
+  bool Read() {
+    FProcess.waitForReadyRead(50);
+    FOut.append(FProcess.readAllStandardOutput());
+    return FProcess.state() == QProcess::Running;
+  }
+  QString FLink;
+  QProcess FProcess;
+  QByteArray FOut;
+};
+
+// tervox-recorder on a database; its journal (stderr) is kept.
+class RecorderProcess {
+public:
+  explicit RecorderProcess(const QString& ADatabase, QProcessEnvironment AEnvironment =
+                                                         QProcessEnvironment::systemEnvironment()) {
+    FProcess.setProcessEnvironment(AEnvironment);
+    FProcess.start(ProgramPath("tervox-recorder"), {QStringLiteral("--database"), ADatabase});
+  }
+  ~RecorderProcess() {
+    if (FProcess.state() != QProcess::NotRunning) Kill();
+  }
+  // Waits until it serves windows; false when it ended instead.
+  bool Serving(int ATimeOut = 30000) { return WaitFor(QStringLiteral("serving windows at"), ATimeOut); }
+  // Waits for a journal line containing AText.
+  bool WaitFor(const QString& AText, int ATimeOut = 30000) {
+    (void)QTest::qWaitFor([&] { return Journal().contains(AText) || FProcess.state() == QProcess::NotRunning; },
+                          ATimeOut);
+    return Journal().contains(AText);
+  }
+  QString Journal() {
+    FErr.append(FProcess.readAllStandardError());
+    return QString::fromLocal8Bit(FErr);
+  }
+  qint64 PID() const { return FProcess.processId(); }
+  bool Running() const { return FProcess.state() == QProcess::Running; }
+  void Kill() {
+    FProcess.kill(); // SIGKILL: no clean-up at all
+    FProcess.waitForFinished(10000);
+  }
+  // SIGTERM; the exit status, or -1 when it did not end.
+  int Terminate(int ATimeOut = 10000) {
+    FProcess.terminate();
+    if (!FProcess.waitForFinished(ATimeOut)) return -1;
+    Journal();
+    return FProcess.exitStatus() == QProcess::NormalExit ? FProcess.exitCode() : -1;
+  }
+  // Waits for it to end by itself; its exit status.
+  int Finished(int ATimeOut = 30000) {
+    if (!FProcess.waitForFinished(ATimeOut)) return -1;
+    Journal();
+    return FProcess.exitCode();
+  }
+
+private:
+  QProcess FProcess;
+  QByteArray FErr;
+};
+
+// A station's configuration in the open database: one line at ALink
+// (9600 baud) and a controller "C<n>" at each address.
+inline void WriteStation(const QString& ALink, const std::vector<int>& AAddresses) {
+  TSQLiteDatabase* db = GetDatabase();
+  TSQLiteParamList params;
+  params.SetParamValues(":PortName", ALink);
+  db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
+                             "VALUES ('Bus', 1, :PortName, 9600, 8, 0, 0)"),
+              &params);
+  for (int address : AAddresses)
+    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('C%1', 1, %1, -1)")
+                    .arg(address));
+}
+
+// The descriptors of this process that lead to APath.
+inline int OpenDescriptorsOf(const QString& APath) {
+  int count = 0;
+  const QString target = QFileInfo(APath).canonicalFilePath();
+  for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+    if (fd.symLinkTarget() == target) ++count;
+  return count;
+}
+
+} // namespace tervox_test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Engine/DqSQLite.h"
+#include "TestSupport.h"
 #include "domain/Main_Database.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
+
+#include <sqlite3.h>
 
 #include <csignal>
 #include <vector>
@@ -83,13 +86,15 @@ public:
   }
   // Waits until it serves windows; false when it ended instead.
   bool Serving(int ATimeOut = 30000) { return WaitFor(QStringLiteral("serving windows at"), ATimeOut); }
-  // Waits for a journal line containing AText.
-  bool WaitFor(const QString& AText, int ATimeOut = 30000) {
-    (void)QTest::qWaitFor([&] { return Journal().contains(AText) || FProcess.state() == QProcess::NotRunning; },
-                          ATimeOut);
-    return Journal().contains(AText);
+  // Waits until the journal holds ACount lines containing AText.
+  bool WaitFor(const QString& AText, int ATimeOut = 30000, int ACount = 1) {
+    (void)QTest::qWaitFor(
+        [&] { return Journal().count(AText) >= ACount || FProcess.state() == QProcess::NotRunning; }, ATimeOut);
+    return Journal().count(AText) >= ACount;
   }
+  // Its journal as far as it has come.
   QString Journal() {
+    QCoreApplication::processEvents();
     FErr.append(FProcess.readAllStandardError());
     return QString::fromLocal8Bit(FErr);
   }
@@ -131,6 +136,34 @@ inline void WriteStation(const QString& ALink, const std::vector<int>& AAddresse
     db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('C%1', 1, %1, -1)")
                     .arg(address));
 }
+
+// Our own plain SQLite connection: what any other program would see.
+class RawDatabase {
+public:
+  explicit RawDatabase(const QString& APath) {
+    FOk = sqlite3_open_v2(APath.toUtf8().constData(), &FDb, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
+    if (FOk) sqlite3_busy_timeout(FDb, 5000);
+  }
+  ~RawDatabase() { sqlite3_close(FDb); }
+  RawDatabase(const RawDatabase&) = delete;
+  RawDatabase& operator=(const RawDatabase&) = delete;
+  bool Ok() const { return FOk; }
+  QString Text(const QString& ASql) const {
+    sqlite3_stmt* statement = nullptr;
+    QString result = QStringLiteral("<error>");
+    if (sqlite3_prepare_v2(FDb, ASql.toUtf8().constData(), -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+      result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+    sqlite3_finalize(statement);
+    return result;
+  }
+  long long Number(const QString& ASql) const { return Text(ASql).toLongLong(); }
+  bool Exec(const QString& ASql) { return sqlite3_exec(FDb, ASql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+private:
+  sqlite3* FDb = nullptr;
+  bool FOk = false;
+};
 
 // The descriptors of this process that lead to APath.
 inline int OpenDescriptorsOf(const QString& APath) {

@@ -146,24 +146,29 @@ void TTervoxStationServer::Offer(TTervoxPeerID APeer, TTransaction ATransaction)
   Pump(hold.Waiting.back().second.PortID);
 }
 
-// Runs the waiting transactions of the line in order, as long as the line
-// is free or kept by their own request.
+// Runs the line's waiting transactions that may run now, in order: all of
+// them while the line is free, else those of the request that keeps it.
+// The first request to run takes the line until it ends.
 void TTervoxStationServer::Pump(int APortID) {
   THold& hold = FHolds[APortID];
-  while (!hold.Waiting.empty()) {
-    auto& [peer, transaction] = hold.Waiting.front();
-    const bool own = hold.Peer == peer && hold.Request == transaction.Request && transaction.Request != 0;
-    if (hold.Peer != 0 && !own) return;
+  std::deque<std::pair<TTervoxPeerID, TTransaction>> waiting;
+  waiting.swap(hold.Waiting);
+  std::vector<std::pair<TTervoxPeerID, TTransaction>> due;
+  for (auto& item : waiting) {
+    const TTransaction& transaction = item.second;
+    const bool own = hold.Peer == item.first && hold.Request == transaction.Request && transaction.Request != 0;
+    if (hold.Peer != 0 && !own) {
+      hold.Waiting.push_back(std::move(item));
+      continue;
+    }
     if (transaction.Request != 0) {
-      hold.Peer = peer;
+      hold.Peer = item.first;
       hold.Request = transaction.Request;
     }
     hold.LastUse = TClock::now();
-    const TTervoxPeerID to = peer;
-    const TTransaction work = std::move(transaction);
-    hold.Waiting.pop_front();
-    FHost.PeerTransaction(to, work);
+    due.push_back(std::move(item));
   }
+  for (auto& [peer, transaction] : due) FHost.PeerTransaction(peer, transaction);
 }
 
 void TTervoxStationServer::EndRequest(TTervoxPeerID APeer, std::uint32_t ARequest) {

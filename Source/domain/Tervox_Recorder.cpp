@@ -128,6 +128,7 @@ void TTervoxRecorder::StartPolling() {
   {
     std::lock_guard<std::mutex> guard(FLock);
     FLastPass = std::move(expected);
+    FStatusAsked.clear(); // reads asked before a stop never ran
   }
   FLog(6, QStringLiteral("recording %1 controller(s) on %2 line(s) into %3")
               .arg(controllers)
@@ -265,10 +266,24 @@ void TTervoxRecorder::PeerRequest(TTervoxPeerID APeer, const TMessage& AMessage)
     }
     FServer->Broadcast(TAlarmAcknowledged{acknowledge->DeviceID, acknowledge->Slot});
   } else if (const auto* status = std::get_if<TRequestStatus>(&AMessage)) {
-    if (Paused()) return;
-    if (TTervoxDeviceList* devices = DeviceList())
-      if (auto device = devices->SharedDeviceByID(status->DeviceID); device && device->Worker())
-        device->ReadStatus({});
+    const int id = status->DeviceID;
+    {
+      // One asked read per controller at a time: a window cannot fill the
+      // line's queue with them.
+      std::lock_guard<std::mutex> guard(FLock);
+      if (FPaused || !FStatusAsked.insert(id).second) return;
+    }
+    TTervoxDeviceList* devices = DeviceList();
+    const std::shared_ptr<TTervoxDevice> device = devices ? devices->SharedDeviceByID(id) : nullptr;
+    if (!device || !device->Worker()) {
+      std::lock_guard<std::mutex> guard(FLock);
+      FStatusAsked.erase(id);
+      return;
+    }
+    device->ReadStatus([this, id] {
+      std::lock_guard<std::mutex> guard(FLock);
+      FStatusAsked.erase(id);
+    });
   } else if (const auto* pause = std::get_if<TPause>(&AMessage)) {
     const TPause copy = *pause;
     OnMain([this, APeer, copy] { Pause(APeer, copy); });
@@ -484,7 +499,9 @@ void TTervoxRecorder::PeerTransaction(TTervoxPeerID APeer, const TTransaction& A
             (*answer)(TOutcome::Refused, {}, refusal);
             return;
           }
-          LogWrite(APeer, ATransaction, frame.Slave, displayName);
+          // A read's selection (pattern, step) changes no setting.
+          if (!ATransaction.Name.startsWith(QLatin1String("Read")))
+            LogWrite(APeer, ATransaction, frame.Slave, displayName);
         }
         if (!port->Active() && !port->Reopen()) {
           (*answer)(TOutcome::Reply, {}, {}); // no reply: the line is not there

@@ -78,4 +78,5 @@ private:
   int FLossAlertDevice = 0;        // the loss alert no window closed yet
   std::map<std::pair<int, int>, QString> FOpenAlarms; // (device, slot) -> text
   std::map<int, std::pair<TTervoxPeerID, std::uint32_t>> FLoggedRequest; // by port
+  std::set<int> FStatusAsked; // controllers with a read asked by a window
 };

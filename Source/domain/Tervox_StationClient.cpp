@@ -228,6 +228,7 @@ private:
     if (const auto* welcome = std::get_if<TWelcome>(&AMessage)) {
       ALastPID = welcome->PID;
       SetState(TState::Attached, ALastPID);
+      if (welcome->Paused && FHandlers.PauseChanged) FHandlers.PauseChanged(true, QStringLiteral("maintenance"));
     } else if (const auto* status = std::get_if<TStatus>(&AMessage)) {
       ShowStatus(status->Image);
     } else if (const auto* reply = std::get_if<TTransactionReply>(&AMessage)) {

@@ -1,5 +1,6 @@
 #include "Tervox_StationProtocol.h"
 
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -80,7 +81,9 @@ public:
   QString Text() {
     // Up to kMaxText characters of up to 4 UTF-8 bytes each.
     const QByteArray bytes = Bytes(4 * static_cast<std::size_t>(kMaxText));
-    return QString::fromUtf8(bytes);
+    QString text = QString::fromUtf8(bytes);
+    if (text.size() > kMaxText) FOk = false; // longer than any sender writes
+    return text;
   }
 
 private:
@@ -245,6 +248,8 @@ bool Valid(const TMessage& AMessage) {
   if (const auto* ack = std::get_if<TAcknowledgeAlarm>(&AMessage)) return ack->Slot < 3;
   if (const auto* alarm = std::get_if<TAlarm>(&AMessage)) return alarm->Slot < 3;
   if (const auto* done = std::get_if<TAlarmAcknowledged>(&AMessage)) return done->Slot < 3;
+  if (const auto* status = std::get_if<TStatus>(&AMessage))
+    return std::isfinite(status->Image.CT1) && std::isfinite(status->Image.CT2);
   return true;
 }
 

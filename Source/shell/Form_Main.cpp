@@ -307,6 +307,7 @@ void TFormMain::OpenStation() {
       const QString process = APID > 0 ? QStringLiteral(" (process %1)").arg(APID) : QString();
       switch (AState) {
       case TTervoxStationClient::TState::Attached:
+        AForm.FStationPID = APID;
         AForm.ShowStation(QStringLiteral("Attached to the recorder%1").arg(process));
         // The alert and SMS choices of this login are the recorder's too.
         AForm.FStation->Reload(TervoxStation::ReloadSettings);
@@ -333,8 +334,8 @@ void TFormMain::OpenStation() {
   };
   handlers.PauseChanged = [onUI](bool APaused, const QString& AText) {
     onUI([APaused, AText](TFormMain& AForm) {
-      AForm.ShowStation(APaused ? QStringLiteral("Recording paused: %1").arg(AText)
-                                : QStringLiteral("Attached to the recorder"));
+      AForm.ShowStation(APaused ? QStringLiteral("Recording paused for %1").arg(AText)
+                                : QStringLiteral("Attached to the recorder (process %1)").arg(AForm.FStationPID));
     });
   };
   handlers.Reloaded = [onUI] { onUI([](TFormMain& AForm) { AForm.UpdateDevices(); }); };

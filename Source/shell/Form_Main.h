@@ -124,6 +124,7 @@ private:
   QLabel* FStationStatus = nullptr;
   std::unique_ptr<TTervoxStationLock> FStationLock;
   std::unique_ptr<TTervoxStationClient> FStation;
+  std::int64_t FStationPID = 0; // the recorder last attached to
 };
 
 // The main window while it exists.

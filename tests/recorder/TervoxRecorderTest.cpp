@@ -175,6 +175,28 @@ int ReplyValue(const QByteArray& AReply) {
 
 THello WindowHello() { return THello{TRole::Window, static_cast<std::uint32_t>(::getpid()), QStringLiteral("test")}; }
 
+TEST(RecorderProgram, HelpVersionAndWrongArguments) {
+  if (qEnvironmentVariableIsEmpty("TERVOX_BIN_DIR")) GTEST_SKIP() << "run through ctest";
+  struct Case {
+    QStringList Arguments;
+    int ExitCode;
+    const char* Says;
+  } const cases[] = {
+      {{QStringLiteral("--help")}, 0, "Usage: tervox-recorder [--database FILE]"},
+      {{QStringLiteral("--version")}, 0, "tervox-recorder "},
+      {{QStringLiteral("--databse"), QStringLiteral("x")}, 2, "unknown argument --databse"},
+      {{QStringLiteral("--database")}, 2, "--database needs a file name"},
+  };
+  for (const Case& c : cases) {
+    QProcess process;
+    process.start(tervox_test::ProgramPath("tervox-recorder"), c.Arguments);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), c.ExitCode) << c.Says;
+    const QString said = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+    EXPECT_TRUE(said.contains(QString::fromLatin1(c.Says))) << said.toStdString();
+  }
+}
+
 TEST_F(RecorderStation, RecordsWithNobodyLoggedInTellsTheServiceManagerAndStopsCleanly) {
   NotifySocket notify(dir.Path(QStringLiteral("notify")));
   ASSERT_TRUE(notify.Bound());
@@ -314,6 +336,8 @@ TEST_F(RecorderStation, ASettingsRequestKeepsTheLineAndWritesAreCheckedAndLogged
   for (Peer* peer : {&a, &b}) {
     peer->Send(WindowHello());
     ASSERT_TRUE(peer->Next<TWelcome>().has_value());
+    // Both windows see the live reads.
+    ASSERT_TRUE(peer->Next<TStatus>().has_value());
   }
   // A's request writes SV1, B's request writes it too; A reads its own
   // value back before B's write runs.
@@ -376,6 +400,56 @@ TEST_F(RecorderStation, ASettingsRequestKeepsTheLineAndWritesAreCheckedAndLogged
                                               "WriteFix by Watcher (watcher)@C1"));
   EXPECT_TRUE(recorder.Journal().contains(QStringLiteral("refused WriteMode1 on line \"Bus\"")))
       << recorder.Journal().toStdString();
+}
+
+TEST_F(RecorderStation, AlarmsAndLossAlertsReachEveryWindowAndThoseThatAttachLater) {
+  RecorderProcess recorder(path);
+  ASSERT_TRUE(recorder.Serving());
+  Peer early(path);
+  early.Send(WindowHello());
+  ASSERT_TRUE(early.Next<TWelcome>().has_value());
+
+  // EV1 of C1 switches on: the window watching hears of it.
+  ASSERT_TRUE(sim->Do(QStringLiteral("set 1 1281 -1000")));
+  const auto alarm = early.Next<TAlarm>();
+  ASSERT_TRUE(alarm.has_value());
+  EXPECT_EQ(alarm->DeviceID, 1);
+  EXPECT_EQ(alarm->Slot, 0);
+  EXPECT_TRUE(alarm->Text.startsWith(QStringLiteral("C1 EV1 High Alarm"))) << alarm->Text.toStdString();
+  EXPECT_TRUE(recorder.WaitFor(QStringLiteral("alarm: C1 EV1 High Alarm")));
+  // C3 stops answering: the loss alert.
+  ASSERT_TRUE(sim->Do(QStringLiteral("silent 3 on")));
+  const auto loss = early.Next<TLossAlert>();
+  ASSERT_TRUE(loss.has_value());
+  EXPECT_EQ(loss->DeviceID, 3);
+
+  // A window that attaches now is shown both, as the first was.
+  Peer late(path);
+  late.Send(WindowHello());
+  ASSERT_TRUE(late.Next<TWelcome>().has_value());
+  const auto replayed = late.Next<TAlarm>();
+  ASSERT_TRUE(replayed.has_value());
+  EXPECT_EQ(replayed->Text, alarm->Text);
+  ASSERT_TRUE(late.Next<TLossAlert>().has_value());
+
+  // One window answers; every window closes its own.
+  late.Send(TAcknowledgeAlarm{1, 0});
+  EXPECT_TRUE(early.Next<TAlarmAcknowledged>().has_value());
+  late.Send(TSilenceLossAlert{60});
+  EXPECT_TRUE(early.Next<TLossAlertClosed>().has_value());
+  EXPECT_TRUE(recorder.WaitFor(QStringLiteral("loss alert silenced for 60 s from a window")));
+
+  // Answered, they are not shown to the next window: its welcome carries
+  // each controller's read and nothing else.
+  Peer next(path);
+  next.Send(WindowHello());
+  ASSERT_TRUE(next.Next<TWelcome>().has_value());
+  std::optional<TStatus> status;
+  while ((status = next.Next<TStatus>()) && status->Image.DeviceID != 3) {
+  }
+  ASSERT_TRUE(status.has_value());
+  EXPECT_FALSE(next.Next<TAlarm>(0).has_value());
+  EXPECT_FALSE(next.Next<TLossAlert>(0).has_value());
 }
 
 TEST_F(RecorderStation, MaintenancePausesRecordingAndRefusesWhenTheRecorderCannotBeReached) {

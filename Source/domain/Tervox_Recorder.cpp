@@ -10,6 +10,7 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Engine.h"
+#include "domain/Tervox_Mqtt.h"
 #include "domain/Tervox_User.h"
 
 #include <QCoreApplication>
@@ -93,6 +94,23 @@ bool TTervoxRecorder::Start(const QString& ASocket, QString* AError) {
   SetDatabaseProblemNotifier([this](const QString& AProblem) {
     if (FServer) FServer->Broadcast(TDatabaseProblem{AProblem});
   });
+  // The publisher's state and failures go to the journal; its backlog
+  // counts would flood it.
+  struct TLastLine {
+    std::mutex Lock;
+    QString Text;
+  };
+  SetMqttStatusNotifier([this, last = std::make_shared<TLastLine>()](const TTervoxMqttStatus& AStatus) {
+    TTervoxMqttStatus quiet = AStatus;
+    quiet.Backlog = 0;
+    const QString text = quiet.Text();
+    {
+      std::lock_guard<std::mutex> guard(last->Lock);
+      if (text == last->Text) return;
+      last->Text = text;
+    }
+    FLog(AStatus.State == TMqttState::Offline ? 4 : 6, text);
+  });
   ReopenSMS();
   StartPolling();
   return true;
@@ -104,6 +122,7 @@ void TTervoxRecorder::Stop() {
   FServer->Stop();
   SetStatusListener({});
   SetDatabaseProblemNotifier({});
+  SetMqttStatusNotifier({});
   SetMainLink(nullptr);
   TTervoxDevice::StopThread();
   TTervoxDevice::CloseSMS();
@@ -325,6 +344,9 @@ void TTervoxRecorder::Reload(TTervoxPeerID APeer, std::uint8_t AWhat) {
     if (AWhat & ReloadSettings) {
       TervoxAlerts::ReloadSettings();
       ReopenSMS();
+      // The broker's settings may have changed too.
+      if (MqttPublisherRunning() || Config()->GetValueBoolDef(QStringLiteral("MQTTEnabled"), false))
+        StartMqttPublisher();
     }
     if (AWhat & ReloadDevices) {
       TTervoxDevice::StopThread();

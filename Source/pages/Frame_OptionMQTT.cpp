@@ -4,6 +4,7 @@
 #include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_Mqtt.h"
+#include "shell/Main_Routine.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -152,8 +153,11 @@ void TFrameOptionMQTT::Save() {
   Load();
   FLabelResult->setText(QStringLiteral("Saved."));
   // The engine publishes with what is stored; a window that does not
-  // record has nothing to restart.
-  if (DeviceList() && DeviceList()->Count() > 0 && !PollingStopping()) StartMqttPublisher();
+  // record has nothing to restart, and a recorder restarts its own.
+  if (RemoteStation())
+    MainStationSettingsChanged();
+  else if (DeviceList() && DeviceList()->Count() > 0 && !PollingStopping())
+    StartMqttPublisher();
 }
 
 void TFrameOptionMQTT::TestConnection() {

@@ -13,6 +13,7 @@
 #include "shell/Main_Demo.h"
 #include "shell/Main_Application.h"
 #include "shell/Main_Routine.h"
+#include "TervoxVersion.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -52,11 +53,13 @@ void StartupMessageHandler(QtMsgType AType, const QMessageLogContext&, const QSt
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("TERVOX"));
+  QCoreApplication::setApplicationVersion(QLatin1String(kTervoxVersion));
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("TERVOX - Data Acquisition Software"));
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption databaseOption(QStringLiteral("database"),
                                           QStringLiteral("Use the database FILE instead of Tervox.db."),
                                           QStringLiteral("FILE"));
@@ -71,6 +74,10 @@ int main(int argc, char** argv) {
   if (!parser.parse(arguments)) {
     std::fprintf(stderr, "tervox: %s\n", qPrintable(parser.errorText()));
     return 2;
+  }
+  if (parser.isSet(QStringLiteral("version"))) {
+    std::printf("tervox %s\n", kTervoxVersion);
+    return 0;
   }
   if (parser.isSet(QStringLiteral("help"))) {
     QString help = parser.helpText();

@@ -1,6 +1,7 @@
 // tervox-sim: simulated devices on pseudo-terminals, for demos and tests.
 #include "Sim_ControllerLine.h"
 #include "Sim_Modem.h"
+#include "TervoxVersion.h"
 
 #include <QFile>
 #include <QString>
@@ -25,6 +26,7 @@ void PrintHelp() {
   std::printf(
       "Usage: tervox-sim controllers --link PATH --addresses 1,2,5 [--baud 9600] [--control FILE]\n"
       "       tervox-sim modem --link PATH [--control FILE]   (a GSM modem; see: tervox-sim modem)\n"
+      "       tervox-sim --help | --version\n"
       "\n"
       "Serves simulated temperature controllers as Modbus RTU slaves (functions 03\n"
       "and 06) on one pseudo-terminal, linked at PATH (a bare name is linked in\n"
@@ -171,6 +173,10 @@ int main(int argc, char** argv) {
   if (arguments.isEmpty() || arguments[0] == QLatin1String("--help") || arguments[0] == QLatin1String("-h")) {
     PrintHelp();
     return arguments.isEmpty() ? 2 : 0;
+  }
+  if (arguments[0] == QLatin1String("--version")) {
+    std::printf("tervox-sim %s\n", kTervoxVersion);
+    return 0;
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);

@@ -1,6 +1,7 @@
 #include "Form_About.h"
 
 #include "shell/Main_Routine.h"
+#include "TervoxVersion.h"
 
 #include <QLabel>
 #include <QMouseEvent>
@@ -22,7 +23,7 @@ TFormAbout::TFormAbout(QWidget* AOwner)
   setFixedSize(picture.size());
 
   FLabelVersion->setObjectName(QStringLiteral("LabelVersion"));
-  FLabelVersion->setText(QStringLiteral("Version: 3.0"));
+  FLabelVersion->setText(QStringLiteral("Version: ") + QLatin1String(kTervoxVersion));
   FLabelVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   FLabelVersion->setStyleSheet(QStringLiteral("color: #d8e2ec; font-weight: bold;"));
   FLabelVersion->setGeometry(picture.width() - 180, 14, 150, 20);

@@ -6,6 +6,7 @@
 #include "domain/Tervox_User.h"
 #include "domain/Main_Database.h"
 #include "shell/Main_Routine.h"
+#include "TervoxVersion.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -38,7 +39,7 @@ TFormLogin::TFormLogin(QWidget* AOwner)
   LoadPngResource(FBackground, QStringLiteral("LOGIN"), QStringLiteral("PNG"));
 
   FLabelVersion->setObjectName(QStringLiteral("LabelVersion"));
-  FLabelVersion->setText(QStringLiteral("v3.0"));
+  FLabelVersion->setText(QLatin1Char('v') + QLatin1String(kTervoxVersion));
   FLabelVersion->setStyleSheet(QStringLiteral("color: #c8d4e2;"));
   FLabelVersion->setGeometry(300, 6, 52, 18);
   FLabelVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -6,6 +6,7 @@
 #include "domain/Tervox_StationClient.h"
 #include "tervox_db_report.h"
 #include "domain/Main_Database.h"
+#include "TervoxVersion.h"
 
 #include <QGuiApplication>
 #include <QStringList>
@@ -29,7 +30,8 @@ const char* const kUsage =
     "  --database FILE  use FILE instead of Tervox.db in the data directory\n"
     "                   ($TERVOX_DATA_DIR, else $XDG_DATA_HOME/tervox,\n"
     "                   else ~/.local/share/tervox)\n"
-    "  --help           show this text\n";
+    "  --help           show this text\n"
+    "  --version        show the version\n";
 
 int Fail(const QString& AMessage) {
   QString text = AMessage;
@@ -64,6 +66,10 @@ int main(int argc, char** argv) {
     const QString& arg = args.at(i);
     if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
       std::fputs(qPrintable(UsageText()), stdout);
+      return 0;
+    }
+    if (arg == QLatin1String("--version")) {
+      std::printf("tervox-db %s\n", kTervoxVersion);
       return 0;
     }
     if (arg == QLatin1String("--database")) {

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tervox_test {
@@ -23,6 +24,12 @@ QByteArray ReadFileBytes(const QString& APath) {
 void WriteFileBytes(const QString& APath, const QByteArray& AData) {
   QFile file(APath);
   if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(AData);
+}
+
+int FileMode(const QString& APath) {
+  struct stat info {};
+  if (::lstat(QFile::encodeName(APath).constData(), &info) != 0) return -1;
+  return static_cast<int>(info.st_mode & 07777);
 }
 
 Unprivileged::Unprivileged() {

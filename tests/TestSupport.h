@@ -24,6 +24,8 @@ private:
 // Reads a whole file as bytes.
 QByteArray ReadFileBytes(const QString& APath);
 void WriteFileBytes(const QString& APath, const QByteArray& AData);
+// A file's permission bits (0600, 0700, ...), -1 when it is not there.
+int FileMode(const QString& APath);
 
 // While it lives, a test run as root acts as the user "nobody", so that
 // file permissions apply (root may write any file); otherwise nothing.

@@ -143,7 +143,13 @@ QString DqSimulatorPortDir() {
   if (!own.isEmpty()) return QString::fromLocal8Bit(own);
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
   if (!runtime.isEmpty()) return QString::fromLocal8Bit(runtime) + QStringLiteral("/tervox");
-  return QStringLiteral("/tmp/tervox-%1").arg(getuid());
+  // In the shared temporary folder another user may have made the folder
+  // first and put links to terminals of theirs in it: only a folder of the
+  // user's own, closed to others, is looked in.
+  const QString fallback = QDir::tempPath() + QStringLiteral("/tervox-%1").arg(getuid());
+  struct stat info {};
+  if (::lstat(QFile::encodeName(fallback).constData(), &info) != 0) return fallback;
+  return S_ISDIR(info.st_mode) && info.st_uid == getuid() && (info.st_mode & 077) == 0 ? fallback : QString();
 }
 
 QString DqPortDevicePath(const QString& APortName) {
@@ -152,8 +158,9 @@ QString DqPortDevicePath(const QString& APortName) {
   if (name.contains(QLatin1Char('/'))) return name;
   const QString device = QStringLiteral("/dev/") + name;
   if (QFileInfo::exists(device)) return device;
-  const QString simulated = DqSimulatorPortDir() + QLatin1Char('/') + name;
-  if (QFileInfo::exists(simulated)) return simulated;
+  const QString folder = DqSimulatorPortDir();
+  const QString simulated = folder + QLatin1Char('/') + name;
+  if (!folder.isEmpty() && QFileInfo::exists(simulated)) return simulated;
   return device;
 }
 
@@ -180,8 +187,10 @@ void ListComPorts(QStringList& AList, bool AvailabledOnly) {
     AList << QStringLiteral("/dev/") + name;
   }
   // The simulator's ports: links to pseudo-terminals that still exist.
-  const QDir simulated(DqSimulatorPortDir());
-  for (const QFileInfo& link : simulated.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+  const QString folder = DqSimulatorPortDir();
+  const QFileInfoList links =
+      folder.isEmpty() ? QFileInfoList() : QDir(folder).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+  for (const QFileInfo& link : links) {
     if (link.isSymLink() && QFileInfo::exists(link.symLinkTarget())) AList << link.absoluteFilePath();
   }
   if (!AvailabledOnly) {

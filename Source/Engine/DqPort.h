@@ -250,7 +250,9 @@ private:
 };
 
 // Where the simulator links its pseudo-terminals: $TERVOX_PORT_DIR, else
-// $XDG_RUNTIME_DIR/tervox, else /tmp/tervox-<uid>.
+// $XDG_RUNTIME_DIR/tervox, else /tmp/tervox-<uid> (in $TMPDIR when set),
+// which counts only while it is the user's own, closed to others; empty
+// when it is not.
 QString DqSimulatorPortDir();
 // The device a stored port name opens: a path as it stands, a bare name
 // under /dev or else in the simulator's directory. A port name such as

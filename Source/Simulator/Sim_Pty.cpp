@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,12 +18,39 @@ TSimPty::TSimPty(const QString& ALink) {
 
 TSimPty::~TSimPty() { Close(); }
 
+namespace {
+
+QString SharedFallbackDir() { return QDir::tempPath() + QStringLiteral("/tervox-%1").arg(getuid()); }
+
+// The fallback folder lies in a folder every user writes: it is made for
+// the user alone, and one that another user made first (who could read the
+// lines or put links of theirs there) or that others may enter is refused.
+bool MakePrivateFolder(const QString& AFolder, QString* AError) {
+  const QByteArray name = QFile::encodeName(AFolder);
+  if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
+    if (AError) *AError = QStringLiteral("cannot make %1: %2").arg(AFolder, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+  }
+  struct stat info {};
+  if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid() ||
+      (info.st_mode & 077) != 0) {
+    if (AError)
+      *AError = QStringLiteral("%1 is not a folder of this user's alone (another owner, or open to others); remove it, "
+                               "or name another folder in TERVOX_PORT_DIR")
+                    .arg(AFolder);
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
 QString TSimPty::PortDir() {
   const QByteArray own = qgetenv("TERVOX_PORT_DIR");
   if (!own.isEmpty()) return QString::fromLocal8Bit(own);
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
   if (!runtime.isEmpty()) return QString::fromLocal8Bit(runtime) + QStringLiteral("/tervox");
-  return QStringLiteral("/tmp/tervox-%1").arg(getuid());
+  return SharedFallbackDir();
 }
 
 bool TSimPty::Open(QString* AError) {
@@ -46,7 +74,15 @@ bool TSimPty::Open(QString* AError) {
     cfmakeraw(&line);
     tcsetattr(FSlaveHold, TCSANOW, &line);
   }
-  QDir().mkpath(QFileInfo(FLinkPath).absolutePath());
+  const QString folder = QFileInfo(FLinkPath).absolutePath();
+  if (folder == SharedFallbackDir()) {
+    if (!MakePrivateFolder(folder, AError)) {
+      Close();
+      return false;
+    }
+  } else {
+    QDir().mkpath(folder);
+  }
   // Replace any stale link atomically.
   const QString temporary = FLinkPath + QStringLiteral(".new");
   QFile::remove(temporary);

@@ -23,7 +23,8 @@ public:
 
   // Where bare link names go (and where the program looks for simulated
   // ports): $TERVOX_PORT_DIR, else $XDG_RUNTIME_DIR/tervox, else
-  // /tmp/tervox-<uid>.
+  // /tmp/tervox-<uid> (in $TMPDIR when set), made 0700 and refused when
+  // another user owns it or others may enter it.
   static QString PortDir();
 
 private:

@@ -93,8 +93,9 @@ TEST_F(ScriptTest, CreationScriptBuildsTheSchemaAndSeedRows) {
       QStringLiteral("UserGroup: text:'Administrators' | bool:true | bool:true | bool:true | bool:true | bool:true"),
       QStringLiteral("UserGroup: text:'Engineers' | bool:false | bool:false | bool:false | bool:false | bool:true"),
       QStringLiteral("UserGroup: text:'Users' | bool:false | bool:false | bool:false | bool:false | bool:false"),
-      QStringLiteral("Users: text:'admin' | text:'9372' | text:'Administrators' | text:'Administrator' | text:'' | "
-                     "text:'' | bool:false | text:'' | datetime:42374.1924802662 | int:12 | bool:false"),
+      QStringLiteral("Users: text:'admin' | text:'$argon2id$v=19$m=65536,t=2,p=1$Td/OlNnxn2fgorjaS+FgAQ$"
+                     "TjSk9FSGUfLwn770YdxOfQO3Yyg7VlSNBeij59HVUH8' | text:'Administrators' | text:'Administrator' | "
+                     "text:'' | text:'' | bool:false | text:'' | datetime:42374.1924802662 | int:12 | bool:false"),
       QStringLiteral("ValueType: int:0 | text:'NONE'"), QStringLiteral("ValueType: int:1 | text:'PV'"),
       QStringLiteral("ValueType: int:2 | text:'SV'"), QStringLiteral("ValueType: int:3 | text:'OUT1'"),
       QStringLiteral("ValueType: int:4 | text:'OUT2'"), QStringLiteral("ValueType: int:5 | text:'EV1'"),
@@ -122,8 +123,9 @@ TEST_F(ScriptTest, SeedOnlyBackupBeginsWithTheKnownText) {
       "DELETE FROM Device;\r\n"
       "COMMIT TRANSACTION;\r\n";
   EXPECT_EQ(text.left(expected.size()), expected);
-  EXPECT_TRUE(text.contains("PINSERT ('admin', '9372', 'Administrators', 'Administrator', '', '', 0, '', "
-                            "42374.1924802662, 12, 0);\r\n"));
+  EXPECT_TRUE(text.contains("PINSERT ('admin', '$argon2id$v=19$m=65536,t=2,p=1$Td/OlNnxn2fgorjaS+FgAQ$"
+                            "TjSk9FSGUfLwn770YdxOfQO3Yyg7VlSNBeij59HVUH8', 'Administrators', 'Administrator', '', '', "
+                            "0, '', 42374.1924802662, 12, 0);\r\n"));
   EXPECT_TRUE(text.contains("PINSERT ('Administrators', -1, -1, -1, -1, -1);\r\n"));
   EXPECT_TRUE(text.endsWith("PINSERT (7, 'EV3');\r\nCOMMIT TRANSACTION;\r\n"));
   EXPECT_FALSE(text.contains("sqlite_sequence"));

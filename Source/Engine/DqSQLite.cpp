@@ -1,12 +1,14 @@
 #include "DqSQLite.h"
 
+#include "DqSQLiteRestore.h"
 #include "DqSQLiteWal.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QIODevice>
-#include <QSaveFile>
-#include <QSet>
+#include <QTemporaryFile>
 #include <QStringDecoder>
 
 #include <sqlite3.h>
@@ -19,6 +21,12 @@
 #include <cmath>
 #include <mutex>
 #include <thread>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -251,9 +259,27 @@ TSQLiteDatabase::~TSQLiteDatabase() {
   }
 }
 
+bool CreateDatabaseFile(const QString& AFileName) {
+  struct stat folder {};
+  const QByteArray folderName = QFile::encodeName(QFileInfo(AFileName).absolutePath());
+  const bool shared = ::stat(folderName.constData(), &folder) == 0 && (folder.st_mode & S_IRWXG) == S_IRWXG;
+  const mode_t mode = shared ? 0660 : 0600;
+  const int fd = ::open(QFile::encodeName(AFileName).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  // The umask may have taken the group's write right.
+  if (shared) (void)::fchmod(fd, mode);
+  ::close(fd);
+  return true;
+}
+
 void TSQLiteDatabase::Open() {
   if (FHandle) Close();
   if (FFileName.isEmpty()) throw EDqException(QStringLiteral("Database filename not defined."));
+  // A new file is created private before SQLite makes it with the umask's
+  // rights; SQLite gives its -wal and -shm files the same rights.
+  if (FFileName != QLatin1String(":memory:") && !FFileName.startsWith(QLatin1String("file:")) &&
+      !QFileInfo::exists(FFileName))
+    CreateDatabaseFile(FFileName);
   FInTrans = false;
   FSynchronized = true;
   // Serialized mode: the UI thread and the engine worker share the
@@ -587,36 +613,11 @@ template <class TFeed> void ForEachLine(const QString& AText, TFeed&& AFeed) {
   AFeed(AText.mid(start));
 }
 
-// A bare table name: quotes or brackets removed, lower case; empty when
-// the text is more than one name.
-QString BareTableName(QString AText) {
-  AText = AText.trimmed();
-  if (AText.size() >= 2 && ((AText.front() == QLatin1Char('"') && AText.back() == QLatin1Char('"')) ||
-                            (AText.front() == QLatin1Char('[') && AText.back() == QLatin1Char(']')) ||
-                            (AText.front() == QLatin1Char('`') && AText.back() == QLatin1Char('`'))))
-    return AText.mid(1, AText.size() - 2).toLower();
-  for (QChar c : AText)
-    if (!c.isLetterOrNumber() && c != QLatin1Char('_')) return QString();
-  return AText.toLower();
-}
-
-QString FirstWord(const QString& AStatement) {
-  qsizetype end = 0;
-  while (end < AStatement.size() && AStatement.at(end).isLetter()) ++end;
-  return AStatement.left(end).toUpper();
-}
-
-} // namespace
-
-namespace {
-
 // The script format, line by line: the header, comments, statements that
-// span lines, PFIELD and PINSERT. In a restore (AAtomic) the caller holds
-// one transaction around everything; the script's own transactions become
-// savepoints inside it, and the tables it empties or creates are noted.
+// span lines, PFIELD and PINSERT; every statement runs as it stands.
 class TSQLiteScriptRunner {
 public:
-  TSQLiteScriptRunner(TSQLiteDatabase& ADatabase, bool AAtomic) : FDatabase(ADatabase), FAtomic(AAtomic) {}
+  explicit TSQLiteScriptRunner(TSQLiteDatabase& ADatabase) : FDatabase(ADatabase) {}
 
   void Line(const QString& ALine) {
     const QString line = TrimBlanks(ALine);
@@ -630,16 +631,11 @@ public:
     if (!FPending.endsWith(QLatin1Char(';'))) return;
     QString statement = FPending.left(FPending.size() - 1);
     FPending.clear();
-    Statement(std::move(statement));
+    Statement(statement);
   }
 
-  std::int64_t Lines() const { return FLines; }
-  int Depth() const { return FDepth; }
-  bool HasPending() const { return !FPending.trimmed().isEmpty(); }
-  const QSet<QString>& Tables() const { return FTables; }
-
 private:
-  void Statement(QString AStatement) {
+  void Statement(const QString& AStatement) {
     if (TextStartsWith(AStatement, QStringLiteral("PFIELD "))) {
       FTarget = AStatement.mid(7);
       return;
@@ -648,66 +644,15 @@ private:
       Exec(QStringLiteral("INSERT INTO ") + FTarget + QStringLiteral(" VALUES") + AStatement.mid(8));
       return;
     }
-    if (!FAtomic) {
-      Exec(AStatement);
-      return;
-    }
-    const QString word = FirstWord(AStatement);
-    if (word == QLatin1String("BEGIN")) {
-      Exec(QStringLiteral("SAVEPOINT tervox_script"));
-      ++FDepth;
-      return;
-    }
-    if (word == QLatin1String("COMMIT") || word == QLatin1String("END") || word == QLatin1String("ROLLBACK")) {
-      if (FDepth == 0)
-        throw EDqException(QStringLiteral("Error executing SQL statement.\r\"%1\": no transaction is active").arg(AStatement));
-      if (word == QLatin1String("ROLLBACK")) Exec(QStringLiteral("ROLLBACK TO tervox_script"));
-      Exec(QStringLiteral("RELEASE tervox_script"));
-      --FDepth;
-      return;
-    }
-    if (word == QLatin1String("DELETE") && TextStartsWith(AStatement, QStringLiteral("DELETE FROM "))) {
-      const QString table = BareTableName(AStatement.mid(12));
-      if (!table.isEmpty()) FTables.insert(table);
-    } else if (word == QLatin1String("CREATE") && TextStartsWith(AStatement, QStringLiteral("CREATE TABLE "))) {
-      QString rest = AStatement.mid(13).trimmed();
-      if (TextStartsWith(rest, QStringLiteral("IF NOT EXISTS "))) rest = rest.mid(14).trimmed();
-      const qsizetype paren = rest.indexOf(QLatin1Char('('));
-      const QString table = BareTableName(paren < 0 ? rest : rest.left(paren));
-      if (!table.isEmpty()) FTables.insert(table);
-    }
     Exec(AStatement);
   }
 
   void Exec(const QString& ASQL) {
-    if (FAtomic) {
-      // A restore runs millions of statements: compiled and run directly,
-      // with the errors a cursor would raise.
-      sqlite3* handle = FDatabase.Handle();
-      sqlite3_stmt* stmt = nullptr;
-      if (sqlite3_prepare16_v2(handle, ASQL.utf16(), static_cast<int>(ASQL.size() * 2), &stmt, nullptr) != SQLITE_OK ||
-          !stmt) {
-        sqlite3_finalize(stmt);
-        FDatabase.RaiseError(QStringLiteral("Error executing SQL"), ASQL + QStringLiteral("\r\n"));
-      }
-      const int rc = sqlite3_step(stmt);
-      if (rc != SQLITE_DONE) {
-        sqlite3_reset(stmt);
-        try {
-          FDatabase.RaiseError(QStringLiteral("Error executing SQL statement"), ASQL + QStringLiteral("\r\n"));
-        } catch (...) {
-          sqlite3_finalize(stmt);
-          throw;
-        }
-      }
-      sqlite3_finalize(stmt);
-      return;
-    }
     try {
       FDatabase.ExecSQL(ASQL);
     } catch (...) {
-      // A transaction the script began must not stay open: the rows restored
-      // after it would be lost with the connection.
+      // A transaction the script began must not stay open: the rows
+      // written after it would be lost with the connection.
       sqlite3* handle = FDatabase.Handle();
       if (!FDatabase.IsTransactionOpen() && handle && !sqlite3_get_autocommit(handle))
         sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -716,106 +661,36 @@ private:
   }
 
   TSQLiteDatabase& FDatabase;
-  bool FAtomic;
   std::int64_t FLines = 0;
-  int FDepth = 0;
   QString FPending;
   QString FTarget;
-  QSet<QString> FTables;
 };
-
-int RestoreAuthorizer(void*, int AAction, const char*, const char*, const char*, const char*) {
-  switch (AAction) {
-  case SQLITE_ATTACH:
-  case SQLITE_DETACH:
-  case SQLITE_PRAGMA: return SQLITE_DENY;
-  default: return SQLITE_OK;
-  }
-}
 
 } // namespace
 
 void TSQLiteDatabase::ExecScriptText(const QString& AText) {
-  TSQLiteScriptRunner runner(*this, false);
+  TSQLiteScriptRunner runner(*this);
   ForEachLine(AText, [&runner](const QString& ALine) { runner.Line(ALine); });
   // Text still pending without its final ";" is not executed.
 }
 
-void TSQLiteDatabase::RestoreSQLFromFile(const QString& AFileName, const QStringList& ARequiredTables,
+void TSQLiteDatabase::RestoreSQLFromFile(const QString& AFileName, const QStringList& ATables,
                                          const TSQLiteProgress& AProgress) {
-  QFile file(AFileName);
-  if (!file.open(QIODevice::ReadOnly))
-    throw EDqException(QStringLiteral("Cannot open file \"%1\". %2").arg(AFileName, file.errorString()));
+  TSQLiteRestoreRules rules;
+  for (const QString& table : ATables) rules.Tables.push_back({table, {}, {}});
+  RestoreSQLFromFile(AFileName, rules, AProgress);
+}
 
-  // First pass: the encoding of the whole file (a line alone could pass for
-  // UTF-8 in a cp874 file) and the number of lines for the progress.
-  enum class TEncoding { Utf8, Legacy, Utf16 } encoding = TEncoding::Utf8;
-  std::int64_t total = 1;
-  const QByteArray head = file.peek(3);
-  if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {
-    encoding = TEncoding::Utf16;
-  } else {
-    QStringDecoder utf8(QStringConverter::Utf8);
-    while (!file.atEnd()) {
-      const QByteArray chunk = file.read(1 << 20);
-      if (chunk.isEmpty()) break;
-      total += std::count(chunk.begin(), chunk.end(), '\n');
-      if (encoding == TEncoding::Utf8) {
-        (void)QString(utf8.decode(chunk));
-        if (utf8.hasError()) encoding = TEncoding::Legacy;
-      }
-    }
-    if (file.error() != QFileDevice::NoError)
-      throw EDqException(QStringLiteral("Cannot read file \"%1\". %2").arg(AFileName, file.errorString()));
-    file.seek(head.startsWith("\xEF\xBB\xBF") ? 3 : 0);
-  }
-
-  // A backup only fills this database's tables. One crafted to reach
-  // further (ATTACH writes a database file at any path, a PRAGMA can
-  // unlock the schema) fails at that statement and nothing is applied.
-  sqlite3_set_authorizer(FHandle, RestoreAuthorizer, nullptr);
-  struct TAuthorizerReset {
-    sqlite3* Handle;
-    ~TAuthorizerReset() { sqlite3_set_authorizer(Handle, nullptr, nullptr); }
-  } authorizerReset{FHandle};
-
-  TSQLiteScriptRunner runner(*this, true);
-  auto feed = [&](const QString& ALine) {
-    runner.Line(ALine);
-    if (AProgress && (runner.Lines() & 0xFFF) == 0 && !AProgress(std::min(runner.Lines(), total), total))
-      throw ESQLiteCancelled(QStringLiteral("Restore cancelled; the database was not changed."));
-  };
-
+void TSQLiteDatabase::RestoreSQLFromFile(const QString& AFileName, const TSQLiteRestoreRules& ARules,
+                                         const TSQLiteProgress& AProgress) {
   ExecSQL(QStringLiteral("BEGIN IMMEDIATE TRANSACTION"));
   FInTrans = true;
   try {
-    if (encoding == TEncoding::Utf16) {
-      const QString text = DecodeScript(file.readAll());
-      total = text.count(QLatin1Char('\n')) + 1;
-      ForEachLine(text, feed);
-    } else {
-      while (!file.atEnd()) {
-        QByteArray bytes = file.readLine();
-        if (bytes.endsWith('\n')) bytes.chop(1);
-        if (bytes.endsWith('\r')) bytes.chop(1);
-        ForEachLine(encoding == TEncoding::Utf8 ? QString::fromUtf8(bytes) : DecodeLegacyCodePage(bytes), feed);
-      }
-      if (file.error() != QFileDevice::NoError)
-        throw EDqException(QStringLiteral("Cannot read file \"%1\". %2").arg(AFileName, file.errorString()));
-    }
-    if (runner.Lines() == 0) throw EDqException(QStringLiteral("SQLITE file header error"));
-    if (runner.Depth() > 0 || runner.HasPending())
-      throw EDqException(QStringLiteral("The backup \"%1\" is cut off: it ends inside an open transaction. "
-                                        "The database was not changed.")
-                             .arg(AFileName));
-    QStringList missing;
-    for (const QString& table : ARequiredTables)
-      if (!runner.Tables().contains(table.toLower())) missing << table;
-    if (!missing.isEmpty())
-      throw EDqException(QStringLiteral("The backup \"%1\" is cut off: it lacks the tables %2. "
-                                        "The database was not changed.")
-                             .arg(AFileName, missing.join(QStringLiteral(", "))));
-    if (AProgress && !AProgress(total, total))
+    TSQLiteRestoreReader reader(*this, AFileName, ARules);
+    reader.Run(AProgress);
+    reader.CheckComplete();
+    reader.CheckSchema();
+    if (AProgress && !AProgress(reader.Total(), reader.Total()))
       throw ESQLiteCancelled(QStringLiteral("Restore cancelled; the database was not changed."));
     ExecSQL(QStringLiteral("COMMIT TRANSACTION"));
     FInTrans = false;
@@ -1005,18 +880,19 @@ void TSQLiteDatabase::ExportSQL(QIODevice& AStream, const TSQLiteProgress& AProg
 void TSQLiteDatabase::ExportSQL(const QString& AFileName, const TSQLiteProgress& AProgress) {
   // Written beside the target and renamed on success, so that a backup that
   // fails half-way or is cancelled leaves no file and an existing file of
-  // that name untouched.
-  QSaveFile file(AFileName);
-  if (!file.open(QIODevice::WriteOnly))
+  // that name untouched. The temporary file is its owner's alone from the
+  // start (a backup holds the users' password hashes); a file replaced
+  // keeps its rights.
+  QTemporaryFile file(AFileName + QStringLiteral(".XXXXXX"));
+  if (!file.open())
     throw EDqException(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, file.errorString()));
-  try {
-    ExportSQL(file, AProgress);
-  } catch (...) {
-    file.cancelWriting();
-    throw;
-  }
-  if (!file.commit())
-    throw EDqException(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, file.errorString()));
+  const QFileInfo existing(AFileName);
+  if (existing.exists()) file.setPermissions(existing.permissions());
+  ExportSQL(file, AProgress);
+  if (!file.flush() || ::fsync(file.handle()) != 0 ||
+      ::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(AFileName).constData()) != 0)
+    throw EDqException(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, QString::fromLocal8Bit(std::strerror(errno))));
+  file.setAutoRemove(false);
 }
 
 // ======================================================================

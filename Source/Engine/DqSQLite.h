@@ -21,6 +21,7 @@ struct sqlite3_stmt;
 class QIODevice;
 class QObject;
 
+class TSQLiteDatabase;
 class TSQLiteTable;
 class TSQLiteWalKeeper;
 
@@ -56,6 +57,11 @@ enum : std::uint8_t { sftInteger = 1, sftFloat = 2, sftText = 3, sftBlob = 4, sf
 // Thai code page cp874.
 inline constexpr const char* kLegacyCodePage = "CP874";
 QString DecodeLegacyCodePage(const QByteArray& ABytes);
+
+// Creates an empty file for a new database, for its owner only (0600), or
+// for the folder's group too (0660) in a folder shared with its group
+// (0770). False when the file exists or cannot be made.
+bool CreateDatabaseFile(const QString& AFileName);
 
 // A cell's text in a bound grid or list box.
 QString FormatCellText(const TVariant& AValue, const QStringList& ADisplayValues);
@@ -145,6 +151,20 @@ private:
   std::vector<std::unique_ptr<TSQLiteColumn>> FItems;
 };
 
+// What a restore may write: the tables a backup empties and refills, each
+// with its columns in order (none given: the columns the table has when the
+// restore begins). Text read for a filtered column is stored as Filter
+// makes it (passwords as their hashes), never as read.
+struct TSQLiteRestoreTable {
+  QString Name;
+  QStringList Columns;
+  QStringList FilteredColumns;
+};
+struct TSQLiteRestoreRules {
+  std::vector<TSQLiteRestoreTable> Tables;
+  std::function<QString(const QString& AText)> Filter;
+};
+
 struct TSQLiteQuery {
   QString SQL;
   sqlite3_stmt* Statement = nullptr;
@@ -224,13 +244,17 @@ public:
   void ExportSQL(QIODevice& AStream, const TSQLiteProgress& AProgress = {});
   void ExportSQL(const QString& AFileName, const TSQLiteProgress& AProgress = {});
   // Restores a backup all or nothing: the whole script runs in one
-  // transaction (its own BEGIN/COMMIT become savepoints) and is committed
-  // only when it ends outside any transaction and has emptied or created
-  // every table of ARequiredTables; otherwise nothing changes and the file
-  // is refused as cut off. Streams the file, so its size is not limited by
-  // memory.
-  void RestoreSQLFromFile(const QString& AFileName, const QStringList& ARequiredTables,
+  // transaction (its own BEGIN/COMMIT become savepoints). Only what a backup
+  // holds is accepted: transactions, DELETE FROM and INSERT INTO (or PFIELD
+  // and PINSERT) a table of ARules with plain values; anything else refuses
+  // the file, naming the line. It is committed only when it ends outside any
+  // transaction, has emptied every table of ARules, and the tables still
+  // have their columns and no triggers; otherwise nothing changes. Streams
+  // the file, so its size is not limited by memory.
+  void RestoreSQLFromFile(const QString& AFileName, const TSQLiteRestoreRules& ARules,
                           const TSQLiteProgress& AProgress = {});
+  // The same for tables whose columns are taken from the database.
+  void RestoreSQLFromFile(const QString& AFileName, const QStringList& ATables, const TSQLiteProgress& AProgress = {});
 
   // Raises ESQLiteException with the connection's error code and message.
   [[noreturn]] void RaiseError(const QString& AMessage, const QString& ASQL) const;

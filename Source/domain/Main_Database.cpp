@@ -5,6 +5,7 @@
 #include "domain/Tervox_Maintenance.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <chrono>
@@ -12,6 +13,8 @@
 #include <mutex>
 #include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -42,6 +45,16 @@ QString DefaultDataDirectory() {
   return QDir(QDir::homePath()).filePath(QStringLiteral(".local/share/tervox"));
 }
 
+// The folder chain; the database's own folder, when made here, is its
+// owner's alone. A folder that exists keeps its rights (a service's folder
+// shared with its group).
+bool MakeDataDirectory(const QString& ADirectory) {
+  if (QFileInfo(ADirectory).isDir()) return true;
+  const QFileInfo info(ADirectory);
+  if (!QDir().mkpath(info.absolutePath())) return false;
+  return ::mkdir(QFile::encodeName(ADirectory).constData(), 0700) == 0 || QFileInfo(ADirectory).isDir();
+}
+
 // The name a usage-log line shows: the controller's stored name, "-" for
 // lines of no controller (0, -1) and for an ID that is not (or no longer)
 // in the Device table.
@@ -70,7 +83,7 @@ TSQLiteDatabase* GetDatabase() {
   if (gDatabase) return gDatabase.get();
 
   const QString directory = QFileInfo(fileName).absolutePath();
-  if (!QDir().mkpath(directory))
+  if (!MakeDataDirectory(directory))
     throw EDqException(QStringLiteral("Cannot create directory \"%1\" for the database").arg(directory));
 
   auto database = std::make_unique<TSQLiteDatabase>();

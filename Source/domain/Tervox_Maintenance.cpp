@@ -2,12 +2,15 @@
 
 #include "Engine/DqRoutine.h"
 #include "domain/Main_Database.h"
+#include "domain/Tervox_User.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <sqlite3.h>
 
 #include <cmath>
 #include <limits>
@@ -32,6 +35,29 @@ std::unique_ptr<TSQLiteDatabase> OpenPrivateConnection() {
 
 TSQLiteProgress CallbackOf(TTervoxProgress* AProgress) { return AProgress ? AProgress->Callback() : TSQLiteProgress(); }
 
+// A copy of the database as it is, beside it under a name no earlier copy
+// has, as private as a new database.
+QString KeepCopyBeforeRestore(TSQLiteDatabase& ADatabase) {
+  const QFileInfo info(ADatabase.FileName());
+  const QString stem = info.dir().filePath(info.completeBaseName() + QStringLiteral("_before_restore_") +
+                                           DateTimeToQDateTime(Now()).toString(QStringLiteral("yyyyMMdd_HHmmss")));
+  QString copy = stem + QStringLiteral(".db");
+  for (int attempt = 2; !CreateDatabaseFile(copy); ++attempt) {
+    if (attempt > 100)
+      throw EDqException(QStringLiteral("Cannot keep a copy of the database \"%1\" beside it; it was not restored.")
+                             .arg(ADatabase.FileName()));
+    copy = stem + QStringLiteral("_%1.db").arg(attempt);
+  }
+  try {
+    TSQLiteDatabase target(copy);
+    if (ADatabase.Backup(target) != SQLITE_DONE) target.RaiseError(QStringLiteral("Could not copy the database"), copy);
+  } catch (...) {
+    QFile::remove(copy);
+    throw;
+  }
+  return copy;
+}
+
 } // namespace
 
 QStringList TervoxTableNames() {
@@ -48,6 +74,23 @@ QStringList TervoxTableNames() {
   return names;
 }
 
+const std::vector<TSQLiteRestoreTable>& TervoxSchema() {
+  static const std::vector<TSQLiteRestoreTable> schema = [] {
+    std::vector<TSQLiteRestoreTable> result;
+    TSQLiteDatabase scratch(QStringLiteral(":memory:"));
+    scratch.SetHeader(QStringLiteral("TERVOX_SQLITE"));
+    scratch.ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
+    for (const QString& table : TervoxTableNames()) {
+      TSQLiteRestoreTable entry{table, {}, {}};
+      auto columns = scratch.GetTable(QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table));
+      for (; !columns->Eof(); columns->Next()) entry.Columns << columns->GetFields(0)->AsString();
+      result.push_back(std::move(entry));
+    }
+    return result;
+  }();
+  return schema;
+}
+
 QString BackupFileSuggestion(double ANow) {
   return QStringLiteral("Tervox_") + DateTimeToQDateTime(ANow).toString(QStringLiteral("yyyyMMdd_HHmmss_zzz")) +
          QStringLiteral(".sql");
@@ -57,12 +100,25 @@ void BackupDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
   OpenPrivateConnection()->ExportSQL(AFileName, CallbackOf(AProgress));
 }
 
-void RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
+QString RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
   std::unique_ptr<TSQLiteDatabase> database = OpenPrivateConnection();
-  // The whole restore is one transaction: a cache large enough for the
-  // tables' index pages keeps them from being written out again and again.
-  database->ExecSQL(QStringLiteral("PRAGMA cache_size = -131072"));
-  database->RestoreSQLFromFile(AFileName, TervoxTableNames(), CallbackOf(AProgress));
+  const QString copy = KeepCopyBeforeRestore(*database);
+  TSQLiteRestoreRules rules;
+  rules.Tables = TervoxSchema();
+  // A backup written by hand or by an older program may hold passwords as
+  // plain text: they reach the file as their hashes only.
+  for (TSQLiteRestoreTable& table : rules.Tables)
+    if (table.Name == QLatin1String("Users")) table.FilteredColumns = {QStringLiteral("Password"), QStringLiteral("OldPassword")};
+  rules.Filter = HashedStoredPassword;
+  try {
+    database->RestoreSQLFromFile(AFileName, rules, CallbackOf(AProgress));
+  } catch (...) {
+    // Nothing changed: the copy would only be clutter.
+    database.reset();
+    QFile::remove(copy);
+    throw;
+  }
+  return copy;
 }
 
 std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AProgress) {

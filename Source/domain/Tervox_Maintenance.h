@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 // Shared between the worker doing the job and the window showing it.
 class TTervoxProgress {
@@ -32,6 +33,8 @@ public:
 // The tables of the creation script, in its order: every backup carries
 // them all.
 QStringList TervoxTableNames();
+// Those tables with their columns, as the creation script makes them.
+const std::vector<TSQLiteRestoreTable>& TervoxSchema();
 
 // "Tervox_yyyymmdd_hhnnss_zzz.sql" for the date-time ANow.
 QString BackupFileSuggestion(double ANow);
@@ -40,10 +43,14 @@ QString BackupFileSuggestion(double ANow);
 // the recorder goes on writing. Cancelled or failed: no file is left.
 void BackupDatabase(const QString& AFileName, TTervoxProgress* AProgress = nullptr);
 
-// Restores a backup all or nothing (a cut-off or damaged file is refused and
-// the database stays as it was). Nobody may be writing meanwhile: the
-// program logs out first.
-void RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress = nullptr);
+// Restores a backup all or nothing (a cut-off or damaged file, or one that
+// holds more than a backup's statements, is refused and the database stays
+// as it was). Plain-text passwords in the backup are stored hashed. The
+// database is first copied beside itself as
+// "<name>_before_restore_yyyymmdd_hhnnss.db"; returns that copy's path
+// (removed again when the restore is refused or cancelled). Nobody may be
+// writing meanwhile: the program logs out first.
+QString RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress = nullptr);
 
 // Deletes the history rows and usage-log lines from the start of the day
 // AFromDate to the end of the day AToDate. It deletes in short transactions,

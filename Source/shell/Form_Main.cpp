@@ -38,6 +38,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -642,11 +643,14 @@ void TFormMain::ActionRestoreExecute() {
   // Nobody writes while the rows are replaced: the logout stops polling
   // here, and a recorder of the database pauses.
   Logout();
-  ReportWorkResult(RunWithProgress(this, QStringLiteral("Restore"), QStringLiteral("Restoring from %1").arg(fileName),
-                                   [fileName, database, user](TTervoxProgress& AProgress) {
-                                     const TTervoxRecordingPause pause(database, user, QStringLiteral("a restore"));
-                                     RestoreDatabase(fileName, &AProgress);
-                                   }));
+  QString copy;
+  if (ReportWorkResult(RunWithProgress(this, QStringLiteral("Restore"), QStringLiteral("Restoring from %1").arg(fileName),
+                                       [fileName, database, user, &copy](TTervoxProgress& AProgress) {
+                                         const TTervoxRecordingPause pause(database, user, QStringLiteral("a restore"));
+                                         copy = RestoreDatabase(fileName, &AProgress);
+                                       })))
+    ShowDialogOK(QStringLiteral("The database was restored from %1.\nThe database as it was before is kept as %2.")
+                     .arg(QDir::toNativeSeparators(fileName), QDir::toNativeSeparators(copy)));
   if (Login()) SelectPage<TFrameMonitor>();
 }
 

@@ -23,7 +23,10 @@ const char* const kUsage =
     "  create           open the database as TERVOX does, creating it when needed\n"
     "  backup OUT.sql   write an SQL backup of every table to OUT.sql\n"
     "  restore IN.sql   replace the database's rows by those of a backup, all or\n"
-    "                   nothing: a cut-off or damaged file changes nothing\n"
+    "                   nothing: a cut-off or damaged file, or one holding more\n"
+    "                   than a backup's statements, changes nothing; the\n"
+    "                   database is first copied beside it as\n"
+    "                   NAME_before_restore_DATE_TIME.db\n"
     "%s"
     "\n"
     "Options:\n"
@@ -100,6 +103,7 @@ int main(int argc, char** argv) {
   if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
   try {
     GetDatabase(); // created when missing
+    QString copy;
     if (command == QLatin1String("backup")) {
       BackupDatabase(positional.first());
     } else if (command == QLatin1String("restore")) {
@@ -108,9 +112,10 @@ int main(int argc, char** argv) {
       const QString user = qEnvironmentVariable("USER", QStringLiteral("unknown"));
       const TTervoxRecordingPause pause(GetDatabaseFileName(), QStringLiteral("tervox-db (%1)").arg(user),
                                         QStringLiteral("a restore"));
-      RestoreDatabase(positional.first());
+      copy = RestoreDatabase(positional.first());
     }
     std::printf("%s: done (%s)\n", qPrintable(command), qPrintable(GetDatabaseFileName()));
+    if (!copy.isEmpty()) std::printf("the database as it was before is kept as %s\n", qPrintable(copy));
   } catch (const EDqException& e) {
     FreeDatabase();
     return Fail(e.Message());

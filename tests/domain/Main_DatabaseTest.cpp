@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+#include <sys/stat.h>
+
 namespace {
 
 class MainDatabaseTest : public ::testing::Test {
@@ -46,6 +48,45 @@ TEST_F(MainDatabaseTest, FirstUseCreatesDirectoryFileAndTables) {
   EXPECT_TRUE(db->TableExists(QStringLiteral("DevicePort")));
   EXPECT_EQ(db->GetTableValue(QStringLiteral("SELECT count(*) FROM UserGroup")), 3);
   EXPECT_EQ(GetDatabase(), db);
+}
+
+// The database holds the users' password hashes: a new file, its log and
+// index files, and the folder made for them are the owner's alone, or the
+// group's too in a folder shared with its group (a service's); what exists
+// keeps its rights.
+TEST_F(MainDatabaseTest, NewFilesAreTheirOwnersAlone) {
+  const mode_t savedMask = ::umask(022);
+  QDir().mkpath(dir.Path(QStringLiteral("shared")));
+  ::chmod(QFile::encodeName(dir.Path(QStringLiteral("shared"))).constData(), 0770);
+  QDir().mkpath(dir.Path(QStringLiteral("open")));
+  ::chmod(QFile::encodeName(dir.Path(QStringLiteral("open"))).constData(), 0755);
+  {
+    TSQLiteDatabase older(dir.Path(QStringLiteral("open/older.db")));
+    older.SetHeader(QStringLiteral("TERVOX_SQLITE"));
+    older.ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
+  }
+  ::chmod(QFile::encodeName(dir.Path(QStringLiteral("open/older.db"))).constData(), 0644);
+  const struct {
+    const char* file;
+    const char* folder;
+    int folderMode, fileMode;
+  } cases[] = {
+      {"new/deeper/Tervox.db", "new/deeper", 0700, 0600},
+      {"shared/Tervox.db", "shared", 0770, 0660},
+      {"open/Tervox.db", "open", 0755, 0600},
+      {"open/older.db", "open", 0755, 0644},
+  };
+  for (const auto& c : cases) {
+    const QString file = dir.Path(QString::fromLatin1(c.file));
+    SetDatabaseFileName(file);
+    GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO Config VALUES ('written', '1')"));
+    EXPECT_EQ(tervox_test::FileMode(dir.Path(QString::fromLatin1(c.folder))), c.folderMode) << c.file;
+    for (const char* suffix : {"", "-wal", "-shm"})
+      EXPECT_EQ(tervox_test::FileMode(file + QLatin1String(suffix)), c.fileMode) << c.file << suffix;
+    FreeDatabase();
+  }
+  EXPECT_EQ(tervox_test::FileMode(dir.Path(QStringLiteral("new"))), 0755) << "only the database's own folder is private";
+  ::umask(savedMask);
 }
 
 TEST_F(MainDatabaseTest, ExistingDatabaseIsUsedUnchanged) {

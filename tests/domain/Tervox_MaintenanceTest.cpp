@@ -2,9 +2,11 @@
 #include "TestSupport.h"
 #include "domain/Tervox_Maintenance.h"
 #include "domain/Main_Database.h"
+#include "domain/Tervox_User.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -119,6 +121,46 @@ TEST_F(MaintenanceTest, BackupIsOneSnapshotAndCancelLeavesNoFile) {
       << "no temporary file left";
 }
 
+// A restore first keeps the database as it was beside it, as private as
+// the database; passwords a backup holds as text reach the file only as
+// their hashes (not a byte of the text is in the database or its log).
+TEST_F(MaintenanceTest, RestoreKeepsACopyAndStoresPasswordsHashed) {
+  const QString file = dir.Path(QStringLiteral("b.sql"));
+  BackupDatabase(file);
+  EXPECT_EQ(tervox_test::FileMode(file), 0600);
+  QByteArray text = tervox_test::ReadFileBytes(file);
+  const QString seeded = GetDatabase()->GetTable(QStringLiteral("SELECT Password FROM Users"))->GetFields(0)->AsString();
+  ASSERT_TRUE(text.contains(seeded.toLatin1()));
+  text.replace(seeded.toLatin1(), "s3cr3t-plain").replace(", 0, '', 42374", ", 0, 'older-plain', 42374");
+  tervox_test::WriteFileBytes(file, text);
+  GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO Device (Name) VALUES ('before the restore')"));
+
+  const QString copy = RestoreDatabase(file);
+  EXPECT_TRUE(QFileInfo(copy).fileName().startsWith(QStringLiteral("Tervox_before_restore_"))) << copy.toStdString();
+  EXPECT_EQ(QFileInfo(copy).dir(), QFileInfo(GetDatabaseFileName()).dir());
+  EXPECT_EQ(tervox_test::FileMode(copy), 0600);
+  {
+    TSQLiteDatabase kept(copy);
+    EXPECT_EQ(kept.GetTable(QStringLiteral("SELECT group_concat(Name) FROM Device"))->GetFields(0)->AsString(),
+              QStringLiteral("before the restore"));
+  }
+  EXPECT_EQ(Count(QStringLiteral("SELECT count(*) FROM Device")), 0);
+  auto users = GetDatabase()->GetTable(QStringLiteral("SELECT Password, OldPassword FROM Users"));
+  EXPECT_TRUE(CheckPassword(users->GetFields(0)->AsString(), QStringLiteral("s3cr3t-plain")));
+  EXPECT_TRUE(CheckPassword(users->GetFields(1)->AsString(), QStringLiteral("older-plain")));
+  EXPECT_TRUE(IsPasswordHash(users->GetFields(0)->AsString()) && IsPasswordHash(users->GetFields(1)->AsString()));
+  users.reset();
+  for (const char* suffix : {"", "-wal"}) {
+    const QByteArray bytes = tervox_test::ReadFileBytes(GetDatabaseFileName() + QLatin1String(suffix));
+    EXPECT_FALSE(bytes.contains("s3cr3t-plain") || bytes.contains("older-plain")) << suffix;
+  }
+
+  // A second restore the same second keeps a copy of its own.
+  const QString second = RestoreDatabase(file);
+  EXPECT_NE(second, copy);
+  EXPECT_TRUE(QFile::exists(copy) && QFile::exists(second));
+}
+
 // A reset keeps the previous file, also when an earlier reset's copy is
 // there, and leaves only the creation script's rows.
 TEST_F(MaintenanceTest, ResetKeepsEveryEarlierCopy) {
@@ -131,6 +173,7 @@ TEST_F(MaintenanceTest, ResetKeepsEveryEarlierCopy) {
   EXPECT_TRUE(second.startsWith(dir.Path(QStringLiteral("Tervox_backup_")))) << second.toStdString();
 
   EXPECT_EQ(Count(QStringLiteral("SELECT count(*) FROM Device")), 0);
+  EXPECT_EQ(tervox_test::FileMode(GetDatabaseFileName()), 0600) << "the new file is as private as a first one";
   EXPECT_EQ(Count(QStringLiteral("SELECT count(*) FROM Users")), 1);
   EXPECT_EQ(Count(QStringLiteral("SELECT count(*) FROM UserGroup")), 3);
   EXPECT_EQ(Count(QStringLiteral("SELECT count(*) FROM ValueType")), 8);

@@ -117,16 +117,26 @@ TEST(FormMainMaintenance, BackupThenRestoreAsksForANewLogin) {
   ASSERT_TRUE(tervox_test::ReadFileBytes(file).startsWith("// TERVOX_SQLITE\r\n"))
       << QDir(files.Root()).entryList().join(QLatin1Char(' ')).toStdString() << " cwd " << QDir::currentPath().toStdString();
   EXPECT_TRUE(tervox_test::ReadFileBytes(file).contains("'in the backup'"));
+  EXPECT_EQ(tervox_test::FileMode(file), 0600) << "a backup holds the password hashes";
 
   TestDatabase::Exec(QStringLiteral("INSERT INTO Device (Name) VALUES ('after the backup')"));
   bool loggedOutAtLogin = false;
   {
     ModalAnswers answers;
-    answers.Then(ChooseFile(file)).Then([&](QWidget* ADialog) {
+    answers.Then(ChooseFile(file)).ThenOk().Then([&](QWidget* ADialog) {
       loggedOutAtLogin = CurrentUser()->Username.isEmpty() && !form.menuBar()->isEnabled();
       AnswerLogin()(ADialog);
     });
     form.ActionRestore()->trigger();
+    ASSERT_EQ(answers.Texts.size(), 3);
+    // The message says where the database as it was is kept.
+    const QStringList copies = QFileInfo(database.FileName()).dir().entryList({QStringLiteral("Tervox_before_restore_*.db")});
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_TRUE(answers.Texts.at(1).contains(QFileInfo(database.FileName()).dir().filePath(copies.first())))
+        << answers.Texts.at(1).toStdString();
+    TSQLiteDatabase kept(QFileInfo(database.FileName()).dir().filePath(copies.first()));
+    EXPECT_EQ(kept.GetTable(QStringLiteral("SELECT group_concat(Name) FROM Device"))->GetFields(0)->AsString(),
+              QStringLiteral("in the backup,after the backup"));
   }
   EXPECT_TRUE(loggedOutAtLogin);
   EXPECT_EQ(CurrentUser()->Username, QStringLiteral("admin"));
@@ -145,6 +155,8 @@ TEST(FormMainMaintenance, BackupThenRestoreAsksForANewLogin) {
     ASSERT_EQ(answers.Texts.size(), 3);
     EXPECT_TRUE(answers.Texts.at(1).contains(QStringLiteral("is cut off"))) << answers.Texts.at(1).toStdString();
   }
+  EXPECT_EQ(QFileInfo(database.FileName()).dir().entryList({QStringLiteral("Tervox_before_restore_*.db")}).size(), 1)
+      << "a refused restore keeps no copy";
   EXPECT_EQ(TestDatabase::Value(QStringLiteral("SELECT group_concat(Name) FROM Device")), QStringLiteral("in the backup"));
 }
 

@@ -3,6 +3,8 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -106,30 +108,53 @@ TEST_F(TervoxDbTest, DamagedBackupChangesNothing) {
   const QByteArray before = dump();
   ASSERT_TRUE(before.contains("'newer'"));
 
-  QByteArray garbage = full;
-  garbage.insert(full.indexOf("DELETE FROM DevicePort;"), "PINSERT (1, 2, ;\r\nthis is no SQL;\r\n");
+  // Statements put before a table's block, on the line that block began.
+  const qsizetype at = full.indexOf("BEGIN EXCLUSIVE TRANSACTION;\r\nDELETE FROM DevicePort;");
+  const QByteArray atLine = "refused at line " + QByteArray::number(full.left(at).count('\n') + 1);
+  auto crafted = [&](const QByteArray& AStatements) { return QByteArray(full).insert(at, AStatements); };
   const struct {
     const char* name;
     QByteArray bytes;
-    const char* error;
+    QByteArray error;
   } cases[] = {
       {"cut.sql", full.left(full.indexOf("PINSERT (1, 46500")), "is cut off"},
-      {"garbage.sql", garbage, "Error executing SQL"},
+      {"garbage.sql", crafted("PINSERT (1, 2, ;\r\nthis is no SQL;\r\n"), atLine},
+      // Every new reading deleted as it is written.
+      {"trigger.sql", crafted("CREATE TRIGGER forget AFTER INSERT ON DeviceData BEGIN DELETE FROM DeviceData; END;\r\n"),
+       atLine},
+      // History in a table of other columns: the station would refuse its
+      // own database, and good backups would no longer restore.
+      {"replace.sql", crafted("DROP TABLE DeviceData;\r\nCREATE TABLE DeviceData (Note text);\r\n"), atLine},
+      {"update.sql", crafted("UPDATE Users SET GroupName = 'Administrators';\r\n"), atLine},
+      {"attach.sql", crafted("ATTACH '" + Path("x.db").toUtf8() + "' AS x;\r\n"), atLine},
+      {"unknown.sql", crafted("INSERT INTO Secrets VALUES (1);\r\n"), atLine + ": Secrets is not a table of TERVOX"},
   };
   for (const auto& c : cases) {
     tervox_test::WriteFileBytes(Path(c.name), c.bytes);
     const Result restore = Run({QStringLiteral("restore"), Path(c.name)});
     EXPECT_NE(restore.exitCode, 0) << c.name;
     EXPECT_TRUE(restore.err.contains(QString::fromLatin1(c.error))) << c.name << ": " << restore.err.toStdString();
-    if (QByteArray(c.error) == "is cut off") {
-      EXPECT_TRUE(restore.err.contains(Path(c.name))) << c.name;
-    }
+    EXPECT_TRUE(restore.err.contains(Path(c.name))) << c.name;
     EXPECT_FALSE(restore.out.contains(QStringLiteral("done"))) << c.name;
     EXPECT_EQ(dump(), before) << c.name;
+    EXPECT_EQ(QDir(Path("data")).entryList({QStringLiteral("*before_restore*")}), QStringList()) << c.name;
   }
-  // The complete backup still restores.
+  EXPECT_FALSE(QFile::exists(Path("x.db")));
+  // The complete backup still restores, after a copy of the database as it
+  // was, as private as the database, which the output names.
   const Result restore = Run({QStringLiteral("restore"), Path("full.sql")});
   EXPECT_EQ(restore.exitCode, 0) << restore.err.toStdString();
+  const QStringList copies = QDir(Path("data")).entryList({QStringLiteral("Tervox_before_restore_*.db")});
+  ASSERT_EQ(copies.size(), 1);
+  const QString copy = QDir(Path("data")).filePath(copies.first());
+  EXPECT_TRUE(restore.out.contains(copy)) << restore.out.toStdString();
+  EXPECT_EQ(tervox_test::FileMode(copy), 0600);
+  {
+    QProcess sqlite;
+    sqlite.start(QStringLiteral("sqlite3"), {copy, QStringLiteral(".dump")});
+    ASSERT_TRUE(sqlite.waitForFinished(60000));
+    EXPECT_EQ(sqlite.readAllStandardOutput(), before);
+  }
   TSQLiteDatabase db(file);
   EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")), 3000);
   EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT count(*) FROM Device")), 0);

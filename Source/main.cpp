@@ -92,6 +92,8 @@ int main(int argc, char** argv) {
 
   QtMessageHandler previousHandler = qInstallMessageHandler(StartupMessageHandler);
   TTervoxApplication app(argc, argv);
+  // The desktop's menu entry and icon belong to this window.
+  QGuiApplication::setDesktopFileName(QStringLiteral("tervox"));
   qInstallMessageHandler(previousHandler);
   InstallSQLiteControlBinder();
   // The modem driver's messages, shown on this thread whoever raised them.

@@ -1,6 +1,9 @@
 #include "DqRoutine.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>
@@ -329,6 +332,18 @@ std::int64_t DivFloor(std::int64_t A, std::int64_t B) {
   std::int64_t q = A / B;
   if ((A % B != 0) && ((A < 0) != (B < 0))) --q;
   return q;
+}
+
+QString ProgramDataFile(const QString& ARelative, const QString& AProgramDir) {
+  const QString program = AProgramDir.isEmpty() ? QCoreApplication::applicationDirPath() : AProgramDir;
+  const QString candidates[] = {
+      QDir(program).filePath(ARelative),
+      QDir::cleanPath(program + QStringLiteral("/../share/tervox/") + ARelative),
+      QStringLiteral(TERVOX_INSTALL_DATADIR "/") + ARelative,
+  };
+  for (const QString& candidate : candidates)
+    if (QFileInfo::exists(candidate)) return candidate;
+  return candidates[0];
 }
 
 QString CutToken(const QString& ADelimiter, QString& AText) {

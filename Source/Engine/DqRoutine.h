@@ -115,6 +115,14 @@ using TDqClock = std::function<double()>;
 double Now();
 void SetClock(TDqClock AClock); // an empty function restores the system clock
 
+// ----- Program files.
+// A data file of the program (ARelative, such as "Sound/Alarm.mp3"): the
+// first that exists of beside the program (a build tree), ../share/tervox
+// beside it (an installed tree, wherever it was installed) and the install
+// prefix's data folder; the first of them when none exists. AProgramDir is
+// the program's folder (the executable's when empty).
+QString ProgramDataFile(const QString& ARelative, const QString& AProgramDir = QString());
+
 // ----- Text routines.
 std::int64_t DivFloor(std::int64_t A, std::int64_t B);
 QString CutToken(const QString& ADelimiter, QString& AText);

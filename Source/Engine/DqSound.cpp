@@ -1,5 +1,7 @@
 #include "DqSound.h"
 
+#include "DqRoutine.h"
+
 #include <QAudioOutput>
 #include <QCoreApplication>
 #include <QDir>
@@ -45,9 +47,7 @@ void CloseSound() {
 
 } // namespace
 
-QString AlarmSoundFileName() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/Sound/Alarm.mp3");
-}
+QString AlarmSoundFileName() { return ProgramDataFile(QStringLiteral("Sound/Alarm.mp3")); }
 
 // Looks for a sound server or a playback device without asking the media
 // layer, which complains aloud on a machine that has neither.

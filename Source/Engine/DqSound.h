@@ -14,7 +14,7 @@ class QWidget;
 void PlaySoundFile(QWidget* AControl, const QString& AFileName, bool ARepeat);
 void StopSound();
 
-// Sound/Alarm.mp3 in the executable's folder.
+// Sound/Alarm.mp3 among the program's data (ProgramDataFile).
 QString AlarmSoundFileName();
 // Whether the machine has somewhere to play to. $TERVOX_AUDIO "off" or
 // "on" overrides what is found.

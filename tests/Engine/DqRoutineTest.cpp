@@ -1,6 +1,9 @@
 #include "Engine/DqRoutine.h"
+#include "TestSupport.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <gtest/gtest.h>
@@ -157,6 +160,37 @@ TEST(TextRoutines, SmallHelpers) {
   EXPECT_TRUE(TryStrToBool(QStringLiteral("True"), flag));
   EXPECT_TRUE(flag);
   EXPECT_FALSE(TryStrToBool(QStringLiteral("yes"), flag));
+}
+
+} // namespace
+
+namespace {
+
+// The program finds its data beside itself in a build tree and in
+// ../share/tervox wherever an installed tree was put, never in the folder
+// it was built in.
+TEST(ProgramDataFile, FoundBesideTheProgramOrInItsInstalledTree) {
+  tervox_test::TempDir dir;
+  const QString relative = QStringLiteral("Sound/Alarm.mp3");
+  const struct {
+    const char* name;
+    const char* program;
+    const char* present; // the file made, or nullptr
+    const char* found;
+  } cases[] = {
+      {"build tree", "build/bin", "build/bin/Sound/Alarm.mp3", "build/bin/Sound/Alarm.mp3"},
+      {"installed under any prefix", "opt/x/bin", "opt/x/share/tervox/Sound/Alarm.mp3", "opt/x/share/tervox/Sound/Alarm.mp3"},
+      {"missing: the place beside the program", "none/bin", nullptr, "none/bin/Sound/Alarm.mp3"},
+  };
+  for (const auto& c : cases) {
+    if (c.present) {
+      const QString file = dir.Path(QString::fromLatin1(c.present));
+      QDir().mkpath(QFileInfo(file).absolutePath());
+      tervox_test::WriteFileBytes(file, "ID3");
+    }
+    EXPECT_EQ(ProgramDataFile(relative, dir.Path(QString::fromLatin1(c.program))), dir.Path(QString::fromLatin1(c.found)))
+        << c.name;
+  }
 }
 
 } // namespace

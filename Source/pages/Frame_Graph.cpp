@@ -37,6 +37,7 @@ struct TGraphMemory {
   QString ProfileName;
   int MinIndex = -1, MaxIndex = -1;
   double FirstDate = 0, FirstTime = 0, LastDate = 0, LastTime = 0;
+  bool HasWindow = false; // a profile named alone opens on the designed window
   bool Restoring = false;
 };
 TGraphMemory gMemory;
@@ -122,6 +123,12 @@ void TGraphPicker::focusOutEvent(QFocusEvent* AEvent) {
 
 void TFrameGraph::RememberProfile(const QString& AName) { gMemory.ProfileName = AName; }
 
+void TFrameGraph::RememberWindow(double AFirst, double ALast) {
+  gMemory.FirstDate = gMemory.FirstTime = AFirst;
+  gMemory.LastDate = gMemory.LastTime = ALast;
+  gMemory.HasWindow = true;
+}
+
 TFrameGraph::TFrameGraph(QWidget* AOwner)
     : TFrameGraphBase(AOwner, QColor(64, 192, 64)), FLoader(std::make_unique<TDqHistoryLoader>(GetDatabase()->FileName())) {
   setObjectName(QStringLiteral("FrameGraph"));
@@ -205,10 +212,12 @@ TFrameGraph::TFrameGraph(QWidget* AOwner)
     FComboGraph->setCurrentIndex(found);
     FComboMinY->setCurrentIndex(gMemory.MinIndex);
     FComboMaxY->setCurrentIndex(gMemory.MaxIndex);
-    FPickerFirstDate->SetValue(gMemory.FirstDate);
-    FPickerFirstTime->SetValue(gMemory.FirstTime);
-    FPickerLastDate->SetValue(gMemory.LastDate);
-    FPickerLastTime->SetValue(gMemory.LastTime);
+    if (gMemory.HasWindow) {
+      FPickerFirstDate->SetValue(gMemory.FirstDate);
+      FPickerFirstTime->SetValue(gMemory.FirstTime);
+      FPickerLastDate->SetValue(gMemory.LastDate);
+      FPickerLastTime->SetValue(gMemory.LastTime);
+    }
     gMemory.Restoring = false;
   } else {
     gMemory.MinIndex = FComboMinY->currentIndex();
@@ -267,6 +276,7 @@ void TFrameGraph::UpdateDevices() { LoadProfiles(FComboGraph->currentIndex()); }
 void TFrameGraph::NotifyOtherPage() { MainUpdateTrendProfile(); }
 
 void TFrameGraph::RememberPickers() {
+  gMemory.HasWindow = true;
   gMemory.FirstDate = FPickerFirstDate->Value();
   gMemory.FirstTime = FPickerFirstTime->Value();
   gMemory.LastDate = FPickerLastDate->Value();

@@ -43,8 +43,10 @@ public:
   ~TFrameGraph() override;
   // Reloads the profiles (controllers or profiles changed elsewhere).
   void UpdateDevices();
-  // The profile the page shows when it is next created (the demo's).
+  // The profile the page shows when it is next created (the demo's), and
+  // the window it opens on (else the designed one).
   static void RememberProfile(const QString& AName);
+  static void RememberWindow(double AFirst, double ALast);
 
   TGraphPicker* PickerFirstDate() const { return FPickerFirstDate; }
   TGraphPicker* PickerFirstTime() const { return FPickerFirstTime; }

@@ -38,6 +38,10 @@ const TDemoController kControllers[] = {
     {5, "Dryer", "TVXAA-JR0130E5NNNNP0", 2, 6500, 11, 0},
 };
 
+// The seeded history: yesterday from 08:00, eight hours, one row a second.
+constexpr int kHistoryHours = 8;
+double HistoryStart() { return std::trunc(Now()) - 1 + 8.0 / 24; }
+
 } // namespace
 
 TTervoxDemo::TTervoxDemo() = default;
@@ -137,22 +141,41 @@ void TTervoxDemo::Seed() {
   }
   TFrameTrend::RememberProfile(QStringLiteral("Demo trend"));
   TFrameGraph::RememberProfile(QStringLiteral("Demo history"));
+  // The history profile opens on the seeded hours, so its lines show at once.
+  TFrameGraph::RememberWindow(HistoryStart(), HistoryStart() + kHistoryHours / 24.0);
 }
 
-// Eight hours of yesterday's oven readings, one a second, warming up and
-// holding (EV1 on for a minute each hour): the Report page has pages at
-// once; with the Log page's three switches on, event changes are logged.
+// Eight hours of yesterday's readings, one a second: the oven warming up
+// and holding (EV1 on for a minute each hour), the kiln and the dryer. The
+// Report page has pages at once; with the Log page's three switches on,
+// event changes are logged.
 void TTervoxDemo::SeedHistory() {
   TSQLiteDatabase* db = GetDatabase();
-  const double from = std::trunc(Now()) - 1 + 8.0 / 24;
+  const double from = HistoryStart();
   TSQLiteParamList params;
   params.SetParamValues(":From", TVariant::FromDateTime(from));
   db->ExecSQL(QStringLiteral(
-                  "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 28799) "
+                  "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
                   "INSERT INTO DeviceData (DeviceID, ReadTime, Digit, PV, SV, OUT1, OUT2, EV1, EV2, EV3, IsEV1, IsEV2, IsEV3) "
                   "SELECT 1, :From + i / 86400.0, 1, ROUND(MIN(180.0, 25 + i / 40.0) + (i % 7) / 10.0, 1), 180, "
                   "CASE WHEN i < 6200 THEN 100 ELSE 35.5 END, 0, 32767, 32767, 32767, "
-                  "CASE WHEN i % 3600 < 60 THEN -1 ELSE 0 END, 0, 0 FROM n"),
+                  "CASE WHEN i % 3600 < 60 THEN -1 ELSE 0 END, 0, 0 FROM n")
+                  .arg(kHistoryHours * 3600 - 1),
+              &params);
+  // The kiln warming to 85 and holding, the dryer through its three steps,
+  // so that every line of the history profile shows.
+  db->ExecSQL(QStringLiteral(
+                  "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                  "INSERT INTO DeviceData (DeviceID, ReadTime, Digit, PV, SV, OUT1, OUT2, EV1, EV2, EV3, IsEV1, IsEV2, IsEV3) "
+                  "SELECT d.ID, :From + i / 86400.0, 0, ROUND(MIN(85.0, 20 + i / 55.0)), 85, "
+                  "CASE WHEN i < 3600 THEN 100 ELSE 20 END, 0, 32767, 32767, 32767, 0, 0, 0 "
+                  "FROM n, Device d WHERE d.Name = 'Kiln' "
+                  "UNION ALL "
+                  "SELECT d.ID, :From + i / 86400.0, 2, "
+                  "CASE (i / 1200) % 3 WHEN 0 THEN 60 WHEN 1 THEN 70 ELSE 65 END - 0.25 + (i % 11) / 20.0, "
+                  "CASE (i / 1200) % 3 WHEN 0 THEN 60 WHEN 1 THEN 70 ELSE 65 END, 45.5, 0, 32767, 32767, 32767, 0, 0, 0 "
+                  "FROM n, Device d WHERE d.Name = 'Dryer'")
+                  .arg(kHistoryHours * 3600 - 1),
               &params);
   for (int i = 0; i < 3; ++i) Config()->SetValueBool(QStringLiteral("AlertEV%1").arg(i + 1), true);
 }

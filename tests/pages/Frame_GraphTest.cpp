@@ -87,6 +87,29 @@ void Choose(TFrameGraph& APage, int AIndex) {
 
 } // namespace
 
+// A profile remembered without a window (as the demonstration names its
+// own) opens on the designed window, the hour from the half-hour before
+// now, not on day 0; a remembered window is kept.
+TEST(Frame_GraphTest, OpensOnTheDesignedWindowUnlessOneWasRemembered) {
+  TestDatabase db;
+  const double start = Seed();
+  tervox_test::FixedClock clock(EncodeDateTime(2026, 3, 1, 10, 17, 0));
+  TFrameGraph::RememberProfile(QStringLiteral("History"));
+  {
+    TFrameGraph page;
+    EXPECT_EQ(page.ComboGraph()->currentText(), QStringLiteral("History"));
+    EXPECT_DOUBLE_EQ(page.PickerFirstDate()->Value(), EncodeDateTime(2026, 3, 1, 9, 30));
+    EXPECT_DOUBLE_EQ(page.PickerLastTime()->Value(), EncodeDateTime(2026, 3, 1, 10, 30));
+    EXPECT_EQ(page.PickerFirstDate()->text(), QStringLiteral("01/03/2569"));
+  }
+  TFrameGraph::RememberWindow(start, start + 60 * kSecond);
+  TFrameGraph page;
+  EXPECT_DOUBLE_EQ(page.PickerFirstTime()->Value(), start);
+  EXPECT_DOUBLE_EQ(page.PickerLastTime()->Value(), start + 60 * kSecond);
+  WaitRead(page);
+  EXPECT_EQ(page.ActiveGraph()->GetLines(0)->LastGraphText(), QStringLiteral("49.5"));
+}
+
 TEST(Frame_GraphTest, TypedDatesAreReadInTheBuddhistEra) {
   TestDatabase db;
   TFrameGraph page;

@@ -8,19 +8,33 @@
 #include "dialogs/Form_EditDeviceGroup.h"
 #include "dialogs/Form_Mode.h"
 #include "domain/Tervox_Config.h"
+#include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_Monitor.h"
 #include "pages/Frame_AddGroupDevice.h"
 #include "pages/Frame_AddGroupMobile.h"
 #include "pages/Frame_Mode1.h"
 #include "pages/Frame_ModeProgram.h"
+#include "pages/Frame_Device.h"
+#include "pages/Frame_Graph.h"
+#include "pages/Frame_Log.h"
 #include "pages/Frame_Monitor.h"
+#include "pages/Frame_Report.h"
+#include "pages/Frame_Trend.h"
 #include "pages/Frame_OptionGroup.h"
 #include "shell/Form_Login.h"
 #include "shell/Form_Main.h"
 #include "shell/UiTestSupport.h"
 
+#include "Engine/DqDrawGrid.h"
+#include "Engine/DqGraph.h"
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -28,9 +42,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+
 using tervox_test::ModalAnswers;
 
 namespace {
+
+// Saves the window when TERVOX_SCREENSHOT_DIR is set.
+void SaveScreenshot(QWidget* AWindow, const QString& AName) {
+  const QString dir = qEnvironmentVariable("TERVOX_SCREENSHOT_DIR");
+  if (!dir.isEmpty()) AWindow->grab().save(dir + QLatin1Char('/') + AName + QStringLiteral(".png"));
+}
 
 // The demonstration as `--demo` starts it, logged in as the login window
 // offers (admin, 9372), on a main window of its own.
@@ -186,6 +209,32 @@ TEST_F(MainDemo, ModeKeyOpensModeSettingAndTheProgramPageFollowsTheRun) {
     EXPECT_EQ(QStringList(shown).removeDuplicates(), 0)
         << "the page moves with the program: " << shown.join(QLatin1Char(' ')).toStdString();
   }
+}
+
+// The Graph page opens on the demonstration's seeded hours with its
+// history profile, and the lines show readings at once.
+TEST_F(MainDemo, GraphPageOpensOnTheSeededHours) {
+  form->SelectPage<TFrameGraph>();
+  auto* page = form->GetFrame<TFrameGraph>();
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(page->ComboGraph()->currentText(), QStringLiteral("Demo history"));
+  const double from = std::trunc(Now()) - 1 + 8.0 / 24;
+  const double pickers[] = {page->PickerFirstDate()->Value(), page->PickerFirstTime()->Value(),
+                            page->PickerLastDate()->Value(), page->PickerLastTime()->Value()};
+  EXPECT_DOUBLE_EQ(std::trunc(pickers[0]), std::trunc(from));
+  EXPECT_NEAR(pickers[1] - std::trunc(pickers[1]), 8.0 / 24, 1e-9);
+  EXPECT_DOUBLE_EQ(std::trunc(pickers[2]), std::trunc(from));
+  EXPECT_NEAR(pickers[3] - std::trunc(pickers[3]), 16.0 / 24, 1e-9);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !page->Reading(); }, 20000));
+  TDqTrendGraph* graph = page->ActiveGraph();
+  ASSERT_NE(graph, nullptr);
+  // Every line has readings in the window.
+  ASSERT_EQ(graph->LineCount(), 3);
+  for (int i = 0; i < graph->LineCount(); ++i) {
+    const QString value = graph->GetLines(i)->LastGraphText();
+    EXPECT_TRUE(!value.isEmpty() && value != QLatin1String("HHHH")) << graph->GetLines(i)->Name.toStdString() << "=" << value.toStdString();
+  }
+  SaveScreenshot(form.get(), QStringLiteral("demo-graph"));
 }
 
 } // namespace

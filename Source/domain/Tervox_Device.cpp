@@ -45,6 +45,22 @@ void BindDeviceData(TSQLiteParamList& AParams, const TTervoxDeviceData& AData) {
   AParams.SetParamValues(":Enabled", AData.Enabled);
 }
 
+
+// The Device table keeps the model code the controller reports, as saving
+// the device does: a controller added without an answer, or replaced by
+// another model, shows its code on the Device page. A failed write changes
+// nothing else; the next identification tries again.
+void StoreModelCode(int AID, const QString& AStored, const QString& ACode) {
+  if (AID <= 0 || ACode.isEmpty() || ACode == AStored) return;
+  try {
+    TSQLiteParamList params;
+    params.SetParamValues(":ID", AID);
+    params.SetParamValues(":Model", ACode);
+    GetDatabase()->ExecSQL(QStringLiteral("UPDATE Device SET Model = :Model WHERE ID = :ID"), &params);
+  } catch (const EDqException&) {
+  }
+}
+
 } // namespace
 
 std::uint16_t RegisterOf(const std::vector<std::uint16_t>& AArray, std::size_t AIndex) {
@@ -510,7 +526,9 @@ void TTervoxDevice::DoReadInformation() {
     // The characters as received: each register's high byte, then its low.
     const QByteArray text = modbus.DataText;
     for (int i = 0; i < 20 && i < text.size(); ++i) type.Data[static_cast<std::size_t>(i)] = text.at(i);
+    const QString stored = DeviceData().Model;
     SetModelType(type);
+    StoreModelCode(ID(), stored, ModelCode());
   }
   if (modbus.ReadHoldRegArray(registers, slave, 1799, 3)) {
     FDigit = SignedRegister(RegisterOf(registers, 0));

@@ -237,4 +237,38 @@ TEST_F(MainDemo, GraphPageOpensOnTheSeededHours) {
   SaveScreenshot(form.get(), QStringLiteral("demo-graph"));
 }
 
+// The Device page lists the model codes the controllers report, as their
+// panels show them.
+TEST_F(MainDemo, DevicePageShowsTheReportedModels) {
+  TTervoxDeviceList* devices = DeviceList();
+  ASSERT_NE(devices, nullptr);
+  ASSERT_EQ(devices->Count(), 3);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (int i = 0; i < devices->Count(); ++i)
+          if (!devices->GetDevices(i)->InfoReaded()) return false;
+        return true;
+      },
+      20000));
+  // Stored on the worker after the identification read.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return GetDatabase()->GetTableValue(QStringLiteral("SELECT count(*) FROM Device WHERE Model <> ''")) == 3; },
+      10000));
+  form->SelectPage<TFrameDevice>();
+  auto* page = form->GetFrame<TFrameDevice>();
+  ASSERT_NE(page, nullptr);
+  ASSERT_EQ(page->GridDevice()->RowCount(), 4);
+  for (int row = 1; row < page->GridDevice()->RowCount(); ++row) {
+    const QString name = page->TableDevice()->CellText(page->GridDevice(), 1, row - 1);
+    const QString model = page->TableDevice()->CellText(page->GridDevice(), 4, row - 1);
+    TTervoxDevice* device = nullptr;
+    for (int i = 0; i < devices->Count(); ++i)
+      if (devices->GetDevices(i)->DeviceName() == name) device = devices->GetDevices(i);
+    ASSERT_NE(device, nullptr) << name.toStdString();
+    EXPECT_FALSE(model.isEmpty()) << name.toStdString();
+    EXPECT_EQ(model, device->ModelCode()) << name.toStdString();
+  }
+  SaveScreenshot(form.get(), QStringLiteral("demo-device"));
+}
+
 } // namespace

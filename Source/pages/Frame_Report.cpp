@@ -106,16 +106,22 @@ TFrameReport::TFrameReport(QWidget* AOwner)
   top->addWidget(FPickerLastDate);
   top->addWidget(FPickerLastTime);
   top->addStretch();
+  // What to report on two rows above the pages, what to do with them and
+  // the page bar below: one row of all would not fit the window.
+  auto* columns = new QHBoxLayout;
+  columns->addWidget(FComboPeriod);
+  columns->addSpacing(12);
+  for (QCheckBox* box : FCheckBoxes) columns->addWidget(box);
+  columns->addStretch();
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(FButtonPrint);
   bottom->addWidget(FButtonSetting);
-  bottom->addWidget(FComboPeriod);
   bottom->addWidget(FButtonExport);
-  for (QCheckBox* box : FCheckBoxes) bottom->addWidget(box);
   bottom->addStretch();
   bottom->addWidget(FPageView->PageBar());
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
+  layout->addLayout(columns);
   layout->addWidget(FPageView, 1);
   layout->addLayout(bottom);
 

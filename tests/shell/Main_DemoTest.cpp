@@ -271,4 +271,57 @@ TEST_F(MainDemo, DevicePageShowsTheReportedModels) {
   SaveScreenshot(form.get(), QStringLiteral("demo-device"));
 }
 
+// At the main window's first size every page shows each of its controls
+// whole: inside the page and not narrower than the control needs.
+TEST_F(MainDemo, EveryPageFitsTheFirstWindowSize) {
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  EXPECT_EQ(form->size(), QSize(931, 671));
+  const struct {
+    const char* name;
+    std::function<void()> select;
+  } pages[] = {
+      {"monitor", [&] { form->SelectPage<TFrameMonitor>(); }}, {"device", [&] { form->SelectPage<TFrameDevice>(); }},
+      {"trend", [&] { form->SelectPage<TFrameTrend>(); }},     {"graph", [&] { form->SelectPage<TFrameGraph>(); }},
+      {"report", [&] { form->SelectPage<TFrameReport>(); }},   {"log", [&] { form->SelectPage<TFrameLog>(); }},
+  };
+  for (const auto& p : pages) {
+    SCOPED_TRACE(p.name);
+    p.select();
+    QWidget* page = form->ActiveFrame();
+    ASSERT_NE(page, nullptr);
+    QTest::qWait(50);
+    const QRect area = page->rect();
+    for (QWidget* control : page->findChildren<QWidget*>()) {
+      const bool plain = qobject_cast<QAbstractButton*>(control) || qobject_cast<QLabel*>(control) ||
+                         qobject_cast<QComboBox*>(control) || qobject_cast<QLineEdit*>(control) ||
+                         qobject_cast<QAbstractSpinBox*>(control);
+      if (!plain || !control->isVisibleTo(page) || qobject_cast<QLineEdit*>(control->parentWidget()) ||
+          qobject_cast<QAbstractSpinBox*>(control->parentWidget()) || qobject_cast<QComboBox*>(control->parentWidget()))
+        continue;
+      // Controls inside a scrolled area are reached by scrolling.
+      bool scrolled = false;
+      for (QWidget* w = control->parentWidget(); w && w != page; w = w->parentWidget())
+        scrolled = scrolled || qobject_cast<QAbstractScrollArea*>(w);
+      if (scrolled) continue;
+      const QRect where(control->mapTo(page, QPoint(0, 0)), control->size());
+      auto* button = qobject_cast<QAbstractButton*>(control);
+      auto* label = qobject_cast<QLabel*>(control);
+      const QString what = QString::fromLatin1(control->metaObject()->className()) + QLatin1Char(' ') +
+                           control->objectName() + QStringLiteral(" \"") +
+                           (button ? button->text() : label ? label->text() : QString()) + QLatin1Char('"');
+      EXPECT_TRUE(area.contains(where)) << what.toStdString() << " at " << where.x() << "," << where.y() << " "
+                                        << where.width() << "x" << where.height() << " outside " << area.width() << "x"
+                                        << area.height();
+      // A button's text with a little room (styles ask buttons for more
+      // than their text); anything else as wide as it asks to be.
+      const int needed = button && !button->text().isEmpty()
+                             ? button->fontMetrics().horizontalAdvance(button->text()) + 4 +
+                                   (qobject_cast<QCheckBox*>(control) ? button->iconSize().width() + 4 : 0)
+                             : control->minimumSizeHint().width();
+      EXPECT_GE(control->width(), needed) << what.toStdString() << " is cut: " << control->width() << " < " << needed;
+    }
+    SaveScreenshot(form.get(), QStringLiteral("page-%1").arg(QLatin1String(p.name)));
+  }
+}
+
 } // namespace

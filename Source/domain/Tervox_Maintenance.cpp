@@ -36,8 +36,9 @@ std::unique_ptr<TSQLiteDatabase> OpenPrivateConnection() {
 TSQLiteProgress CallbackOf(TTervoxProgress* AProgress) { return AProgress ? AProgress->Callback() : TSQLiteProgress(); }
 
 // A copy of the database as it is, beside it under a name no earlier copy
-// has, as private as a new database.
-QString KeepCopyBeforeRestore(TSQLiteDatabase& ADatabase) {
+// has, as private as a new database. Copied a few megabytes at a time, so
+// that the user may cancel a long copy.
+QString KeepCopyBeforeRestore(TSQLiteDatabase& ADatabase, TTervoxProgress* AProgress) {
   const QFileInfo info(ADatabase.FileName());
   const QString stem = info.dir().filePath(info.completeBaseName() + QStringLiteral("_before_restore_") +
                                            DateTimeToQDateTime(Now()).toString(QStringLiteral("yyyyMMdd_HHmmss")));
@@ -50,7 +51,21 @@ QString KeepCopyBeforeRestore(TSQLiteDatabase& ADatabase) {
   }
   try {
     TSQLiteDatabase target(copy);
-    if (ADatabase.Backup(target) != SQLITE_DONE) target.RaiseError(QStringLiteral("Could not copy the database"), copy);
+    sqlite3_backup* backup = sqlite3_backup_init(target.Handle(), "main", ADatabase.Handle(), "main");
+    if (!backup) target.RaiseError(QStringLiteral("Could not copy the database"), copy);
+    int rc = SQLITE_OK;
+    int waits = 0; // a writer holding the file: 10 s at most
+    while (rc == SQLITE_OK || ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && ++waits < 500)) {
+      if (AProgress && AProgress->Cancelled) break;
+      if (rc != SQLITE_OK) sqlite3_sleep(20);
+      rc = sqlite3_backup_step(backup, 1024);
+    }
+    sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE) {
+      if (AProgress && AProgress->Cancelled)
+        throw ESQLiteCancelled(QStringLiteral("Restore cancelled; the database was not changed."));
+      target.RaiseError(QStringLiteral("Could not copy the database"), copy);
+    }
   } catch (...) {
     QFile::remove(copy);
     throw;
@@ -102,7 +117,7 @@ void BackupDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
 
 QString RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
   std::unique_ptr<TSQLiteDatabase> database = OpenPrivateConnection();
-  const QString copy = KeepCopyBeforeRestore(*database);
+  const QString copy = KeepCopyBeforeRestore(*database, AProgress);
   TSQLiteRestoreRules rules;
   rules.Tables = TervoxSchema();
   // A backup written by hand or by an older program may hold passwords as

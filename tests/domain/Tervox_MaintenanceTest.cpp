@@ -159,6 +159,14 @@ TEST_F(MaintenanceTest, RestoreKeepsACopyAndStoresPasswordsHashed) {
   const QString second = RestoreDatabase(file);
   EXPECT_NE(second, copy);
   EXPECT_TRUE(QFile::exists(copy) && QFile::exists(second));
+
+  // Cancelled: nothing changes and no copy is left.
+  GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO Device (Name) VALUES ('kept')"));
+  TTervoxProgress cancelled;
+  cancelled.Cancelled = true;
+  EXPECT_THROW(RestoreDatabase(file, &cancelled), ESQLiteCancelled);
+  EXPECT_EQ(Count(QStringLiteral("SELECT count(*) FROM Device")), 1);
+  EXPECT_EQ(QFileInfo(copy).dir().entryList({QStringLiteral("Tervox_before_restore_*.db")}).size(), 2);
 }
 
 // A reset keeps the previous file, also when an earlier reset's copy is

@@ -35,7 +35,7 @@ std::unique_ptr<TSQLiteDatabase> OpenPrivateConnection() {
 
 TSQLiteProgress CallbackOf(TTervoxProgress* AProgress) { return AProgress ? AProgress->Callback() : TSQLiteProgress(); }
 
-// A copy of the database as it is, beside it under a name no earlier copy
+// A copy of the database as it is, beside it under a name no other copy
 // has, as private as a new database. Copied a few megabytes at a time, so
 // that the user may cancel a long copy.
 QString KeepCopyBeforeRestore(TSQLiteDatabase& ADatabase, TTervoxProgress* AProgress) {

@@ -45,16 +45,6 @@ QString DefaultDataDirectory() {
   return QDir(QDir::homePath()).filePath(QStringLiteral(".local/share/tervox"));
 }
 
-// The folder chain; the database's own folder, when made here, is its
-// owner's alone. A folder that exists keeps its rights (a service's folder
-// shared with its group).
-bool MakeDataDirectory(const QString& ADirectory) {
-  if (QFileInfo(ADirectory).isDir()) return true;
-  const QFileInfo info(ADirectory);
-  if (!QDir().mkpath(info.absolutePath())) return false;
-  return ::mkdir(QFile::encodeName(ADirectory).constData(), 0700) == 0 || QFileInfo(ADirectory).isDir();
-}
-
 // The name a usage-log line shows: the controller's stored name, "-" for
 // lines of no controller (0, -1) and for an ID that is not (or no longer)
 // in the Device table.
@@ -65,6 +55,13 @@ QString UsageLogDeviceName(TSQLiteDatabase& ADatabase, int ADeviceID) {
 }
 
 } // namespace
+
+bool MakeDataDirectory(const QString& ADirectory) {
+  if (QFileInfo(ADirectory).isDir()) return true;
+  const QFileInfo info(ADirectory);
+  if (!QDir().mkpath(info.absolutePath())) return false;
+  return ::mkdir(QFile::encodeName(ADirectory).constData(), 0700) == 0 || QFileInfo(ADirectory).isDir();
+}
 
 QString GetDatabaseFileName() {
   std::lock_guard<std::mutex> guard(gDatabaseMutex);

@@ -17,6 +17,10 @@ TSQLiteDatabase* GetDatabase();
 QString GetDatabaseFileName();
 // Names another database file; takes effect before the first GetDatabase.
 void SetDatabaseFileName(const QString& AFileName);
+// Makes the database's folder chain when missing; the folder itself, when
+// made here, is its owner's alone (0700). A folder that exists keeps its
+// rights (a service's folder shared with its group).
+bool MakeDataDirectory(const QString& ADirectory);
 // Closes and frees the connection (shutdown, tests).
 void FreeDatabase();
 

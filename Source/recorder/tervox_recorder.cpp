@@ -7,6 +7,7 @@
 #include "domain/Tervox_Recorder.h"
 #include "domain/Tervox_StationLock.h"
 #include "domain/Tervox_User.h"
+#include "TervoxVersion.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == QLatin1String("--version")) {
-      std::printf("tervox-recorder %s\n", TERVOX_VERSION);
+      std::printf("tervox-recorder %s\n", kTervoxVersion);
       return 0;
     }
     if (arg == QLatin1String("--database")) {
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
   }
   if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
   const QString database = GetDatabaseFileName();
-  if (!QDir().mkpath(QFileInfo(database).absolutePath())) {
+  if (!MakeDataDirectory(QFileInfo(database).absolutePath())) {
     Log(3, QStringLiteral("cannot create the folder of %1").arg(database));
     return 1;
   }

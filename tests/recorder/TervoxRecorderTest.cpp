@@ -197,6 +197,19 @@ TEST(RecorderProgram, HelpVersionAndWrongArguments) {
   }
 }
 
+// Started on a database that is not there yet, the recorder makes its
+// folder for its user alone and the database for it alone, as the window does.
+TEST(RecorderProgram, MakesANewDatabaseAndItsFolderPrivate) {
+  if (qEnvironmentVariableIsEmpty("TERVOX_BIN_DIR")) GTEST_SKIP() << "run through ctest";
+  tervox_test::TempDir dir;
+  const QString database = dir.Path(QStringLiteral("new/station/Tervox.db"));
+  RecorderProcess recorder(database);
+  ASSERT_TRUE(recorder.Serving()) << recorder.Journal().toStdString();
+  EXPECT_EQ(tervox_test::FileMode(dir.Path(QStringLiteral("new/station"))), 0700);
+  EXPECT_EQ(tervox_test::FileMode(database), 0600);
+  EXPECT_EQ(recorder.Terminate(), 0);
+}
+
 TEST_F(RecorderStation, RecordsWithNobodyLoggedInTellsTheServiceManagerAndStopsCleanly) {
   NotifySocket notify(dir.Path(QStringLiteral("notify")));
   ASSERT_TRUE(notify.Bound());

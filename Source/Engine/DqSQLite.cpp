@@ -266,8 +266,12 @@ bool CreateDatabaseFile(const QString& AFileName) {
   const mode_t mode = shared ? 0660 : 0600;
   const int fd = ::open(QFile::encodeName(AFileName).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return false;
-  // The umask may have taken the group's write right.
-  if (shared) (void)::fchmod(fd, mode);
+  // The folder's group (a service's) must reach the file whoever made it,
+  // and the umask may have taken the group's write right.
+  if (shared) {
+    (void)::fchown(fd, static_cast<uid_t>(-1), folder.st_gid);
+    (void)::fchmod(fd, mode);
+  }
   ::close(fd);
   return true;
 }

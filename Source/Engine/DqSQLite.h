@@ -59,8 +59,8 @@ inline constexpr const char* kLegacyCodePage = "CP874";
 QString DecodeLegacyCodePage(const QByteArray& ABytes);
 
 // Creates an empty file for a new database, for its owner only (0600), or
-// for the folder's group too (0660) in a folder shared with its group
-// (0770). False when the file exists or cannot be made.
+// for the folder's group too (0660, and in that group) in a folder shared
+// with its group (0770). False when the file exists or cannot be made.
 bool CreateDatabaseFile(const QString& AFileName);
 
 // A cell's text in a bound grid or list box.

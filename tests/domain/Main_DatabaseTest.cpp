@@ -58,6 +58,9 @@ TEST_F(MainDatabaseTest, NewFilesAreTheirOwnersAlone) {
   const mode_t savedMask = ::umask(022);
   QDir().mkpath(dir.Path(QStringLiteral("shared")));
   ::chmod(QFile::encodeName(dir.Path(QStringLiteral("shared"))).constData(), 0770);
+  // A service's folder belongs to its group; as root the test can give it one.
+  const bool otherGroup = ::chown(QFile::encodeName(dir.Path(QStringLiteral("shared"))).constData(),
+                                  static_cast<uid_t>(-1), 65534) == 0;
   QDir().mkpath(dir.Path(QStringLiteral("open")));
   ::chmod(QFile::encodeName(dir.Path(QStringLiteral("open"))).constData(), 0755);
   {
@@ -83,6 +86,10 @@ TEST_F(MainDatabaseTest, NewFilesAreTheirOwnersAlone) {
     EXPECT_EQ(tervox_test::FileMode(dir.Path(QString::fromLatin1(c.folder))), c.folderMode) << c.file;
     for (const char* suffix : {"", "-wal", "-shm"})
       EXPECT_EQ(tervox_test::FileMode(file + QLatin1String(suffix)), c.fileMode) << c.file << suffix;
+    struct stat info {};
+    if (c.fileMode == 0660 && otherGroup && ::stat(QFile::encodeName(file).constData(), &info) == 0) {
+      EXPECT_EQ(info.st_gid, 65534u) << "the folder's group reaches the file";
+    }
     FreeDatabase();
   }
   EXPECT_EQ(tervox_test::FileMode(dir.Path(QStringLiteral("new"))), 0755) << "only the database's own folder is private";

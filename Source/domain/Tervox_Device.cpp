@@ -718,17 +718,7 @@ void TTervoxDevice::PostProcessStatus() {
 
   HandleConnection();
 
-  const std::shared_ptr<TTervoxMonitorLink> monitor = Monitor();
-  if (FIsRun != FOldRun) {
-    if (monitor) monitor->ResetTimer();
-    SetRunChanged(true);
-  } else if (FRunChanged && Now() - FRunChangeTime > kTwoSeconds) {
-    if (monitor) monitor->RestoreTimer();
-    FRunChanged = false;
-  }
-  if (monitor) monitor->ShowSync();
-
-  FOldRun = FIsRun;
+  FollowRunLamps();
   FOldIsEV1 = FIsEV1;
   FOldIsEV2 = FIsEV2;
   FOldIsEV3 = FIsEV3;
@@ -804,6 +794,10 @@ void TTervoxDevice::ApplyStatusImage(const TTervoxStatusImage& AImage) {
   FStatusReady = AImage.Has(I::fStatusReady);
 
   // The panel's lamps follow RUN/STOP as after a read of this process.
+  FollowRunLamps();
+}
+
+void TTervoxDevice::FollowRunLamps() {
   const std::shared_ptr<TTervoxMonitorLink> monitor = Monitor();
   if (FIsRun != FOldRun) {
     if (monitor) monitor->ResetTimer();

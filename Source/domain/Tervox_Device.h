@@ -328,6 +328,9 @@ private:
   // The register image of a controller that did not answer.
   void ClearStatus();
   void PostProcessStatus();
+  // The panel's RUN lamps after a status read: restart on a change, settle
+  // two seconds later; then the sync lamp.
+  void FollowRunLamps();
   // Event-output and connection watch after a status read; the alarm and
   // alert rules hook in here.
   void HandleEventChange(int AIndex);

@@ -163,11 +163,17 @@ TEST_F(MainDemo, ModeKeyOpensModeSettingAndTheProgramPageFollowsTheRun) {
         [&] { return device->Synchronized() && device->StatusReady() && device->InfoReaded(); },
         20000));
     QPoint modeKey;
+    const TTervoxButton* modeButton = nullptr;
     for (int i = 0; i < panel->Buttons()->Count(); ++i)
       if (const TTervoxButton* key = panel->Buttons()->Buttons(i);
-          key->Name() == QStringLiteral("BUTTON_MODE"))
+          key->Name() == QStringLiteral("BUTTON_MODE")) {
         modeKey = QPoint(key->Left() + 20, key->Top() + 15) * panel->Zoom() / 100;
+        modeButton = key;
+      }
     ASSERT_FALSE(modeKey.isNull()) << "admin may change modes: the panel has the MODE key";
+    // The keys answer once the panel has been drawn with the controller in
+    // sync, which may come a little after the device's own flag.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return modeButton->Enabled(); }, 20000));
 
     QString lower, upper, powerOn, title;
     QStringList shown; // step and step time, one a poll

@@ -9,6 +9,8 @@
 #include "BenchSupport.h"
 #include "Engine/DqGraph.h"
 #include "Engine/DqGraphHistory.h"
+#include "Engine/DqHistorySummary.h"
+#include "Engine/DqSQLite.h"
 #include "Engine/DqRoutine.h"
 
 #include <QDir>
@@ -21,6 +23,7 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
@@ -190,6 +193,39 @@ void BM_HistoryRenderWeek(benchmark::State& AState) {
   RenderHistory(AState, Week().File, 4, kStart, kStart + 7.0);
 }
 BENCHMARK(BM_HistoryRenderWeek)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// The week with its per-minute summaries, built from the rows as for a
+// database of an older build; the build is timed once.
+struct TWeekSummarised {
+  QString File;
+  double BuildSeconds = 0;
+  TWeekSummarised() : File(Week().Dir.filePath(QStringLiteral("WeekSummarised.db"))) {
+    QFile::copy(Week().File, File);
+    TSQLiteDatabase db(File);
+    db.SetTimeout(5000);
+    const auto start = std::chrono::steady_clock::now();
+    EnsureHistorySummaries(db);
+    BuildHistorySummaries(db);
+    BuildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+};
+
+TWeekSummarised& WeekSummarised() {
+  static TWeekSummarised week;
+  return week;
+}
+
+void BM_SummaryBuildWeek(benchmark::State& AState) {
+  for (auto _ : AState) benchmark::DoNotOptimize(WeekSummarised().BuildSeconds);
+  AState.counters["build_s"] = WeekSummarised().BuildSeconds;
+  AState.counters["rows_per_s"] = 4.0 * kWeekSeconds / WeekSummarised().BuildSeconds;
+}
+BENCHMARK(BM_SummaryBuildWeek)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_HistoryRenderWeekSummarised(benchmark::State& AState) {
+  RenderHistory(AState, WeekSummarised().File, 4, kStart, kStart + 7.0);
+}
+BENCHMARK(BM_HistoryRenderWeekSummarised)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 void BM_RawQueryWeek(benchmark::State& AState) { RawQuery(AState, Week().File, 4, kStart, kStart + 7.0); }
 BENCHMARK(BM_RawQueryWeek)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

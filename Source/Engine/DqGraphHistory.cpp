@@ -1,5 +1,6 @@
 #include "DqGraphHistory.h"
 
+#include "DqHistorySummary.h"
 #include "DqSQLite.h"
 
 #include <QCoreApplication>
@@ -82,6 +83,22 @@ public:
     c.Last = AValue;
   }
 
+  // A minute whose rows all fall in one column, from its summary.
+  void AddMinute(double AT, std::int64_t ACount, double AMin, double AMax, double ANewest,
+                 double AOldest) {
+    FSeries.RowsRead += 1; // one summary row
+    if (ACount == 0) return;
+    const int x = HistoryX(AT, FRequest.FirstTime, FRequest.LastTime, FRequest.Left, FRequest.Width);
+    if (FSeries.Columns.empty() || FSeries.Columns.back().X != x) {
+      FSeries.Columns.push_back({x, ANewest, AMin, AMax, AOldest});
+      return;
+    }
+    TDqHistoryColumn& c = FSeries.Columns.back();
+    c.Min = std::min(c.Min, AMin);
+    c.Max = std::max(c.Max, AMax);
+    c.Last = AOldest;
+  }
+
 private:
   TDqHistorySeries& FSeries;
   const TDqHistoryRequest& FRequest;
@@ -160,6 +177,85 @@ void ReadStride(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest
   }
 }
 
+// Summaries are used for a controller's window only when they are whole
+// there: the tables and their trigger exist and no part of it waits to be
+// built.
+bool SummariesCover(sqlite3* ADatabase, int ADeviceID, std::int64_t AFrom, std::int64_t ATo) {
+  sqlite3_stmt* stmt = nullptr;
+  const char* sql = "SELECT (SELECT count(*) FROM sqlite_master WHERE name IN ('DeviceDataMinute', "
+                    "'DeviceDataMinuteQueue', 'DeviceDataMinuteInsert', 'DeviceDataMinuteRecompute')) = 4 AND NOT EXISTS (SELECT 1 FROM "
+                    "DeviceDataMinuteQueue WHERE DeviceID = ?1 AND FromMinute <= ?3 AND ToMinute > ?2)";
+  bool covered = false;
+  if (sqlite3_prepare_v2(ADatabase, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+    sqlite3_bind_int(stmt, 1, ADeviceID);
+    sqlite3_bind_int64(stmt, 2, AFrom);
+    sqlite3_bind_int64(stmt, 3, ATo);
+    covered = sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) == 1;
+  }
+  sqlite3_finalize(stmt); // a database without the queue table is simply not covered
+  return covered;
+}
+
+// Per-minute summaries for the minutes wholly inside the window and wholly
+// inside one pixel column; the rows themselves for the rest (the window's
+// two edge minutes and minutes split between two columns), so every column
+// gets exactly what its rows would give.
+void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest& ARequest,
+                    TDqHistorySeries& ASeries, const std::atomic<bool>* ACancel) {
+  ASeries.Summarised = true;
+  const QByteArray column(AColumn);
+  const QByteArray select = "SELECT ReadTime, " + column + " FROM DeviceData WHERE DeviceID = ?1";
+  TStatement newest(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime DESC LIMIT 1");
+  sqlite3_bind_int(newest.Stmt(), 1, ARequest.DeviceID);
+  sqlite3_bind_double(newest.Stmt(), 2, ARequest.FirstTime);
+  sqlite3_bind_double(newest.Stmt(), 3, ARequest.LastTime);
+  if (!newest.Step()) return;
+  ASeries.HasRows = true;
+  ASeries.NewestValue = ColumnValue(newest.Stmt(), 1);
+
+  TColumnReducer reducer(ASeries, ARequest);
+  TStatement rows(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime DESC");
+  // One minute's rows inside the window, by the summaries' own arithmetic.
+  auto readMinute = [&](std::int64_t AMinute) {
+    rows.Reset();
+    sqlite3_bind_int(rows.Stmt(), 1, ARequest.DeviceID);
+    sqlite3_bind_double(rows.Stmt(), 2, std::max(ARequest.FirstTime, (AMinute - 1) / kMinutesPerDay));
+    sqlite3_bind_double(rows.Stmt(), 3, std::min(ARequest.LastTime, (AMinute + 2) / kMinutesPerDay));
+    while (rows.Step()) {
+      const double t = sqlite3_column_double(rows.Stmt(), 0);
+      if (HistoryMinuteOf(t) == AMinute) reducer.Add(t, ColumnValue(rows.Stmt(), 1));
+    }
+  };
+  const std::int64_t firstMinute = HistoryMinuteOf(ARequest.FirstTime);
+  const std::int64_t lastMinute = HistoryMinuteOf(ARequest.LastTime);
+  readMinute(lastMinute);
+  if (lastMinute == firstMinute) return;
+  TStatement minutes(ADatabase, "SELECT FirstTime, LastTime, Rows, " + column + "Count, " + column + "Min, " + column +
+                                    "Max, " + column + "Last, " + column +
+                                    "First FROM DeviceDataMinute WHERE DeviceID = ?1 AND Minute > ?2 AND Minute < ?3 "
+                                    "ORDER BY Minute DESC");
+  sqlite3_bind_int(minutes.Stmt(), 1, ARequest.DeviceID);
+  sqlite3_bind_int64(minutes.Stmt(), 2, firstMinute);
+  sqlite3_bind_int64(minutes.Stmt(), 3, lastMinute);
+  std::int64_t n = 0;
+  while (minutes.Step()) {
+    if ((++n & 4095) == 0 && IsCancelled(ACancel)) {
+      ASeries.Cancelled = true;
+      return;
+    }
+    sqlite3_stmt* m = minutes.Stmt();
+    const double from = sqlite3_column_double(m, 0);
+    const double to = sqlite3_column_double(m, 1);
+    const int x = HistoryX(from, ARequest.FirstTime, ARequest.LastTime, ARequest.Left, ARequest.Width);
+    if (x == HistoryX(to, ARequest.FirstTime, ARequest.LastTime, ARequest.Left, ARequest.Width))
+      reducer.AddMinute(from, sqlite3_column_int64(m, 3), sqlite3_column_double(m, 4),
+                        sqlite3_column_double(m, 5), sqlite3_column_double(m, 6), sqlite3_column_double(m, 7));
+    else
+      readMinute(HistoryMinuteOf(from));
+  }
+  readMinute(firstMinute);
+}
+
 } // namespace
 
 const char* HistoryColumnName(int AValueType) {
@@ -182,7 +278,11 @@ TDqHistorySeries ReadHistorySeries(sqlite3* ADatabase, const TDqHistoryRequest& 
   const char* column = HistoryColumnName(ARequest.ValueType);
   if (!column || !ADatabase) return series;
   const double seconds = (ARequest.LastTime - ARequest.FirstTime) * kSecondsPerDay;
-  if (ARequest.Width > 0 && seconds / ARequest.Width > kHistoryStrideRowsPerColumn)
+  if (ARequest.Width > 0 && seconds / ARequest.Width >= kHistorySummarySecondsPerColumn &&
+      SummariesCover(ADatabase, ARequest.DeviceID, HistoryMinuteOf(ARequest.FirstTime),
+                     HistoryMinuteOf(ARequest.LastTime)))
+    ReadSummarised(ADatabase, column, ARequest, series, ACancel);
+  else if (ARequest.Width > 0 && seconds / ARequest.Width > kHistoryStrideRowsPerColumn)
     ReadStride(ADatabase, column, ARequest, series, ACancel);
   else
     ReadExact(ADatabase, column, ARequest, series, ACancel);

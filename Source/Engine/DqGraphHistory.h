@@ -36,6 +36,7 @@ struct TDqHistorySeries {
   bool HasRows = false;                  // the window held a row
   double NewestValue = 32767.0;          // of the newest row, missing or not
   bool Sampled = false;                  // read with a stride: an overview
+  bool Summarised = false;               // read from the per-minute summaries
   std::int64_t RowsRead = 0;
   bool Cancelled = false;
 };
@@ -54,6 +55,9 @@ struct TDqHistoryRequest {
 // second) are read with a stride: a few short reads per column, so that a
 // year stays a matter of a second instead of minutes.
 inline constexpr double kHistoryStrideRowsPerColumn = 2048.0;
+// Windows whose pixel columns span a minute or more are read from the
+// per-minute summaries (DqHistorySummary.h) where they are whole, exactly.
+inline constexpr double kHistorySummarySecondsPerColumn = 60.0;
 
 // Reads one line's window. ACancel, when given, stops the read early
 // (Cancelled is then set). Raises ESQLiteException on database errors.

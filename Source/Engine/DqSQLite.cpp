@@ -690,10 +690,12 @@ void TSQLiteDatabase::RestoreSQLFromFile(const QString& AFileName, const TSQLite
   ExecSQL(QStringLiteral("BEGIN IMMEDIATE TRANSACTION"));
   FInTrans = true;
   try {
+    if (ARules.Before) ARules.Before();
     TSQLiteRestoreReader reader(*this, AFileName, ARules);
     reader.Run(AProgress);
     reader.CheckComplete();
     reader.CheckSchema();
+    if (ARules.After) ARules.After();
     if (AProgress && !AProgress(reader.Total(), reader.Total()))
       throw ESQLiteCancelled(QStringLiteral("Restore cancelled; the database was not changed."));
     ExecSQL(QStringLiteral("COMMIT TRANSACTION"));
@@ -832,7 +834,9 @@ void TSQLiteDatabase::ExportSQL(QIODevice& AStream, const TSQLiteProgress& AProg
 
     std::vector<std::pair<QString, QString>> tables;
     GetTableList(tables);
-    std::erase_if(tables, [](const auto& AEntry) { return AEntry.first == QLatin1String("sqlite_sequence"); });
+    std::erase_if(tables, [this](const auto& AEntry) {
+      return AEntry.first == QLatin1String("sqlite_sequence") || FDerivedTables.contains(AEntry.first);
+    });
     std::int64_t total = 0, done = 0;
     if (AProgress)
       for (const auto& entry : tables) total += GetTableValue(QStringLiteral("SELECT count(*) FROM ") + entry.first);

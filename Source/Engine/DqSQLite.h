@@ -160,9 +160,13 @@ struct TSQLiteRestoreTable {
   QStringList Columns;
   QStringList FilteredColumns;
 };
+// Before and After run inside the restore's transaction, around the rows:
+// derived tables can be set aside and rebuilt, all or nothing with them.
 struct TSQLiteRestoreRules {
   std::vector<TSQLiteRestoreTable> Tables;
   std::function<QString(const QString& AText)> Filter;
+  std::function<void()> Before;
+  std::function<void()> After;
 };
 
 struct TSQLiteQuery {
@@ -242,6 +246,9 @@ public:
   // The backup is one snapshot: on a connection of its own it reads inside
   // one read transaction, so writers on other connections go on meanwhile.
   void ExportSQL(QIODevice& AStream, const TSQLiteProgress& AProgress = {});
+  // Tables of data derived from the others (rebuilt after a restore), which
+  // backups leave out.
+  void SetDerivedTables(const QStringList& ANames) { FDerivedTables = ANames; }
   void ExportSQL(const QString& AFileName, const TSQLiteProgress& AProgress = {});
   // Restores a backup all or nothing: the whole script runs in one
   // transaction (its own BEGIN/COMMIT become savepoints). Only what a backup
@@ -264,6 +271,7 @@ private:
 
   QString FFileName;
   QString FHeader = QStringLiteral("SQLITE");
+  QStringList FDerivedTables;
   sqlite3* FHandle = nullptr;
   std::unique_ptr<TSQLiteWalKeeper> FWalKeeper;
   bool FWalMode = false;

@@ -2,6 +2,7 @@
 
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
+#include "Engine/DqHistorySummary.h"
 #include "domain/Tervox_Maintenance.h"
 
 #include <QDir>
@@ -113,6 +114,10 @@ TSQLiteDatabase* GetDatabase() {
   // One small transaction per reading: write-ahead logging keeps each of
   // them cheap while staying durable across a crash of the program.
   database->SetWalMode();
+  // Derived data: made here for a database of an older build, or again when
+  // dropped or altered by hand; the rows before it are built in the background.
+  database->SetDerivedTables(HistorySummaryTableNames());
+  EnsureHistorySummaries(*database);
   gDatabase = std::move(database);
   return gDatabase.get();
 }

@@ -3,6 +3,7 @@
 #include "Engine/DqRoutine.h"
 #include "domain/Main_Database.h"
 #include "domain/Tervox_User.h"
+#include "Engine/DqHistorySummary.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -30,6 +31,7 @@ std::unique_ptr<TSQLiteDatabase> OpenPrivateConnection() {
   database->SetHeader(QStringLiteral("TERVOX_SQLITE"));
   database->Open();
   database->SetTimeout(5000);
+  database->SetDerivedTables(HistorySummaryTableNames());
   return database;
 }
 
@@ -125,6 +127,12 @@ QString RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
   for (TSQLiteRestoreTable& table : rules.Tables)
     if (table.Name == QLatin1String("Users")) table.FilteredColumns = {QStringLiteral("Password"), QStringLiteral("OldPassword")};
   rules.Filter = HashedStoredPassword;
+  // The summaries leave with their triggers (a refill summarised row by row
+  // would be slow) and come back empty with every restored row queued for
+  // the background build, within the restore's transaction.
+  TSQLiteDatabase& db = *database;
+  rules.Before = [&db] { DropHistorySummaries(db); };
+  rules.After = [&db] { EnsureHistorySummaries(db); };
   try {
     database->RestoreSQLFromFile(AFileName, rules, CallbackOf(AProgress));
   } catch (...) {
@@ -189,6 +197,9 @@ std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AP
     count.Open();
     total += count.GetFields(0)->AsInteger();
   }
+  // The minutes of the range are recomputed once the rows are gone; queued
+  // first, so a kill half-way leaves them to the next start.
+  QueueHistorySummaries(*database, std::floor(AFromDate), std::floor(AToDate + 1.0));
   std::int64_t done = 0;
   auto report = [&] {
     if (AProgress && !AProgress->Report(done, total))
@@ -209,6 +220,7 @@ std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AP
       if (deleted < kDeleteChunk) break;
     }
   }
+  BuildHistorySummaries(*database);
   return done;
 }
 
@@ -240,5 +252,6 @@ QString ResetDatabaseFile() {
   database->SetTimeout(5000);
   database->GetTable(QStringLiteral("PRAGMA journal_mode = WAL"));
   database->ExecSQLFromResource(QStringLiteral("TERVOXDB"), QStringLiteral("SQL"));
+  EnsureHistorySummaries(*database);
   return copy;
 }

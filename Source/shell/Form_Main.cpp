@@ -13,6 +13,7 @@
 #include "dialogs/Form_Options.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
+#include "Engine/DqHistorySummary.h"
 #include "domain/Tervox_Maintenance.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_Mqtt.h"
@@ -113,6 +114,11 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   FStationStatus->setContentsMargins(4, 0, 4, 0);
   FStationStatus->hide();
   status->addPermanentWidget(FStationStatus);
+  FSummaryStatus = new QLabel(this);
+  FSummaryStatus->setObjectName(QStringLiteral("SummaryStatus"));
+  FSummaryStatus->setContentsMargins(4, 0, 4, 0);
+  FSummaryStatus->hide();
+  status->addPermanentWidget(FSummaryStatus);
   setStatusBar(status);
   SetMqttStatusNotifier([this](const TTervoxMqttStatus& AStatus) {
     const bool shown = AStatus.State != TMqttState::Off;
@@ -146,6 +152,8 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
 TFormMain::~TFormMain() {
   CloseStation();
   FStation.reset();
+  // Its notices are posted to this window: it stops before the labels go.
+  FSummaryBuilder.reset();
   SetDatabaseProblemNotifier({});
   SetMqttStatusNotifier({});
   SetMainLink(nullptr);
@@ -387,12 +395,36 @@ void TFormMain::PlaceWindow() {
   }
 }
 
+void TFormMain::StartSummaryBuilder() {
+  // An older database (or one just restored) has its history summarised
+  // in the background; graphs read rows meanwhile.
+  if (FSummaryBuilder && !FSummaryBuilder->Finished()) return;
+  FSummaryBuilder.reset();
+  if (PendingHistorySummaryMinutes(*GetDatabase()) == 0) return;
+  FSummaryBuilder = std::make_unique<THistorySummaryBuilder>(
+      GetDatabaseFileName(), [this](std::int64_t ADone, std::int64_t ATotal, bool AFinished, const QString& AError) {
+        QString text;
+        if (!AError.isEmpty())
+          text = QStringLiteral("History summaries not built: ") + AError.section(QLatin1Char('\r'), 0, 0);
+        else if (!AFinished)
+          text = QStringLiteral("Summarising history: %1%").arg(ATotal > 0 ? ADone * 100 / ATotal : 100);
+        QMetaObject::invokeMethod(
+            this,
+            [this, text] {
+              FSummaryStatus->setText(text);
+              FSummaryStatus->setVisible(!text.isEmpty());
+            },
+            Qt::QueuedConnection);
+      });
+}
+
 bool TFormMain::Login() {
   FToolBarPage->setEnabled(false);
   show();
   QCoreApplication::processEvents();
   TSQLiteDatabase* database = GetDatabase();
   if (!database->Active()) database->Open();
+  StartSummaryBuilder();
 
   TFormLogin login(this);
   if (login.exec() != QDialog::Accepted) {

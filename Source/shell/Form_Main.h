@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+class THistorySummaryBuilder;
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -110,6 +112,9 @@ private:
   QLabel* FStatusPanel = nullptr;
   QLabel* FDatabaseProblem = nullptr;
   QLabel* FMqttStatus = nullptr; // the publisher's state while it runs
+  QLabel* FSummaryStatus = nullptr; // building history summaries
+  std::unique_ptr<THistorySummaryBuilder> FSummaryBuilder;
+  void StartSummaryBuilder();
   struct TPageButton {
     TFrameClass Class;
     QToolButton* Button;

@@ -7,6 +7,7 @@
 #include "tervox_db_report.h"
 #include "domain/Main_Database.h"
 #include "TervoxVersion.h"
+#include "Engine/DqHistorySummary.h"
 
 #include <QGuiApplication>
 #include <QStringList>
@@ -21,6 +22,7 @@ const char* const kUsage =
     "\n"
     "Commands:\n"
     "  create           open the database as TERVOX does, creating it when needed\n"
+    "                   and bringing its history summaries up to date\n"
     "  backup OUT.sql   write an SQL backup of every table to OUT.sql\n"
     "  restore IN.sql   replace the database's rows by those of a backup, all or\n"
     "                   nothing: a cut-off or damaged file, or one holding more\n"
@@ -104,6 +106,7 @@ int main(int argc, char** argv) {
   try {
     GetDatabase(); // created when missing
     QString copy;
+    if (command == QLatin1String("create")) BuildHistorySummaries(*GetDatabase());
     if (command == QLatin1String("backup")) {
       BackupDatabase(positional.first());
     } else if (command == QLatin1String("restore")) {

@@ -2,6 +2,7 @@
 // time-mode drawing, storage in Graph/GraphLine, and the history reader.
 #include "Engine/DqGraph.h"
 #include "Engine/DqGraphHistory.h"
+#include "Engine/DqHistorySummary.h"
 #include "Engine/DqImageFile.h"
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
@@ -358,6 +359,77 @@ TEST(DqGraphTest, ColumnReductionDrawsTheSamePixelsAsEveryRow) {
     EXPECT_EQ(differing, 0) << size.width() << " x " << size.height();
     EXPECT_GT(rows.rect().width(), 0);
   }
+}
+
+// Columns of a minute or more are read from the per-minute summaries
+// where those are whole: the picture is the one every row draws, spikes,
+// gaps and a clock stepped back included.
+TEST(DqGraphTest, SummariesDrawTheSamePixelsAsEveryRow) {
+  TDatabaseFixture f;
+  EnsureHistorySummaries(f.DB);
+  const double start = EncodeDateTime(2026, 3, 1, 8, 0, 17);
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> noise(-3.0, 3.0);
+  double pv = 50;
+  f.DB.ExecSQL(QStringLiteral("BEGIN"));
+  for (int i = 0; i < 4 * 3600; ++i) {
+    pv = std::clamp(pv + noise(random), -20.0, 130.0);
+    const bool missing = (i / 700) % 9 == 4 || i % 211 == 0;
+    const double value = i % 5003 == 17 ? 125.0 : std::round(pv * 10) / 10; // a lone spike now and then
+    f.AddRow(1, start + i * kSecond, missing ? kTrendNoValue : value);
+    if (i == 10000) f.AddRow(1, start + (i - 5000.5) * kSecond, -10.0); // recorded after a clock step back
+  }
+  f.DB.ExecSQL(QStringLiteral("COMMIT"));
+  TDqTrendGraph graph;
+  graph.MinValue = 0;
+  graph.MaxValue = 100;
+  graph.FirstTime = start + 95.5 * kSecond;
+  graph.LastTime = start + (4 * 3600 - 130) * kSecond;
+  graph.Database = &f.DB;
+  graph.Add(NewLine(RGBColor(0, 128, 0)));
+  TDqTrendLine& line = *graph.GetLines(0);
+
+  for (QSize size : {QSize(160, 200), QSize(300, 300), QSize(1000, 300)}) {
+    QImage rows = Canvas(size.width(), size.height());
+    QImage summarised = rows;
+    const QRect plot = TDqTrendGraph::MarginRect(rows.rect());
+    {
+      TSQLiteTable table(&f.DB);
+      table.SetSQL(QStringLiteral("SELECT * FROM DeviceData\r\nWHERE DeviceID = :DeviceID\r\nAND ReadTime >= "
+                                  ":FirstTime\r\nAND ReadTime <= :LastTime\r\nORDER BY ReadTime DESC"));
+      table.SetParamValues(":DeviceID", 1);
+      table.SetParamValues(":FirstTime", TVariant::FromDateTime(graph.FirstTime));
+      table.SetParamValues(":LastTime", TVariant::FromDateTime(graph.LastTime));
+      table.Open();
+      QPainter painter(&rows);
+      line.DrawDB(painter, plot, table, 1, false);
+    }
+    const double fromRows = line.LastGraphValue;
+    line.LastGraphValue = 0;
+    const TDqHistorySeries series =
+        ReadHistorySeries(f.DB.Handle(), {1, 1, graph.FirstTime, graph.LastTime, plot.left(), plot.width()});
+    const bool minuteColumns = (graph.LastTime - graph.FirstTime) / kSecond / plot.width() >= 60;
+    EXPECT_EQ(series.Summarised, minuteColumns) << size.width();
+    EXPECT_FALSE(series.Sampled);
+    if (minuteColumns) {
+      EXPECT_LT(series.RowsRead, 4 * 3600) << "summaries stand for most rows";
+    }
+    {
+      QPainter painter(&summarised);
+      line.DrawSeries(painter, plot, series, 1, false);
+    }
+    EXPECT_EQ(line.LastGraphValue, fromRows);
+    int differing = 0;
+    for (int y = 0; y < rows.height(); ++y)
+      for (int x = 0; x < rows.width(); ++x) differing += rows.pixel(x, y) != summarised.pixel(x, y);
+    EXPECT_EQ(differing, 0) << size.width() << " x " << size.height();
+  }
+
+  // Part of the window still waiting to be summarised: read from the rows.
+  f.DB.ExecSQL(QStringLiteral("INSERT INTO DeviceDataMinuteQueue VALUES (1, %1, %2)")
+                   .arg(HistoryMinuteOf(start + 0.2))
+                   .arg(HistoryMinuteOf(start + 0.2) + 1));
+  EXPECT_FALSE(ReadHistorySeries(f.DB.Handle(), {1, 1, graph.FirstTime, graph.LastTime, 52, 300}).Summarised);
 }
 
 TEST(DqGraphTest, TimeModeSkipsMissingControllersAndEmptyWindows) {

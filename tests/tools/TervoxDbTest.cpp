@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -250,3 +251,47 @@ TEST_F(TervoxDbReportTest, UsageLogAsCsvAndPdf) {
 }
 
 } // namespace
+
+// Building the summaries of an older database, killed half-way: the next
+// run resumes where it stopped, and every row is counted exactly once.
+TEST_F(TervoxDbTest, SummaryBuildKilledResumes) {
+  const QString file = Path("old.db");
+  ASSERT_EQ(Run({QStringLiteral("--database"), file, QStringLiteral("create")}).exitCode, 0);
+  {
+    // Ten days of one controller recorded before summaries existed.
+    TSQLiteDatabase db(file);
+    db.ExecSQL(QStringLiteral("DROP TRIGGER DeviceDataMinuteInsert"));
+    db.ExecSQL(QStringLiteral("DROP TRIGGER DeviceDataMinuteRecompute"));
+    db.ExecSQL(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 863999) "
+                              "INSERT INTO DeviceData (DeviceID, ReadTime, PV) SELECT 1, 46000 + i / 86400.0, "
+                              "CASE WHEN i % 61 = 0 THEN 32767 ELSE i % 1000 END FROM n"));
+  }
+  QProcess process;
+  process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tervox-db"),
+                {QStringLiteral("--database"), file, QStringLiteral("create")});
+  ASSERT_TRUE(process.waitForStarted());
+  std::int64_t pending = 0;
+  {
+    TSQLiteDatabase watch(file);
+    watch.SetTimeout(5000);
+    // Killed once some of the queue is done, whenever that is.
+    for (int k = 0; k < 6000; ++k) {
+      if (watch.TableExists(QStringLiteral("DeviceDataMinuteQueue")) &&
+          watch.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceDataMinute")) > 0)
+        break;
+      QThread::msleep(5);
+    }
+    process.kill();
+    process.waitForFinished();
+    pending = watch.GetTableValue(QStringLiteral("SELECT coalesce(sum(ToMinute - FromMinute), 0) FROM DeviceDataMinuteQueue"));
+  }
+  EXPECT_GT(pending, 0) << "killed before the build ended";
+  ASSERT_EQ(Run({QStringLiteral("--database"), file, QStringLiteral("create")}).exitCode, 0);
+  TSQLiteDatabase db(file);
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceDataMinuteQueue")), 0);
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT sum(Rows) FROM DeviceDataMinute")), 864000);
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceDataMinute")), 14400);
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT sum(PVCount) FROM DeviceDataMinute")),
+            db.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData WHERE PV <> 32767")));
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT max(PVMax) FROM DeviceDataMinute")), 999);
+}

@@ -1,0 +1,196 @@
+#include "Engine/DqSQLite.h"
+#include "TestSupport.h"
+#include "domain/Main_Database.h"
+#include "Engine/DqHistorySummary.h"
+#include "domain/Tervox_Maintenance.h"
+
+#include <QFile>
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr double kSecond = 1.0 / 86400.0;
+
+class HistorySummaryTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FreeDatabase();
+    SetDatabaseFileName(dir.Path(QStringLiteral("Tervox.db")));
+    GetDatabase();
+  }
+  void TearDown() override {
+    FreeDatabase();
+    SetDatabaseFileName(QString());
+  }
+  static TSQLiteDatabase& Db() { return *GetDatabase(); }
+  // A reading as the recorder writes it; 32767 is no value.
+  static void Row(int ADevice, double ATime, double APV, double ASV = 5, double AEV1 = 0) {
+    TSQLiteParamList p;
+    p.SetParamValues(":D", ADevice);
+    p.SetParamValues(":T", TVariant::FromDateTime(ATime));
+    p.SetParamValues(":PV", APV);
+    p.SetParamValues(":SV", ASV);
+    p.SetParamValues(":EV1", AEV1);
+    Db().ExecSQL(QStringLiteral("INSERT INTO DeviceData VALUES (:D, :T, 1, :PV, :SV, 32767, NULL, :EV1, 0, 0, 0, 0, 0)"),
+                 &p);
+  }
+  // Every summary row as text, in key order.
+  static QStringList Summaries() {
+    QStringList rows;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(Db().Handle(), "SELECT * FROM DeviceDataMinute ORDER BY DeviceID, Minute", -1, &s, nullptr);
+    while (s && sqlite3_step(s) == SQLITE_ROW) {
+      QStringList cells;
+      for (int i = 0; i < sqlite3_column_count(s); ++i)
+        cells << (sqlite3_column_type(s, i) == SQLITE_NULL
+                      ? QStringLiteral("-")
+                      : QString::number(sqlite3_column_double(s, i), 'g', 17));
+      rows << cells.join(QLatin1Char(' '));
+    }
+    sqlite3_finalize(s);
+    return rows;
+  }
+  static TVariant Cell(const QString& AColumns, std::int64_t AMinute, int ADevice = 1) {
+    auto table = Db().GetTable(QStringLiteral("SELECT %1 FROM DeviceDataMinute WHERE DeviceID = %2 AND Minute = %3")
+                                   .arg(AColumns)
+                                   .arg(ADevice)
+                                   .arg(AMinute));
+    return table->Eof() ? TVariant() : table->GetFields(0)->Value();
+  }
+  static QString Pv(std::int64_t AMinute, int ADevice = 1) {
+    auto table = Db().GetTable(QStringLiteral("SELECT Rows, PVMin, PVMax, PVFirst, PVLast, PVCount FROM "
+                                              "DeviceDataMinute WHERE DeviceID = %1 AND Minute = %2")
+                                   .arg(ADevice)
+                                   .arg(AMinute));
+    if (table->Eof()) return QStringLiteral("none");
+    QStringList cells;
+    for (int i = 0; i < 6; ++i) cells << VarAsText(table->GetFields(i)->Value());
+    return cells.join(QLatin1Char(' '));
+  }
+  // The summaries computed afresh from the rows alone.
+  static QStringList Rebuilt() {
+    DropHistorySummaries(Db());
+    EXPECT_TRUE(EnsureHistorySummaries(Db()));
+    EXPECT_TRUE(BuildHistorySummaries(Db()));
+    return Summaries();
+  }
+  // A history of two controllers over a few minutes with missing values,
+  // readings in one instant's neighbourhood and a clock stepped back.
+  static void MixedHistory(double AStart) {
+    int k = 0;
+    for (double t = AStart; t < AStart + 300 * kSecond; t += 0.7 * kSecond, ++k) {
+      const double pv = (k % 13 == 0) ? 32767 : 20.0 + (k * 37 % 101) / 10.0;
+      Row(1, t, pv, 30.0 + k % 3, k % 2);
+      if (k % 3 == 0) Row(2, t, k % 5 == 0 ? 32767 : -5.5 + k % 7);
+      if (k == 200) Row(1, t - 100 * kSecond + 0.1 * kSecond, 99.9); // the clock stepped back
+    }
+    Row(1, AStart - 0.2 * kSecond, 1.0); // late, into a minute with no row yet
+  }
+
+  tervox_test::TempDir dir;
+};
+
+// One minute read row by row: no-values do not count, the first and last
+// are of readings that have a value, a late row lands in its place.
+TEST_F(HistorySummaryTest, MinuteFollowsItsRows) {
+  const double m = std::floor(EncodeDateTime(2026, 3, 1, 8, 0, 0, 0) * kMinutesPerDay) + 0.5;
+  const std::int64_t minute = HistoryMinuteOf(m / kMinutesPerDay);
+  const double t0 = m / kMinutesPerDay;
+  const struct {
+    const char* step;
+    double offset; // seconds from the minute's middle
+    double pv;
+    const char* expected; // Rows, min, max, first, last, count
+  } steps[] = {
+      {"no value first", 0, 32767, "1     0"},
+      {"first reading", 2, 12.5, "2 12.5 12.5 12.5 12.5 1"},
+      {"lower", 4, 11, "3 11 12.5 12.5 11 2"},
+      {"higher", 6, 14, "4 11 14 12.5 14 3"},
+      {"no value last", 8, 32767, "5 11 14 12.5 14 3"},
+      {"late, before the first", -10, 10, "6 10 14 10 14 4"},
+      {"late, between", 7, 15, "7 10 15 10 15 5"},
+      {"late and no value", 1, 32767, "8 10 15 10 15 5"},
+  };
+  for (const auto& s : steps) {
+    Row(1, t0 + s.offset * kSecond, s.pv);
+    EXPECT_EQ(Pv(minute), QString::fromLatin1(s.expected)) << s.step;
+  }
+  EXPECT_EQ(Cell(QStringLiteral("OUT1Count"), minute).IntValue(), 0);
+  EXPECT_TRUE(Cell(QStringLiteral("OUT2Min"), minute).IsNull());
+  EXPECT_EQ(Cell(QStringLiteral("SVCount"), minute).IntValue(), 8);
+  EXPECT_EQ(Pv(minute + 1), QStringLiteral("none"));
+}
+
+// The trigger (row by row, late rows included) and a build from the rows
+// give the same table.
+TEST_F(HistorySummaryTest, TriggerAgreesWithBuild) {
+  MixedHistory(EncodeDateTime(2026, 3, 1, 23, 58, 10, 0));
+  const QStringList kept = Summaries();
+  EXPECT_GE(kept.size(), 12);
+  EXPECT_EQ(Rebuilt(), kept);
+}
+
+// A database of an older build, or whose summaries were dropped or altered
+// by hand, opens (the table check does not ask for them) and gets them back
+// from its rows; a build cut short resumes without counting twice.
+TEST_F(HistorySummaryTest, MissingOrAlteredSummariesAreRebuilt) {
+  MixedHistory(EncodeDateTime(2026, 3, 2, 10, 0, 0, 0));
+  const QStringList expected = Summaries();
+  const char* damages[] = {
+      "DROP TABLE DeviceDataMinute",
+      "DROP TRIGGER DeviceDataMinuteInsert",
+      "DROP TRIGGER DeviceDataMinuteRecompute",
+      "ALTER TABLE DeviceDataMinute ADD COLUMN Extra integer",
+      "DROP TABLE DeviceDataMinuteQueue",
+  };
+  for (const char* damage : damages) {
+    Db().ExecSQL(QStringLiteral("DELETE FROM DeviceDataMinute WHERE Minute % 2 = 0"));
+    Db().ExecSQL(QString::fromLatin1(damage));
+    FreeDatabase();
+    ASSERT_NO_THROW(GetDatabase()) << damage;
+    EXPECT_GT(PendingHistorySummaryMinutes(Db()), 0) << damage;
+    int steps = 0;
+    EXPECT_FALSE(BuildHistorySummaries(Db(), [&](std::int64_t, std::int64_t) { return ++steps < 2; })) << damage;
+    EXPECT_TRUE(BuildHistorySummaries(Db())) << damage;
+    EXPECT_EQ(PendingHistorySummaryMinutes(Db()), 0) << damage;
+    EXPECT_EQ(Summaries(), expected) << damage;
+  }
+  // Whole again: the next start leaves it alone.
+  EXPECT_FALSE(EnsureHistorySummaries(Db()));
+}
+
+// Backups do not carry the summaries; a restore rebuilds them from the
+// restored rows, and deleting history updates the minutes it touched.
+TEST_F(HistorySummaryTest, BackupRestoreAndDeleteKeepThemTrue) {
+  const double day = EncodeDateTime(2026, 3, 3);
+  MixedHistory(day - 150 * kSecond); // across midnight
+  MixedHistory(day + 0.5);
+  const QStringList before = Summaries();
+  const QString backup = dir.Path(QStringLiteral("backup.sql"));
+  BackupDatabase(backup);
+  EXPECT_FALSE(tervox_test::ReadFileBytes(backup).contains("DeviceDataMinute"));
+
+  Db().ExecSQL(QStringLiteral("DELETE FROM DeviceData WHERE ReadTime > %1").arg(day + 0.25, 0, 'f', 9));
+  Row(3, day + 0.75, 1);
+  RestoreDatabase(backup);
+  EXPECT_GT(PendingHistorySummaryMinutes(Db()), 0);
+  EXPECT_TRUE(BuildHistorySummaries(Db()));
+  EXPECT_EQ(Summaries(), before);
+
+  // The day before goes, with the minutes it held; the rows of this day stay.
+  DeleteRecords(day - 1, day - 1);
+  EXPECT_EQ(PendingHistorySummaryMinutes(Db()), 0);
+  const QStringList after = Summaries();
+  EXPECT_LT(after.size(), before.size());
+  EXPECT_EQ(Db().GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceDataMinute WHERE Minute < %1")
+                                   .arg(HistoryMinuteOf(day))),
+            0);
+  EXPECT_EQ(Db().GetTableValue(QStringLiteral("SELECT sum(Rows) FROM DeviceDataMinute")),
+            Db().GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")));
+  EXPECT_EQ(Rebuilt(), after);
+}
+
+} // namespace

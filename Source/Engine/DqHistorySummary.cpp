@@ -60,9 +60,9 @@ QString UpdateTriggerSQL() {
                              "%1Count = %1Count + (%2 IS NOT NULL)")
                   .arg(v, newValid);
   }
-  return QStringLiteral("CREATE TRIGGER DeviceDataMinuteInsert AFTER INSERT ON DeviceData WHEN EXISTS (SELECT 1 FROM "
-                        "DeviceDataMinute WHERE %1 AND LastTime < new.ReadTime) BEGIN\n"
-                        "  UPDATE DeviceDataMinute SET %2 WHERE %1;\n"
+  // The update's own key lookup is its condition: no second lookup first.
+  return QStringLiteral("CREATE TRIGGER DeviceDataMinuteInsert AFTER INSERT ON DeviceData BEGIN\n"
+                        "  UPDATE DeviceDataMinute SET %2 WHERE %1 AND LastTime < new.ReadTime;\n"
                         "END")
       .arg(MinuteKey(), update);
 }

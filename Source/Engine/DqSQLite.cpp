@@ -248,7 +248,34 @@ TSQLiteColumn* TSQLiteColumnList::AddColumn(const QString& ADisplayName, const Q
 // ======================================================================
 // TSQLiteDatabase
 
-TSQLiteDatabase::TSQLiteDatabase(const QString& AFileName) : FFileName(AFileName) {
+// Prepared statements by their text, oldest dropped first. One statement
+// is bound and stepped by one thread at a time.
+struct TSQLiteDatabase::TStatementCache {
+  static constexpr std::size_t kLimit = 8;
+  std::mutex Mutex;
+  std::vector<std::pair<QString, sqlite3_stmt*>> Items;
+
+  ~TStatementCache() { Clear(); }
+  void Clear() {
+    for (auto& item : Items) sqlite3_finalize(item.second);
+    Items.clear();
+  }
+  sqlite3_stmt* Find(const QString& ASQL) const {
+    for (const auto& item : Items)
+      if (item.first == ASQL) return item.second;
+    return nullptr;
+  }
+  void Add(const QString& ASQL, sqlite3_stmt* AStmt) {
+    if (Items.size() >= kLimit) {
+      sqlite3_finalize(Items.front().second);
+      Items.erase(Items.begin());
+    }
+    Items.emplace_back(ASQL, AStmt);
+  }
+};
+
+TSQLiteDatabase::TSQLiteDatabase(const QString& AFileName)
+    : FFileName(AFileName), FStatements(std::make_unique<TStatementCache>()) {
   if (!FFileName.isEmpty()) Open();
 }
 
@@ -323,6 +350,10 @@ void TSQLiteDatabase::Close() {
   }
   FInTrans = false;
   FWalKeeper.reset();
+  {
+    std::lock_guard<std::mutex> guard(FStatements->Mutex);
+    FStatements->Clear();
+  }
   if (FHandle) {
     // Cursors still holding statements keep the connection alive until they
     // are finalised.
@@ -355,10 +386,34 @@ void TSQLiteDatabase::Rollback() {
 }
 
 void TSQLiteDatabase::ExecSQL(const QString& ASQL, const TSQLiteParamList* AParams) {
-  TSQLiteTable table(this);
-  table.SetSQL(ASQL);
-  if (AParams) table.Params().Assign(*AParams);
-  table.ExecSQL();
+  if (!AParams) {
+    TSQLiteTable table(this);
+    table.SetSQL(ASQL);
+    table.ExecSQL();
+    return;
+  }
+  if (!FHandle) throw EDqException(QStringLiteral("Not assigned database."));
+  std::lock_guard<std::mutex> guard(FStatements->Mutex);
+  sqlite3_stmt* stmt = FStatements->Find(ASQL);
+  if (!stmt) {
+    if (sqlite3_prepare16_v2(FHandle, Utf16(ASQL), Utf16Bytes(ASQL), &stmt, nullptr) != SQLITE_OK || !stmt) {
+      sqlite3_finalize(stmt);
+      RaiseError(QStringLiteral("Error executing SQL"), ASQL);
+    }
+    FStatements->Add(ASQL, stmt);
+  }
+  int rc = SQLITE_DONE;
+  try {
+    AParams->Bind(stmt);
+    rc = Step(stmt);
+  } catch (...) {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    throw;
+  }
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  if (rc != SQLITE_DONE) RaiseError(QStringLiteral("Error executing SQL statement"), ASQL);
 }
 
 std::unique_ptr<TSQLiteTable> TSQLiteDatabase::GetTable(const QString& ASQL) {

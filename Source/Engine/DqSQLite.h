@@ -209,6 +209,8 @@ public:
   void Commit();
   void Rollback();
 
+  // With parameters the statement is kept prepared for the next call with
+  // the same text (a few such statements per connection).
   void ExecSQL(const QString& ASQL, const TSQLiteParamList* AParams = nullptr);
   std::unique_ptr<TSQLiteTable> GetTable(const QString& ASQL);
   // (table name, CREATE statement) by name in SQLite's binary order.
@@ -278,6 +280,11 @@ private:
   bool FInTrans = false;
   bool FSynchronized = true;
   std::atomic<int> FTimeout{0};
+  // Statements run again and again with new values (a reading each
+  // second per controller) stay prepared: compiling one, with the triggers
+  // it fires, costs several times its run.
+  struct TStatementCache;
+  std::unique_ptr<TStatementCache> FStatements;
 };
 
 class TSQLiteTable {

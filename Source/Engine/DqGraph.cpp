@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QFont>
 #include <QFontMetrics>
 #include <QLocale>
 #include <QPainter>
@@ -111,6 +112,12 @@ TDqColor ContrastColor(TDqColor AColor) {
   const unsigned r = AColor & 0xFF, g = (AColor >> 8) & 0xFF, b = (AColor >> 16) & 0xFF;
   const unsigned luminance = (r * 61 + g * 174 + b * 21) >> 8;
   return luminance <= 140 ? 0xFFFFFFu : 0u;
+}
+
+QFont GraphLabelFont(const QFont& ABase, int ADotsPerInch) {
+  QFont font = ABase;
+  font.setPixelSize(std::max(1, 13 * ADotsPerInch / 96));
+  return font;
 }
 
 QString TrendValueText(double AValue, int AValueType, int ADigit) {
@@ -657,6 +664,12 @@ void TDqTrendGraphList::LoadFromDB(TSQLiteDatabase& ADatabase, const QString& AG
 TDqTrendGraph* TDqTrendGraphList::GetGraphs(int AIndex) const {
   if (AIndex < 0 || AIndex >= Count()) return nullptr;
   return FItems[static_cast<std::size_t>(AIndex)].get();
+}
+
+int TDqTrendGraphList::IndexOfName(const QString& AName) const {
+  for (int i = 0; i < Count(); ++i)
+    if (FItems[static_cast<std::size_t>(i)]->Name == AName) return i;
+  return -1;
 }
 
 void TDqTrendGraphList::SetGraphIndex(int AIndex) { FGraphIndex = (AIndex >= 0 && AIndex < Count()) ? AIndex : -1; }

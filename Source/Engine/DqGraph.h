@@ -15,6 +15,7 @@
 #include <vector>
 
 class QColor;
+class QFont;
 class QPainter;
 class TSQLiteDatabase;
 class TSQLiteTable;
@@ -48,6 +49,10 @@ public:
 };
 // Finds the source of a controller ID; nullptr when there is none.
 using TDqGraphSourceResolver = std::function<std::shared_ptr<TDqGraphSource>(int AID)>;
+
+// The font a graph's labels are drawn in: ABase at 13 pixels on a screen,
+// as large relative to the frame on a device of ADotsPerInch.
+QFont GraphLabelFont(const QFont& ABase, int ADotsPerInch = 96);
 
 // Text of a value: "HHHH"/"LLLL" for a missing or under-range PV, "(error)"
 // for the other types, else fixed notation with ADigit decimals.
@@ -200,6 +205,8 @@ public:
   TDqTrendGraph* AddGraph();
   void LoadFromDB(TSQLiteDatabase& ADatabase, const QString& AGraphTableName, const QString& ALineTableName);
   TDqTrendGraph* GetGraphs(int AIndex) const;
+  // The first profile named AName exactly; -1 when there is none.
+  int IndexOfName(const QString& AName) const;
   int GraphIndex() const { return FGraphIndex; }
   void SetGraphIndex(int AIndex);
   TDqTrendGraph* ActiveGraph() const { return GetGraphs(FGraphIndex); }

@@ -7,6 +7,7 @@
 #include "domain/Tervox_Device.h"
 #include "dialogs/Form_GraphSetting.h"
 #include "domain/Tervox_GraphSource.h"
+#include "domain/Tervox_HistoryGraph.h"
 #include "domain/Tervox_Report.h"
 #include "domain/Main_Database.h"
 #include "domain/Tervox_Maintenance.h"
@@ -14,13 +15,11 @@
 #include "shell/Main_PrintJob.h"
 #include "shell/Main_Routine.h"
 #include "domain/Tervox_Engine.h"
-#include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QDateTime>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPrintDialog>
@@ -130,7 +129,7 @@ void TFrameGraph::RememberWindow(double AFirst, double ALast) {
 }
 
 TFrameGraph::TFrameGraph(QWidget* AOwner)
-    : TFrameGraphBase(AOwner, QColor(64, 192, 64)), FLoader(std::make_unique<TDqHistoryLoader>(GetDatabase()->FileName())) {
+    : TFrameGraphBase(AOwner, ToQColor(kHistoryPageColor)), FLoader(std::make_unique<TDqHistoryLoader>(GetDatabase()->FileName())) {
   setObjectName(QStringLiteral("FrameGraph"));
   NewLabel(QStringLiteral("Y (Value) From:"))->setObjectName(QStringLiteral("Label1"));
   NewLabel(QStringLiteral("To"))->setObjectName(QStringLiteral("Label2"));
@@ -265,9 +264,7 @@ void TFrameGraph::LayoutControls() {
         8, FPaintBox->height() - 32);
 }
 
-QRect TFrameGraph::GraphRect() const {
-  return QRect(8, 38, std::max(0, FBitmap.width() - 8), std::max(0, FBitmap.height() - 38 - 38));
-}
+QRect TFrameGraph::GraphRect() const { return HistoryPictureGraphRect(FBitmap.size()); }
 
 bool TFrameGraph::Reading() const { return !FPendingRequests.empty() || FLoader->Busy(); }
 
@@ -290,16 +287,7 @@ void TFrameGraph::ApplyRange() {
   FActiveGraph->MinValue = BoxInteger(FComboMinY, 0);
   FActiveGraph->MaxValue = BoxInteger(FComboMaxY, 0);
   FActiveGraph->UpdateRecord(*GetDatabase(), QStringLiteral("Graph"), QString());
-  for (int i = 0; i < FActiveGraph->LineCount(); ++i) {
-    TDqTrendLine* line = FActiveGraph->GetLines(i);
-    line->ValueObject = GraphSourceOf(line->ValueObjectID);
-    if (!line->ValueObject) continue;
-    line->ValueObjectID = line->ValueObject->SourceID();
-    line->Name = line->ValueObject->SourceName();
-    QString type;
-    if (ValueTypes() && ValueTypes()->IndexOfID(line->ValueType) >= 0) type = ValueTypes()->GetNames(line->ValueType);
-    line->Detail = QStringLiteral("[") + type + QStringLiteral("]");
-  }
+  BindGraphLines(*FActiveGraph, GraphSourceOf, ValueTypes());
   FGridLine->viewport()->update();
   // Applying the range reads again even when the window is the same: rows
   // keep arriving while the program records.
@@ -419,8 +407,6 @@ void TFrameGraph::StartReading(std::vector<TDqHistoryRequest> ARequests) {
 void TFrameGraph::RenderGraph() {
   if (FBitmap.isNull()) return;
   FillBitmapBackground();
-  QPainter painter(&FBitmap);
-  painter.setFont(font());
   const QRect graphRect = GraphRect();
   if (FActiveGraph) {
     FActiveGraph->TopOrder = FGridLine->Row();
@@ -432,14 +418,15 @@ void TFrameGraph::RenderGraph() {
     FActiveGraph->HistoryProvider = [this](const TDqTrendLine& ALine, const QRect& APlot) {
       return SeriesOf(ALine, APlot);
     };
-    FActiveGraph->Draw(painter, graphRect, 1, true);
+    DrawHistoryPicture(FBitmap, *FActiveGraph, font());
   } else {
+    QPainter painter(&FBitmap);
+    painter.setFont(font());
     const double minutes = std::nearbyint(Now() * 1440.0);
     const double t = std::floor(minutes / 30.0) * 30.0 / 1440.0;
     TDqTrendGraph::DrawBlank(painter, graphRect, 100, BoxInteger(FComboMinY, 0), BoxInteger(FComboMaxY, 100),
                              t + 30.0 / 1440.0, t + 90.0 / 1440.0, RGBColor(192, 192, 192), 1, true);
   }
-  painter.end();
   FPaintBox->update();
 }
 
@@ -450,58 +437,28 @@ QString TFrameGraph::LineRowValue(const TDqTrendLine& ALine) const { return ALin
 
 bool TFrameGraph::PrintGraph(QPrinter& APrinter) {
   if (!FActiveGraph) return false;
-  APrinter.setDocName(QStringLiteral("Graph Report ") + UserLocale().toString(DateTimeToQDateTime(Now()), QLocale::ShortFormat));
-  TBaseReport* setting = GraphSetting();
-  setting->SetPrintCanvas(&APrinter);
-  const int pw = std::max(1, setting->DrawScaleY(0.3));
-  const int m = setting->DrawScaleY(10);
-  QRect r = setting->GetPrintRect().adjusted(m, m, -m, -m);
-  const int legendY = r.y() + r.height();
-  r.setHeight(r.height() - setting->DrawScaleY(20));
+  APrinter.setDocName(HistorySheetTitle(Now()));
+  const THistorySheet sheet = HistorySheetLayout(*GraphSetting(), &APrinter);
 
   // The printer's pixel columns are read by the page's history reader, off
   // the UI thread, before anything goes to the printer.
-  const QRect plot = TDqTrendGraph::MarginRect(r);
-  const std::vector<TDqHistoryRequest> requests = FActiveGraph->HistoryRequests(plot);
+  const std::vector<TDqHistoryRequest> requests = FActiveGraph->HistoryRequests(sheet.Plot());
   std::vector<TDqHistorySeries> series;
   TFormProgress progress(this, QStringLiteral("Print"), QStringLiteral("Reading the graph's history"));
   progress.SetDetail(QStringLiteral("%1 of %2 lines read"));
   const QString fileName = GetDatabaseFileName();
   const std::exception_ptr error = progress.Run([&](TTervoxProgress& AProgress) {
     AProgress.Total = static_cast<std::int64_t>(requests.size());
-    QString readError;
-    series = TDqHistoryLoader::Read(fileName, requests, AProgress.Cancelled, readError, &AProgress.Done);
-    if (!readError.isEmpty()) throw EDqException(readError);
+    series = ReadHistoryLines(*FActiveGraph, sheet.Plot(), fileName, AProgress.Cancelled, &AProgress.Done);
   });
   if (error) std::rethrow_exception(error);
   if (progress.Cancelled()) return false;
   // The window kept turning meanwhile: a reload may have changed the lines.
-  if (!FActiveGraph || !(FActiveGraph->HistoryRequests(plot) == requests))
+  if (!FActiveGraph || !(FActiveGraph->HistoryRequests(sheet.Plot()) == requests))
     throw EDqException(QStringLiteral("The graph changed while its history was read; print it again."));
 
   TPrintJob job(APrinter, QStringLiteral("Failed to start printing"));
-  QPainter& painter = job.Painter();
-  // Labels keep the size they have on screen relative to the frame.
-  QFont font = this->font();
-  font.setPixelSize(std::max(1, 13 * APrinter.resolution() / 96));
-  painter.setFont(font);
-  struct TRestore {
-    TDqTrendGraph& Graph;
-    int TopOrder;
-    decltype(TDqTrendGraph::HistoryProvider) Provider;
-    ~TRestore() {
-      Graph.TopOrder = TopOrder;
-      Graph.HistoryProvider = std::move(Provider);
-    }
-  } restore{*FActiveGraph, FActiveGraph->TopOrder, std::move(FActiveGraph->HistoryProvider)};
-  FActiveGraph->TopOrder = -1;
-  FActiveGraph->HistoryProvider = [&](const TDqTrendLine& ALine, const QRect& APlot) -> const TDqHistorySeries* {
-    const int index = FActiveGraph->IndexOf(&ALine);
-    if (APlot != plot || index < 0 || static_cast<std::size_t>(index) >= series.size()) return nullptr;
-    return &series[static_cast<std::size_t>(index)];
-  };
-  FActiveGraph->Draw(painter, r, pw, true);
-  FActiveGraph->DrawDetail(painter, r.x(), legendY, pw);
+  DrawHistorySheet(job.Painter(), sheet, *FActiveGraph, series, font());
   job.Finish();
   return true;
 }
@@ -509,9 +466,7 @@ bool TFrameGraph::PrintGraph(QPrinter& APrinter) {
 void TFrameGraph::ButtonPrintClick() {
   if (!FActiveGraph) return;
   QPrinter printer(QPrinter::PrinterResolution);
-  // The frame's margins are counted in printer pixels: a resolution where
-  // they keep the proportions of the screen.
-  printer.setResolution(150);
+  printer.setResolution(kHistoryPrintResolution);
   printer.setPageLayout(GraphSetting()->PageLayout());
   QPrintDialog dialog(&printer, this);
   if (dialog.exec() != QDialog::Accepted) return;

@@ -101,9 +101,7 @@ TFrameGraphBase::TFrameGraphBase(QWidget* AOwner, const QColor& AColor) : TDqFra
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, AColor);
   setPalette(palette);
-  QFont font = this->font();
-  font.setPixelSize(13);
-  setFont(font);
+  setFont(GraphLabelFont(font()));
 
   FPaintBox = new TGraphPaintBox(this);
   FPaintBox->setObjectName(QStringLiteral("PaintBoxGraph"));

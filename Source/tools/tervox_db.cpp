@@ -4,6 +4,8 @@
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Maintenance.h"
 #include "domain/Tervox_StationClient.h"
+#include "tervox_db_args.h"
+#include "tervox_db_graph.h"
 #include "tervox_db_report.h"
 #include "domain/Main_Database.h"
 #include "TervoxVersion.h"
@@ -30,6 +32,7 @@ const char* const kUsage =
     "                   database is first copied beside it as\n"
     "                   NAME_before_restore_DATE_TIME.db\n"
     "%s"
+    "%s"
     "\n"
     "Options:\n"
     "  --database FILE  use FILE instead of Tervox.db in the data directory\n"
@@ -38,14 +41,7 @@ const char* const kUsage =
     "  --help           show this text\n"
     "  --version        show the version\n";
 
-int Fail(const QString& AMessage) {
-  QString text = AMessage;
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  std::fprintf(stderr, "tervox-db: %s\n", qPrintable(text));
-  return 1;
-}
-
-QString UsageText() { return QString::asprintf(kUsage, kReportUsage); }
+QString UsageText() { return QString::asprintf(kUsage, kReportUsage, kGraphUsage); }
 
 int Usage(const char* AProblem) {
   std::fprintf(stderr, "tervox-db: %s\n\n%s", AProblem, qPrintable(UsageText()));
@@ -91,9 +87,11 @@ int main(int argc, char** argv) {
   }
   if (positional.isEmpty()) return Usage("no command given");
   const QString command = positional.takeFirst();
-  if (command == QLatin1String("report") || command == QLatin1String("log")) {
+  if (command == QLatin1String("report") || command == QLatin1String("log") || command == QLatin1String("graph")) {
     if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
-    const int result = command == QLatin1String("report") ? RunReportCommand(positional) : RunLogCommand(positional);
+    const int result = command == QLatin1String("report") ? RunReportCommand(positional)
+                       : command == QLatin1String("log")  ? RunLogCommand(positional)
+                                                          : RunGraphCommand(positional);
     FreeDatabase();
     return result;
   }

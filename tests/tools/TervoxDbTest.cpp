@@ -1,13 +1,30 @@
 // The administration tool, run as a separate process the way cron runs it.
+#include "Engine/DqDrawGrid.h"
+#include "Engine/DqGraph.h"
+#include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
 #include "TestSupport.h"
+#include "domain/Main_Database.h"
+#include "domain/Tervox_DeviceList.h"
+#include "domain/Tervox_Engine.h"
+#include "domain/Tervox_HistoryGraph.h"
+#include "domain/Tervox_Report.h"
+#include "pages/Frame_Graph.h"
+#include "shell/Main_Demo.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImage>
+#include <QPrinter>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -295,3 +312,217 @@ TEST_F(TervoxDbTest, SummaryBuildKilledResumes) {
             db.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData WHERE PV <> 32767")));
   EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT max(PVMax) FROM DeviceDataMinute")), 999);
 }
+namespace {
+
+constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm:ss";
+
+// What a picture shows: pixels of each demo line's colour (red, green,
+// blue) inside ARect.
+struct TLinePixels {
+  int Red = 0, Green = 0, Blue = 0;
+};
+TLinePixels CountLinePixels(const QImage& AImage, const QRect& ARect) {
+  TLinePixels count;
+  const QRect inside = ARect.intersected(AImage.rect());
+  for (int y = inside.top(); y <= inside.bottom(); ++y)
+    for (int x = inside.left(); x <= inside.right(); ++x) {
+      const QColor c = AImage.pixelColor(x, y);
+      count.Red += c.red() > 200 && c.green() < 80 && c.blue() < 80;
+      count.Green += c.red() < 60 && c.green() > 90 && c.green() < 170 && c.blue() < 60;
+      count.Blue += c.red() < 80 && c.green() < 80 && c.blue() > 200;
+    }
+  return count;
+}
+
+QImage RenderPdf(const QString& APdf, const QString& APrefix) {
+  QProcess render;
+  render.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("50"), QStringLiteral("-png"),
+                                            QStringLiteral("-singlefile"), APdf, APrefix});
+  EXPECT_TRUE(render.waitForFinished(30000));
+  EXPECT_EQ(render.exitCode(), 0) << render.readAllStandardError().toStdString();
+  return QImage(APrefix + QStringLiteral(".png")).convertToFormat(QImage::Format_RGB32);
+}
+
+// The demonstration's database as `tervox --demo` seeds it (three
+// controllers, eight hours of readings, the "Demo history" profile), its
+// controllers loaded as a window has them.
+class TervoxDbGraphTest : public TervoxDbTest {
+protected:
+  void SetUp() override {
+    FPortDir = qgetenv("TERVOX_PORT_DIR");
+    qunsetenv("TERVOX_PORT_DIR");
+    FreeDatabase();
+    FDemo = std::make_unique<TTervoxDemo>();
+    QString error;
+    ASSERT_TRUE(FDemo->Start(&error)) << error.toStdString();
+    FDemo->Seed();
+    CreateEngineObjects();
+    DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+  }
+  void TearDown() override {
+    FreeEngineObjects();
+    FreePrintProfiles();
+    FreeDatabase();
+    SetDatabaseFileName(QString());
+    FDemo.reset();
+    if (FPortDir.isEmpty())
+      qunsetenv("TERVOX_PORT_DIR");
+    else
+      qputenv("TERVOX_PORT_DIR", FPortDir);
+  }
+  Result Graph(const QStringList& AArgs) {
+    return Run(QStringList{QStringLiteral("--database"), FDemo->DatabaseFileName(), QStringLiteral("graph")} + AArgs);
+  }
+  // The page as the demonstration opens it: "Demo history" on the seeded
+  // hours, its first line selected, the profile panel hidden so that the
+  // picture is ASize.
+  void OpenPage(TFrameGraph& APage, const QSize& ASize) {
+    ASSERT_EQ(APage.ComboGraph()->currentText(), QStringLiteral("Demo history"));
+    APage.SetProfilePanelVisible(false);
+    APage.resize(ASize);
+    APage.show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(APage.Bitmap().size(), ASize);
+    ASSERT_EQ(APage.GridLine()->Row(), 0);
+    // The window as the command reads it from its text.
+    FFrom = DateTimeToQDateTime(APage.PickerFirstTime()->Value()).toString(QString::fromLatin1(kTimeFormat));
+    FTo = DateTimeToQDateTime(APage.PickerLastTime()->Value()).toString(QString::fromLatin1(kTimeFormat));
+    const double first = DateTimeFromQDateTime(QDateTime::fromString(FFrom, QString::fromLatin1(kTimeFormat)));
+    const double last = DateTimeFromQDateTime(QDateTime::fromString(FTo, QString::fromLatin1(kTimeFormat)));
+    for (TGraphPicker* picker : {APage.PickerFirstDate(), APage.PickerFirstTime()}) picker->SetValue(first);
+    for (TGraphPicker* picker : {APage.PickerLastDate(), APage.PickerLastTime()}) picker->SetValue(last);
+    APage.PickerChange();
+    QElapsedTimer timer;
+    timer.start();
+    while (APage.Reading() && timer.elapsed() < 20000) {
+      APage.Loader()->Wait();
+      QCoreApplication::processEvents();
+    }
+    ASSERT_FALSE(APage.Reading());
+  }
+
+  std::unique_ptr<TTervoxDemo> FDemo;
+  QByteArray FPortDir;
+  QString FFrom, FTo;
+};
+
+TEST_F(TervoxDbGraphTest, DrawsTheDemoHistoryAsThePageShowsAndPrintsIt) {
+  const QSize size(1000, 520);
+  TFrameGraph page;
+  OpenPage(page, size);
+  const QImage shown = page.Bitmap().convertToFormat(QImage::Format_RGB32);
+  const QRect plot = TDqTrendGraph::MarginRect(page.GraphRect());
+  const TLinePixels lines = CountLinePixels(shown, plot);
+  // Every line of the profile is on the picture, so equal pictures say
+  // something.
+  ASSERT_GT(lines.Red, 500);
+  ASSERT_GT(lines.Green, 500);
+  ASSERT_GT(lines.Blue, 500);
+
+  const QStringList window{"--profile", "Demo history", "--from", FFrom, "--to", FTo};
+  const Result png = Graph(window + QStringList{"--png", Path("demo.png"), "--size", "1000x520"});
+  ASSERT_EQ(png.exitCode, 0) << png.err.toStdString();
+  EXPECT_TRUE(png.out.contains(Path("demo.png"))) << png.out.toStdString();
+  const QImage drawn = QImage(Path("demo.png")).convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(drawn.size(), size);
+  int differing = 0;
+  for (int y = 0; y < size.height(); ++y)
+    for (int x = 0; x < size.width(); ++x) differing += drawn.pixel(x, y) != shown.pixel(x, y);
+  EXPECT_EQ(differing, 0) << "pixels differ from the page's picture";
+
+  // Without --size: the page's size when it first opens.
+  ASSERT_EQ(Graph(window + QStringList{"--png", Path("default.png")}).exitCode, 0);
+  EXPECT_EQ(QImage(Path("default.png")).size(), QSize(900, 600));
+
+  // The sheet as the page prints it on the "Graph" paper (landscape), with
+  // the legend; rendered, it is the page's own print.
+  const Result pdf = Graph(window + QStringList{"--pdf", Path("demo.pdf")});
+  ASSERT_EQ(pdf.exitCode, 0) << pdf.err.toStdString();
+  QProcess text;
+  text.start(QStringLiteral("pdftotext"), {Path("demo.pdf"), QStringLiteral("-")});
+  ASSERT_TRUE(text.waitForFinished(30000));
+  const QString words = QString::fromUtf8(text.readAllStandardOutput());
+  for (const char* legend : {"[PV] Oven", "[PV] Kiln", "[PV] Dryer"})
+    EXPECT_TRUE(words.contains(QString::fromLatin1(legend))) << words.toStdString();
+  const QImage sheet = RenderPdf(Path("demo.pdf"), Path("demo-sheet"));
+  ASSERT_FALSE(sheet.isNull());
+  EXPECT_GT(sheet.width(), sheet.height()) << "not landscape";
+  const TLinePixels printed = CountLinePixels(sheet, sheet.rect());
+  EXPECT_GT(printed.Red, 100);
+  EXPECT_GT(printed.Green, 100);
+  EXPECT_GT(printed.Blue, 100);
+
+  QPrinter printer(QPrinter::PrinterResolution);
+  printer.setResolution(kHistoryPrintResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(Path("page.pdf"));
+  printer.setPageLayout(GraphSetting()->PageLayout());
+  ASSERT_TRUE(page.PrintGraph(printer));
+  const QImage pagePrint = RenderPdf(Path("page.pdf"), Path("page-sheet"));
+  ASSERT_EQ(pagePrint.size(), sheet.size());
+  int differingPrinted = 0;
+  for (int y = 0; y < sheet.height(); ++y)
+    for (int x = 0; x < sheet.width(); ++x) differingPrinted += sheet.pixel(x, y) != pagePrint.pixel(x, y);
+  EXPECT_EQ(differingPrinted, 0) << "the sheet differs from the page's print";
+}
+
+// Each bad command line: its message on stderr, status 2 (1 for a database
+// that cannot be read), and no file: neither a new one nor a change to one
+// that was there.
+TEST_F(TervoxDbGraphTest, BadArgumentsAreRefusedAndLeaveNoFile) {
+  tervox_test::WriteFileBytes(Path("keep.png"), "old");
+  tervox_test::WriteFileBytes(Path("text.db"), QByteArray("plain text\n").repeated(50));
+  QDir().mkpath(Path("folder.png"));
+  const QString db = FDemo->DatabaseFileName();
+  const QString png = Path("out.png"), pdf = Path("out.pdf");
+  const QStringList from{"--from", "2026-03-14 08:00:00"}, to{"--to", "2026-03-14 16:00:00"};
+  const QStringList demo = QStringList{"--profile", "Demo history"} + from + to;
+  struct Case {
+    QStringList Args;
+    int Status;
+    const char* Message;
+  } const cases[] = {
+      {QStringList{"--profile", "Nope"} + from + to + QStringList{"--png", png}, 2, "unknown profile \"Nope\"; the database has \"Demo trend\", \"Demo history\""},
+      {QStringList{"--profile", "demo history"} + from + to + QStringList{"--png", png}, 2, "unknown profile"},
+      {from + to + QStringList{"--png", png}, 2, "--profile is required"},
+      {QStringList{"--profile", "Demo history", "--from", "2026-02-30 10:00:00"} + to + QStringList{"--png", png}, 2, "bad date"},
+      {QStringList{"--profile", "Demo history", "--from", "yesterday"} + to + QStringList{"--png", png}, 2, "bad date"},
+      {QStringList{"--profile", "Demo history", "--from", "2026-03-15 00:00:00"} + to + QStringList{"--png", png}, 2, "--from is after --to"},
+      {QStringList{"--profile", "Demo history", "--from", "2026-03-14 16:00:00"} + to + QStringList{"--png", png}, 2, "--from is not before --to"},
+      {QStringList{"--profile", "Demo history"} + from + QStringList{"--png", png}, 2, "--to is required"},
+      {demo, 2, "one of --png, --pdf is required"},
+      {demo + QStringList{"--png", png, "--pdf", pdf}, 2, "give only one of --png, --pdf"},
+      {demo + QStringList{"--png", png, "--size", "100x100"}, 2, "bad size \"100x100\""},
+      {demo + QStringList{"--png", png, "--size", "1000x9000"}, 2, "bad size"},
+      {demo + QStringList{"--png", png, "--size", "wide"}, 2, "bad size"},
+      {demo + QStringList{"--pdf", pdf, "--size", "1000x600"}, 2, "--size is for --png"},
+      {demo + QStringList{"--png", png, "--colour", "red"}, 2, "unknown option --colour"},
+      {demo + QStringList{"--png"}, 2, "--png needs a value"},
+      {demo + QStringList{"--png", Path("no/such/dir/a.png")}, 2, "Cannot write"},
+      {demo + QStringList{"--pdf", Path("folder.png")}, 2, "it is a folder"},
+  };
+  for (const Case& c : cases) {
+    const Result result = Graph(c.Args);
+    EXPECT_EQ(result.exitCode, c.Status) << c.Message;
+    EXPECT_TRUE(result.err.contains(QString::fromLatin1(c.Message))) << c.Message << ": " << result.err.toStdString();
+  }
+  // A database that is not there is not made; one that is no database
+  // cannot be read.
+  const Result missing = Run(QStringList{"--database", Path("none.db"), "graph"} + demo + QStringList{"--png", png});
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_TRUE(missing.err.contains(QStringLiteral("There is no database"))) << missing.err.toStdString();
+  EXPECT_FALSE(QFile::exists(Path("none.db")));
+  const Result broken = Run(QStringList{"--database", Path("text.db"), "graph"} + demo + QStringList{"--png", Path("keep.png")});
+  EXPECT_EQ(broken.exitCode, 1);
+  EXPECT_TRUE(broken.err.contains(QStringLiteral("file is not a database"))) << broken.err.toStdString();
+
+  EXPECT_EQ(tervox_test::ReadFileBytes(Path("keep.png")), QByteArray("old"));
+  // Nothing else in the folder: no output and no temporary beside one.
+  QStringList files = QDir(dir.Root()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+  files.removeAll(QStringLiteral("data")); // the tool's data folder, whether made or not
+  files.sort();
+  EXPECT_EQ(files, (QStringList{"folder.png", "keep.png", "text.db"})) << files.join(' ').toStdString();
+  EXPECT_TRUE(QDir(Path("folder.png")).isEmpty());
+}
+
+} // namespace

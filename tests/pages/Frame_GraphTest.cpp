@@ -8,13 +8,13 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_Report.h"
 #include "pages/Frame_Graph.h"
+#include "pages/GraphTestSupport.h"
 #include "shell/UiTestSupport.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_DeviceList.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPrinter>
@@ -29,20 +29,11 @@
 
 using tervox_test::ModalAnswers;
 using tervox_test::TestDatabase;
+using tervox_test::WaitRead;
 
 namespace {
 
 constexpr double kSecond = 1.0 / 86400.0;
-
-void WaitRead(TFrameGraph& APage) {
-  QElapsedTimer timer;
-  timer.start();
-  while (APage.Reading() && timer.elapsed() < 20000) {
-    APage.Loader()->Wait();
-    QCoreApplication::processEvents();
-  }
-  ASSERT_FALSE(APage.Reading());
-}
 
 // Oven (ID 1) recorded a minute of readings from 08:00; the profile plots
 // it and a deleted controller.

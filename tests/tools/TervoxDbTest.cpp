@@ -10,13 +10,13 @@
 #include "domain/Tervox_HistoryGraph.h"
 #include "domain/Tervox_Report.h"
 #include "pages/Frame_Graph.h"
+#include "pages/GraphTestSupport.h"
 #include "shell/Main_Demo.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QPrinter>
@@ -392,13 +392,7 @@ protected:
     for (TGraphPicker* picker : {APage.PickerFirstDate(), APage.PickerFirstTime()}) picker->SetValue(first);
     for (TGraphPicker* picker : {APage.PickerLastDate(), APage.PickerLastTime()}) picker->SetValue(last);
     APage.PickerChange();
-    QElapsedTimer timer;
-    timer.start();
-    while (APage.Reading() && timer.elapsed() < 20000) {
-      APage.Loader()->Wait();
-      QCoreApplication::processEvents();
-    }
-    ASSERT_FALSE(APage.Reading());
+    tervox_test::WaitRead(APage);
   }
 
   std::unique_ptr<TTervoxDemo> FDemo;

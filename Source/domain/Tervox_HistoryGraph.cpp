@@ -84,12 +84,11 @@ QString HistorySheetTitle(double ANow) {
   return QStringLiteral("Graph Report ") + UserLocale().toString(DateTimeToQDateTime(ANow), QLocale::ShortFormat);
 }
 
-std::vector<TDqHistorySeries> ReadHistoryLines(const TDqTrendGraph& AGraph, const QRect& APlot,
+std::vector<TDqHistorySeries> ReadHistoryLines(const std::vector<TDqHistoryRequest>& ARequests,
                                                const QString& ADatabaseFile, const std::atomic<bool>& ACancel,
                                                std::atomic<std::int64_t>* ADone) {
   QString error;
-  std::vector<TDqHistorySeries> series =
-      TDqHistoryLoader::Read(ADatabaseFile, AGraph.HistoryRequests(APlot), ACancel, error, ADone);
+  std::vector<TDqHistorySeries> series = TDqHistoryLoader::Read(ADatabaseFile, ARequests, ACancel, error, ADone);
   if (!error.isEmpty()) throw ESQLiteException(error);
   return series;
 }
@@ -101,7 +100,7 @@ void WriteHistoryPNG(TDqTrendGraph& AGraph, const QString& ADatabaseFile, const 
     throw EDqException(QStringLiteral("A picture of %1x%2 pixels is too large").arg(ASize.width()).arg(ASize.height()));
   const QRect plot = TDqTrendGraph::MarginRect(HistoryPictureGraphRect(ASize));
   const std::atomic<bool> never{false};
-  const std::vector<TDqHistorySeries> series = ReadHistoryLines(AGraph, plot, ADatabaseFile, never);
+  const std::vector<TDqHistorySeries> series = ReadHistoryLines(AGraph.HistoryRequests(plot), ADatabaseFile, never);
   {
     const THistorySeriesScope scope(AGraph, plot, series, AGraph.TopOrder);
     DrawHistoryPicture(image, AGraph, AFont);
@@ -119,7 +118,8 @@ void WriteHistoryPDF(TDqTrendGraph& AGraph, const QString& ADatabaseFile, TBaseR
     pdf.setPageLayout(APaper.PageLayout());
     const THistorySheet sheet = HistorySheetLayout(APaper, &pdf);
     const std::atomic<bool> never{false};
-    const std::vector<TDqHistorySeries> series = ReadHistoryLines(AGraph, sheet.Plot(), ADatabaseFile, never);
+    const std::vector<TDqHistorySeries> series =
+        ReadHistoryLines(AGraph.HistoryRequests(sheet.Plot()), ADatabaseFile, never);
     QPainter painter;
     if (!painter.begin(&pdf)) throw EDqException(QStringLiteral("Cannot write \"%1\"").arg(AFileName));
     DrawHistorySheet(painter, sheet, AGraph, series, AFont);

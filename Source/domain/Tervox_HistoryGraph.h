@@ -48,9 +48,10 @@ void DrawHistorySheet(QPainter& APainter, const THistorySheet& ASheet, TDqTrendG
 // The print job's title: "Graph Report " and the date and time of ANow.
 QString HistorySheetTitle(double ANow);
 
-// Reads AGraph's lines for APlot from the database file, on this thread and
-// helpers of its own; raises ESQLiteException when the file cannot be read.
-std::vector<TDqHistorySeries> ReadHistoryLines(const TDqTrendGraph& AGraph, const QRect& APlot,
+// Reads a profile's lines (its HistoryRequests) from the database file, on
+// this thread and helpers of its own; raises ESQLiteException when the file
+// cannot be read.
+std::vector<TDqHistorySeries> ReadHistoryLines(const std::vector<TDqHistoryRequest>& ARequests,
                                                const QString& ADatabaseFile, const std::atomic<bool>& ACancel,
                                                std::atomic<std::int64_t>* ADone = nullptr);
 

@@ -129,7 +129,8 @@ void TFrameGraph::RememberWindow(double AFirst, double ALast) {
 }
 
 TFrameGraph::TFrameGraph(QWidget* AOwner)
-    : TFrameGraphBase(AOwner, ToQColor(kHistoryPageColor)), FLoader(std::make_unique<TDqHistoryLoader>(GetDatabase()->FileName())) {
+    : TFrameGraphBase(AOwner, ToQColor(kHistoryPageColor)),
+      FLoader(std::make_unique<TDqHistoryLoader>(GetDatabase()->FileName())) {
   setObjectName(QStringLiteral("FrameGraph"));
   NewLabel(QStringLiteral("Y (Value) From:"))->setObjectName(QStringLiteral("Label1"));
   NewLabel(QStringLiteral("To"))->setObjectName(QStringLiteral("Label2"));
@@ -449,7 +450,7 @@ bool TFrameGraph::PrintGraph(QPrinter& APrinter) {
   const QString fileName = GetDatabaseFileName();
   const std::exception_ptr error = progress.Run([&](TTervoxProgress& AProgress) {
     AProgress.Total = static_cast<std::int64_t>(requests.size());
-    series = ReadHistoryLines(*FActiveGraph, sheet.Plot(), fileName, AProgress.Cancelled, &AProgress.Done);
+    series = ReadHistoryLines(requests, fileName, AProgress.Cancelled, &AProgress.Done);
   });
   if (error) std::rethrow_exception(error);
   if (progress.Cancelled()) return false;

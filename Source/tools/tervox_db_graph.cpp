@@ -87,7 +87,8 @@ int RunGraphCommand(const QStringList& AArgs) {
   if (!ReadOutput(values, {"png", "pdf"}, kind, file, error)) return Refuse(error);
   QSize size = kDefaultSize;
   if (values.count(QStringLiteral("--size"))) {
-    if (kind != QLatin1String("png")) return Refuse(QStringLiteral("--size is for --png: a sheet has the Graph setting's paper"));
+    if (kind != QLatin1String("png"))
+      return Refuse(QStringLiteral("--size is for --png: a sheet has the Graph setting's paper"));
     if (!ParseSize(values[QStringLiteral("--size")], size))
       return Refuse(QStringLiteral("bad size \"%1\": use WxH, %2 to %3 pixels a side")
                         .arg(values[QStringLiteral("--size")])

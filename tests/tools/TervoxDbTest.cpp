@@ -476,7 +476,8 @@ TEST_F(TervoxDbGraphTest, BadArgumentsAreRefusedAndLeaveNoFile) {
     int Status;
     const char* Message;
   } const cases[] = {
-      {QStringList{"--profile", "Nope"} + from + to + QStringList{"--png", png}, 2, "unknown profile \"Nope\"; the database has \"Demo trend\", \"Demo history\""},
+      {QStringList{"--profile", "Nope"} + from + to + QStringList{"--png", png}, 2,
+       "unknown profile \"Nope\"; the database has \"Demo trend\", \"Demo history\""},
       {QStringList{"--profile", "demo history"} + from + to + QStringList{"--png", png}, 2, "unknown profile"},
       {from + to + QStringList{"--png", png}, 2, "--profile is required"},
       {QStringList{"--profile", "Demo history", "--from", "2026-02-30 10:00:00"} + to + QStringList{"--png", png}, 2, "bad date"},

@@ -6,6 +6,7 @@
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
 #include "Engine/XLSExport.h"
+#include "Engine/XLSXExport.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -408,19 +409,39 @@ bool TDeviceReport::ForEachRow(const std::function<bool(const TReportRow&)>& AHa
   return true;
 }
 
+std::vector<TReportCell> TDeviceReport::Cells() const {
+  std::vector<TReportCell> cells{{TReportCell::ckReadTime, 0}};
+  for (int i = 0; i < 4; ++i)
+    if (FQuery.Columns & (1u << i)) cells.push_back({TReportCell::ckValue, i});
+  for (int i = 0; i < 3; ++i)
+    if (FQuery.Columns & (1u << (4 + i))) cells.push_back({TReportCell::ckEvent, i});
+  return cells;
+}
+
+QStringList TDeviceReport::TitleTexts() const {
+  return {QStringLiteral("TERVOX REPORT"), QStringLiteral("Device Name: ") + FQuery.DeviceName,
+          ReportRangeText(FQuery.FirstTime, FQuery.LastTime)};
+}
+
 QStringList TDeviceReport::Headings() const {
-  QStringList headings{QStringLiteral("Read Time")};
-  for (int i = 0; i < 7; ++i)
-    if (FQuery.Columns & (1u << i)) headings << QString::fromLatin1(kReportColumnNames[i]);
+  QStringList headings;
+  for (const TReportCell& cell : Cells())
+    switch (cell.Kind) {
+    case TReportCell::ckReadTime: headings << QStringLiteral("Read Time"); break;
+    case TReportCell::ckValue: headings << QString::fromLatin1(kReportColumnNames[cell.Index]); break;
+    case TReportCell::ckEvent: headings << QString::fromLatin1(kReportColumnNames[4 + cell.Index]); break;
+    }
   return headings;
 }
 
 QStringList TDeviceReport::RowTexts(const TReportRow& ARow) const {
-  QStringList texts{ReportTimeText(ARow.ReadTime)};
-  for (int i = 0; i < 4; ++i)
-    if (FQuery.Columns & (1u << i)) texts << ReportValueText(ARow.Values[i], ARow.Digit);
-  for (int i = 0; i < 3; ++i)
-    if (FQuery.Columns & (1u << (4 + i))) texts << (ARow.IsEV[i] ? QStringLiteral("On") : QStringLiteral("Off"));
+  QStringList texts;
+  for (const TReportCell& cell : Cells())
+    switch (cell.Kind) {
+    case TReportCell::ckReadTime: texts << ReportTimeText(ARow.ReadTime); break;
+    case TReportCell::ckValue: texts << ReportValueText(ARow.Values[cell.Index], ARow.Digit); break;
+    case TReportCell::ckEvent: texts << (ARow.IsEV[cell.Index] ? QStringLiteral("On") : QStringLiteral("Off")); break;
+    }
   return texts;
 }
 
@@ -521,11 +542,12 @@ void TDeviceReport::DrawPageTexts(QPainter& APainter, const TDqPrint& APrint, co
     APainter.drawText(ARect.left() + (ARect.width() - metrics.horizontalAdvance(AText)) / 2, ATop + metrics.ascent(),
                       AText);
   };
+  const QStringList titles = TitleTexts();
   SetFont(APainter, APrint, 36, true);
-  centred(y0, QStringLiteral("TERVOX REPORT"));
+  centred(y0, titles.at(0));
   SetFont(APainter, APrint, 28, false);
-  centred(y0 + APrint.ScaleY(6.4), QStringLiteral("Device Name: ") + FQuery.DeviceName);
-  centred(y0 + APrint.ScaleY(12), ReportRangeText(FQuery.FirstTime, FQuery.LastTime));
+  centred(y0 + APrint.ScaleY(6.4), titles.at(1));
+  centred(y0 + APrint.ScaleY(12), titles.at(2));
   DrawPagedTable(APainter, APrint, ARect, y0 + APrint.ScaleY(18), ReportColumnWidths(FQuery.Columns), Headings(), false,
                  ATexts);
   APainter.restore();
@@ -587,9 +609,8 @@ TDeviceReport::TExportResult TDeviceReport::ExportXLS(const QString& AFileName, 
   format.SetBits(xfPatternColour, 10);
   writer.WriteExtendedFormat(format);
   writer.WriteColumnInfo({0, 0, 5632, 1, 0, 0});
-  writer.SetCells(0, 0, QStringLiteral("TERVOX REPORT"));
-  writer.SetCells(0, 1, QStringLiteral("Device Name: ") + FQuery.DeviceName);
-  writer.SetCells(0, 2, ReportRangeText(FQuery.FirstTime, FQuery.LastTime));
+  const QStringList titles = TitleTexts();
+  for (qsizetype r = 0; r < titles.size(); ++r) writer.SetCells(0, static_cast<std::uint16_t>(r), titles.at(r));
   const QStringList headings = Headings();
   for (qsizetype c = 0; c < headings.size(); ++c)
     writer.SetCellsA(static_cast<std::uint16_t>(c), 3, acShaded | acBottomBorder | acCenter | acFill, headings.at(c));
@@ -646,6 +667,7 @@ TDeviceReport::TExportResult TDeviceReport::ExportCSV(const QString& AFileName, 
         throw EDqException(QStringLiteral("Cannot write \"%1\": %2").arg(AFileName, AFile.errorString()));
       buffer.clear();
     };
+    const std::vector<TReportCell> cells = Cells();
     // The date part changes once a day: keep its text.
     std::int64_t cachedDay = std::numeric_limits<std::int64_t>::min();
     QByteArray dayText;
@@ -669,13 +691,15 @@ TDeviceReport::TExportResult TDeviceReport::ExportCSV(const QString& AFileName, 
           AppendTwo(buffer, static_cast<int>(ms / 60000 % 60));
           buffer.append(':');
           AppendTwo(buffer, static_cast<int>(ms / 1000 % 60));
-          for (int i = 0; i < 4; ++i)
-            if (FQuery.Columns & (1u << i)) {
+          for (std::size_t c = 1; c < cells.size(); ++c) {
+            const int i = cells[c].Index;
+            if (cells[c].Kind == TReportCell::ckEvent) {
+              buffer.append(ARow.IsEV[i] ? ",On" : ",Off");
+            } else {
               buffer.append(',');
               if (!IsNoValue(ARow.Values[i])) AppendNumber(buffer, ARow.Values[i], ARow.Digit);
             }
-          for (int i = 0; i < 3; ++i)
-            if (FQuery.Columns & (1u << (4 + i))) buffer.append(ARow.IsEV[i] ? ",On" : ",Off");
+          }
           buffer.append("\r\n");
           ++result.RowsWritten;
           if (buffer.size() > (1 << 20) - 256) flush();
@@ -685,5 +709,45 @@ TDeviceReport::TExportResult TDeviceReport::ExportCSV(const QString& AFileName, 
     if (!done) throw EDqException(QStringLiteral("Export cancelled"));
     flush();
   });
+  return result;
+}
+
+TDeviceReport::TExportResult TDeviceReport::ExportXLSX(const QString& AFileName, const TCancelFlag* ACancel,
+                                                       const TProgressEvent& AProgress, std::int64_t ASheetRows) const {
+  TExportResult result;
+  const std::vector<TReportCell> cells = Cells();
+  TXLSXLayout layout;
+  layout.Titles = TitleTexts();
+  layout.Headings = Headings();
+  layout.SheetName = QStringLiteral("Report");
+  layout.Widths.assign(cells.size(), 10);
+  layout.Widths[0] = 20;
+  TXLSXWriter writer(AFileName, layout, ASheetRows);
+  const QByteArray on("On");
+  const QByteArray off("Off");
+  const double total = std::max<double>(static_cast<double>(FRecordCount), 1);
+  const bool done = ForEachRow(
+      [&](const TReportRow& ARow) {
+        writer.NewRow();
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+          const int col = static_cast<int>(c);
+          const int i = cells[c].Index;
+          switch (cells[c].Kind) {
+          case TReportCell::ckReadTime: writer.WriteDateTime(col, ARow.ReadTime); break;
+          case TReportCell::ckValue:
+            // No value stays empty: a chart leaves a gap there, where text would read as 0.
+            if (!IsNoValue(ARow.Values[i])) writer.WriteNumber(col, ARow.Values[i], ARow.Digit);
+            break;
+          case TReportCell::ckEvent: writer.WriteText(col, ARow.IsEV[i] ? on : off); break;
+          }
+        }
+        if ((++result.RowsWritten & 0x3FFF) == 0 && AProgress) AProgress(static_cast<double>(result.RowsWritten) / total);
+        return true;
+      },
+      ACancel);
+  if (!done) throw EDqException(QStringLiteral("Export cancelled"));
+  writer.Close();
+  result.Sheets = writer.SheetCount();
+  if (AProgress) AProgress(1.0);
   return result;
 }

@@ -68,6 +68,14 @@ struct TDeviceReportQuery {
   unsigned Columns = rcAll;
 };
 
+// What a column of the report shows: the reading's time, a value
+// (TReportRow::Values[Index]) or an event output (TReportRow::IsEV[Index]).
+struct TReportCell {
+  enum TKind { ckReadTime, ckValue, ckEvent };
+  TKind Kind = ckReadTime;
+  int Index = 0;
+};
+
 // Set from another thread to stop a long count or export.
 using TCancelFlag = std::atomic<bool>;
 // Fraction done, 0..1.
@@ -99,6 +107,12 @@ public:
   // false when stopped.
   bool ForEachRow(const std::function<bool(const TReportRow&)>& AHandler, const TCancelFlag* ACancel = nullptr) const;
 
+  // The shown columns, "Read Time" first: the one list every output
+  // (pages, spreadsheets, CSV) takes its cells from.
+  std::vector<TReportCell> Cells() const;
+  // The three title lines above the table: "TERVOX REPORT", the device and
+  // the range.
+  QStringList TitleTexts() const;
   // Headings of the shown columns, "Read Time" first, and a row's texts.
   QStringList Headings() const;
   QStringList RowTexts(const TReportRow& ARow) const;
@@ -118,8 +132,16 @@ public:
     std::int64_t RowsWritten = 0;
     std::int64_t RowsLeftOut = 0;
     int LostCharacters = 0; // characters code page 1250 cannot hold
+    int Sheets = 1;
   };
   TExportResult ExportXLS(const QString& AFileName, const TCancelFlag* ACancel = nullptr) const;
+  // The workbook (.xlsx): the same title rows merged across the columns and
+  // the headings frozen above the rows; times as date-times, values as
+  // numbers with the controller's decimals, no value as an empty cell,
+  // text exact. Every row: a full sheet (ASheetRows, top rows included)
+  // goes on on the next one. Memory stays the same for any count.
+  TExportResult ExportXLSX(const QString& AFileName, const TCancelFlag* ACancel = nullptr,
+                           const TProgressEvent& AProgress = {}, std::int64_t ASheetRows = kXLSXSheetRows) const;
   // RFC 4180 CSV in UTF-8: a header row, ISO 8601 local times, values with
   // the controller's decimals (empty for no value).
   TExportResult ExportCSV(const QString& AFileName, const TCancelFlag* ACancel = nullptr) const;
@@ -132,6 +154,8 @@ public:
 
   // The rows the spreadsheet format holds below the title rows.
   static constexpr std::int64_t kXLSMaxRows = 65531;
+  // The rows of a workbook's sheet.
+  static constexpr std::int64_t kXLSXSheetRows = 1048576;
 
 private:
   class TImpl;

@@ -311,15 +311,25 @@ QString TFrameReport::ExportReport(const QString& AFileName) {
   if (!FReport) return QString();
   std::shared_ptr<TDeviceReport> report = FReport;
   const bool csv = AFileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
+  const bool xlsx = AFileName.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive);
   TDeviceReport::TExportResult result;
   const std::exception_ptr error =
       RunWithProgress(this, QStringLiteral("Export"), QStringLiteral("Exporting the report..."),
                       [&](TTervoxProgress& AProgress) {
-                        result = csv ? report->ExportCSV(AFileName, &AProgress.Cancelled)
-                                     : report->ExportXLS(AFileName, &AProgress.Cancelled);
+                        const std::int64_t total = report->RecordCount();
+                        AProgress.Total = total;
+                        if (xlsx)
+                          result = report->ExportXLSX(AFileName, &AProgress.Cancelled, [&](double AFraction) {
+                            AProgress.Done = static_cast<std::int64_t>(AFraction * static_cast<double>(total));
+                          });
+                        else if (csv)
+                          result = report->ExportCSV(AFileName, &AProgress.Cancelled);
+                        else
+                          result = report->ExportXLS(AFileName, &AProgress.Cancelled);
                       });
   if (error) std::rethrow_exception(error);
   QString note = QStringLiteral("%1 rows exported to \"%2\".").arg(QLocale::c().toString(result.RowsWritten), AFileName);
+  if (result.Sheets > 1) note += QStringLiteral(" The rows go on over %1 sheets.").arg(result.Sheets);
   if (result.RowsLeftOut > 0)
     note += QStringLiteral("\n\nThe spreadsheet holds %1 rows: the last %2 rows were left out. "
                            "Export to a .csv file to keep every row.")
@@ -337,12 +347,23 @@ void TFrameReport::ButtonExportClick() {
   if (!FReport || FComboDevice->currentIndex() < 0) return;
   QFileDialog dialog(this, QStringLiteral("Export Report"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilters({QStringLiteral("Excel Files (*.xls)"), QStringLiteral("CSV Files (*.csv)")});
+  dialog.setNameFilters({QStringLiteral("Excel Files (*.xls)"), QStringLiteral("Excel Workbook (*.xlsx)"),
+                         QStringLiteral("CSV Files (*.csv)")});
   dialog.setDefaultSuffix(QStringLiteral("xls"));
+  // A name typed without an extension takes the chosen kind's.
+  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& AFilter) {
+    dialog.setDefaultSuffix(AFilter.contains(QLatin1String("*.xlsx")) ? QStringLiteral("xlsx")
+                            : AFilter.contains(QLatin1String("*.csv")) ? QStringLiteral("csv")
+                                                                       : QStringLiteral("xls"));
+  });
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   QString fileName = dialog.selectedFiles().first();
-  if (dialog.selectedNameFilter().startsWith(QLatin1String("CSV")) && !fileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
-    fileName += QStringLiteral(".csv");
+  // The chosen kind decides, whatever extension the name was typed with.
+  const QString filter = dialog.selectedNameFilter();
+  const QString suffix = filter.startsWith(QLatin1String("CSV"))       ? QStringLiteral(".csv")
+                         : filter.startsWith(QLatin1String("Excel W")) ? QStringLiteral(".xlsx")
+                                                                        : QString();
+  if (!suffix.isEmpty() && !fileName.endsWith(suffix, Qt::CaseInsensitive)) fileName += suffix;
   try {
     ShowDialogOK(ExportReport(fileName));
   } catch (const EDqException& e) {

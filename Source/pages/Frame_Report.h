@@ -31,8 +31,8 @@ public:
   // button asks for it with the print dialog), behind a progress window
   // whose Cancel drops the run. False when cancelled.
   bool PrintReport(QPrinter& APrinter, int AFirst, int ALast);
-  // Writes the report as a spreadsheet (or CSV by the extension) and
-  // returns the closing note shown to the user.
+  // Writes the report by the extension: a .xlsx workbook, a .csv file, else
+  // the .xls spreadsheet; returns the closing note shown to the user.
   QString ExportReport(const QString& AFileName);
   // True while a count runs; the page count follows when it ends.
   bool Counting() const;

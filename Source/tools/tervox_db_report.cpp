@@ -15,11 +15,12 @@
 const char* const kReportUsage =
     "  report --device NAME --from \"YYYY-MM-DD hh:mm:ss\" --to \"YYYY-MM-DD hh:mm:ss\"\n"
     "         [--period \"1 Minute\"] [--columns PV,SV,OUT1,OUT2,EV1,EV2,EV3]\n"
-    "         (--xls FILE | --pdf FILE | --csv FILE)\n"
+    "         (--xls FILE | --xlsx FILE | --pdf FILE | --csv FILE)\n"
     "                   the Report page's report of one controller; periods:\n"
     "                   \"1 Second\" (every reading, the default), \"30 Second\",\n"
     "                   \"1 Minute\", \"5 Minutes\", \"10 Minutes\", \"30 Minutes\",\n"
-    "                   \"1 Hour\", \"1 Day\"; paper and margins of the Report setting\n"
+    "                   \"1 Hour\", \"1 Day\"; paper and margins of the Report setting;\n"
+    "                   --xlsx keeps every row (a full sheet goes on on the next)\n"
     "  log [--from \"YYYY-MM-DD hh:mm:ss\"] [--to \"YYYY-MM-DD hh:mm:ss\"]\n"
     "      (--pdf FILE | --csv FILE)\n"
     "                   the usage log, newest first; paper of the Log setting\n";
@@ -27,7 +28,7 @@ const char* const kReportUsage =
 int RunReportCommand(const QStringList& AArgs) {
   std::map<QString, QString> values;
   QString error;
-  if (!ParseOptions(AArgs, {"--device", "--from", "--to", "--period", "--columns", "--xls", "--pdf", "--csv"}, values,
+  if (!ParseOptions(AArgs, {"--device", "--from", "--to", "--period", "--columns", "--xls", "--xlsx", "--pdf", "--csv"}, values,
                     error))
     return Refuse(error);
   if (!values.count(QStringLiteral("--device"))) return Refuse(QStringLiteral("--device is required"));
@@ -43,7 +44,7 @@ int RunReportCommand(const QStringList& AArgs) {
                       .arg(values[QStringLiteral("--columns")]));
   QString kind;
   QString file;
-  if (!ReadOutput(values, {"xls", "pdf", "csv"}, kind, file, error)) return Refuse(error);
+  if (!ReadOutput(values, {"xls", "xlsx", "pdf", "csv"}, kind, file, error)) return Refuse(error);
 
   try {
     TSQLiteDatabase* database = GetDatabase();
@@ -60,6 +61,8 @@ int RunReportCommand(const QStringList& AArgs) {
     TDeviceReport::TExportResult result;
     if (kind == QLatin1String("xls")) {
       result = report.ExportXLS(file);
+    } else if (kind == QLatin1String("xlsx")) {
+      result = report.ExportXLSX(file);
     } else if (kind == QLatin1String("csv")) {
       result = report.ExportCSV(file);
     } else {
@@ -68,14 +71,15 @@ int RunReportCommand(const QStringList& AArgs) {
     }
     std::printf("report: %lld rows of \"%s\" written to %s\n", static_cast<long long>(result.RowsWritten),
                 qPrintable(query.DeviceName), qPrintable(file));
+    if (result.Sheets > 1) std::printf("report: the rows go on over %d sheets\n", result.Sheets);
     if (result.RowsLeftOut > 0)
       std::fprintf(stderr,
-                   "tervox-db: the spreadsheet holds %lld rows: the last %lld rows were left out; use --csv for all\n",
+                   "tervox-db: the spreadsheet holds %lld rows: the last %lld rows were left out; use --xlsx or --csv for all\n",
                    static_cast<long long>(TDeviceReport::kXLSMaxRows), static_cast<long long>(result.RowsLeftOut));
     if (result.LostCharacters > 0)
       std::fprintf(stderr,
                    "tervox-db: %d character(s) are not in the spreadsheet's code page 1250 and are written as \"?\"; "
-                   "use --csv to keep them\n",
+                   "use --xlsx or --csv to keep them\n",
                    result.LostCharacters);
   } catch (const EDqException& e) {
     return Refuse(e.Message());

@@ -6,6 +6,7 @@
 #include "domain/Tervox_UsageLogReport.h"
 #include "domain/Main_Database.h"
 
+#include <QDir>
 #include <QFile>
 #include <QPainter>
 #include <QProcess>
@@ -15,6 +16,10 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -259,6 +264,136 @@ TEST_F(DeviceReportTest, SpreadsheetStopsAtItsLastRowAndCsvKeepsAll) {
   EXPECT_EQ(lines.size(), 65542); // header, rows, the empty piece after the last CRLF
   EXPECT_EQ(lines[0], QByteArray("Read Time,PV\r"));
   EXPECT_EQ(lines[2], QByteArray("2026-03-14T00:00:01,20.1\r"));
+}
+
+// Reads a workbook with openpyxl and prints, per sheet, what the format
+// carries: merged ranges, the frozen pane, the top rows, every data row's
+// cell kinds checked, and the first and last rows with their formats.
+const char* const kReadWorkbook = R"(import sys, datetime, openpyxl
+wb = openpyxl.load_workbook(sys.argv[1])
+print('sheets=' + '|'.join(wb.sheetnames))
+def cell(c):
+    v = c.value
+    if isinstance(v, datetime.datetime): v = v.isoformat()
+    return type(c.value).__name__ + ':' + str(v) + ':' + c.number_format
+for ws in wb.worksheets:
+    print('merged=' + ' '.join(sorted(str(r) for r in ws.merged_cells.ranges)))
+    print('frozen=' + str(ws.freeze_panes))
+    print('titles=' + '|'.join(str(ws.cell(r, 1).value) for r in (1, 2, 3)))
+    print('headings=' + '|'.join(str(c.value) for c in ws[4]))
+    rows = 0
+    wrong = 0
+    for row in ws.iter_rows(min_row=5):
+        rows += 1
+        kinds = ['number' if type(c.value) in (int, float) else type(c.value).__name__ for c in row]
+        if kinds != ['datetime', 'number', 'number', 'NoneType', 'number', 'str', 'str', 'str']:
+            wrong += 1
+        if rows == 1: print('first=' + '|'.join(cell(c) for c in row))
+    print('rows=%d wrong=%d' % (rows, wrong))
+    print('last=' + '|'.join(cell(c) for c in row))
+)";
+
+// Thai text, 70,000 rows over two sheets (a small sheet for the test), read
+// back by an independent reader: numbers stay numbers with the controller's
+// decimals as their format, times are date-times, the titles are merged
+// across the columns and the headings stay in view.
+TEST_F(DeviceReportTest, WorkbookReadByAnIndependentReader) {
+  Insert(1, EverySecond(Day(), 69990), 1);
+  Insert(1, EverySecond(Day() + 69990 * kSecond, 10), 2);
+  auto report = std::make_unique<TDeviceReport>(GetDatabaseFileName());
+  TDeviceReportQuery query;
+  query.DeviceID = 1;
+  query.DeviceName = QStringLiteral("เตาอบ \"หนึ่ง\" & <2>");
+  query.FirstTime = Day();
+  query.LastTime = Day() + 1;
+  ASSERT_TRUE(report->Open(query));
+  const QString file = dir.Path(QStringLiteral("r.xlsx"));
+  std::vector<double> progress;
+  const TDeviceReport::TExportResult result =
+      report->ExportXLSX(file, nullptr, [&](double AFraction) { progress.push_back(AFraction); }, 40000);
+  EXPECT_EQ(result.RowsWritten, 70000);
+  EXPECT_EQ(result.Sheets, 2);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_EQ(progress.back(), 1.0);
+  EXPECT_EQ(QDir(dir.Root()).entryList({QStringLiteral("r.xlsx*")}, QDir::Files), QStringList{"r.xlsx"});
+
+  const QString out = Run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromUtf8(kReadWorkbook), file});
+  const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 1 + 2 * 7) << out.toStdString();
+  EXPECT_EQ(lines[0], QStringLiteral("sheets=Report|Report 2"));
+  const QString titles = QStringLiteral("titles=TERVOX REPORT|Device Name: เตาอบ \"หนึ่ง\" & <2>|") +
+                         ReportRangeText(Day(), Day() + 1);
+  for (int sheet = 0; sheet < 2; ++sheet) {
+    const QStringList s = lines.mid(1 + sheet * 7, 7);
+    SCOPED_TRACE(sheet);
+    EXPECT_EQ(s[0], QStringLiteral("merged=A1:H1 A2:H2 A3:H3"));
+    EXPECT_EQ(s[1], QStringLiteral("frozen=A5"));
+    EXPECT_EQ(s[2], titles);
+    EXPECT_EQ(s[3], QStringLiteral("headings=Read Time|PV|SV|OUT1|OUT2|EV1|EV2|EV3"));
+  }
+  // 40,000 rows a sheet, 4 of them at the top.
+  EXPECT_EQ(lines[6], QStringLiteral("rows=39996 wrong=0"));
+  EXPECT_EQ(lines[13], QStringLiteral("rows=30004 wrong=0"));
+  EXPECT_EQ(lines[5], QStringLiteral("first=datetime:2026-03-14T00:00:00:dd/mm/yyyy hh:mm:ss|int:20:0.0|"
+                                     "int:180:0.0|NoneType:None:General|float:12.5:0.0|str:Off:General|"
+                                     "str:Off:General|str:On:General"));
+  // The second sheet goes on where the first ended.
+  EXPECT_TRUE(lines[12].startsWith(QStringLiteral("first=datetime:2026-03-14T11:06:36:dd/mm/yyyy hh:mm:ss|float:119.6:0.0|")))
+      << lines[12].toStdString();
+  // The last rows come from a controller with two decimals.
+  EXPECT_EQ(lines[14], QStringLiteral("last=datetime:2026-03-14T19:26:39:dd/mm/yyyy hh:mm:ss|float:20.9:0.00|"
+                                      "int:180:0.00|NoneType:None:General|float:12.5:0.00|str:On:General|"
+                                      "str:Off:General|str:On:General"));
+}
+
+// A cancelled export, a folder that is not there and a disk that fills up
+// half-way (a file size limit stands for it) each raise, name the file and
+// leave the folder as it was: an older file of the name untouched, no
+// temporary beside it.
+TEST_F(DeviceReportTest, WorkbookThatCannotBeFinishedLeavesNoFile) {
+  Insert(1, EverySecond(Day(), 40000));
+  std::unique_ptr<TDeviceReport> report = Open(0, Day(), Day() + 1);
+  const QString folder = dir.Path(QStringLiteral("out"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString file = folder + QStringLiteral("/r.xlsx");
+  tervox_test::WriteFileBytes(file, "an earlier report");
+  struct Case {
+    const char* Name;
+    QString File;
+    bool Cancel;
+    rlim_t SizeLimit;
+    const char* Message;
+  } const cases[] = {
+      {"cancelled", file, true, RLIM_INFINITY, "Export cancelled"},
+      {"no folder", dir.Path(QStringLiteral("no/such/r.xlsx")), false, RLIM_INFINITY, "No such file or directory"},
+      {"disk full", file, false, 256 * 1024, "File too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TCancelFlag cancel{false};
+    int calls = 0;
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = c.SizeLimit;
+    setrlimit(RLIMIT_FSIZE, &limited);
+    try {
+      report->ExportXLSX(c.File, &cancel, [&](double) {
+        if (c.Cancel && ++calls == 1) cancel = true;
+      });
+      ADD_FAILURE() << "no error";
+    } catch (const EDqException& e) {
+      EXPECT_TRUE(e.Message().contains(QString::fromLatin1(c.Message))) << e.Message().toStdString();
+      if (!c.Cancel) EXPECT_TRUE(e.Message().contains(c.File)) << e.Message().toStdString();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"r.xlsx"});
+    EXPECT_EQ(tervox_test::ReadFileBytes(file), QByteArray("an earlier report"));
+  }
+  EXPECT_FALSE(QDir(dir.Path(QStringLiteral("no"))).exists());
 }
 
 TEST_F(DeviceReportTest, PdfHoldsTheChosenPages) {

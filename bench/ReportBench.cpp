@@ -1,7 +1,7 @@
 // Reports over a year of 1-second readings of one controller (31.5 M rows),
 // each figure beside raw SQLite in the same run: the page count against
 // COUNT(*), page flips (the last page included), grouped reports against
-// GROUP BY ROUND(), and the CSV export's rate and memory.
+// GROUP BY ROUND(), and the CSV and .xlsx exports' rate and memory.
 //   build/bin/tervox_bench_report [--benchmark_filter=...]
 // The year is generated once into $TERVOX_BENCH_DIR (default /tmp) as
 // tervox-bench-year.db and reused by later runs.
@@ -207,6 +207,24 @@ void BM_Report_CsvMonth(benchmark::State& state) {
   QFile::remove(file);
 }
 
+// A month of 1-second rows (2.6 M) as a workbook: three sheets, in
+// libxlsxwriter's constant-memory mode.
+void BM_Report_XlsxMonth(benchmark::State& state) {
+  const QString file = QDir::temp().filePath(QStringLiteral("tervox-bench-month.xlsx"));
+  TDeviceReport report(YearDatabase());
+  report.Open(Query(0, kFirst, kFirst + kMonth));
+  const long before = MaxRssKiB();
+  for (auto _ : state) {
+    const TDeviceReport::TExportResult result = report.ExportXLSX(file);
+    state.counters["rows"] = static_cast<double>(result.RowsWritten);
+    state.counters["sheets"] = result.Sheets;
+  }
+  state.SetItemsProcessed(state.iterations() * 30 * 86400);
+  state.counters["maxrss_growth_MiB"] = static_cast<double>(MaxRssKiB() - before) / 1024;
+  state.counters["file_MiB"] = static_cast<double>(QFile(file).size()) / (1 << 20);
+  QFile::remove(file);
+}
+
 } // namespace
 
 BENCHMARK(BM_Raw_CountYear)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -217,6 +235,7 @@ BENCHMARK(BM_Raw_GroupBy)->Args({1440, 0})->Args({24, 1})->Unit(benchmark::kMill
 BENCHMARK(BM_Report_Grouped)->Args({2, 0})->Args({6, 1})->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Raw_StepMonth)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_Report_CsvMonth)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_Report_XlsxMonth)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

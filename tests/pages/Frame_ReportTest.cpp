@@ -15,6 +15,8 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QProcess>
 #include <QProgressDialog>
@@ -230,6 +232,56 @@ TEST(FrameReport, ExportNotesWhatTheSpreadsheetCannotHold) {
   EXPECT_FALSE(csvNote.contains(QStringLiteral("code page")));
   EXPECT_TRUE(tervox_test::ReadFileBytes(dir.Path(QStringLiteral("r.csv"))).startsWith("Read Time,PV,SV,OUT1,OUT2,EV1,EV2,EV3\r\n"));
   EXPECT_TRUE(tervox_test::ReadFileBytes(dir.Path(QStringLiteral("r.xls"))).contains("Device Name: ?????"));
+}
+
+// Export: the kind chosen in the file dialog decides the file, also when
+// the name is typed without an extension; only the .xls notes the code page.
+TEST(FrameReport, ExportWritesTheKindChosenInTheDialog) {
+  TestDatabase database;
+  TestDatabase::Exec(QStringLiteral("INSERT INTO Device (ID, Name, Enabled) VALUES (5, 'เตาอบ', 0)"));
+  DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+  AddReadings(5, 10, Day() + 0.5);
+  TFrameReport page;
+  SetRange(page, Day(), Day() + 1);
+  page.ComboDevice()->setCurrentIndex(0);
+  ASSERT_TRUE(WaitCounted(page));
+  tervox_test::TempDir dir;
+  struct Case {
+    const char* Filter;
+    const char* Name;
+    const char* File;
+    QByteArray Start;
+  } const cases[] = {
+      {"Excel Workbook (*.xlsx)", "a", "a.xlsx", QByteArray("PK\x03\x04", 4)},
+      {"CSV Files (*.csv)", "b", "b.csv", "Read Time,"},
+      {"Excel Files (*.xls)", "c", "c.xls", QByteArray("\x09\x08", 2)},
+      {"Excel Workbook (*.xlsx)", "d.xlsx", "d.xlsx", QByteArray("PK\x03\x04", 4)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.File);
+    tervox_test::ModalAnswers answers;
+    answers.Then([&](QWidget* ADialog) {
+      auto* dialog = qobject_cast<QFileDialog*>(ADialog);
+      ASSERT_NE(dialog, nullptr);
+      // As a user picks the kind in the dialog's list.
+      auto* kinds = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+      ASSERT_NE(kinds, nullptr);
+      const int index = kinds->findText(QString::fromLatin1(c.Filter));
+      ASSERT_GE(index, 0);
+      kinds->setCurrentIndex(index);
+      emit kinds->activated(index);
+      emit kinds->textActivated(kinds->itemText(index));
+      dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(dir.Path(QString::fromLatin1(c.Name)));
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    answers.ThenOk();
+    tervox_test::Click(page.ButtonExport());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Texts.size() == 2; }, 20000));
+    EXPECT_TRUE(answers.Texts[1].contains(QStringLiteral("10 rows exported"))) << answers.Texts[1].toStdString();
+    EXPECT_EQ(answers.Texts[1].contains(QStringLiteral("code page")), QByteArray(c.File).endsWith(".xls"));
+    EXPECT_TRUE(tervox_test::ReadFileBytes(dir.Path(QString::fromLatin1(c.File))).startsWith(c.Start));
+  }
+  EXPECT_EQ(QDir(dir.Root()).entryList(QDir::Files), QStringList({"a.xlsx", "b.csv", "c.xls", "d.xlsx"}));
 }
 
 // The Oven's 1000 readings as a 24-sheet report with every column,

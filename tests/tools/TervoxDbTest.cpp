@@ -231,6 +231,30 @@ TEST_F(TervoxDbReportTest, ReportAsCsvPdfAndSpreadsheet) {
   EXPECT_TRUE(tervox_test::ReadFileBytes(Path("r.xls")).contains("Device Name: ?????"));
 }
 
+// The workbook keeps the Thai name and every reading: an independent
+// reader finds the titles and numbers, the no-value column empty.
+TEST_F(TervoxDbReportTest, ReportAsWorkbook) {
+  const Result xlsx = Report({"--device", "เตาอบ", "--from", "2026-03-14 12:00:10", "--to", "2026-03-14T12:01:39",
+                              "--columns", "PV,SV", "--xlsx", Path("r.xlsx")});
+  ASSERT_EQ(xlsx.exitCode, 0) << xlsx.err.toStdString();
+  EXPECT_EQ(xlsx.err, QString());
+  EXPECT_TRUE(xlsx.out.contains(QStringLiteral("90 rows of \"เตาอบ\" written to ") + Path("r.xlsx")));
+  QProcess python;
+  python.start(QStringLiteral("/usr/bin/python3"),
+               {QStringLiteral("-c"), QStringLiteral("import sys, openpyxl\n"
+                                                     "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
+                                                     "for row in ws.iter_rows(values_only=True):\n"
+                                                     "  print('|'.join(repr(v) for v in row))\n"),
+                Path("r.xlsx")});
+  ASSERT_TRUE(python.waitForFinished(60000));
+  const QStringList lines = QString::fromUtf8(python.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 4 + 90) << python.readAllStandardError().toStdString();
+  EXPECT_EQ(lines[1], QStringLiteral("'Device Name: เตาอบ'|None|None"));
+  EXPECT_EQ(lines[3], QStringLiteral("'Read Time'|'PV'|'SV'"));
+  EXPECT_EQ(lines[4], QStringLiteral("datetime.datetime(2026, 3, 14, 12, 0, 10)|21|None"));
+  EXPECT_EQ(lines[93], QStringLiteral("datetime.datetime(2026, 3, 14, 12, 1, 39)|29.9|None"));
+}
+
 TEST_F(TervoxDbReportTest, BadInputIsRefusedWithStatus2AndNoFile) {
   tervox_test::WriteFileBytes(Path("keep.csv"), "old");
   struct Case {
@@ -243,6 +267,13 @@ TEST_F(TervoxDbReportTest, BadInputIsRefusedWithStatus2AndNoFile) {
       {{"--device", "Oven", "--from", "2026-03-14", "--to", "2026-03-15", "--csv", Path("no/such/dir/a.csv")}, "Cannot write"},
       {{"--device", "Oven", "--from", "2026-03-14", "--to", "2026-03-15", "--period", "2 Hours", "--csv", Path("keep.csv")}, "unknown period"},
       {{"--device", "Oven", "--from", "2026-03-14", "--to", "2026-03-15"}, "is required"},
+      {{"--device", "Oven", "--from", "2026-03-14", "--to", "2026-03-15", "--xlsx", Path("no/such/dir/a.xlsx")},
+       "Cannot write"},
+      {{"--device", "Kiln", "--from", "2026-03-14", "--to", "2026-03-15", "--xlsx", Path("keep.csv")}, "unknown device"},
+      {{"--device", "Oven", "--from", "2026-03-14", "--to", "2026-03-15", "--xlsx", Path("a.xlsx"), "--csv",
+        Path("keep.csv")},
+       "give only one of"},
+      {{"--device", "Oven", "--from", "2026-03-14", "--to", "2026-03-15", "--xlsx"}, "--xlsx needs a value"},
   };
   for (const Case& c : cases) {
     const Result result = Report(c.Args);
@@ -251,6 +282,8 @@ TEST_F(TervoxDbReportTest, BadInputIsRefusedWithStatus2AndNoFile) {
   }
   EXPECT_EQ(tervox_test::ReadFileBytes(Path("keep.csv")), QByteArray("old"));
   EXPECT_FALSE(QFile::exists(Path("no/such/dir/a.csv")));
+  EXPECT_FALSE(QFile::exists(Path("a.xlsx")));
+  EXPECT_FALSE(QFile::exists(Path("no")));
 }
 
 TEST_F(TervoxDbReportTest, UsageLogAsCsvAndPdf) {

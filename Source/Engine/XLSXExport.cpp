@@ -6,12 +6,14 @@
 #include <QRandomGenerator>
 
 #include <xlsxwriter.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +27,24 @@ constexpr std::int64_t kCheckEvery = 8192;
 QString SystemError(int AErrno) { return QString::fromLocal8Bit(std::strerror(AErrno)); }
 
 } // namespace
+
+// libxlsxwriter packs the workbook through minizip at zlib's default level,
+// which took more than half of a long export; the fastest level packs the
+// same rows in under half the time for a file about a third larger. Found
+// first by the dynamic linker, this passes every other argument on.
+extern "C" int zipOpenNewFileInZip4_64(void* AFile, const char* AName, const void* AInfo, const void* AExtraLocal,
+                                       unsigned ASizeExtraLocal, const void* AExtraGlobal, unsigned ASizeExtraGlobal,
+                                       const char* AComment, int AMethod, int ALevel, int ARaw, int AWindowBits,
+                                       int AMemLevel, int AStrategy, const char* APassword, unsigned long ACrc,
+                                       unsigned long AVersionMadeBy, unsigned long AFlagBase, int AZip64) {
+  using TOpen = int (*)(void*, const char*, const void*, const void*, unsigned, const void*, unsigned, const char*,
+                        int, int, int, int, int, int, const char*, unsigned long, unsigned long, unsigned long, int);
+  static const TOpen open = reinterpret_cast<TOpen>(dlsym(RTLD_NEXT, "zipOpenNewFileInZip4_64"));
+  if (!open) return -104; // ZIP_INTERNALERROR: the library is not there
+  return open(AFile, AName, AInfo, AExtraLocal, ASizeExtraLocal, AExtraGlobal, ASizeExtraGlobal, AComment, AMethod,
+              ALevel == Z_DEFAULT_COMPRESSION ? Z_BEST_SPEED : ALevel, ARaw, AWindowBits, AMemLevel, AStrategy,
+              APassword, ACrc, AVersionMadeBy, AFlagBase, AZip64);
+}
 
 TXLSXWriter::TXLSXWriter(const QString& AFileName, const TXLSXLayout& ALayout, std::int64_t ASheetRows)
     : FFileName(AFileName), FLayout(ALayout), FSheetRows(ASheetRows) {

@@ -332,12 +332,12 @@ QString TFrameReport::ExportReport(const QString& AFileName) {
   if (result.Sheets > 1) note += QStringLiteral(" The rows go on over %1 sheets.").arg(result.Sheets);
   if (result.RowsLeftOut > 0)
     note += QStringLiteral("\n\nThe spreadsheet holds %1 rows: the last %2 rows were left out. "
-                           "Export to a .csv file to keep every row.")
+                           "Export to a .xlsx or .csv file to keep every row.")
                 .arg(QLocale::c().toString(TDeviceReport::kXLSMaxRows), QLocale::c().toString(result.RowsLeftOut));
   if (result.LostCharacters > 0)
     note += QStringLiteral("\n\n%1 character(s), such as Thai letters, are not in the spreadsheet's Central European "
                            "code page (1250): the file carries \"?\" for them and Calc shows \"?\". "
-                           "Export to a .csv file (UTF-8) to keep them exactly.")
+                           "Export to a .xlsx or .csv file to keep them exactly.")
                 .arg(result.LostCharacters);
   FPageView->Redraw();
   return note;

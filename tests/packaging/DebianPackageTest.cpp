@@ -134,7 +134,7 @@ TEST_F(DebianPackage, EveryProgramRunsFromAnExtractedTree) {
 // service's user in dialout and enable or start nothing.
 TEST_F(DebianPackage, DependsOnItsLibrariesAndStartsNothing) {
   const TResult control = Execute(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), gDeb, QStringLiteral("Depends")});
-  for (const char* library : {"libqt6widgets6", "libqt6multimedia6", "libsqlite3-0", "libsodium23", "libgif7", "libc6"})
+  for (const char* library : {"libqt6widgets6", "libqt6multimedia6", "libsqlite3-0", "libsodium23", "libgif7", "libxlsxwriter4", "libc6"})
     EXPECT_TRUE(control.Out.contains(QLatin1String(library))) << library << ": " << control.Out.toStdString();
   const QString scripts = root.Path(QStringLiteral("control"));
   ASSERT_EQ(Execute(QStringLiteral("dpkg-deb"), {QStringLiteral("--control"), gDeb, scripts}).Exit, 0);

@@ -212,23 +212,32 @@ TEST(FrameReport, ZoomStepsAndPrintingToPdf) {
   EXPECT_EQ(view->Zoom(), 120); // the screen's zoom is untouched
 }
 
-TEST(FrameReport, ExportNotesWhatTheSpreadsheetCannotHold) {
-  TestDatabase database;
-  TestDatabase::Exec(QStringLiteral("INSERT INTO Device (ID, Name, Enabled) VALUES (5, 'เตาอบ', 0)"));
-  DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
-  AddReadings(5, 10, Day() + 0.5);
-  TFrameReport page;
-  page.ComboPeriod()->setCurrentIndex(0);
-  for (int i = 0; i < 7; ++i) page.CheckBox(i)->setChecked(true);
-  SetRange(page, Day(), Day() + 1);
-  page.ComboDevice()->setCurrentIndex(0);
-  ASSERT_TRUE(WaitCounted(page));
+// The Thai-named controller's 10 readings, counted with every column.
+class FrameReportExport : public ::testing::Test {
+protected:
+  void SetUp() override {
+    TestDatabase::Exec(QStringLiteral("INSERT INTO Device (ID, Name, Enabled) VALUES (5, 'เตาอบ', 0)"));
+    DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+    AddReadings(5, 10, Day() + 0.5);
+    Page = std::make_unique<TFrameReport>();
+    Page->ComboPeriod()->setCurrentIndex(0);
+    for (int i = 0; i < 7; ++i) Page->CheckBox(i)->setChecked(true);
+    SetRange(*Page, Day(), Day() + 1);
+    Page->ComboDevice()->setCurrentIndex(0);
+    ASSERT_TRUE(WaitCounted(*Page));
+  }
+
+  TestDatabase Database;
   tervox_test::TempDir dir;
-  const QString xlsNote = page.ExportReport(dir.Path(QStringLiteral("r.xls")));
+  std::unique_ptr<TFrameReport> Page;
+};
+
+TEST_F(FrameReportExport, ExportNotesWhatTheSpreadsheetCannotHold) {
+  const QString xlsNote = Page->ExportReport(dir.Path(QStringLiteral("r.xls")));
   EXPECT_TRUE(xlsNote.startsWith(QStringLiteral("10 rows exported"))) << xlsNote.toStdString();
   EXPECT_TRUE(xlsNote.contains(QStringLiteral("code page (1250)")));
   EXPECT_TRUE(xlsNote.contains(QStringLiteral(".csv")));
-  const QString csvNote = page.ExportReport(dir.Path(QStringLiteral("r.csv")));
+  const QString csvNote = Page->ExportReport(dir.Path(QStringLiteral("r.csv")));
   EXPECT_FALSE(csvNote.contains(QStringLiteral("code page")));
   EXPECT_TRUE(tervox_test::ReadFileBytes(dir.Path(QStringLiteral("r.csv"))).startsWith("Read Time,PV,SV,OUT1,OUT2,EV1,EV2,EV3\r\n"));
   EXPECT_TRUE(tervox_test::ReadFileBytes(dir.Path(QStringLiteral("r.xls"))).contains("Device Name: ?????"));
@@ -236,16 +245,7 @@ TEST(FrameReport, ExportNotesWhatTheSpreadsheetCannotHold) {
 
 // Export: the kind chosen in the file dialog decides the file, also when
 // the name is typed without an extension; only the .xls notes the code page.
-TEST(FrameReport, ExportWritesTheKindChosenInTheDialog) {
-  TestDatabase database;
-  TestDatabase::Exec(QStringLiteral("INSERT INTO Device (ID, Name, Enabled) VALUES (5, 'เตาอบ', 0)"));
-  DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
-  AddReadings(5, 10, Day() + 0.5);
-  TFrameReport page;
-  SetRange(page, Day(), Day() + 1);
-  page.ComboDevice()->setCurrentIndex(0);
-  ASSERT_TRUE(WaitCounted(page));
-  tervox_test::TempDir dir;
+TEST_F(FrameReportExport, ExportWritesTheKindChosenInTheDialog) {
   struct Case {
     const char* Filter;
     const char* Name;
@@ -275,7 +275,7 @@ TEST(FrameReport, ExportWritesTheKindChosenInTheDialog) {
       static_cast<QDialog*>(dialog)->accept();
     });
     answers.ThenOk();
-    tervox_test::Click(page.ButtonExport());
+    tervox_test::Click(Page->ButtonExport());
     ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Texts.size() == 2; }, 20000));
     EXPECT_TRUE(answers.Texts[1].contains(QStringLiteral("10 rows exported"))) << answers.Texts[1].toStdString();
     EXPECT_EQ(answers.Texts[1].contains(QStringLiteral("code page")), QByteArray(c.File).endsWith(".xls"));

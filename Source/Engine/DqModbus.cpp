@@ -3,7 +3,10 @@
 #include "DqPort.h"
 #include "DqRoutine.h"
 
+#include <QStringList>
+
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -57,7 +60,59 @@ void AppendWord(QByteArray& AData, std::uint16_t AValue) {
   AData.append(static_cast<char>(AValue & 0xFF));
 }
 
+std::mutex gStatisticsLock;
+std::map<std::pair<int, int>, TModbusStatistics> gStatistics;
+
 } // namespace
+
+QString TModbusStatistics::ExceptionsText() const {
+  QStringList parts;
+  for (const auto& [code, count] : ExceptionCodes)
+    parts << QStringLiteral("%1 x %2").arg(count).arg(QString::number(code, 16).rightJustified(2, QLatin1Char('0')).toUpper());
+  return parts.join(QStringLiteral(", "));
+}
+
+TModbusStatistics ModbusStatistics(int APortID, int ASlave) {
+  std::lock_guard<std::mutex> guard(gStatisticsLock);
+  const auto it = gStatistics.find({APortID, ASlave});
+  return it == gStatistics.end() ? TModbusStatistics() : it->second;
+}
+
+void ResetModbusStatistics() {
+  std::lock_guard<std::mutex> guard(gStatisticsLock);
+  gStatistics.clear();
+}
+
+void TModbusData::Record() {
+  if (Outcome == TModbusOutcome::None || FLastSend.isEmpty()) return;
+  const int portID = FPort ? FPort->PortData().ID : -1;
+  const int slave = static_cast<std::uint8_t>(FLastSend[0]);
+  std::lock_guard<std::mutex> guard(gStatisticsLock);
+  TModbusStatistics& stats = gStatistics[{portID, slave}];
+  ++stats.Requests;
+  switch (Outcome) {
+  case TModbusOutcome::Answer:
+    ++stats.Answers;
+    stats.TotalReplyMs += RoundTripMs;
+    stats.WorstReplyMs = std::max(stats.WorstReplyMs, RoundTripMs);
+    stats.LastAnswerTime = QDateTime::currentDateTimeUtc();
+    return;
+  case TModbusOutcome::TimeOut: ++stats.TimeOuts; break;
+  case TModbusOutcome::Corrupt: ++stats.Corrupt; break;
+  case TModbusOutcome::Foreign: ++stats.Foreign; break;
+  case TModbusOutcome::Exception:
+    ++stats.Exceptions;
+    ++stats.ExceptionCodes[ExceptionCode];
+    break;
+  case TModbusOutcome::NoLine: ++stats.NoLine; break;
+  case TModbusOutcome::None: break;
+  }
+  QString error = FLastError;
+  error.replace(QStringLiteral("\r\n"), QStringLiteral("; "));
+  if (Outcome == TModbusOutcome::TimeOut) error = QStringLiteral("No reply (time-out)");
+  stats.LastError = error;
+  stats.LastErrorTime = QDateTime::currentDateTimeUtc();
+}
 
 TModbusData::TModbusData(TDqComPort* APort) : FPort(APort) {}
 
@@ -202,6 +257,7 @@ bool TModbusData::Receive() {
   if (!FPort || !FPort->Active()) {
     FLastReceive.clear();
     AddError(QStringLiteral("Modbus: No assigned comport, data could not be receive"));
+    Outcome = TModbusOutcome::NoLine;
     return false;
   }
   return ParseReply();
@@ -246,11 +302,13 @@ bool TModbusData::ParseReply() {
   if (!ReadOneByte(SlaveID)) {
     FLastReceive.clear();
     AddError(QStringLiteral("Modbus: Communication error"));
+    Outcome = TModbusOutcome::TimeOut;
     return false;
   }
   if (!ReadOneByte(FunctionCode)) {
     FLastReceive = QByteArray(1, static_cast<char>(SlaveID));
     AddError(QStringLiteral("Modbus: Communication error"));
+    Outcome = TModbusOutcome::Corrupt;
     return false;
   }
   image.append(static_cast<char>(SlaveID));
@@ -263,10 +321,12 @@ bool TModbusData::ParseReply() {
     CRC16 = static_cast<std::uint16_t>(static_cast<std::uint8_t>(crc[0]) | (static_cast<std::uint8_t>(crc[1]) << 8));
     image.append(static_cast<char>(ExceptionCode));
     AddError(ExceptionString());
+    const bool intact = crcArrived && ComputeCRC16(image) == CRC16;
     if (ComputeCRC16(image) != CRC16) AddError(QStringLiteral("Modbus: Invalid RX CRC"));
     if (crcArrived) image.append(crc, 2);
     FLastReceive = image;
-    answersRequest(FunctionCode);
+    const bool answers = answersRequest(FunctionCode);
+    Outcome = !intact ? TModbusOutcome::Corrupt : answers ? TModbusOutcome::Exception : TModbusOutcome::Foreign;
     AddError(crcArrived ? QStringLiteral("Modbus: Receive error code from Slave device")
                         : QStringLiteral("Modbus: Communication error"));
     return false;
@@ -289,6 +349,7 @@ bool TModbusData::ParseReply() {
   CRC16 = static_cast<std::uint16_t>(static_cast<std::uint8_t>(crc[0]) | (static_cast<std::uint8_t>(crc[1]) << 8));
 
   bool valid = true;
+  bool damaged = false; // CRC or framing, rather than another slave's reply
   try {
     if (IsReadFunction(FunctionCode)) {
       image.append(static_cast<char>(ByteCount));
@@ -299,10 +360,12 @@ bool TModbusData::ParseReply() {
       if (DataText.size() != ByteCount || DataText.size() != 2) {
         AddError(QStringLiteral("Modbus: Invalid RX data"));
         valid = false;
+        damaged = true;
       }
     } else {
       AddError(QStringLiteral("Modbus: Invalid RX function code $") + ByteToHex(FunctionCode));
       valid = false;
+      damaged = true;
     }
   } catch (const std::exception&) {
     throw EDqException(IsReadFunction(FunctionCode) ? QStringLiteral("Modbus: Read registers error")
@@ -310,15 +373,18 @@ bool TModbusData::ParseReply() {
   }
   if (!arrived) {
     AddError(QStringLiteral("Modbus: Communication error"));
+    damaged = true;
   } else {
     if (ComputeCRC16(image) != CRC16) {
       AddError(QStringLiteral("Modbus: Invalid RX CRC"));
       valid = false;
+      damaged = true;
     }
     image.append(crc, 2);
   }
   FLastReceive = image;
-  if (!answersRequest(FunctionCode)) valid = false;
+  const bool foreign = !answersRequest(FunctionCode);
+  if (foreign) valid = false;
 
   // The reply must also fit the request: the byte count of a read, the
   // echo of a write.
@@ -335,8 +401,13 @@ bool TModbusData::ParseReply() {
     if (!fits) {
       AddError(QStringLiteral("Modbus: Invalid RX data"));
       valid = false;
+      damaged = true;
     }
   }
+  Outcome = damaged || !arrived ? TModbusOutcome::Corrupt
+            : foreign           ? TModbusOutcome::Foreign
+            : valid             ? TModbusOutcome::Answer
+                                : TModbusOutcome::Corrupt;
   if (!arrived || !valid) {
     // A damaged or foreign reply never reaches the caller.
     DataText.clear();
@@ -347,19 +418,39 @@ bool TModbusData::ParseReply() {
 
 bool TModbusData::Transact() {
   const std::shared_ptr<TDqFrameTransport> transport = FPort ? FPort->FrameTransport() : nullptr;
-  if (!transport) return Send() && Receive();
-  if (!BuildRequest()) return false;
-  // The far end runs the request on its line; the reply is checked here
-  // exactly as bytes from a wire would be.
-  QByteArray reply;
-  QString error;
-  if (!transport->Transact(FLastSend, reply, error)) {
-    Clear();
-    FLastReceive.clear();
-    AddError(error.isEmpty() ? QStringLiteral("Modbus: Communication error") : error);
-    return false;
+  Outcome = TModbusOutcome::None;
+  RoundTripMs = 0;
+  const auto start = std::chrono::steady_clock::now();
+  bool ok = false;
+  if (!transport) {
+    if (Send())
+      ok = Receive();
+    else if (!FLastSend.isEmpty())
+      Outcome = TModbusOutcome::NoLine;
+  } else {
+    if (!BuildRequest()) return false;
+    // The far end runs the request on its line; the reply is checked here
+    // exactly as bytes from a wire would be.
+    QByteArray reply;
+    QString error;
+    TDqFrameTransport::TFault fault = TDqFrameTransport::TFault::None;
+    if (!transport->TransactChecked(FLastSend, reply, error, fault)) {
+      Clear();
+      FLastReceive.clear();
+      AddError(error.isEmpty() ? QStringLiteral("Modbus: Communication error") : error);
+      Outcome = TModbusOutcome::NoLine;
+    } else if (fault != TDqFrameTransport::TFault::None) {
+      Clear();
+      FLastReceive.clear();
+      AddError(error);
+      Outcome = fault == TDqFrameTransport::TFault::Framing ? TModbusOutcome::Corrupt : TModbusOutcome::Foreign;
+    } else {
+      ok = ReceiveFrom(reply);
+    }
   }
-  return ReceiveFrom(reply);
+  RoundTripMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  Record();
+  return ok;
 }
 
 bool TModbusData::ReadHoldReg() {

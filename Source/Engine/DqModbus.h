@@ -6,12 +6,48 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 class TDqComPort;
+
+// How a transaction ended, for the statistics.
+enum class TModbusOutcome : std::uint8_t {
+  None,      // nothing sent (no request could be built)
+  Answer,    // the reply, intact and answering the request
+  TimeOut,   // no reply at all
+  Corrupt,   // CRC or framing: damaged, cut short, or not fitting the request
+  Foreign,   // a reply from another slave or to another transaction
+  Exception, // an exception reply (function | 0x80) with its code
+  NoLine     // the request never reached the line (port closed, no connection)
+};
+
+// The communication of one controller (line and slave address) since the
+// engine started: every TModbusData transaction is counted.
+struct TModbusStatistics {
+  std::int64_t Requests = 0;
+  std::int64_t Answers = 0;
+  std::int64_t TimeOuts = 0;
+  std::int64_t Corrupt = 0;
+  std::int64_t Foreign = 0;
+  std::int64_t Exceptions = 0;
+  std::int64_t NoLine = 0;
+  std::map<int, std::int64_t> ExceptionCodes; // by exception code
+  QString LastError;
+  QDateTime LastErrorTime;
+  QDateTime LastAnswerTime;
+  double TotalReplyMs = 0; // of the answers
+  double WorstReplyMs = 0;
+  double MeanReplyMs() const { return Answers > 0 ? TotalReplyMs / static_cast<double>(Answers) : 0.0; }
+  // "2 x 02, 1 x 0B" (codes in hex, as the manuals give them).
+  QString ExceptionsText() const;
+};
+TModbusStatistics ModbusStatistics(int APortID, int ASlave);
+void ResetModbusStatistics();
 
 class TModbusData {
 public:
@@ -82,8 +118,12 @@ public:
   std::uint8_t ExceptionCode = 0;
   QByteArray DataText;
   std::uint16_t CRC16 = 0;
+  // The last transaction's outcome and, when a reply came, its round trip.
+  TModbusOutcome Outcome = TModbusOutcome::None;
+  double RoundTripMs = 0;
 
 private:
+  void Record();
   void AddError(const QString& AText);
   // Frames the request of the fields above into LastSend.
   bool BuildRequest();

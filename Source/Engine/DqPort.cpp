@@ -1,5 +1,6 @@
 #include "DqPort.h"
 
+#include "DqNetLine.h"
 #include "DqSQLite.h"
 
 #include <QDir>
@@ -136,6 +137,15 @@ void TDqPortData::LoadFromDB(TSQLiteTable* ATable) {
   Enabled = ATable->FieldByName(QStringLiteral("Enabled"))->AsBool(false);
 }
 
+QString DqPortAddressText(const TDqPortData& AData) {
+  if (!DqIsNetworkPort(AData.PortType)) return AData.PortName;
+  const QString host = AData.IPAddress.trimmed();
+  const QString address = host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['))
+                              ? QStringLiteral("[%1]").arg(host)
+                              : host;
+  return address + QLatin1Char(':') + AData.PortNumber.trimmed();
+}
+
 // ------------------------------------------------------------------ naming
 
 QString DqSimulatorPortDir() {
@@ -223,6 +233,11 @@ TDqComPort::~TDqComPort() {
     }
   }
   threads.clear();
+}
+
+void TDqComPort::LoadFromDB(TSQLiteTable* ATable) {
+  FPortData.LoadFromDB(ATable);
+  if (DqIsNetworkPort(FPortData.PortType)) SetFrameTransport(DqMakeNetTransport(FPortData));
 }
 
 void TDqComPort::Lock() {
@@ -553,14 +568,13 @@ bool TDqComPort::Reopen() {
   const auto now = TClock::now();
   {
     std::lock_guard<std::mutex> guard(FIoLock);
-    if (now < FNextReopen) return false;
+    if (!FReopenBackOff.Due(now)) return false;
   }
   const bool opened = Open();
   std::lock_guard<std::mutex> guard(FIoLock);
   // Every controller of the line asks each cycle; while the device node is
   // missing one attempt per step is enough: 250 ms doubling up to 2 s.
-  FReopenBackOff = opened ? milliseconds(0) : std::min(std::max(FReopenBackOff * 2, milliseconds(250)), milliseconds(2000));
-  FNextReopen = now + FReopenBackOff;
+  FReopenBackOff.Opened(now, opened);
   return opened;
 }
 

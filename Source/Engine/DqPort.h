@@ -9,6 +9,8 @@
 #include <QString>
 #include <QtCore/qcontainerfwd.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -19,7 +21,10 @@
 class TSQLiteDatabase;
 class TSQLiteTable;
 
-enum TDqPortType : std::uint8_t { dqtNone, dqtCOM, dqtTCP };
+// dqtTCP: Modbus TCP (MBAP header); dqtRTUTCP: Modbus RTU frames, CRC and
+// all, over a TCP connection (a serial device server in raw mode).
+enum TDqPortType : std::uint8_t { dqtNone, dqtCOM, dqtTCP, dqtRTUTCP };
+inline bool DqIsNetworkPort(int APortType) { return APortType == dqtTCP || APortType == dqtRTUTCP; }
 
 // One row of DevicePort.
 class TDqPortData {
@@ -38,6 +43,28 @@ public:
   QString IPAddress;
   QString PortNumber;
   bool Enabled = false;
+};
+
+// Where a port leads, for lists and logs: the device of a serial port,
+// host:port of a network line ([v6]:port).
+QString DqPortAddressText(const TDqPortData& AData);
+
+// The wait before the next attempt to open a line that keeps failing:
+// 250 ms doubling up to 2 s, none once it opened. Serial ports and network
+// lines share it.
+class TDqReopenBackOff {
+public:
+  bool Due(std::chrono::steady_clock::time_point ANow) const { return ANow >= FNext; }
+  void Opened(std::chrono::steady_clock::time_point ANow, bool AOk) {
+    FBackOff = AOk ? std::chrono::milliseconds(0)
+                   : std::min(std::max(FBackOff * 2, std::chrono::milliseconds(250)), std::chrono::milliseconds(2000));
+    FNext = ANow + FBackOff;
+  }
+  std::chrono::milliseconds Current() const { return FBackOff; }
+
+private:
+  std::chrono::steady_clock::time_point FNext{};
+  std::chrono::milliseconds FBackOff{0};
 };
 
 // Time-outs in ms with the classic serial meaning: the interval limits the
@@ -66,6 +93,14 @@ public:
   virtual bool Transact(const QByteArray& ARequest, QByteArray& AReply, QString& AError) = 0;
   virtual void BeginRequest(const QString& AName) { (void)AName; }
   virtual void EndRequest() {}
+  // As Transact, and what went wrong that the reply's bytes cannot tell
+  // (a network line's framing, a reply to another transaction): AError
+  // then says it and AReply is empty.
+  enum class TFault : std::uint8_t { None, Framing, Foreign };
+  virtual bool TransactChecked(const QByteArray& ARequest, QByteArray& AReply, QString& AError, TFault& AFault) {
+    AFault = TFault::None;
+    return Transact(ARequest, AReply, AError);
+  }
 };
 
 // Error codes of TDqComPort::Error.
@@ -151,7 +186,8 @@ public:
   void SetFrameTransport(std::shared_ptr<TDqFrameTransport> ATransport);
   std::shared_ptr<TDqFrameTransport> FrameTransport() const;
 
-  virtual void LoadFromDB(TSQLiteTable* ATable) { FPortData.LoadFromDB(ATable); }
+  // A network line's row brings its transport (DqNetLine.h) with it.
+  virtual void LoadFromDB(TSQLiteTable* ATable);
   static void LoadPortList(QStringList& AList, bool AvailabledOnly);
 
   TDqPortData& PortData() { return FPortData; }
@@ -199,8 +235,7 @@ private:
   std::atomic<bool> FActive{false};
   std::atomic<bool> FSelfClose{false};
   std::atomic<bool> FHungUp{false}; // the line hung up or its device vanished
-  std::chrono::steady_clock::time_point FNextReopen{};
-  std::chrono::milliseconds FReopenBackOff{0};
+  TDqReopenBackOff FReopenBackOff;
   std::chrono::steady_clock::time_point FLastActivity;
   std::int64_t FLineCounts[4] = {0, 0, 0, 0};
   // Received, not yet taken: one read takes all that is queued, and a

@@ -2,7 +2,9 @@
 // pseudo-terminal. It answers functions 03 and 06 for the slave addresses
 // it serves, ignores frames for other addresses without losing the next
 // frame, can pace its bytes like a real baud rate, and has fault switches
-// per slave and for the line.
+// per slave and for the line. The same controllers can stand behind a TCP
+// port instead: as a Modbus TCP gateway (MBAP, unit identifier = slave
+// address) or as a serial device server passing RTU frames through.
 #pragma once
 
 #include <QString>
@@ -23,15 +25,25 @@ class TSimPty;
 
 enum class TSimFault : std::uint8_t {
   Silent,      // never answers
-  CorruptCRC,  // answers with a damaged CRC
+  CorruptCRC,  // answers with a damaged CRC (Modbus TCP: a wrong length field)
   WrongSlave,  // answers with another slave's address
-  Slow         // answers after SlowDelay ms
+  Slow,        // answers after SlowDelay ms
+  Exception,   // answers every request with exception ExceptionCode
+  Transaction, // Modbus TCP: answers with another transaction identifier
+  Cut,         // sends half the reply (network: then closes the connection)
+  Trickle      // sends the reply one byte a second
 };
+
+enum class TSimLineMode : std::uint8_t { Pty, Tcp, RtuTcp };
 
 class TSimControllerLine {
 public:
   // ABaud 0: no wire delay.
   TSimControllerLine(const QString& ALink, const std::vector<int>& AAddresses, int ABaud = 0);
+  // Behind a TCP port on the loopback and every other interface (port 0:
+  // one the system picks, see TcpPort).
+  TSimControllerLine(TSimLineMode AMode, int ATcpPort, const std::vector<int>& AAddresses,
+                     const QString& ABindAddress = QString());
   ~TSimControllerLine();
   TSimControllerLine(const TSimControllerLine&) = delete;
   TSimControllerLine& operator=(const TSimControllerLine&) = delete;
@@ -42,6 +54,12 @@ public:
 
   void SetFault(int AAddress, TSimFault AFault, bool AOn);
   void SetSlowDelay(int AAddress, int AMilliseconds);
+  void SetExceptionCode(int AAddress, int ACode);
+  TSimLineMode Mode() const { return FMode; }
+  // The port listened on (network modes, once started).
+  int TcpPort() const { return FTcpPort.load(); }
+  // Network connections currently open.
+  int Connections() const { return FConnections.load(); }
   // Unplugging hangs the line up and removes the link; replugging makes a
   // fresh terminal under the same link. Both wait for the line thread.
   void Unplug();
@@ -66,9 +84,19 @@ public:
 
 private:
   struct TSlave;
+  struct TReply;
   void Run();
-  void HandleFrame(const QByteArray& AFrame);
+  void RunPty();
+  void RunNetwork();
+  bool OpenListener(QString* AError);
+  void CloseListener();
+  // The reply to an intact RTU frame, if it is answered.
+  bool HandleFrame(const QByteArray& AFrame, TReply& AReply);
   void SendReply(const QByteArray& AFrame, int ARequestLength);
+  void DeliverPty(const TReply& AReply);
+  // Network modes: false when the connection is to be closed.
+  bool Deliver(int AHandle, const TReply& AReply, std::uint16_t ATransaction);
+  bool Wait(int AMilliseconds);
   void RunLineCommand(bool APlug);
   double NowSeconds() const;
 
@@ -76,6 +104,11 @@ private:
   std::unique_ptr<TSimPty> FPty;
   std::map<int, std::unique_ptr<TSlave>> FSlaves;
   int FBaud;
+  TSimLineMode FMode = TSimLineMode::Pty;
+  QString FBindAddress;
+  int FListen = -1;
+  std::atomic<int> FTcpPort{0};
+  std::atomic<int> FConnections{0};
   std::thread FThread;
   std::atomic<bool> FStop{false};
   int FWake[2] = {-1, -1};

@@ -1,6 +1,7 @@
 // tervox-sim: simulated devices on pseudo-terminals, for demos and tests.
 #include "Sim_ControllerLine.h"
 #include "Sim_Modem.h"
+#include "Sim_Pty.h"
 #include "TervoxVersion.h"
 
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <poll.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,6 +27,8 @@ void OnSignal(int) { gStop = 1; }
 void PrintHelp() {
   std::printf(
       "Usage: tervox-sim controllers --link PATH --addresses 1,2,5 [--baud 9600] [--control FILE]\n"
+      "       tervox-sim controllers --tcp PORT | --rtu-tcp PORT --addresses 1,2,5 [--bind ADDR]\n"
+      "                  [--control FILE]\n"
       "       tervox-sim modem --link PATH [--control FILE]   (a GSM modem; see: tervox-sim modem)\n"
       "       tervox-sim --help | --version\n"
       "\n"
@@ -34,6 +38,14 @@ void PrintHelp() {
       "for this user alone, where TERVOX finds simulated ports). Prints \"ready\"\n"
       "when the line is up and serves until interrupted. --baud paces the bytes\n"
       "like that baud rate; without it there is no wire delay.\n"
+      "\n"
+      "Behind the network instead: --tcp PORT serves them as a Modbus TCP gateway\n"
+      "(unit identifier = slave address), --rtu-tcp PORT as a serial device server\n"
+      "in raw mode (RTU frames with their CRC over TCP). They listen on ADDR\n"
+      "(default 127.0.0.1; 0.0.0.0 for every interface), print \"listening on\n"
+      "ADDR:PORT\" (PORT 0: one the system picks) and take the same commands; the\n"
+      "control pipe is then FILE, else tcp-PORT.ctl beside the simulated ports.\n"
+      "unplug closes the port and its connections, replug listens again.\n"
       "\n"
       "Control channel: a named pipe, FILE or else PATH.ctl. Write one command per\n"
       "line (echo \"silent 2 on\" > PATH.ctl); each is answered on standard output\n"
@@ -83,9 +95,11 @@ int ServeControlChannel(const QString& AControl, const std::function<QString(con
 }
 
 int RunControllers(const QStringList& AArguments) {
-  QString link, control;
+  QString link, control, bind;
   std::vector<int> addresses;
   int baud = 0;
+  int tcpPort = -1;
+  TSimLineMode mode = TSimLineMode::Pty;
   for (int i = 0; i < AArguments.size(); ++i) {
     const QString& option = AArguments[i];
     const QString value = AArguments.value(i + 1);
@@ -109,20 +123,46 @@ int RunControllers(const QStringList& AArguments) {
     } else if (option == QLatin1String("--control")) {
       control = value;
       ++i;
+    } else if (option == QLatin1String("--tcp") || option == QLatin1String("--rtu-tcp")) {
+      bool ok = false;
+      tcpPort = value.toInt(&ok);
+      if (!ok || tcpPort < 0 || tcpPort > 65535) {
+        std::fprintf(stderr, "tervox-sim: bad TCP port %s\n", qPrintable(value));
+        return 2;
+      }
+      mode = option == QLatin1String("--tcp") ? TSimLineMode::Tcp : TSimLineMode::RtuTcp;
+      ++i;
+    } else if (option == QLatin1String("--bind")) {
+      bind = value;
+      ++i;
     } else {
       std::fprintf(stderr, "tervox-sim: unknown option %s\n", qPrintable(option));
       return 2;
     }
   }
-  if (link.isEmpty() || addresses.empty()) {
+  if ((link.isEmpty() == (mode == TSimLineMode::Pty)) || addresses.empty()) {
     PrintHelp();
     return 2;
   }
-  TSimControllerLine line(link, addresses, baud);
+  std::unique_ptr<TSimControllerLine> owned =
+      mode == TSimLineMode::Pty ? std::make_unique<TSimControllerLine>(link, addresses, baud)
+                                : std::make_unique<TSimControllerLine>(mode, tcpPort, addresses, bind);
+  TSimControllerLine& line = *owned;
   QString error;
   if (!line.Start(&error)) {
     std::fprintf(stderr, "tervox-sim: %s\n", qPrintable(error));
     return 1;
+  }
+  if (mode != TSimLineMode::Pty) {
+    std::printf("listening on %s:%d\n", qPrintable(bind.isEmpty() ? QStringLiteral("127.0.0.1") : bind), line.TcpPort());
+    if (control.isEmpty()) {
+      const QString folder = TSimPty::PortDir();
+      if (folder.isEmpty()) {
+        std::fprintf(stderr, "tervox-sim: no folder for the control pipe: give --control FILE\n");
+        return 1;
+      }
+      control = folder + QStringLiteral("/tcp-%1.ctl").arg(line.TcpPort());
+    }
   }
   const int result = ServeControlChannel(control.isEmpty() ? line.LinkPath() + QStringLiteral(".ctl") : control,
                                          [&line](const QString& ACommand) { return line.Execute(ACommand); });

@@ -1,5 +1,6 @@
 #include "Form_EditComPort.h"
 
+#include "Engine/DqNetLine.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
@@ -9,6 +10,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -42,6 +44,9 @@ TFormEditComPort::TFormEditComPort(QWidget* AOwner)
       // Only the list entries: what is stored is the entry's index.
       FComboStopBits(NewCombo(this, "ComboStopBits", {"1", "1.5", "2"}, false)),
       FComboParity(NewCombo(this, "ComboParity", {"None", "Odd", "Even", "Mark", "Space"}, false)),
+      FComboPortType(NewCombo(this, "ComboPortType", {"Serial", "Modbus TCP", "RTU over TCP"}, false)),
+      FEditAddress(new QLineEdit(this)), FEditPortNumber(new QLineEdit(this)), FLabelAddressProblem(new QLabel(this)),
+      FLabelPortProblem(new QLabel(this)),
       FButtonSave(new QPushButton(QStringLiteral("&Save"), this)),
       FButtonCancel(new QPushButton(QStringLiteral("&Cancel"), this)) {
   setObjectName(QStringLiteral("FormEditComPort"));
@@ -55,8 +60,25 @@ TFormEditComPort::TFormEditComPort(QWidget* AOwner)
   FButtonSave->setDefault(true);
   FButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
 
+  FEditAddress->setObjectName(QStringLiteral("EditAddress"));
+  FEditAddress->setPlaceholderText(QStringLiteral("192.168.1.20 or gateway.plant.local"));
+  FEditPortNumber->setObjectName(QStringLiteral("EditPortNumber"));
+  for (QLabel* label : {FLabelAddressProblem, FLabelPortProblem}) {
+    label->setStyleSheet(QStringLiteral("color: #c00000"));
+    label->setWordWrap(true);
+    label->setVisible(false);
+  }
+  FLabelAddressProblem->setObjectName(QStringLiteral("LabelAddressProblem"));
+  FLabelPortProblem->setObjectName(QStringLiteral("LabelPortProblem"));
+
   auto* form = new QFormLayout;
+  FForm = form;
   form->addRow(QStringLiteral("Name:"), FEditName);
+  form->addRow(QStringLiteral("Type:"), FComboPortType);
+  form->addRow(QStringLiteral("Address:"), FEditAddress);
+  form->addRow(QString(), FLabelAddressProblem);
+  form->addRow(QStringLiteral("TCP port:"), FEditPortNumber);
+  form->addRow(QString(), FLabelPortProblem);
   form->addRow(QString(), FCheckBoxShow);
   form->addRow(QStringLiteral("Serial Port:"), FComboPortName);
   form->addRow(QStringLiteral("Baud rate:"), FComboBaudRate);
@@ -78,11 +100,68 @@ TFormEditComPort::TFormEditComPort(QWidget* AOwner)
   // Picking or typing a port names the port after it.
   connect(FComboPortName, &QComboBox::textActivated, this, &TFormEditComPort::ComboPortNameChange);
   connect(FComboPortName->lineEdit(), &QLineEdit::textEdited, this, &TFormEditComPort::ComboPortNameChange);
+  connect(FComboPortType, &QComboBox::currentIndexChanged, this, &TFormEditComPort::ComboPortTypeChange);
+  // Typing the address names a network line after it, as picking a
+  // device names a serial port.
+  connect(FEditAddress, &QLineEdit::textEdited, this,
+          [this](const QString& AText) { FEditName->setText(QStringLiteral("Gateway ") + AText.trimmed()); });
+  ComboPortTypeChange();
+}
+
+int TFormEditComPort::PortType() const {
+  switch (FComboPortType->currentIndex()) {
+  case 1: return dqtTCP;
+  case 2: return dqtRTUTCP;
+  default: return dqtCOM;
+  }
+}
+
+// The serial fields or the address fields, as the type needs; a network
+// line gets the usual port of its kind while it has none.
+void TFormEditComPort::ComboPortTypeChange() {
+  const bool network = DqIsNetworkPort(PortType());
+  for (QWidget* field : {static_cast<QWidget*>(FComboPortName), static_cast<QWidget*>(FComboBaudRate),
+                         static_cast<QWidget*>(FComboDataBits), static_cast<QWidget*>(FComboStopBits),
+                         static_cast<QWidget*>(FComboParity), static_cast<QWidget*>(FCheckBoxShow)})
+    FForm->setRowVisible(field, !network);
+  FForm->setRowVisible(FEditAddress, network);
+  FForm->setRowVisible(FEditPortNumber, network);
+  FForm->setRowVisible(FLabelAddressProblem, network && !FLabelAddressProblem->text().isEmpty());
+  FForm->setRowVisible(FLabelPortProblem, network && !FLabelPortProblem->text().isEmpty());
+  if (network && FEditPortNumber->text().trimmed().isEmpty())
+    FEditPortNumber->setText(PortType() == dqtTCP ? QStringLiteral("502") : QStringLiteral("4001"));
+  const bool adding = FPortData->ID < 0;
+  setWindowTitle(QStringLiteral("%1 %2").arg(adding ? QStringLiteral("Add") : QStringLiteral("Edit"),
+                                             network ? QStringLiteral("Network Line") : QStringLiteral("Serial Port")));
+}
+
+bool TFormEditComPort::CheckFields() {
+  const bool network = DqIsNetworkPort(PortType());
+  const QString address = network ? TDqNetTransport::CheckHost(FEditAddress->text()) : QString();
+  const QString port = network ? TDqNetTransport::CheckPort(FEditPortNumber->text()) : QString();
+  FLabelAddressProblem->setText(address);
+  FLabelPortProblem->setText(port);
+  FForm->setRowVisible(FLabelAddressProblem, !address.isEmpty());
+  FForm->setRowVisible(FLabelPortProblem, !port.isEmpty());
+  FEditAddress->setStyleSheet(address.isEmpty() ? QString() : QStringLiteral("border: 1px solid #c00000"));
+  FEditPortNumber->setStyleSheet(port.isEmpty() ? QString() : QStringLiteral("border: 1px solid #c00000"));
+  if (!address.isEmpty())
+    FEditAddress->setFocus();
+  else if (!port.isEmpty())
+    FEditPortNumber->setFocus();
+  return address.isEmpty() && port.isEmpty();
 }
 
 TFormEditComPort::~TFormEditComPort() = default;
 
-void TFormEditComPort::SetPortData(const TDqPortData& AData) { FPortData->Assign(AData); }
+void TFormEditComPort::SetPortData(const TDqPortData& AData) {
+  FPortData->Assign(AData);
+  // Every field as stored, whatever the type: switching types loses none.
+  FEditAddress->setText(AData.IPAddress);
+  FEditPortNumber->setText(AData.PortNumber);
+  FComboPortType->setCurrentIndex(AData.PortType == dqtTCP ? 1 : AData.PortType == dqtRTUTCP ? 2 : 0);
+  ComboPortTypeChange();
+}
 
 void TFormEditComPort::LoadPortNames() {
   QStringList names;
@@ -106,10 +185,9 @@ void TFormEditComPort::showEvent(QShowEvent* AEvent) {
   LoadPortNames();
   if (FPortData->ID < 0) {
     FButtonSave->setText(QStringLiteral("Add"));
-    setWindowTitle(QStringLiteral("Add Serial Port"));
+    if (DqIsNetworkPort(PortType())) FEditName->setText(QStringLiteral("Gateway ") + FEditAddress->text().trimmed());
   } else {
     FButtonSave->setText(QStringLiteral("Save"));
-    setWindowTitle(QStringLiteral("Edit Serial Port"));
     auto selectText = [](QComboBox* ACombo, const QString& AText) {
       const int index = ACombo->findText(AText);
       ACombo->setCurrentIndex(index);
@@ -122,10 +200,12 @@ void TFormEditComPort::showEvent(QShowEvent* AEvent) {
     FComboParity->setCurrentIndex(FPortData->Parity < FComboParity->count() ? FPortData->Parity : -1);
     FEditName->setText(FPortData->Name);
   }
+  ComboPortTypeChange();
   QDialog::showEvent(AEvent);
 }
 
 void TFormEditComPort::ButtonSaveClick() {
+  if (!CheckFields()) return;
   TSQLiteTable table(GetDatabase());
   if (FPortData->ID < 0) {
     table.SetSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate,\n"
@@ -142,14 +222,17 @@ void TFormEditComPort::ButtonSaveClick() {
     table.SetParamValues(":ID", FPortData->ID);
   }
   table.SetParamValues(":Name", FEditName->text());
-  table.SetParamValues(":PortType", static_cast<int>(dqtCOM));
-  table.SetParamValues(":PortName", FComboPortName->currentText());
+  table.SetParamValues(":PortType", PortType());
+  // A network line keeps the serial device it may have had, even one not
+  // present here (the list shows only those).
+  const QString device = FComboPortName->currentText();
+  table.SetParamValues(":PortName", device.isEmpty() && DqIsNetworkPort(PortType()) ? FPortData->PortName : device);
   table.SetParamValues(":BaudRate", IntOrZero(FComboBaudRate->currentText()));
   table.SetParamValues(":DataBits", IntOrZero(FComboDataBits->currentText()));
   table.SetParamValues(":StopBits", std::max(0, FComboStopBits->currentIndex()));
   table.SetParamValues(":Parity", std::max(0, FComboParity->currentIndex()));
-  table.SetParamValues(":IPAddress", QString());
-  table.SetParamValues(":PortNumber", QString());
+  table.SetParamValues(":IPAddress", FEditAddress->text().trimmed());
+  table.SetParamValues(":PortNumber", FEditPortNumber->text().trimmed());
   table.SetParamValues(":Enabled", true);
   table.ExecSQL();
   accept();

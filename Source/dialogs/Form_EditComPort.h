@@ -1,4 +1,6 @@
-// Adds a serial port, or edits one (SetPortData switches to edit mode).
+// Adds a port, or edits one (SetPortData switches to edit mode): a serial
+// port, or a network line (Modbus TCP, or RTU frames over TCP) with its
+// address and port number.
 #pragma once
 
 #include <QDialog>
@@ -7,6 +9,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class TDqPortData;
@@ -27,6 +31,12 @@ public:
   QComboBox* ComboDataBits() const { return FComboDataBits; }
   QComboBox* ComboStopBits() const { return FComboStopBits; }
   QComboBox* ComboParity() const { return FComboParity; }
+  // Serial, Modbus TCP, RTU over TCP (PortType 1, 2, 3).
+  QComboBox* ComboPortType() const { return FComboPortType; }
+  QLineEdit* EditAddress() const { return FEditAddress; }
+  QLineEdit* EditPortNumber() const { return FEditPortNumber; }
+  QLabel* LabelAddressProblem() const { return FLabelAddressProblem; }
+  QLabel* LabelPortProblem() const { return FLabelPortProblem; }
   QPushButton* ButtonSave() const { return FButtonSave; }
   QPushButton* ButtonCancel() const { return FButtonCancel; }
 
@@ -36,7 +46,10 @@ protected:
 private:
   void LoadPortNames();
   void ComboPortNameChange();
+  void ComboPortTypeChange();
   void ButtonSaveClick();
+  bool CheckFields();
+  int PortType() const;
 
   std::unique_ptr<TDqPortData> FPortData;
   QLineEdit* FEditName;
@@ -46,6 +59,12 @@ private:
   QComboBox* FComboDataBits;
   QComboBox* FComboStopBits;
   QComboBox* FComboParity;
+  QComboBox* FComboPortType;
+  QLineEdit* FEditAddress;
+  QLineEdit* FEditPortNumber;
+  QLabel* FLabelAddressProblem;
+  QLabel* FLabelPortProblem;
+  QFormLayout* FForm = nullptr;
   QPushButton* FButtonSave;
   QPushButton* FButtonCancel;
 };

@@ -1,6 +1,7 @@
 #include "Tervox_Engine.h"
 
 #include "Engine/DqEvent.h"
+#include "Engine/DqModbus.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqSMS.h"
 #include "Engine/DqSQLite.h"
@@ -105,6 +106,8 @@ void CreateEngineObjects() {
   gValueTypes = std::make_unique<TTervoxValueTypes>();
   gValueTypes->LoadFromDB(*GetDatabase(), QStringLiteral("ValueType"));
   TervoxAlerts::Reset();
+  // Every controller's communication counts from here.
+  ResetModbusStatistics();
   std::lock_guard<std::mutex> guard(gWorkersMutex);
   gEngineCreated = true;
 }

@@ -43,6 +43,18 @@ void TFrameOptionPort::LoadPorts() {
   auto table = std::make_unique<TSQLiteTable>(GetDatabase());
   table->SetSQL(QStringLiteral("SELECT * FROM DevicePort ORDER BY ID"));
   table->Open();
+  // A network line shows where it leads (address:port) and no serial settings.
+  table->SetOnDrawDataCell([](QObject*, TSQLiteColumn* AColumn, TSQLiteTable* ATable, TVariant& AValue) {
+    if (!DqIsNetworkPort(ATable->FieldByName(QStringLiteral("PortType"))->AsInteger(0))) return;
+    if (AColumn->FieldName == QLatin1String("PortName")) {
+      TDqPortData data;
+      data.LoadFromDB(ATable);
+      AValue = DqPortAddressText(data) +
+               (data.PortType == dqtTCP ? QStringLiteral(" (Modbus TCP)") : QStringLiteral(" (RTU over TCP)"));
+    } else if (AColumn->FieldName == QLatin1String("BaudRate") || AColumn->FieldName == QLatin1String("DataBits")) {
+      AValue = QString();
+    }
+  });
   TSQLiteColumnList& columns = table->ColumnDefs();
   columns.AddColumn(QStringLiteral("ID"), QStringLiteral("ID"), 40);
   columns.AddColumn(QStringLiteral("DisplayName"), QStringLiteral("Name"), 200);

@@ -1,7 +1,15 @@
 #include "Form_Debug.h"
 
 #include "Engine/DqEvent.h"
+#include "Engine/DqModbus.h"
+#include "domain/Tervox_Device.h"
+#include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Engine.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
 
 #include <QGridLayout>
 #include <QPlainTextEdit>
@@ -91,7 +99,9 @@ private:
   bool FRedrawPending = false; // UI thread only
 };
 
-TFormDebug::TFormDebug(QWidget* AOwner) : QDialog(AOwner), FButtonRefresh(new QPushButton(QStringLiteral("Refresh"), this)) {
+TFormDebug::TFormDebug(QWidget* AOwner)
+    : QDialog(AOwner), FComboController(new QComboBox(this)), FStatisticsTimer(new QTimer(this)),
+      FButtonRefresh(new QPushButton(QStringLiteral("Refresh"), this)) {
   setObjectName(QStringLiteral("FormDebug"));
   setWindowTitle(QStringLiteral("(o-o)"));
   auto* grid = new QGridLayout;
@@ -106,12 +116,82 @@ TFormDebug::TFormDebug(QWidget* AOwner) : QDialog(AOwner), FButtonRefresh(new QP
     grid->addWidget(memo, i / 2, i % 2);
   }
   FButtonRefresh->setObjectName(QStringLiteral("ButtonRefresh"));
+  FComboController->setObjectName(QStringLiteral("ComboController"));
+  auto* picker = new QHBoxLayout;
+  picker->addWidget(new QLabel(QStringLiteral("Controller:"), this));
+  picker->addWidget(FComboController, 1);
   auto* layout = new QVBoxLayout(this);
+  layout->addLayout(picker);
   layout->addLayout(grid, 1);
   layout->addWidget(FButtonRefresh, 0, Qt::AlignRight);
   resize(760, 480);
   FListing = std::make_unique<TListing>(FMemos[2], FMemos[3]);
   connect(FButtonRefresh, &QPushButton::clicked, this, &TFormDebug::ButtonRefreshClick);
+  connect(FComboController, &QComboBox::currentIndexChanged, this, &TFormDebug::ShowStatistics);
+  FStatisticsTimer->setInterval(1000);
+  connect(FStatisticsTimer, &QTimer::timeout, this, &TFormDebug::ShowStatistics);
+  FStatisticsTimer->start();
+}
+
+// The controllers polled now, by name, each with its line and address.
+void TFormDebug::LoadControllers() {
+  TTervoxDeviceList* devices = DeviceList();
+  const QString picked = FComboController->currentText();
+  QStringList names;
+  QList<QPair<int, int>> keys;
+  for (int i = 0; devices && i < devices->Count(); ++i) {
+    const std::shared_ptr<TTervoxDevice> device = devices->SharedDevice(i);
+    names << device->DeviceName();
+    keys << qMakePair(device->DeviceData().DevicePortID, device->DeviceData().SlaveID & 0xFF);
+  }
+  QStringList shown;
+  for (int i = 0; i < FComboController->count(); ++i) shown << FComboController->itemText(i);
+  if (shown == names) return;
+  const QSignalBlocker blocker(FComboController);
+  FComboController->clear();
+  for (int i = 0; i < names.size(); ++i)
+    FComboController->addItem(names[i], QVariant::fromValue(QList<int>{keys[i].first, keys[i].second}));
+  FComboController->setCurrentIndex(std::max(0, FComboController->findText(picked)));
+}
+
+void TFormDebug::ShowStatistics() {
+  LoadControllers();
+  const QList<int> key = FComboController->currentData().value<QList<int>>();
+  if (key.size() != 2) {
+    FMemos[1]->clear();
+    return;
+  }
+  const TModbusStatistics stats = ModbusStatistics(key[0], key[1]);
+  auto time = [](const QDateTime& ATime) {
+    return ATime.isValid() ? ATime.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) : QStringLiteral("-");
+  };
+  const QString text = QStringLiteral("%1 (line %2, address %3)\n"
+                                      "requests        %4\n"
+                                      "answers         %5\n"
+                                      "time-outs       %6\n"
+                                      "CRC/framing     %7\n"
+                                      "other slave/tx  %8\n"
+                                      "exceptions      %9 %10\n"
+                                      "no line         %11\n"
+                                      "reply ms        mean %12, worst %13\n"
+                                      "last answer     %14\n"
+                                      "last error      %15\n"
+                                      "                %16")
+                           .arg(FComboController->currentText())
+                           .arg(key[0])
+                           .arg(key[1])
+                           .arg(stats.Requests)
+                           .arg(stats.Answers)
+                           .arg(stats.TimeOuts)
+                           .arg(stats.Corrupt)
+                           .arg(stats.Foreign)
+                           .arg(stats.Exceptions)
+                           .arg(stats.ExceptionsText())
+                           .arg(stats.NoLine)
+                           .arg(stats.MeanReplyMs(), 0, 'f', 1)
+                           .arg(stats.WorstReplyMs, 0, 'f', 1)
+                           .arg(time(stats.LastAnswerTime), time(stats.LastErrorTime), stats.LastError);
+  if (FMemos[1]->toPlainText() != text) FMemos[1]->setPlainText(text);
 }
 
 TFormDebug::~TFormDebug() { Detach(); }
@@ -127,4 +207,7 @@ void TFormDebug::showEvent(QShowEvent* AEvent) {
   FormShow();
 }
 
-void TFormDebug::FormShow() { SetWorkerListing(FListing.get()); }
+void TFormDebug::FormShow() {
+  SetWorkerListing(FListing.get());
+  ShowStatistics();
+}

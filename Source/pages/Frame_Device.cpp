@@ -1,6 +1,7 @@
 #include "Frame_Device.h"
 
 #include "Engine/DqDrawGrid.h"
+#include "Engine/DqModbus.h"
 #include "Engine/DqSQLite.h"
 #include "dialogs/Form_EditDevice.h"
 #include "domain/Tervox_Device.h"
@@ -8,7 +9,11 @@
 #include "shell/Main_Routine.h"
 
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <vector>
@@ -16,7 +21,8 @@
 TFrameDevice::TFrameDevice(QWidget* AOwner)
     : TDqFrame(AOwner), FButtonDelete(new QPushButton(QStringLiteral("Delete Selected Device(s)"), this)),
       FButtonAdd(new QPushButton(QStringLiteral("Add Device"), this)),
-      FButtonEdit(new QPushButton(QStringLiteral("Edit Selected Device"), this)), FGridDevice(new TDqDrawGrid(this)) {
+      FButtonEdit(new QPushButton(QStringLiteral("Edit Selected Device"), this)), FGridDevice(new TDqDrawGrid(this)),
+      FGridStatistics(new QTableWidget(this)), FStatisticsTimer(new QTimer(this)) {
   setObjectName(QStringLiteral("FrameDevice"));
   setAutoFillBackground(true);
   FButtonDelete->setObjectName(QStringLiteral("ButtonDelete"));
@@ -31,7 +37,23 @@ TFrameDevice::TFrameDevice(QWidget* AOwner)
   buttons->addWidget(FButtonAdd);
   buttons->addWidget(FButtonEdit);
   layout->addLayout(buttons);
-  layout->addWidget(FGridDevice, 1);
+  layout->addWidget(FGridDevice, 3);
+  FGridStatistics->setObjectName(QStringLiteral("GridStatistics"));
+  const QStringList headers = {QStringLiteral("Device"),      QStringLiteral("Requests"),    QStringLiteral("Answers"),
+                               QStringLiteral("Time-outs"),   QStringLiteral("CRC/framing"), QStringLiteral("Other slave/transaction"),
+                               QStringLiteral("Exceptions"),  QStringLiteral("No line"),     QStringLiteral("Last error"),
+                               QStringLiteral("Last error at"), QStringLiteral("Last answer at"), QStringLiteral("Mean ms"),
+                               QStringLiteral("Worst ms")};
+  FGridStatistics->setColumnCount(static_cast<int>(headers.size()));
+  FGridStatistics->setHorizontalHeaderLabels(headers);
+  FGridStatistics->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  FGridStatistics->verticalHeader()->setVisible(false);
+  FGridStatistics->horizontalHeader()->setStretchLastSection(true);
+  layout->addWidget(new QLabel(QStringLiteral("Communication since the start:"), this));
+  layout->addWidget(FGridStatistics, 2);
+  FStatisticsTimer->setInterval(1000);
+  connect(FStatisticsTimer, &QTimer::timeout, this, &TFrameDevice::RefreshStatistics);
+  FStatisticsTimer->start();
   connect(FButtonAdd, &QPushButton::clicked, this, &TFrameDevice::ButtonAddClick);
   connect(FButtonEdit, &QPushButton::clicked, this, &TFrameDevice::ButtonEditClick);
   connect(FGridDevice, &TDqDrawGrid::DblClick, this, &TFrameDevice::ButtonEditClick);
@@ -62,6 +84,50 @@ void TFrameDevice::LoadDevices() {
       QStringList{QStringLiteral("No"), QStringLiteral("Yes")};
   FTableDevice = std::move(table);
   FTableDevice->AddControl(FGridDevice);
+  FControllers.clear();
+  TSQLiteTable list(GetDatabase());
+  list.SetSQL(QStringLiteral("SELECT Name, DevicePortID, Address FROM Device ORDER BY ID"));
+  list.Open();
+  while (!list.Eof()) {
+    FControllers.push_back({list.GetFields(0)->AsString(), list.GetFields(1)->AsInteger(-1), list.GetFields(2)->AsInteger(-1)});
+    list.Next();
+  }
+  list.Close();
+  RefreshStatistics();
+}
+
+void TFrameDevice::RefreshStatistics() {
+  FGridStatistics->setRowCount(static_cast<int>(FControllers.size()));
+  auto time = [](const QDateTime& ATime) {
+    return ATime.isValid() ? ATime.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+  };
+  for (int row = 0; row < static_cast<int>(FControllers.size()); ++row) {
+    const TController& controller = FControllers[static_cast<std::size_t>(row)];
+    const TModbusStatistics stats = ModbusStatistics(controller.PortID, controller.Slave & 0xFF);
+    const QStringList cells = {controller.Name,
+                               QString::number(stats.Requests),
+                               QString::number(stats.Answers),
+                               QString::number(stats.TimeOuts),
+                               QString::number(stats.Corrupt),
+                               QString::number(stats.Foreign),
+                               stats.Exceptions > 0 ? QStringLiteral("%1 (%2)").arg(stats.Exceptions).arg(stats.ExceptionsText())
+                                                    : QStringLiteral("0"),
+                               QString::number(stats.NoLine),
+                               stats.LastError,
+                               time(stats.LastErrorTime),
+                               time(stats.LastAnswerTime),
+                               stats.Answers > 0 ? QString::number(stats.MeanReplyMs(), 'f', 1) : QString(),
+                               stats.Answers > 0 ? QString::number(stats.WorstReplyMs, 'f', 1) : QString()};
+    for (int column = 0; column < cells.size(); ++column) {
+      QTableWidgetItem* item = FGridStatistics->item(row, column);
+      if (!item) {
+        item = new QTableWidgetItem;
+        if (column > 0 && column != 8) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        FGridStatistics->setItem(row, column, item);
+      }
+      if (item->text() != cells[column]) item->setText(cells[column]);
+    }
+  }
 }
 
 void TFrameDevice::DevicesChanged() {

@@ -1,12 +1,16 @@
 // The Device page: the controllers of the Device table with add, edit and
-// delete.
+// delete, and below them each controller's communication statistics since
+// the engine started (refreshed every second).
 #pragma once
 
 #include "Engine/DqFrameList.h"
 
 #include <memory>
+#include <vector>
 
 class QPushButton;
+class QTableWidget;
+class QTimer;
 class TDqDrawGrid;
 class TSQLiteTable;
 
@@ -21,6 +25,12 @@ public:
   QPushButton* ButtonDelete() const { return FButtonDelete; }
   QPushButton* ButtonAdd() const { return FButtonAdd; }
   QPushButton* ButtonEdit() const { return FButtonEdit; }
+  // One row per controller: requests, answers, time-outs, CRC/framing
+  // errors, replies from another slave or transaction, exceptions by code,
+  // requests that found no line, the last error and when, the last good
+  // answer, mean and worst reply time.
+  QTableWidget* GridStatistics() const { return FGridStatistics; }
+  void RefreshStatistics();
 
 private:
   void LoadDevices();
@@ -34,4 +44,12 @@ private:
   QPushButton* FButtonEdit;
   TDqDrawGrid* FGridDevice;
   std::unique_ptr<TSQLiteTable> FTableDevice;
+  QTableWidget* FGridStatistics;
+  QTimer* FStatisticsTimer;
+  struct TController {
+    QString Name;
+    int PortID;
+    int Slave;
+  };
+  std::vector<TController> FControllers;
 };

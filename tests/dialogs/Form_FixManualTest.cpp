@@ -157,6 +157,14 @@ TEST_F(SettingsDialogTest, DebugWindowListsTheWorkersQueue) {
   EXPECT_TRUE(debug.Memo(3)->toPlainText().startsWith(QStringLiteral("[Line 1]\n"))) << debug.Memo(3)->toPlainText().toStdString();
   EXPECT_TRUE(debug.Memo(0)->toPlainText().isEmpty());
   EXPECT_EQ(WaitLinesIdle(20000), 0u);
+  // The second box: the picked controller's communication, live.
+  ASSERT_GE(debug.ComboController()->count(), 1);
+  debug.ComboController()->setCurrentIndex(debug.ComboController()->findText(oven->DeviceName()));
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    const QString text = debug.Memo(1)->toPlainText();
+    return text.startsWith(oven->DeviceName()) && !text.contains(QStringLiteral("answers         0\n"));
+  }, 20000)) << debug.Memo(1)->toPlainText().toStdString();
+  EXPECT_TRUE(debug.Memo(1)->toPlainText().contains(QStringLiteral("time-outs")));
 }
 
 TEST(DemoSettings, FixKeyOpensTheDialogAndTheNewSetValueReachesThePanel) {

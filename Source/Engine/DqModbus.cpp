@@ -78,6 +78,11 @@ TModbusStatistics ModbusStatistics(int APortID, int ASlave) {
   return it == gStatistics.end() ? TModbusStatistics() : it->second;
 }
 
+void SetModbusStatistics(int APortID, int ASlave, const TModbusStatistics& AStatistics) {
+  std::lock_guard<std::mutex> guard(gStatisticsLock);
+  gStatistics[{APortID, ASlave}] = AStatistics;
+}
+
 void ResetModbusStatistics() {
   std::lock_guard<std::mutex> guard(gStatisticsLock);
   gStatistics.clear();

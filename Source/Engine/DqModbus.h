@@ -45,8 +45,12 @@ struct TModbusStatistics {
   double MeanReplyMs() const { return Answers > 0 ? TotalReplyMs / static_cast<double>(Answers) : 0.0; }
   // "2 x 02, 1 x 0B" (codes in hex, as the manuals give them).
   QString ExceptionsText() const;
+  bool operator==(const TModbusStatistics&) const = default;
 };
 TModbusStatistics ModbusStatistics(int APortID, int ASlave);
+// Another process's figures for a controller (a window shows its
+// recorder's): they replace what this process counted.
+void SetModbusStatistics(int APortID, int ASlave, const TModbusStatistics& AStatistics);
 void ResetModbusStatistics();
 
 class TModbusData {

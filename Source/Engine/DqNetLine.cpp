@@ -314,6 +314,7 @@ bool TDqNetTransport::Connect(QString& AError) {
       FSocket = handle;
       FInput.clear();
       FSilentRequests = 0;
+      FAnswered = false;
       FLastInput = TClock::now();
       return true;
     }
@@ -378,6 +379,7 @@ int TDqNetTransport::ReadSome(TClock::time_point ADeadline, QString& AError) {
     if (count > 0) {
       FInput.append(buffer, static_cast<qsizetype>(count));
       FLastInput = TClock::now();
+      FAnswered = true;
       return static_cast<int>(count);
     }
     if (count == 0) {
@@ -393,13 +395,19 @@ int TDqNetTransport::ReadSome(TClock::time_point ADeadline, QString& AError) {
   }
 }
 
+void TDqNetTransport::Lost(const QString& AError) {
+  if (FSocket >= 0 && !FAnswered) FBackOff.Opened(TClock::now(), false);
+  CloseSocket();
+  FLineError = AError;
+}
+
 void TDqNetTransport::DropStaleInput() {
   // What came unasked (a late reply) or is still queued; a connection the
   // peer closed meanwhile is closed here, before a request is lost on it.
   QString error;
   while (FSocket >= 0) {
     const int count = ReadSome(TClock::now(), error);
-    if (count < 0) CloseSocket();
+    if (count < 0) Lost(error);
     if (count <= 0) break;
   }
   // RTU frames carry no identifier: what is left is dropped, as on a wire.
@@ -428,8 +436,7 @@ bool TDqNetTransport::TransactChecked(const QByteArray& ARequest, QByteArray& AR
   const bool mbap = FType == dqtTCP;
   if (mbap) ++FTransaction;
   if (!SendAll(mbap ? DqMbapRequest(ARequest, FTransaction) : ARequest, deadline, AError)) {
-    CloseSocket();
-    FLineError = AError;
+    Lost(AError);
     return false;
   }
   // The stream must be read in step; a reply cut short leaves it out of
@@ -479,8 +486,7 @@ bool TDqNetTransport::TransactChecked(const QByteArray& ARequest, QByteArray& AR
     if (count < 0) {
       const bool partial = !FInput.isEmpty();
       if (!mbap) AReply = FInput;
-      CloseSocket();
-      FLineError = error;
+      Lost(error);
       if (partial)
         return mbap ? cutShort(QStringLiteral("%1 in the middle of a reply").arg(error)) : true;
       AError = error;

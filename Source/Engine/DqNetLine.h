@@ -77,6 +77,10 @@ private:
   // -1 when the connection failed or closed (AError says which).
   int ReadSome(std::chrono::steady_clock::time_point ADeadline, QString& AError);
   void DropStaleInput();
+  // The connection failed or was closed: closed here, and one that never
+  // brought a byte (a peer that takes connections and drops them) counts
+  // as a failed attempt for the back-off.
+  void Lost(const QString& AError);
 
   TDqPortType FType;
   QString FHost;
@@ -88,6 +92,7 @@ private:
   TDqReopenBackOff FBackOff;
   QString FLineError;
   int FSilentRequests = 0;
+  bool FAnswered = false; // anything came on this connection
   std::chrono::steady_clock::time_point FLastInput{};
   struct TResolve;
   std::shared_ptr<TResolve> FResolve; // a name look-up still running

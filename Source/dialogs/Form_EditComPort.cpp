@@ -65,32 +65,42 @@ TFormEditComPort::TFormEditComPort(QWidget* AOwner)
   FEditPortNumber->setObjectName(QStringLiteral("EditPortNumber"));
   for (QLabel* label : {FLabelAddressProblem, FLabelPortProblem}) {
     label->setStyleSheet(QStringLiteral("color: #c00000"));
-    label->setWordWrap(true);
     label->setVisible(false);
   }
   FLabelAddressProblem->setObjectName(QStringLiteral("LabelAddressProblem"));
   FLabelPortProblem->setObjectName(QStringLiteral("LabelPortProblem"));
 
+  // The fields of each kind in a box of their own, shown as the type
+  // needs (one form of all rows would have to hide rows one by one).
   auto* form = new QFormLayout;
-  FForm = form;
   form->addRow(QStringLiteral("Name:"), FEditName);
   form->addRow(QStringLiteral("Type:"), FComboPortType);
-  form->addRow(QStringLiteral("Address:"), FEditAddress);
-  form->addRow(QString(), FLabelAddressProblem);
-  form->addRow(QStringLiteral("TCP port:"), FEditPortNumber);
-  form->addRow(QString(), FLabelPortProblem);
-  form->addRow(QString(), FCheckBoxShow);
-  form->addRow(QStringLiteral("Serial Port:"), FComboPortName);
-  form->addRow(QStringLiteral("Baud rate:"), FComboBaudRate);
-  form->addRow(QStringLiteral("Data bits:"), FComboDataBits);
-  form->addRow(QStringLiteral("Stop bits:"), FComboStopBits);
-  form->addRow(QStringLiteral("Parity:"), FComboParity);
+  FNetworkBox = new QWidget(this);
+  FNetworkBox->setObjectName(QStringLiteral("NetworkFields"));
+  auto* network = new QFormLayout(FNetworkBox);
+  network->setContentsMargins(0, 0, 0, 0);
+  network->addRow(QStringLiteral("Address:"), FEditAddress);
+  network->addRow(QString(), FLabelAddressProblem);
+  network->addRow(QStringLiteral("TCP port:"), FEditPortNumber);
+  network->addRow(QString(), FLabelPortProblem);
+  FSerialBox = new QWidget(this);
+  FSerialBox->setObjectName(QStringLiteral("SerialFields"));
+  auto* serial = new QFormLayout(FSerialBox);
+  serial->setContentsMargins(0, 0, 0, 0);
+  serial->addRow(QString(), FCheckBoxShow);
+  serial->addRow(QStringLiteral("Serial Port:"), FComboPortName);
+  serial->addRow(QStringLiteral("Baud rate:"), FComboBaudRate);
+  serial->addRow(QStringLiteral("Data bits:"), FComboDataBits);
+  serial->addRow(QStringLiteral("Stop bits:"), FComboStopBits);
+  serial->addRow(QStringLiteral("Parity:"), FComboParity);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(FButtonSave);
   buttons->addWidget(FButtonCancel);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
+  layout->addWidget(FNetworkBox);
+  layout->addWidget(FSerialBox);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -120,14 +130,8 @@ int TFormEditComPort::PortType() const {
 // line gets the usual port of its kind while it has none.
 void TFormEditComPort::ComboPortTypeChange() {
   const bool network = DqIsNetworkPort(PortType());
-  for (QWidget* field : {static_cast<QWidget*>(FComboPortName), static_cast<QWidget*>(FComboBaudRate),
-                         static_cast<QWidget*>(FComboDataBits), static_cast<QWidget*>(FComboStopBits),
-                         static_cast<QWidget*>(FComboParity), static_cast<QWidget*>(FCheckBoxShow)})
-    FForm->setRowVisible(field, !network);
-  FForm->setRowVisible(FEditAddress, network);
-  FForm->setRowVisible(FEditPortNumber, network);
-  FForm->setRowVisible(FLabelAddressProblem, network && !FLabelAddressProblem->text().isEmpty());
-  FForm->setRowVisible(FLabelPortProblem, network && !FLabelPortProblem->text().isEmpty());
+  FNetworkBox->setVisible(network);
+  FSerialBox->setVisible(!network);
   if (network && FEditPortNumber->text().trimmed().isEmpty())
     FEditPortNumber->setText(PortType() == dqtTCP ? QStringLiteral("502") : QStringLiteral("4001"));
   const bool adding = FPortData->ID < 0;
@@ -141,8 +145,8 @@ bool TFormEditComPort::CheckFields() {
   const QString port = network ? TDqNetTransport::CheckPort(FEditPortNumber->text()) : QString();
   FLabelAddressProblem->setText(address);
   FLabelPortProblem->setText(port);
-  FForm->setRowVisible(FLabelAddressProblem, !address.isEmpty());
-  FForm->setRowVisible(FLabelPortProblem, !port.isEmpty());
+  FLabelAddressProblem->setVisible(!address.isEmpty());
+  FLabelPortProblem->setVisible(!port.isEmpty());
   FEditAddress->setStyleSheet(address.isEmpty() ? QString() : QStringLiteral("border: 1px solid #c00000"));
   FEditPortNumber->setStyleSheet(port.isEmpty() ? QString() : QStringLiteral("border: 1px solid #c00000"));
   if (!address.isEmpty())

@@ -9,7 +9,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -64,7 +63,8 @@ private:
   QLineEdit* FEditPortNumber;
   QLabel* FLabelAddressProblem;
   QLabel* FLabelPortProblem;
-  QFormLayout* FForm = nullptr;
+  QWidget* FNetworkBox = nullptr;
+  QWidget* FSerialBox = nullptr;
   QPushButton* FButtonSave;
   QPushButton* FButtonCancel;
 };

@@ -2,6 +2,7 @@
 
 #include "Engine/DqEvent.h"
 #include "Engine/DqModbus.h"
+#include "Engine/DqNetLine.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
@@ -29,7 +30,14 @@ template <typename F> void OnMain(F&& AWork) {
 }
 
 QString LineText(const TDqComPort& APort) {
-  return QStringLiteral("line \"%1\" (%2)").arg(APort.PortData().Name, APort.PortData().PortName);
+  return QStringLiteral("line \"%1\" (%2)").arg(APort.PortData().Name, DqPortAddressText(APort.PortData()));
+}
+
+// Open, and for a network line connected.
+bool LineUp(TDqComPort& APort) {
+  if (!APort.Active()) return false;
+  const auto net = std::dynamic_pointer_cast<TDqNetTransport>(APort.FrameTransport());
+  return !net || net->Connected();
 }
 
 // The request frame a window sent, as the fields TModbusData sends: only
@@ -171,10 +179,15 @@ bool TTervoxRecorder::LinesAlive(std::chrono::milliseconds ALimit) const {
 
 // On the line's worker, after every status read.
 void TTervoxRecorder::StatusRead(TTervoxDevice& ADevice) {
-  if (FServer && FServer->HasWindows()) FServer->Broadcast(TStatus{ADevice.StatusImage()});
+  if (FServer && FServer->HasWindows()) {
+    FServer->Broadcast(TStatus{ADevice.StatusImage()});
+    const int slave = ADevice.DeviceData().SlaveID & 0xFF;
+    FServer->Broadcast(TCommStatistics{ADevice.DeviceData().DevicePortID, static_cast<std::uint8_t>(slave),
+                                       ModbusStatistics(ADevice.DeviceData().DevicePortID, slave)});
+  }
   const std::shared_ptr<TDqComPort> port = ADevice.SharedPort();
   const int portID = ADevice.DeviceData().DevicePortID;
-  const int lineOpen = port && port->Active() ? 1 : 0;
+  const int lineOpen = port && LineUp(*port) ? 1 : 0;
   const int answers = ADevice.Synchronized() ? 1 : 0;
   int lineWas = -1;
   int deviceWas = -1;
@@ -191,8 +204,11 @@ void TTervoxRecorder::StatusRead(TTervoxDevice& ADevice) {
   if (port && lineWas != lineOpen) {
     if (lineOpen)
       FLog(6, LineText(*port) + (lineWas < 0 ? QStringLiteral(" opened") : QStringLiteral(" back")));
-    else
-      FLog(4, LineText(*port) + (lineWas < 0 ? QStringLiteral(" cannot be opened") : QStringLiteral(" lost")));
+    else {
+      const auto net = std::dynamic_pointer_cast<TDqNetTransport>(port->FrameTransport());
+      const QString reason = net && !net->LineError().isEmpty() ? QStringLiteral(": ") + net->LineError() : QString();
+      FLog(4, LineText(*port) + (lineWas < 0 ? QStringLiteral(" cannot be opened") : QStringLiteral(" lost")) + reason);
+    }
   }
   if (deviceWas != answers && (deviceWas >= 0 || !answers)) {
     const QString name = QStringLiteral("controller \"%1\" (address %2)")

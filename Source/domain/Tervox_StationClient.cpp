@@ -1,5 +1,7 @@
 #include "Tervox_StationClient.h"
 
+#include "Engine/DqModbus.h"
+
 #include "Engine/DqEvent.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqRoutine.h"
@@ -231,6 +233,9 @@ private:
       if (welcome->Paused && FHandlers.PauseChanged) FHandlers.PauseChanged(true, QStringLiteral("maintenance"));
     } else if (const auto* status = std::get_if<TStatus>(&AMessage)) {
       ShowStatus(status->Image);
+    } else if (const auto* comm = std::get_if<TCommStatistics>(&AMessage)) {
+      // The recorder's figures: it runs every transaction, this window's too.
+      SetModbusStatistics(comm->PortID, comm->Slave, comm->Statistics);
     } else if (const auto* reply = std::get_if<TTransactionReply>(&AMessage)) {
       {
         std::lock_guard<std::mutex> guard(FLock);

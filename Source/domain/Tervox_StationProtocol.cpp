@@ -1,5 +1,8 @@
 #include "Tervox_StationProtocol.h"
 
+#include <QTimeZone>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -10,7 +13,7 @@ namespace {
 // The type byte of each alternative, in the variant's order. Codes never
 // change meaning: a new message gets a new code.
 constexpr std::uint8_t kTypeCodes[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, //
-                                       64, 65, 66, 67, 68, 69, 70, 71, 72, 73};
+                                       64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74};
 static_assert(std::size(kTypeCodes) == std::variant_size_v<TMessage>);
 constexpr std::size_t kFirstReply = 10; // index of TWelcome
 
@@ -22,6 +25,10 @@ public:
     for (int i = 0; i < 4; ++i) FOut.append(static_cast<char>((AValue >> (8 * i)) & 0xFF));
   }
   void I32(std::int32_t AValue) { U32(static_cast<std::uint32_t>(AValue)); }
+  void U64(std::uint64_t AValue) {
+    U32(static_cast<std::uint32_t>(AValue));
+    U32(static_cast<std::uint32_t>(AValue >> 32));
+  }
   void F64(double AValue) {
     std::uint64_t bits = 0;
     std::memcpy(&bits, &AValue, sizeof bits);
@@ -55,6 +62,11 @@ public:
     return value;
   }
   std::int32_t I32() { return static_cast<std::int32_t>(U32()); }
+  std::uint64_t U64() {
+    const std::uint64_t low = U32();
+    const std::uint64_t high = U32();
+    return low | (high << 32);
+  }
   double F64() {
     const std::uint64_t low = U32();
     const std::uint64_t high = U32();
@@ -239,6 +251,49 @@ void Get(TReader& AIn, TDatabaseProblem& A) { A.Text = AIn.Text(); }
 void Put(TWriter&, const TReloaded&) {}
 void Get(TReader&, TReloaded&) {}
 
+// Times as ms since the epoch, -1 for none.
+std::int64_t TimeValue(const QDateTime& ATime) { return ATime.isValid() ? ATime.toMSecsSinceEpoch() : -1; }
+QDateTime TimeOf(std::int64_t AValue) {
+  return AValue < 0 ? QDateTime() : QDateTime::fromMSecsSinceEpoch(AValue, QTimeZone::utc());
+}
+
+void Put(TWriter& AOut, const TCommStatistics& A) {
+  const TModbusStatistics& s = A.Statistics;
+  AOut.I32(A.PortID);
+  AOut.U8(A.Slave);
+  for (const std::int64_t count : {s.Requests, s.Answers, s.TimeOuts, s.Corrupt, s.Foreign, s.Exceptions, s.NoLine})
+    AOut.U64(static_cast<std::uint64_t>(count));
+  AOut.U8(static_cast<std::uint8_t>(std::min<std::size_t>(s.ExceptionCodes.size(), 255)));
+  int written = 0;
+  for (const auto& [code, count] : s.ExceptionCodes) {
+    if (++written > 255) break;
+    AOut.U8(static_cast<std::uint8_t>(code));
+    AOut.U64(static_cast<std::uint64_t>(count));
+  }
+  AOut.Text(s.LastError);
+  AOut.U64(static_cast<std::uint64_t>(TimeValue(s.LastErrorTime)));
+  AOut.U64(static_cast<std::uint64_t>(TimeValue(s.LastAnswerTime)));
+  AOut.F64(s.TotalReplyMs);
+  AOut.F64(s.WorstReplyMs);
+}
+void Get(TReader& AIn, TCommStatistics& A) {
+  TModbusStatistics& s = A.Statistics;
+  A.PortID = AIn.I32();
+  A.Slave = AIn.U8();
+  for (std::int64_t* count : {&s.Requests, &s.Answers, &s.TimeOuts, &s.Corrupt, &s.Foreign, &s.Exceptions, &s.NoLine})
+    *count = static_cast<std::int64_t>(AIn.U64());
+  const int codes = AIn.U8();
+  for (int i = 0; i < codes && AIn.Ok(); ++i) {
+    const int code = AIn.U8();
+    s.ExceptionCodes[code] = static_cast<std::int64_t>(AIn.U64());
+  }
+  s.LastError = AIn.Text();
+  s.LastErrorTime = TimeOf(static_cast<std::int64_t>(AIn.U64()));
+  s.LastAnswerTime = TimeOf(static_cast<std::int64_t>(AIn.U64()));
+  s.TotalReplyMs = AIn.F64();
+  s.WorstReplyMs = AIn.F64();
+}
+
 // Values a field may not take.
 bool Valid(const TMessage& AMessage) {
   if (const auto* hello = std::get_if<THello>(&AMessage))
@@ -250,6 +305,14 @@ bool Valid(const TMessage& AMessage) {
   if (const auto* done = std::get_if<TAlarmAcknowledged>(&AMessage)) return done->Slot < 3;
   if (const auto* status = std::get_if<TStatus>(&AMessage))
     return std::isfinite(status->Image.CT1) && std::isfinite(status->Image.CT2);
+  if (const auto* comm = std::get_if<TCommStatistics>(&AMessage)) {
+    const TModbusStatistics& s = comm->Statistics;
+    for (const std::int64_t count : {s.Requests, s.Answers, s.TimeOuts, s.Corrupt, s.Foreign, s.Exceptions, s.NoLine})
+      if (count < 0) return false;
+    for (const auto& [code, count] : s.ExceptionCodes)
+      if (count < 0) return false;
+    return std::isfinite(s.TotalReplyMs) && std::isfinite(s.WorstReplyMs) && s.TotalReplyMs >= 0 && s.WorstReplyMs >= 0;
+  }
   return true;
 }
 

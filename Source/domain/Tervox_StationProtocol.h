@@ -4,6 +4,8 @@
 // then the body: protocol version, message type, the type's fields.
 #pragma once
 
+#include "Engine/DqModbus.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -162,11 +164,19 @@ struct TDatabaseProblem {
 struct TReloaded {
   bool operator==(const TReloaded&) const = default;
 };
+// A controller's communication statistics (line and slave address), sent
+// after each of its status reads while windows are attached.
+struct TCommStatistics {
+  std::int32_t PortID = 0;
+  std::uint8_t Slave = 0;
+  TModbusStatistics Statistics;
+  bool operator==(const TCommStatistics&) const = default;
+};
 
 using TMessage = std::variant<THello, THeartbeat, TReload, TSilenceLossAlert, TAcknowledgeAlarm, TRequestStatus,
                               TTransaction, TEndRequest, TPause, TResume, TWelcome, TStatus, TAlarm, TLossAlert,
                               TLossAlertClosed, TAlarmAcknowledged, TTransactionReply, TPauseState, TDatabaseProblem,
-                              TReloaded>;
+                              TReloaded, TCommStatistics>;
 
 // True for the messages a recorder accepts from its peers.
 bool IsRequest(const TMessage& AMessage);

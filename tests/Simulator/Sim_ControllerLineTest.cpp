@@ -1,4 +1,5 @@
 #include "Engine/DqModbus.h"
+#include "Engine/DqNetLine.h"
 #include "Engine/DqPort.h"
 #include "Simulator/Sim_Controller.h"
 #include "Simulator/Sim_ControllerLine.h"
@@ -124,6 +125,66 @@ TEST(SimControllerLine, StandaloneProgramServesUntilStopped) {
   ASSERT_TRUE(sim.waitForFinished(10000));
   EXPECT_EQ(sim.exitCode(), 0);
   EXPECT_FALSE(QFileInfo::exists(link));
+}
+
+// The program behind the network: libmodbus's own Modbus TCP client reads
+// through --tcp; --rtu-tcp passes RTU frames (read with libmodbus's RTU
+// framing over the raw connection is not offered, so TERVOX's own
+// transport reads it).
+TEST(SimControllerLine, StandaloneProgramServesModbusTcpAndRtuOverTcp) {
+  TempDir dir;
+  const QString program = QString::fromLocal8Bit(qgetenv("TERVOX_BIN_DIR")) + QStringLiteral("/tervox-sim");
+  ASSERT_TRUE(QFileInfo::exists(program)) << qPrintable(program);
+  for (const char* mode : {"--tcp", "--rtu-tcp"}) {
+    SCOPED_TRACE(mode);
+    const QString control = dir.Path(QStringLiteral("net%1.ctl").arg(mode));
+    QProcess sim;
+    sim.start(program, {QStringLiteral("controllers"), QLatin1String(mode), QStringLiteral("0"), QStringLiteral("--addresses"),
+                        QStringLiteral("1,7"), QStringLiteral("--control"), control});
+    ASSERT_TRUE(sim.waitForReadyRead(10000));
+    QByteArray output = sim.readAll();
+    while (!output.contains("ready\n") && sim.waitForReadyRead(5000)) output += sim.readAll();
+    const qsizetype at = output.indexOf("listening on 127.0.0.1:");
+    ASSERT_GE(at, 0) << output.toStdString();
+    const int port = output.mid(at + 23).split('\n').value(0).toInt();
+    ASSERT_GT(port, 0);
+    auto command = [&](const QByteArray& ACommand) {
+      QFile channel(control);
+      EXPECT_TRUE(channel.open(QIODevice::WriteOnly));
+      channel.write(ACommand + '\n');
+      channel.close();
+      EXPECT_TRUE(sim.waitForReadyRead(10000));
+      return sim.readLine().trimmed();
+    };
+    EXPECT_EQ(command("set 7 1800 -45"), QByteArray("ok -45"));
+    if (QLatin1String(mode) == QLatin1String("--tcp")) {
+      modbus_t* context = modbus_new_tcp("127.0.0.1", port);
+      ASSERT_EQ(modbus_connect(context), 0);
+      modbus_set_slave(context, 7);
+      std::uint16_t value = 0;
+      ASSERT_EQ(modbus_read_registers(context, 1800, 1, &value), 1);
+      EXPECT_EQ(static_cast<std::int16_t>(value), -45);
+      EXPECT_EQ(modbus_read_registers(context, 1000, 1, &value), -1);
+      EXPECT_EQ(errno, EMBXILADD);
+      modbus_close(context);
+      modbus_free(context);
+    } else {
+      TDqComPort line;
+      line.PortData().PortType = dqtRTUTCP;
+      line.PortData().IPAddress = QStringLiteral("127.0.0.1");
+      line.PortData().PortNumber = QString::number(port);
+      line.SetFrameTransport(DqMakeNetTransport(line.PortData()));
+      ASSERT_TRUE(line.Open(QString()));
+      TModbusData modbus(&line);
+      EXPECT_EQ(modbus.ReadHoldRegInt(7, 1800), -45);
+      EXPECT_EQ(command("crc 7 on"), QByteArray("ok"));
+      EXPECT_FALSE(modbus.ReadHoldReg(7, 1800, 1));
+      EXPECT_EQ(modbus.Outcome, TModbusOutcome::Corrupt);
+    }
+    EXPECT_EQ(command("quit"), QByteArray("ok"));
+    ASSERT_TRUE(sim.waitForFinished(10000));
+    EXPECT_EQ(sim.exitCode(), 0);
+  }
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "domain/Tervox_StationProtocol.h"
 #include "domain/Tervox_StationSocket.h"
 
+#include <QTimeZone>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -47,6 +49,23 @@ TTervoxStatusImage SampleImage() {
   return image;
 }
 
+TModbusStatistics SampleStatistics() {
+  TModbusStatistics stats;
+  stats.Requests = 5000000000LL; // beyond 32 bits
+  stats.Answers = 4999999000LL;
+  stats.TimeOuts = 600;
+  stats.Corrupt = 300;
+  stats.Foreign = 50;
+  stats.Exceptions = 49;
+  stats.NoLine = 1;
+  stats.ExceptionCodes = {{2, 40}, {0x0B, 9}};
+  stats.LastError = QStringLiteral("Modbus TCP: length field 0 out of range");
+  stats.LastErrorTime = QDateTime::fromMSecsSinceEpoch(1765000000123LL, QTimeZone::utc());
+  stats.TotalReplyMs = 1.5e9;
+  stats.WorstReplyMs = 299.75;
+  return stats; // the last answer: none
+}
+
 // One of each kind, with the fields a kind can carry at their edges.
 std::vector<TMessage> EveryKind() {
   QByteArray frame(256, '\x5a');
@@ -70,7 +89,8 @@ std::vector<TMessage> EveryKind() {
           TTransactionReply{77, TOutcome::Refused, QByteArray(), QStringLiteral("no")},
           TPauseState{false, QString()},
           TDatabaseProblem{QStringLiteral("Readings cannot be stored: database or disk is full")},
-          TReloaded{}};
+          TReloaded{},
+          TCommStatistics{2, 247, SampleStatistics()}};
 }
 
 TEST(StationMessages, EveryKindComesBackAsSentAtAnySplit) {

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <map>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -413,6 +414,32 @@ TEST_F(RecorderStation, ASettingsRequestKeepsTheLineAndWritesAreCheckedAndLogged
                                               "WriteFix by Watcher (watcher)@C1"));
   EXPECT_TRUE(recorder.Journal().contains(QStringLiteral("refused WriteMode1 on line \"Bus\"")))
       << recorder.Journal().toStdString();
+}
+
+// Each controller's communication statistics reach the windows with its
+// status reads: the silent one's time-outs, the others' answers.
+TEST_F(RecorderStation, WindowsGetEachControllersCommunicationStatistics) {
+  ASSERT_TRUE(sim->Do(QStringLiteral("silent 2 on")));
+  RecorderProcess recorder(path);
+  ASSERT_TRUE(recorder.Serving());
+  Peer window(path);
+  window.Send(WindowHello());
+  ASSERT_TRUE(window.Next<TWelcome>().has_value());
+  std::map<int, TModbusStatistics> latest;
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < 20000 && (latest[1].Answers < 5 || latest[2].TimeOuts < 3)) {
+    const auto comm = window.Next<TCommStatistics>(5000);
+    ASSERT_TRUE(comm.has_value());
+    EXPECT_EQ(comm->PortID, 1);
+    latest[comm->Slave] = comm->Statistics;
+  }
+  EXPECT_GE(latest[1].Answers, 5);
+  EXPECT_EQ(latest[1].TimeOuts, 0);
+  EXPECT_GE(latest[2].TimeOuts, 3);
+  EXPECT_EQ(latest[2].Answers, 0);
+  EXPECT_TRUE(latest[2].LastErrorTime.isValid());
+  EXPECT_FALSE(latest[2].LastError.isEmpty());
 }
 
 TEST_F(RecorderStation, AlarmsAndLossAlertsReachEveryWindowAndThoseThatAttachLater) {

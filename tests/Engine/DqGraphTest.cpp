@@ -66,6 +66,28 @@ struct TDatabaseFixture {
   }
 };
 
+// The line of controller 1 drawn from every row of the graph's window, as
+// the page drew history before it read columns.
+void DrawEveryRow(TSQLiteDatabase& ADB, const TDqTrendGraph& AGraph, TDqTrendLine& ALine, QImage& AImage,
+                  const QRect& APlot) {
+  TSQLiteTable table(&ADB);
+  table.SetSQL(QStringLiteral("SELECT * FROM DeviceData\r\nWHERE DeviceID = :DeviceID\r\nAND ReadTime >= "
+                              ":FirstTime\r\nAND ReadTime <= :LastTime\r\nORDER BY ReadTime DESC"));
+  table.SetParamValues(":DeviceID", 1);
+  table.SetParamValues(":FirstTime", TVariant::FromDateTime(AGraph.FirstTime));
+  table.SetParamValues(":LastTime", TVariant::FromDateTime(AGraph.LastTime));
+  table.Open();
+  QPainter painter(&AImage);
+  ALine.DrawDB(painter, APlot, table, 1, false);
+}
+
+int DifferingPixels(const QImage& AOne, const QImage& AOther) {
+  int differing = 0;
+  for (int y = 0; y < AOne.height(); ++y)
+    for (int x = 0; x < AOne.width(); ++x) differing += AOne.pixel(x, y) != AOther.pixel(x, y);
+  return differing;
+}
+
 } // namespace
 
 TEST(DqGraphTest, LineNumbersFollowAddDeleteAndMoves) {
@@ -331,17 +353,7 @@ TEST(DqGraphTest, ColumnReductionDrawsTheSamePixelsAsEveryRow) {
     QImage rows = Canvas(size.width(), size.height());
     QImage columns = rows;
     const QRect plot = TDqTrendGraph::MarginRect(rows.rect());
-    {
-      TSQLiteTable table(&f.DB);
-      table.SetSQL(QStringLiteral("SELECT * FROM DeviceData\r\nWHERE DeviceID = :DeviceID\r\nAND ReadTime >= "
-                                  ":FirstTime\r\nAND ReadTime <= :LastTime\r\nORDER BY ReadTime DESC"));
-      table.SetParamValues(":DeviceID", 1);
-      table.SetParamValues(":FirstTime", TVariant::FromDateTime(graph.FirstTime));
-      table.SetParamValues(":LastTime", TVariant::FromDateTime(graph.LastTime));
-      table.Open();
-      QPainter painter(&rows);
-      line.DrawDB(painter, plot, table, 1, false);
-    }
+    DrawEveryRow(f.DB, graph, line, rows, plot);
     const double fromRows = line.LastGraphValue;
     line.LastGraphValue = 0;
     const TDqHistorySeries series = ReadHistorySeries(
@@ -353,10 +365,7 @@ TEST(DqGraphTest, ColumnReductionDrawsTheSamePixelsAsEveryRow) {
       line.DrawSeries(painter, plot, series, 1, false);
     }
     EXPECT_EQ(line.LastGraphValue, fromRows);
-    int differing = 0;
-    for (int y = 0; y < rows.height(); ++y)
-      for (int x = 0; x < rows.width(); ++x) differing += rows.pixel(x, y) != columns.pixel(x, y);
-    EXPECT_EQ(differing, 0) << size.width() << " x " << size.height();
+    EXPECT_EQ(DifferingPixels(rows, columns), 0) << size.width() << " x " << size.height();
     EXPECT_GT(rows.rect().width(), 0);
   }
 }
@@ -393,17 +402,7 @@ TEST(DqGraphTest, SummariesDrawTheSamePixelsAsEveryRow) {
     QImage rows = Canvas(size.width(), size.height());
     QImage summarised = rows;
     const QRect plot = TDqTrendGraph::MarginRect(rows.rect());
-    {
-      TSQLiteTable table(&f.DB);
-      table.SetSQL(QStringLiteral("SELECT * FROM DeviceData\r\nWHERE DeviceID = :DeviceID\r\nAND ReadTime >= "
-                                  ":FirstTime\r\nAND ReadTime <= :LastTime\r\nORDER BY ReadTime DESC"));
-      table.SetParamValues(":DeviceID", 1);
-      table.SetParamValues(":FirstTime", TVariant::FromDateTime(graph.FirstTime));
-      table.SetParamValues(":LastTime", TVariant::FromDateTime(graph.LastTime));
-      table.Open();
-      QPainter painter(&rows);
-      line.DrawDB(painter, plot, table, 1, false);
-    }
+    DrawEveryRow(f.DB, graph, line, rows, plot);
     const double fromRows = line.LastGraphValue;
     line.LastGraphValue = 0;
     const TDqHistorySeries series =
@@ -419,10 +418,7 @@ TEST(DqGraphTest, SummariesDrawTheSamePixelsAsEveryRow) {
       line.DrawSeries(painter, plot, series, 1, false);
     }
     EXPECT_EQ(line.LastGraphValue, fromRows);
-    int differing = 0;
-    for (int y = 0; y < rows.height(); ++y)
-      for (int x = 0; x < rows.width(); ++x) differing += rows.pixel(x, y) != summarised.pixel(x, y);
-    EXPECT_EQ(differing, 0) << size.width() << " x " << size.height();
+    EXPECT_EQ(DifferingPixels(rows, summarised), 0) << size.width() << " x " << size.height();
   }
 
   // Part of the window still waiting to be summarised: read from the rows.

@@ -5,6 +5,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -62,6 +63,23 @@ void AppendWord(QByteArray& AData, std::uint16_t AValue) {
 
 std::mutex gStatisticsLock;
 std::map<std::pair<int, int>, TModbusStatistics> gStatistics;
+
+// The size of the reply a request asks for (an exception reply is
+// shorter): what the line will carry once the reply has begun.
+int ExpectedReplySize(const QByteArray& ARequest) {
+  const int quantity = (static_cast<std::uint8_t>(ARequest[4]) << 8) | static_cast<std::uint8_t>(ARequest[5]);
+  switch (static_cast<std::uint8_t>(ARequest[1])) {
+  case 1:
+  case 2: return 5 + std::min((quantity + 7) / 8, 250);
+  case 3:
+  case 4: return 5 + 2 * std::min(quantity, 125);
+  case 5:
+  case 6:
+  case 15:
+  case 16: return 8;
+  default: return 5;
+  }
+}
 
 } // namespace
 
@@ -310,6 +328,9 @@ bool TModbusData::ParseReply() {
     Outcome = TModbusOutcome::TimeOut;
     return false;
   }
+  // The reply has begun: the rest of it, as long as the request asks for,
+  // is waited for in one go.
+  if (!FReplySource && haveRequest) FPort->AwaitBytes(ExpectedReplySize(FLastSend) - 1);
   if (!ReadOneByte(FunctionCode)) {
     FLastReceive = QByteArray(1, static_cast<char>(SlaveID));
     AddError(QStringLiteral("Modbus: Communication error"));

@@ -600,6 +600,21 @@ int TDqComPort::ReadBlock(void* AData, int ABlockSize) {
   return ReadWith(AData, ABlockSize, &perOperation);
 }
 
+void TDqComPort::AwaitBytes(int ACount) {
+  int missing = 0;
+  {
+    std::lock_guard<std::mutex> guard(FIoLock);
+    missing = ACount - (FReadAheadEnd - FReadAheadBegin) - 1;
+  }
+  const int baud = FPortData.BaudRate;
+  if (missing <= 0 || baud <= 0) return;
+  // Start, data and one stop bit: never longer than a character takes.
+  const std::int64_t bits = 2 + std::clamp<int>(FPortData.DataBits, 5, 8);
+  const microseconds rest(missing * bits * 1000000 / baud);
+  // Shorter waits are left to poll.
+  if (rest >= microseconds(500)) std::this_thread::sleep_for(rest);
+}
+
 bool TDqComPort::ReadByte(std::uint8_t& AData, std::uint32_t AMilliseconds) {
   const TDqTimeOuts perOperation{0, 0, AMilliseconds, 0, 0};
   return ReadWith(&AData, 1, &perOperation) == 1;

@@ -149,6 +149,10 @@ public:
   QString WriteAndReadText(const QString& AText);
   QString WriteLnAndReadText(const QString& AText);
 
+  // A reply with ACount more bytes on their way: sleeps while all but the
+  // last of those not yet read ahead cross the line at its baud rate, so
+  // they are then taken in one read rather than a wake-up each.
+  void AwaitBytes(int ACount);
   // Discards input until the line has been silent for AMicroseconds (or
   // AMaxMilliseconds passed); returns the bytes discarded.
   int WaitLineSilence(std::uint32_t AMicroseconds, std::uint32_t AMaxMilliseconds);

@@ -164,9 +164,13 @@ QString SchemaOf(TSQLiteDatabase& ADatabase, const QString& AType, const QString
   return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(query.Stmt(), 0)));
 }
 
-void DropAll(TSQLiteDatabase& ADatabase) {
+void DropTriggers(TSQLiteDatabase& ADatabase) {
   ADatabase.ExecSQL(QStringLiteral("DROP TRIGGER IF EXISTS DeviceDataMinuteInsert"));
   ADatabase.ExecSQL(QStringLiteral("DROP TRIGGER IF EXISTS DeviceDataMinuteRecompute"));
+}
+
+void DropAll(TSQLiteDatabase& ADatabase) {
+  DropTriggers(ADatabase);
   ADatabase.ExecSQL(QStringLiteral("DROP TABLE IF EXISTS DeviceDataMinute"));
   ADatabase.ExecSQL(QStringLiteral("DROP TABLE IF EXISTS DeviceDataMinuteQueue"));
 }
@@ -346,6 +350,39 @@ void QueueHistorySummaries(TSQLiteDatabase& ADatabase, double AFromTime, double 
     spans.push_back({last, HistoryMinuteOf(AFromTime), HistoryMinuteOf(AToTime) + 1});
   }
   InsertQueue(ADatabase, spans);
+  transaction.Commit();
+}
+
+void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFromMinute,
+                          std::int64_t AToMinute) {
+  if (!ADatabase.TableExists(kQueue)) return; // rebuilt whole at the next start
+  const QString rowsLeft = QStringLiteral(
+      "EXISTS (SELECT 1 FROM main.DeviceData d WHERE d.DeviceID = m.DeviceID AND d.ReadTime >= (m.Minute - 1) / 1440.0 "
+      "AND d.ReadTime < (m.Minute + 2) / 1440.0 AND CAST(d.ReadTime * 1440 AS INTEGER) = m.Minute)");
+  const QString minutes = QStringLiteral("m.DeviceID = ?1 AND m.Minute >= ?2 AND m.Minute < ?3");
+  for (const QString& sql :
+       {QStringLiteral("INSERT INTO main.DeviceDataMinuteQueue SELECT m.DeviceID, m.Minute, m.Minute + 1 FROM "
+                       "main.DeviceDataMinute m WHERE %1 AND %2").arg(minutes, rowsLeft),
+        QStringLiteral("DELETE FROM main.DeviceDataMinute AS m WHERE %1 AND NOT %2").arg(minutes, rowsLeft)}) {
+    TStatement statement(ADatabase, sql);
+    sqlite3_bind_int64(statement.Stmt(), 1, ADeviceID);
+    sqlite3_bind_int64(statement.Stmt(), 2, AFromMinute);
+    sqlite3_bind_int64(statement.Stmt(), 3, AToMinute);
+    statement.Run();
+  }
+}
+
+void InsertHistoryInBulk(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, double AFromTime, double AToTime,
+                         const std::function<void()>& AInsert) {
+  TWriteTransaction transaction(ADatabase);
+  const bool summarised = ADatabase.TableExists(kQueue);
+  if (summarised) DropTriggers(ADatabase);
+  AInsert();
+  if (summarised) {
+    InsertQueue(ADatabase, {{ADeviceID, HistoryMinuteOf(AFromTime), HistoryMinuteOf(AToTime) + 1}});
+    ExecVerbatim(ADatabase, UpdateTriggerSQL());
+    ExecVerbatim(ADatabase, RecomputeTriggerSQL());
+  }
   transaction.Commit();
 }
 

@@ -39,6 +39,19 @@ void DropHistorySummaries(TSQLiteDatabase& ADatabase);
 // recomputation (history deleted there).
 void QueueHistorySummaries(TSQLiteDatabase& ADatabase, double AFromTime, double AToTime);
 
+// For history rows of ADeviceID's minutes AFromMinute..AToMinute-1 just
+// deleted in the caller's transaction: drops the minutes left without rows
+// and queues the others for recomputation.
+void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFromMinute,
+                          std::int64_t AToMinute);
+
+// Runs AInsert, which adds ADeviceID's history rows from AFromTime to
+// AToTime, in one transaction with the summary triggers set aside (rows
+// summarised one by one would cost far more than the copy), queueing the
+// minutes of that span for BuildHistorySummaries instead.
+void InsertHistoryInBulk(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, double AFromTime, double AToTime,
+                         const std::function<void()>& AInsert);
+
 // Minutes waiting in the queue.
 std::int64_t PendingHistorySummaryMinutes(TSQLiteDatabase& ADatabase);
 

@@ -75,17 +75,13 @@ void SetDatabaseFileName(const QString& AFileName) {
   gFileName = AFileName.isEmpty() ? QString() : QFileInfo(AFileName).absoluteFilePath();
 }
 
-TSQLiteDatabase* GetDatabase() {
-  const QString fileName = GetDatabaseFileName();
-  std::lock_guard<std::mutex> guard(gDatabaseMutex);
-  if (gDatabase) return gDatabase.get();
-
-  const QString directory = QFileInfo(fileName).absolutePath();
+std::unique_ptr<TSQLiteDatabase> OpenTervoxDatabase(const QString& AFileName) {
+  const QString directory = QFileInfo(AFileName).absolutePath();
   if (!MakeDataDirectory(directory))
     throw EDqException(QStringLiteral("Cannot create directory \"%1\" for the database").arg(directory));
 
   auto database = std::make_unique<TSQLiteDatabase>();
-  database->SetFileName(fileName);
+  database->SetFileName(AFileName);
   database->SetHeader(QStringLiteral("TERVOX_SQLITE"));
   database->Open();
   // Opened for reading only, logins and every reading would fail later.
@@ -93,7 +89,7 @@ TSQLiteDatabase* GetDatabase() {
     throw EDqException(QStringLiteral("TERVOX cannot write the database file \"%1\": it is read-only. Give the user "
                                       "running TERVOX write permission on the file and its folder, or start TERVOX "
                                       "with --database naming another file.")
-                           .arg(fileName));
+                           .arg(AFileName));
   // The administration tool may run beside the program (scheduled backups).
   database->SetTimeout(5000);
   std::vector<std::pair<QString, QString>> tables;
@@ -109,7 +105,7 @@ TSQLiteDatabase* GetDatabase() {
       throw EDqException(QStringLiteral("The database file \"%1\" lacks TERVOX's tables: %2. It is not a TERVOX "
                                         "database, or it was damaged. Restore it from a backup, or move it away so "
                                         "that TERVOX creates a new database.")
-                             .arg(fileName, missing.join(QStringLiteral(", "))));
+                             .arg(AFileName, missing.join(QStringLiteral(", "))));
   }
   // One small transaction per reading: write-ahead logging keeps each of
   // them cheap while staying durable across a crash of the program.
@@ -118,7 +114,13 @@ TSQLiteDatabase* GetDatabase() {
   // dropped or altered by hand; the rows before it are built in the background.
   database->SetDerivedTables(HistorySummaryTableNames());
   EnsureHistorySummaries(*database);
-  gDatabase = std::move(database);
+  return database;
+}
+
+TSQLiteDatabase* GetDatabase() {
+  const QString fileName = GetDatabaseFileName();
+  std::lock_guard<std::mutex> guard(gDatabaseMutex);
+  if (!gDatabase) gDatabase = OpenTervoxDatabase(fileName);
   return gDatabase.get();
 }
 

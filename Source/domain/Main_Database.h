@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class TSQLiteDatabase;
 
@@ -12,6 +13,9 @@ class TSQLiteDatabase;
 // cannot write, or one that lacks some of TERVOX's tables, is refused with
 // a message naming the file (and the tables).
 TSQLiteDatabase* GetDatabase();
+// A connection of its own to a TERVOX database file, opened and checked as
+// GetDatabase does (created from the script when the file holds no tables).
+std::unique_ptr<TSQLiteDatabase> OpenTervoxDatabase(const QString& AFileName);
 // Full path of the database file: the file named by SetDatabaseFileName, or
 // Tervox.db in $TERVOX_DATA_DIR, $XDG_DATA_HOME/tervox or ~/.local/share/tervox.
 QString GetDatabaseFileName();

@@ -77,6 +77,24 @@ QString KeepCopyBeforeRestore(TSQLiteDatabase& ADatabase, TTervoxProgress* AProg
 
 } // namespace
 
+std::vector<std::int64_t> HistoryDeviceIDs(TSQLiteDatabase& ADatabase) {
+  // Found by seeking the next key, so a controller deleted since counts too.
+  std::vector<std::int64_t> devices;
+  TSQLiteTable next(&ADatabase);
+  std::int64_t last = std::numeric_limits<std::int64_t>::min();
+  for (;;) {
+    next.SetSQL(QStringLiteral("SELECT min(DeviceID) FROM DeviceData WHERE DeviceID > :Last"));
+    next.SetParamValues(":Last", static_cast<long long>(last));
+    next.Open();
+    const TVariant value = next.GetFields(0)->Value();
+    next.Close();
+    if (value.IsNull()) break;
+    last = value.IntValue();
+    devices.push_back(last);
+  }
+  return devices;
+}
+
 QStringList TervoxTableNames() {
   static const QStringList names = [] {
     QStringList result;
@@ -152,23 +170,7 @@ std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AP
 
   // History is keyed by (DeviceID, ReadTime): a range of time is found
   // through the key one controller at a time, never by reading every row.
-  // Controllers are found by seeking the next key, including rows of
-  // controllers deleted since.
-  std::vector<std::int64_t> devices;
-  {
-    TSQLiteTable next(database.get());
-    std::int64_t last = std::numeric_limits<std::int64_t>::min();
-    for (;;) {
-      next.SetSQL(QStringLiteral("SELECT min(DeviceID) FROM DeviceData WHERE DeviceID > :Last"));
-      next.SetParamValues(":Last", static_cast<long long>(last));
-      next.Open();
-      const TVariant value = next.GetFields(0)->Value();
-      next.Close();
-      if (value.IsNull()) break;
-      last = value.IntValue();
-      devices.push_back(last);
-    }
-  }
+  const std::vector<std::int64_t> devices = HistoryDeviceIDs(*database);
   struct TPart {
     QString Where;
     TSQLiteParamList Params;

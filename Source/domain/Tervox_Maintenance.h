@@ -36,6 +36,9 @@ QStringList TervoxTableNames();
 // Those tables with their columns, as the creation script makes them.
 const std::vector<TSQLiteRestoreTable>& TervoxSchema();
 
+// The controllers that have history rows, deleted ones included.
+std::vector<std::int64_t> HistoryDeviceIDs(TSQLiteDatabase& ADatabase);
+
 // "Tervox_yyyymmdd_hhnnss_zzz.sql" for the date-time ANow.
 QString BackupFileSuggestion(double ANow);
 

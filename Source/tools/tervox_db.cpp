@@ -2,6 +2,7 @@
 // backups and restores, and reports and the usage log as files for
 // scheduled jobs. Uses the same units as the program.
 #include "Engine/DqSQLite.h"
+#include "domain/Tervox_Archive.h"
 #include "domain/Tervox_Maintenance.h"
 #include "domain/Tervox_StationClient.h"
 #include "tervox_db_args.h"
@@ -11,6 +12,7 @@
 #include "TervoxVersion.h"
 #include "Engine/DqHistorySummary.h"
 
+#include <QDate>
 #include <QGuiApplication>
 #include <QStringList>
 
@@ -33,6 +35,11 @@ const char* const kUsage =
     "                   NAME_before_restore_DATE_TIME.db\n"
     "%s"
     "%s"
+    "  archive --before \"YYYY-MM-DD\"\n"
+    "                   move the history recorded before that day into\n"
+    "                   Tervox-archive-YEAR.db beside the database, one whole\n"
+    "                   TERVOX database per year; a run cut off is finished by\n"
+    "                   the next one\n"
     "\n"
     "Options:\n"
     "  --database FILE  use FILE instead of Tervox.db in the data directory\n"
@@ -46,6 +53,26 @@ QString UsageText() { return QString::asprintf(kUsage, kReportUsage, kGraphUsage
 int Usage(const char* AProblem) {
   std::fprintf(stderr, "tervox-db: %s\n\n%s", AProblem, qPrintable(UsageText()));
   return 2;
+}
+
+int RunArchiveCommand(const QStringList& AArgs) {
+  std::map<QString, QString> values;
+  QString error;
+  if (!ParseOptions(AArgs, {QStringLiteral("--before")}, values, error)) return Refuse(error);
+  if (!values.count(QStringLiteral("--before"))) return Refuse(QStringLiteral("--before is required"));
+  const QString text = values[QStringLiteral("--before")].trimmed();
+  const QDate day = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+  if (!day.isValid()) return Refuse(QStringLiteral("bad date \"%1\" for --before: use \"YYYY-MM-DD\"").arg(text));
+  try {
+    GetDatabase(); // created when missing, checked as the program does
+    const std::vector<TArchivedYear> years = ArchiveHistory(EncodeDateTime(day.year(), day.month(), day.day()));
+    if (years.empty()) std::printf("archive: no history before %s\n", qPrintable(text));
+    for (const TArchivedYear& year : years)
+      std::printf("archive: %lld row(s) moved to %s\n", static_cast<long long>(year.Rows), qPrintable(year.FileName));
+  } catch (const EDqException& e) {
+    return Fail(e.Message());
+  }
+  return 0;
 }
 
 } // namespace
@@ -87,11 +114,13 @@ int main(int argc, char** argv) {
   }
   if (positional.isEmpty()) return Usage("no command given");
   const QString command = positional.takeFirst();
-  if (command == QLatin1String("report") || command == QLatin1String("log") || command == QLatin1String("graph")) {
+  if (command == QLatin1String("report") || command == QLatin1String("log") || command == QLatin1String("graph") ||
+      command == QLatin1String("archive")) {
     if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
-    const int result = command == QLatin1String("report") ? RunReportCommand(positional)
-                       : command == QLatin1String("log")  ? RunLogCommand(positional)
-                                                          : RunGraphCommand(positional);
+    const int result = command == QLatin1String("report")    ? RunReportCommand(positional)
+                       : command == QLatin1String("log")     ? RunLogCommand(positional)
+                       : command == QLatin1String("archive") ? RunArchiveCommand(positional)
+                                                             : RunGraphCommand(positional);
     FreeDatabase();
     return result;
   }

@@ -1,0 +1,226 @@
+#include "Tervox_Archive.h"
+
+#include "Engine/DqHistorySummary.h"
+#include "Engine/DqRoutine.h"
+#include "Engine/DqSQLite.h"
+#include "domain/Main_Database.h"
+#include "domain/Tervox_Maintenance.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QDir>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace {
+
+// The archive has no other writer: a day of a controller per copying
+// transaction. The main file's recorder waits at most for one deleting
+// transaction: an hour of one controller.
+constexpr double kCopyStep = 1.0;
+constexpr std::int64_t kDeleteMinutes = 60;
+
+QString ColumnsOf(const QString& ATable) {
+  for (const TSQLiteRestoreTable& table : TervoxSchema())
+    if (table.Name == ATable) return table.Columns.join(QStringLiteral(", "));
+  return QStringLiteral("*");
+}
+
+void Exec(TSQLiteDatabase& ADatabase, const QString& ASQL, const TSQLiteParamList& AParams) {
+  TSQLiteTable statement(&ADatabase);
+  statement.SetSQL(ASQL);
+  statement.Params().Assign(AParams);
+  statement.ExecSQL();
+}
+
+TVariant Value(TSQLiteDatabase& ADatabase, const QString& ASQL, const TSQLiteParamList& AParams) {
+  TSQLiteTable query(&ADatabase);
+  query.SetSQL(ASQL);
+  query.Params().Assign(AParams);
+  query.Open();
+  TVariant value = query.GetFields(0)->Value();
+  query.Close();
+  return value;
+}
+
+TSQLiteParamList Range(std::int64_t ADevice, double AFrom, double ATo) {
+  TSQLiteParamList params;
+  params.SetParamValues(":DeviceID", static_cast<long long>(ADevice));
+  params.SetParamValues(":FirstTime", TVariant::FromDateTime(AFrom));
+  params.SetParamValues(":LastTime", TVariant::FromDateTime(ATo));
+  return params;
+}
+
+const QString kInRange = QStringLiteral("DeviceID = :DeviceID AND ReadTime >= :FirstTime AND ReadTime < :LastTime");
+
+// The earliest reading of ADevice at or after AFrom and before ATo, NULL when none.
+TVariant NextReading(TSQLiteDatabase& ADatabase, std::int64_t ADevice, double AFrom, double ATo) {
+  return Value(ADatabase, QStringLiteral("SELECT min(ReadTime) FROM main.DeviceData WHERE ") + kInRange,
+               Range(ADevice, AFrom, ATo));
+}
+
+// The settings that show the rows: replaced by the main file's current ones,
+// in one transaction of the archive.
+void CopyControllers(TSQLiteDatabase& ADatabase, const std::vector<std::int64_t>& ADevices) {
+  QStringList ids;
+  for (std::int64_t device : ADevices) ids << QString::number(device);
+  const QString idList = ids.join(QLatin1Char(','));
+  ADatabase.ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
+  try {
+    auto copy = [&](const QString& ATable, const QString& AWhere) {
+      const QString columns = ColumnsOf(ATable);
+      ADatabase.ExecSQL(QStringLiteral("INSERT OR REPLACE INTO main.%1 (%2) SELECT %2 FROM Source.%1 %3")
+                            .arg(ATable, columns, AWhere));
+    };
+    // Controllers deleted from the main file since stay in the archive.
+    copy(QStringLiteral("Device"), QStringLiteral("WHERE ID IN (%1)").arg(idList));
+    copy(QStringLiteral("DeviceGroupItem"), QStringLiteral("WHERE DeviceID IN (%1)").arg(idList));
+    for (const char* table : {"DeviceGroup", "DevicePort", "DeviceType", "UserGroup", "Users"})
+      copy(QString::fromLatin1(table), QString());
+    // Graph lines have no key: the profiles are taken over whole.
+    ADatabase.ExecSQL(QStringLiteral("DELETE FROM main.Graph"));
+    ADatabase.ExecSQL(QStringLiteral("DELETE FROM main.GraphLine"));
+    copy(QStringLiteral("Graph"), QString());
+    copy(QStringLiteral("GraphLine"), QString());
+    ADatabase.ExecSQL(QStringLiteral("COMMIT"));
+  } catch (...) {
+    ADatabase.ExecSQL(QStringLiteral("ROLLBACK"));
+    throw;
+  }
+}
+
+} // namespace
+
+QString ArchiveFileName(const QString& ADatabaseFile, int AYear) {
+  return QFileInfo(ADatabaseFile).absoluteDir().filePath(QStringLiteral("Tervox-archive-%1.db").arg(AYear));
+}
+
+std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AProgress) {
+  const double before = std::floor(ABeforeDay);
+  const QString mainFile = GetDatabaseFileName();
+  std::unique_ptr<TSQLiteDatabase> database = OpenTervoxDatabase(mainFile);
+  const std::vector<std::int64_t> devices = HistoryDeviceIDs(*database);
+
+  // Where each controller's old history starts, and how much there is.
+  std::vector<double> starts(devices.size(), before);
+  std::int64_t total = 0;
+  double first = before;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const TVariant start = NextReading(*database, devices[i], -1e9, before);
+    if (start.IsNull()) continue;
+    starts[i] = VarAsFloat(start);
+    first = std::min(first, starts[i]);
+    total += Value(*database, QStringLiteral("SELECT count(*) FROM main.DeviceData WHERE ") + kInRange,
+                   Range(devices[i], -1e9, before))
+                 .IntValue();
+  }
+  std::vector<TArchivedYear> result;
+  if (first >= before) return result;
+
+  std::int64_t done = 0;
+  auto report = [&] {
+    if (AProgress && !AProgress->Report(done, total))
+      throw ESQLiteCancelled(QStringLiteral("Archiving cancelled; %1 record(s) were moved.").arg(done));
+  };
+  report();
+
+  const int lastYear = DateTimeToQDateTime(before).date().addDays(-1).year();
+  for (int year = DateTimeToQDateTime(first).date().year(); year <= lastYear; ++year) {
+    const double yearStart = EncodeDateTime(year, 1, 1);
+    const double yearEnd = std::min(EncodeDateTime(year + 1, 1, 1), before);
+    std::vector<std::int64_t> yearDevices;
+    for (std::size_t i = 0; i < devices.size(); ++i)
+      if (starts[i] < yearEnd && !NextReading(*database, devices[i], yearStart, yearEnd).IsNull())
+        yearDevices.push_back(devices[i]);
+    if (yearDevices.empty()) continue;
+
+    TArchivedYear archived{ArchiveFileName(mainFile, year), 0};
+    if (QFileInfo(archived.FileName) == QFileInfo(mainFile))
+      throw EDqException(QStringLiteral("The database \"%1\" is itself the archive of %2; its history stays where it is.")
+                             .arg(mainFile)
+                             .arg(year));
+    {
+      // The archive is made (or checked) as the program makes its database;
+      // its connection writes it and only reads the main file.
+      std::unique_ptr<TSQLiteDatabase> archive = OpenTervoxDatabase(archived.FileName);
+      TSQLiteParamList attach;
+      attach.SetParamValues(":File", mainFile);
+      Exec(*archive, QStringLiteral("ATTACH DATABASE :File AS Source"), attach);
+      CopyControllers(*archive, yearDevices);
+      const QString copy = QStringLiteral("INSERT OR IGNORE INTO main.DeviceData (%1) SELECT %1 FROM Source.DeviceData "
+                                          "WHERE %2")
+                               .arg(ColumnsOf(QStringLiteral("DeviceData")), kInRange);
+      for (std::int64_t device : yearDevices) {
+        for (TVariant at = NextReading(*database, device, yearStart, yearEnd); !at.IsNull();) {
+          const double from = VarAsFloat(at);
+          const double to = std::min(from + kCopyStep, yearEnd);
+          // A row a killed run copied already stays as it is.
+          InsertHistoryInBulk(*archive, device, from, to, [&] { Exec(*archive, copy, Range(device, from, to)); });
+          report();
+          at = NextReading(*database, device, to, yearEnd);
+        }
+      }
+      BuildHistorySummaries(*archive);
+      archive->ExecSQL(QStringLiteral("DETACH DATABASE Source"));
+    }
+    TSQLiteParamList attach;
+    attach.SetParamValues(":File", archived.FileName);
+    Exec(*database, QStringLiteral("ATTACH DATABASE :File AS Archive"), attach);
+    try {
+      // Everything of the year is committed in the archive: only now may
+      // the main file let go of it, and only of rows the archive holds. An
+      // hour of a controller at a time, whole minutes, so that its summary
+      // minutes go in the same transaction.
+      const QString chunk = QStringLiteral(
+          "DELETE FROM main.DeviceData WHERE %1 AND CAST(ReadTime * 1440 AS INTEGER) >= :FromMinute AND CAST(ReadTime * 1440 AS "
+          "INTEGER) < :ToMinute AND EXISTS (SELECT 1 FROM Archive.DeviceData a WHERE a.DeviceID = "
+          "main.DeviceData.DeviceID AND a.ReadTime = main.DeviceData.ReadTime)")
+                                .arg(kInRange);
+      for (std::int64_t device : yearDevices) {
+        std::int64_t fromMinute = std::numeric_limits<std::int64_t>::min();
+        for (TVariant at = NextReading(*database, device, yearStart, yearEnd); !at.IsNull();) {
+          fromMinute = std::max(fromMinute, HistoryMinuteOf(VarAsFloat(at)));
+          const std::int64_t toMinute = fromMinute + kDeleteMinutes;
+          // One range of the key: the chunk's minutes, with a minute's slack
+          // for rounding, within the year.
+          TSQLiteParamList params = Range(device, std::max(yearStart, (fromMinute - 1) / kMinutesPerDay),
+                                          std::min(yearEnd, (toMinute + 1) / kMinutesPerDay));
+          params.SetParamValues(":FromMinute", static_cast<long long>(fromMinute));
+          params.SetParamValues(":ToMinute", static_cast<long long>(toMinute));
+          database->ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
+          try {
+            Exec(*database, chunk, params);
+            const int deleted = database->RowsChanged();
+            ForgetHistoryMinutes(*database, device, fromMinute, toMinute);
+            database->ExecSQL(QStringLiteral("COMMIT"));
+            archived.Rows += deleted;
+            done += deleted;
+          } catch (...) {
+            database->ExecSQL(QStringLiteral("ROLLBACK"));
+            throw;
+          }
+          report();
+          // A row the archive lacks (recorded late into the range) is left
+          // for the next run rather than looped over here.
+          fromMinute = toMinute;
+          at = NextReading(*database, device, (toMinute - 1) / kMinutesPerDay, yearEnd);
+        }
+      }
+    } catch (...) {
+      try {
+        database->ExecSQL(QStringLiteral("DETACH DATABASE Archive"));
+      } catch (...) {
+      }
+      throw;
+    }
+    database->ExecSQL(QStringLiteral("DETACH DATABASE Archive"));
+    result.push_back(archived);
+  }
+  // Minutes that kept rows (of another year, or not yet archived).
+  BuildHistorySummaries(*database);
+  return result;
+}

@@ -143,7 +143,7 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
       throw EDqException(QStringLiteral("The database \"%1\" is itself the archive of %2; its history stays where it is.")
                              .arg(mainFile)
                              .arg(year));
-    {
+    try {
       // The archive is made (or checked) as the program makes its database;
       // its connection writes it and only reads the main file.
       std::unique_ptr<TSQLiteDatabase> archive = OpenTervoxDatabase(archived.FileName);
@@ -166,6 +166,14 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
       }
       BuildHistorySummaries(*archive);
       archive->ExecSQL(QStringLiteral("DETACH DATABASE Source"));
+    } catch (const ESQLiteCancelled&) {
+      throw;
+    } catch (const EDqException& e) {
+      throw EDqException(QStringLiteral("Cannot write the archive \"%1\"; no history of %2 was removed from the "
+                                        "database.\n%3")
+                             .arg(archived.FileName)
+                             .arg(year)
+                             .arg(e.Message()));
     }
     TSQLiteParamList attach;
     attach.SetParamValues(":File", archived.FileName);

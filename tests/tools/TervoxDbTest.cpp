@@ -25,6 +25,10 @@
 #include <QThread>
 
 #include <memory>
+#include <utility>
+
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -345,6 +349,111 @@ TEST_F(TervoxDbTest, SummaryBuildKilledResumes) {
             db.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData WHERE PV <> 32767")));
   EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT max(PVMax) FROM DeviceDataMinute")), 999);
 }
+// Archiving killed at a random point: the next run finishes it, and the
+// main file and the archive together hold every row exactly once.
+TEST_F(TervoxDbTest, ArchiveKilledHalfWayFinishesOnTheNextRun) {
+  const QString file = Path("station/Tervox.db");
+  const QString archive = Path("station/Tervox-archive-2024.db");
+  ASSERT_EQ(Run({QStringLiteral("--database"), file, QStringLiteral("create")}).exitCode, 0);
+  const auto total = [](TSQLiteDatabase& ADb) {
+    return std::make_pair(ADb.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")),
+                          ADb.GetTableValue(QStringLiteral("SELECT sum(PV) FROM DeviceData")));
+  };
+  std::pair<std::int64_t, std::int64_t> original;
+  {
+    // Three days of two controllers, one reading a second, summarised.
+    TSQLiteDatabase db(file);
+    db.ExecSQL(QStringLiteral("INSERT INTO Device (ID, Name) VALUES (1, 'A'), (2, 'B')"));
+    db.ExecSQL(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 518399) "
+                              "INSERT INTO DeviceData (DeviceID, ReadTime, PV) SELECT 1 + i % 2, %1 + (i / 2) / 86400.0, "
+                              "i % 1000 FROM n")
+                   .arg(EncodeDateTime(2024, 5, 1), 0, 'g', 17));
+    original = total(db);
+  }
+  ASSERT_EQ(Run({QStringLiteral("--database"), file, QStringLiteral("create")}).exitCode, 0);
+
+  QProcess process;
+  process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tervox-db"),
+                {QStringLiteral("--database"), file, QStringLiteral("archive"), QStringLiteral("--before"),
+                 QStringLiteral("2024-05-04")});
+  ASSERT_TRUE(process.waitForStarted());
+  {
+    // Killed once the main file began to let go of rows.
+    TSQLiteDatabase watch(file);
+    watch.SetTimeout(5000);
+    for (int k = 0; k < 6000 && watch.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")) == original.first; ++k)
+      QThread::msleep(5);
+    ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+    process.waitForFinished();
+    EXPECT_GT(watch.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")), 0) << "killed after the end";
+  }
+  const Result rerun = Run({QStringLiteral("--database"), file, QStringLiteral("archive"), QStringLiteral("--before"),
+                            QStringLiteral("2024-05-04")});
+  ASSERT_EQ(rerun.exitCode, 0) << rerun.err.toStdString();
+  EXPECT_TRUE(rerun.out.contains(QStringLiteral("Tervox-archive-2024.db"))) << rerun.out.toStdString();
+
+  TSQLiteDatabase main(file);
+  TSQLiteDatabase old(archive);
+  EXPECT_EQ(main.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")), 0);
+  EXPECT_EQ(total(old), original);
+  EXPECT_EQ(old.GetTableValue(QStringLiteral("SELECT count(*) FROM Device")), 2);
+  // Summaries of the archive and none left behind in the main file.
+  const Result build = Run({QStringLiteral("--database"), archive, QStringLiteral("create")});
+  ASSERT_EQ(build.exitCode, 0) << build.err.toStdString();
+  EXPECT_EQ(old.GetTableValue(QStringLiteral("SELECT sum(Rows) FROM DeviceDataMinute")), original.first);
+  EXPECT_EQ(main.GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceDataMinute")), 0);
+}
+
+// A wrong command line changes nothing; a disk that fills up while the
+// archive is written deletes no row from the main file.
+TEST_F(TervoxDbTest, ArchiveRefusesBadInputAndKeepsRowsItCouldNotArchive) {
+  const QString file = Path("station/Tervox.db");
+  ASSERT_EQ(Run({QStringLiteral("--database"), file, QStringLiteral("create")}).exitCode, 0);
+  {
+    TSQLiteDatabase db(file);
+    db.ExecSQL(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 199999) "
+                              "INSERT INTO DeviceData (DeviceID, ReadTime, PV) SELECT 1, %1 + i / 86400.0, i FROM n")
+                   .arg(EncodeDateTime(2024, 5, 1), 0, 'g', 17));
+  }
+  const std::int64_t rows = TSQLiteDatabase(file).GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData"));
+  for (const QStringList& bad : {QStringList{QStringLiteral("archive")},
+                                 {QStringLiteral("archive"), QStringLiteral("--before")},
+                                 {QStringLiteral("archive"), QStringLiteral("--before"), QStringLiteral("2024-02-30")},
+                                 {QStringLiteral("archive"), QStringLiteral("--before"), QStringLiteral("yesterday")},
+                                 {QStringLiteral("archive"), QStringLiteral("--from"), QStringLiteral("2024-01-01")},
+                                 {QStringLiteral("archive"), QStringLiteral("--before"), QStringLiteral("2024-06-01"),
+                                  QStringLiteral("extra")}}) {
+    const Result result = Run(QStringList{QStringLiteral("--database"), file} + bad);
+    EXPECT_EQ(result.exitCode, 2) << bad.join(' ').toStdString();
+    EXPECT_TRUE(result.err.startsWith(QStringLiteral("tervox-db: "))) << result.err.toStdString();
+  }
+  EXPECT_FALSE(QFileInfo::exists(Path("station/Tervox-archive-2024.db")));
+
+  // The archive may not grow past a few megabytes: the copy fails half-way.
+  QProcess process;
+  process.setChildProcessModifier([] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{3 << 20, 3 << 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tervox-db"),
+                {QStringLiteral("--database"), file, QStringLiteral("archive"), QStringLiteral("--before"),
+                 QStringLiteral("2024-06-01")});
+  ASSERT_TRUE(process.waitForFinished(60000));
+  EXPECT_EQ(process.exitCode(), 1);
+  const QString error = QString::fromUtf8(process.readAllStandardError());
+  EXPECT_TRUE(error.contains(QStringLiteral("Cannot write the archive"))) << error.toStdString();
+  EXPECT_EQ(TSQLiteDatabase(file).GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")), rows);
+  // With room again, the same run completes.
+  const Result again = Run({QStringLiteral("--database"), file, QStringLiteral("archive"), QStringLiteral("--before"),
+                            QStringLiteral("2024-06-01")});
+  ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+  EXPECT_TRUE(again.out.contains(QStringLiteral("%1 row(s) moved").arg(rows))) << again.out.toStdString();
+  EXPECT_EQ(TSQLiteDatabase(Path("station/Tervox-archive-2024.db"))
+                .GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")),
+            rows);
+}
+
 namespace {
 
 constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm:ss";

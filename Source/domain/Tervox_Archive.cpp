@@ -88,7 +88,10 @@ void CopyControllers(TSQLiteDatabase& ADatabase, const std::vector<std::int64_t>
     copy(QStringLiteral("GraphLine"), QString());
     ADatabase.ExecSQL(QStringLiteral("COMMIT"));
   } catch (...) {
-    ADatabase.ExecSQL(QStringLiteral("ROLLBACK"));
+    try {
+      ADatabase.ExecSQL(QStringLiteral("ROLLBACK"));
+    } catch (...) {
+    } // the first error is the one to tell
     throw;
   }
 }
@@ -208,7 +211,10 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
             archived.Rows += deleted;
             done += deleted;
           } catch (...) {
-            database->ExecSQL(QStringLiteral("ROLLBACK"));
+            try {
+              database->ExecSQL(QStringLiteral("ROLLBACK"));
+            } catch (...) {
+            } // the first error is the one to tell
             throw;
           }
           report();

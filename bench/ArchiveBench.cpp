@@ -1,0 +1,131 @@
+// Archiving a month of 1-second history of a few controllers, while a
+// writer records a row every 10 ms into the same file as the recorder does:
+// rows moved per second, and the longest time that writer waited. Against
+// the sqlite3 shell moving the same rows in one statement each on a copy.
+//   build/bin/tervox_bench_archive                    4 controllers
+//   TERVOX_BENCH_CONTROLLERS=32 build/bin/tervox_bench_archive
+#include "Engine/DqHistorySummary.h"
+#include "Engine/DqRoutine.h"
+#include "Engine/DqSQLite.h"
+#include "domain/Main_Database.h"
+#include "domain/Tervox_Archive.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+namespace {
+
+int Controllers() {
+  const int count = qEnvironmentVariableIntValue("TERVOX_BENCH_CONTROLLERS");
+  return count > 0 ? count : 4;
+}
+
+double Seconds(const QElapsedTimer& ATimer) { return static_cast<double>(ATimer.nsecsElapsed()) / 1e9; }
+
+double MonthStart() { return EncodeDateTime(2025, 3, 1); }
+double Cut() { return EncodeDateTime(2025, 3, 31); }
+
+// March 2025 of every controller, one reading a second, summarised.
+void MakeStation(const QString& AFile) {
+  std::unique_ptr<TSQLiteDatabase> db = OpenTervoxDatabase(AFile);
+  QElapsedTimer timer;
+  timer.start();
+  for (int device = 1; device <= Controllers(); ++device) {
+    db->ExecSQL(QStringLiteral("INSERT INTO Device (ID, Name) VALUES (%1, 'Controller %1')").arg(device));
+    InsertHistoryInBulk(*db, device, MonthStart(), MonthStart() + 31, [&] {
+      db->ExecSQL(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                                 "INSERT INTO DeviceData SELECT %2, %3 + i / 86400.0, 1, 20 + (i % 977) / 10.0, 180, "
+                                 "55.5, 0, 0, 0, 0, 0, 0, -1 FROM n")
+                          .arg(31 * 86400 - 1)
+                          .arg(device)
+                          .arg(MonthStart(), 0, 'g', 17));
+    });
+  }
+  BuildHistorySummaries(*db);
+  std::fprintf(stderr, "station: %d controllers x 31 days in %.1f s, %.0f MB\n", Controllers(), Seconds(timer),
+               QFileInfo(AFile).size() / 1e6);
+}
+
+void ArchiveOneMonth(benchmark::State& AState) {
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("Tervox.db"));
+  MakeStation(file);
+  // The same file for the shell, made before anything is moved.
+  const QString shellDir = dir.filePath(QStringLiteral("shell"));
+  QDir().mkpath(shellDir);
+  QFile::copy(file, shellDir + QStringLiteral("/Tervox.db"));
+  SetDatabaseFileName(file);
+  for (auto _ : AState) {
+    std::atomic<bool> stop{false};
+    double longestWait = 0;
+    std::int64_t recorded = 0;
+    std::thread recorder([&] {
+      TSQLiteDatabase db(file);
+      db.SetTimeout(5000);
+      double at = Cut(); // a controller of its own
+      while (!stop) {
+        QElapsedTimer wait;
+        wait.start();
+        db.ExecSQL(QStringLiteral("INSERT INTO DeviceData (DeviceID, ReadTime, PV) VALUES (0, %1, 1)").arg(at, 0, 'g', 17));
+        longestWait = std::max(longestWait, Seconds(wait));
+        at += 1.0 / 86400;
+        ++recorded;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+    QElapsedTimer timer;
+    timer.start();
+    std::int64_t moved = 0;
+    for (const TArchivedYear& year : ArchiveHistory(Cut())) moved += year.Rows;
+    const double ours = Seconds(timer);
+    stop = true;
+    recorder.join();
+
+    QProcess shell;
+    shell.setWorkingDirectory(shellDir);
+    timer.restart();
+    shell.start(QStringLiteral("sqlite3"),
+                {QStringLiteral("Tervox.db"),
+                 QStringLiteral("ATTACH 'Tervox-archive-2025.db' AS a; CREATE TABLE a.DeviceData AS SELECT * FROM "
+                                "DeviceData WHERE 0; INSERT INTO a.DeviceData SELECT * FROM DeviceData WHERE ReadTime < "
+                                "%1; DELETE FROM DeviceData WHERE ReadTime < %1;")
+                     .arg(Cut(), 0, 'g', 17)});
+    shell.waitForFinished(-1);
+    const double raw = Seconds(timer);
+
+    AState.counters["rows_moved"] = static_cast<double>(moved);
+    AState.counters["tervox_s"] = ours;
+    AState.counters["rows_per_s"] = moved / ours;
+    AState.counters["longest_writer_wait_ms"] = longestWait * 1e3;
+    AState.counters["rows_recorded_meanwhile"] = static_cast<double>(recorded);
+    AState.counters["sqlite3_s"] = raw;
+    AState.counters["ratio"] = ours / raw;
+  }
+  FreeDatabase();
+}
+
+} // namespace
+
+BENCHMARK(ArchiveOneMonth)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

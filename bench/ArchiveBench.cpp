@@ -73,9 +73,10 @@ void ArchiveOneMonth(benchmark::State& AState) {
     std::atomic<bool> stop{false};
     double longestWait = 0;
     std::int64_t recorded = 0;
+    // Opened before the archiving starts, as the recorder's connection is.
+    TSQLiteDatabase db(file);
+    db.SetTimeout(5000);
     std::thread recorder([&] {
-      TSQLiteDatabase db(file);
-      db.SetTimeout(5000);
       double at = Cut(); // a controller of its own
       while (!stop) {
         QElapsedTimer wait;

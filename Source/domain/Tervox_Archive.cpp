@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QDir>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -147,11 +148,13 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
                              .arg(mainFile)
                              .arg(year));
     try {
-      // The archive is made (or checked) as the program makes its database;
-      // its connection writes it and only reads the main file.
+      // The archive is made (or checked) as the program makes its database.
+      // Its connection reaches the main file read-only: a write transaction
+      // would otherwise lock every attached file, the recorder's included.
       std::unique_ptr<TSQLiteDatabase> archive = OpenTervoxDatabase(archived.FileName);
       TSQLiteParamList attach;
-      attach.SetParamValues(":File", mainFile);
+      attach.SetParamValues(":File", QUrl::fromLocalFile(mainFile).toString(QUrl::FullyEncoded) +
+                                         QStringLiteral("?mode=ro"));
       Exec(*archive, QStringLiteral("ATTACH DATABASE :File AS Source"), attach);
       CopyControllers(*archive, yearDevices);
       const QString copy = QStringLiteral("INSERT OR IGNORE INTO main.DeviceData (%1) SELECT %1 FROM Source.DeviceData "

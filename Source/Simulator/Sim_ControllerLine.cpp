@@ -69,6 +69,15 @@ void WriteAll(int AHandle, const char* AData, int ALength, bool ASocket = false)
   }
 }
 
+// The length of the request frame at the start of APending, by its
+// function code; -1 while too little of it has come to tell.
+int RequestFrameLength(const QByteArray& APending) {
+  const std::uint8_t function = static_cast<std::uint8_t>(APending[1]);
+  if (function >= 1 && function <= 6) return 8;
+  if ((function == 15 || function == 16) && APending.size() >= 7) return 9 + static_cast<std::uint8_t>(APending[6]);
+  return -1;
+}
+
 } // namespace
 
 struct TSimControllerLine::TSlave {
@@ -332,12 +341,7 @@ void TSimControllerLine::RunPty() {
     // Whole frames by their length; a frame for another slave is consumed
     // exactly, so the next one is read intact.
     while (pending.size() >= 2) {
-      const std::uint8_t function = static_cast<std::uint8_t>(pending[1]);
-      int length = -1;
-      if (function >= 1 && function <= 6)
-        length = 8;
-      else if ((function == 15 || function == 16) && pending.size() >= 7)
-        length = 9 + static_cast<std::uint8_t>(pending[6]);
+      const int length = RequestFrameLength(pending);
       if (length < 0 || pending.size() < length) break;
       const QByteArray frame = pending.left(length);
       if (!CRCValid(frame)) break; // damaged: dropped after the gap
@@ -449,12 +453,7 @@ void TSimControllerLine::RunNetwork() {
       }
       // RTU frames through: as on the wire, by length, else by the gap.
       while (!client.Closed && pending.size() >= 2) {
-        const std::uint8_t function = static_cast<std::uint8_t>(pending[1]);
-        int length = -1;
-        if (function >= 1 && function <= 6)
-          length = 8;
-        else if ((function == 15 || function == 16) && pending.size() >= 7)
-          length = 9 + static_cast<std::uint8_t>(pending[6]);
+        const int length = RequestFrameLength(pending);
         if (length < 0 || pending.size() < length) break;
         const QByteArray frame = pending.left(length);
         if (!CRCValid(frame)) break;

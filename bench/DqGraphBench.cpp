@@ -3,9 +3,16 @@
 // beside what raw SQLite takes for the same rows in the same run.
 //
 //   tervox_bench_graph                       the week, the live trend
-//   TERVOX_BENCH_YEAR=1 tervox_bench_graph   also a year of one line
-//                                            (31.5 M rows, ~2.5 GB, kept
-//                                            in $TMPDIR between runs)
+//   TERVOX_BENCH_YEAR=1 tervox_bench_graph   also a year of four lines
+//                                            (126 M rows and their minute
+//                                            summaries, generated once and
+//                                            kept in $TMPDIR between runs;
+//                                            delete tervox-bench-year4.db
+//                                            there when done)
+//
+// Each controller's readings have a one-second spike and a one-second dip
+// a day; the history benches check that exactly the pixel columns holding
+// them reach them (exact per-column lowest and highest).
 #include "BenchSupport.h"
 #include "Engine/DqGraph.h"
 #include "Engine/DqGraphHistory.h"
@@ -15,6 +22,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -23,10 +31,17 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <memory>
+#include <set>
+#include <tuple>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -42,6 +57,40 @@ void Check(int ARc, sqlite3* ADB, const char* AWhat) {
 }
 
 void Exec(sqlite3* ADB, const char* ASQL) { Check(sqlite3_exec(ADB, ASQL, nullptr, nullptr, nullptr), ADB, ASQL); }
+
+double Seconds(std::chrono::steady_clock::time_point AStart) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - AStart).count();
+}
+
+// The machine is shared: each figure carries the load it was taken under.
+double LoadAverage() {
+  double load[1] = {0};
+  return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+double ProcessCPUMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// One spike and one dip a second long per controller and day, at seconds
+// of the day that move from day to day; nothing else comes near them.
+constexpr double kSpike = 195.0;
+constexpr double kDip = 5.0;
+int SpikeSecond(int ADay, int ADevice) { return (ADevice * 7919 + ADay * 104729) % 86400; }
+int DipSecond(int ADay, int ADevice) { return (ADevice * 15485 + ADay * 7907 + 43200) % 86400; }
+
+// Controller ADevice's PV at second AS of the generated history.
+double Reading(int AS, int ADevice) {
+  const int day = AS / 86400, second = AS % 86400;
+  if (second == SpikeSecond(day, ADevice)) return kSpike;
+  if (second == DipSecond(day, ADevice)) return kDip;
+  if ((AS + ADevice) % 5000 == 0) return 32767.0; // now and then a lost reading
+  // A slow wave with noise.
+  return std::round((100.0 + 40.0 * std::sin(AS / 3600.0 + ADevice) +
+                     ((static_cast<long long>(AS) * 7919 + ADevice) % 23) / 10.0) * 10) / 10;
+}
 
 // The DeviceData table as the program creates it, filled with ASeconds of
 // one reading a second for ADevices controllers, as the recorder writes
@@ -67,11 +116,9 @@ void Generate(const QString& AFile, int ADevices, int ASeconds) {
   Exec(db, "BEGIN");
   for (int s = 0; s < ASeconds; ++s) {
     for (int d = 1; d <= ADevices; ++d) {
-      // A slow wave with noise and, now and then, a lost reading.
-      const double pv = std::round((100.0 + 40.0 * std::sin(s / 3600.0 + d) + ((static_cast<long long>(s) * 7919 + d) % 23) / 10.0) * 10) / 10;
       sqlite3_bind_int(insert, 1, d);
       sqlite3_bind_double(insert, 2, kStart + s * kSecond);
-      sqlite3_bind_double(insert, 3, (s + d) % 5000 == 0 ? 32767.0 : pv);
+      sqlite3_bind_double(insert, 3, Reading(s, d));
       sqlite3_bind_double(insert, 4, 150.0);
       sqlite3_bind_double(insert, 5, 50.0);
       Check(sqlite3_step(insert), db, "insert");
@@ -80,6 +127,8 @@ void Generate(const QString& AFile, int ADevices, int ASeconds) {
     if (s % 500000 == 499999) {
       Exec(db, "COMMIT");
       Exec(db, "BEGIN");
+      if (s % 5000000 == 4999999)
+        std::fprintf(stderr, "generated %.1f M rows\n", (s + 1.0) * ADevices / 1e6);
     }
   }
   Exec(db, "COMMIT");
@@ -98,13 +147,85 @@ TWeek& Week() {
   return week;
 }
 
+// A year of four lines with their minute summaries, generated once: the
+// rows in bulk without triggers, then the summaries by the program's own
+// builder, both without a journal or syncing (generation only).
 QString YearFile() {
-  const QString file = QDir::temp().filePath(QStringLiteral("tervox-bench-year.db"));
-  if (!QFile::exists(file)) {
-    Generate(file + QStringLiteral(".part"), 1, kYearSeconds);
-    QFile::rename(file + QStringLiteral(".part"), file);
+  const QString file = QDir::temp().filePath(QStringLiteral("tervox-bench-year4.db"));
+  if (QFile::exists(file)) return file;
+  const QString part = file + QStringLiteral(".part");
+  QFile::remove(part);
+  auto start = std::chrono::steady_clock::now();
+  Generate(part, 4, kYearSeconds);
+  const double rowsSeconds = Seconds(start);
+  std::fprintf(stderr, "year: 4 x %d rows in %.0f s (load %.2f)\n", kYearSeconds, rowsSeconds, LoadAverage());
+  start = std::chrono::steady_clock::now();
+  {
+    TSQLiteDatabase db(part);
+    Exec(db.Handle(), "PRAGMA journal_mode = OFF");
+    Exec(db.Handle(), "PRAGMA synchronous = OFF");
+    Exec(db.Handle(), "PRAGMA cache_size = -524288");
+    EnsureHistorySummaries(db);
+    std::int64_t reported = 0;
+    BuildHistorySummaries(db, [&](std::int64_t ADone, std::int64_t ATotal) {
+      if (ADone - reported >= ATotal / 20) {
+        reported = ADone;
+        std::fprintf(stderr, "summaries %lld of %lld minutes, %.0f s\n", static_cast<long long>(ADone),
+                     static_cast<long long>(ATotal), Seconds(start));
+      }
+      return true;
+    });
   }
+  std::fprintf(stderr, "year: summaries built in %.0f s (load %.2f), file %.2f GB\n", Seconds(start), LoadAverage(),
+               QFileInfo(part).size() / 1e9);
+  QFile::rename(part, file);
   return file;
+}
+
+// Drops the file's pages from the operating system's cache, as after a
+// restart: the next read comes from the disk.
+void EvictFromCache(const QString& AFile) {
+  const int fd = ::open(QFile::encodeName(AFile).constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fdatasync(fd);
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
+// Every pixel column holding a spike (a dip) reaches it as its highest
+// (lowest) value, and no other column does: the columns' extremes are
+// those of every row. Empty when so.
+QString CheckSpikes(const std::vector<TDqHistoryRequest>& ARequests, const std::vector<TDqHistorySeries>& ASeries) {
+  int spikes = 0;
+  for (std::size_t i = 0; i < ARequests.size() && i < ASeries.size(); ++i) {
+    const TDqHistoryRequest& r = ARequests[i];
+    std::set<int> spikeX, dipX;
+    for (int day = 0; day < 366; ++day) {
+      for (const auto& [second, value, xs] : {std::tuple{SpikeSecond(day, r.DeviceID), kSpike, &spikeX},
+                                              std::tuple{DipSecond(day, r.DeviceID), kDip, &dipX}}) {
+        const int s = day * 86400 + second;
+        const double t = kStart + s * kSecond;
+        if (t < r.FirstTime || t > r.LastTime || Reading(s, r.DeviceID) != value) continue;
+        xs->insert(HistoryX(t, r.FirstTime, r.LastTime, r.Left, r.Width));
+        ++spikes;
+      }
+    }
+    std::set<int> seenSpike, seenDip;
+    for (const TDqHistoryColumn& c : ASeries[i].Columns) {
+      if ((c.Max == kSpike) != (spikeX.count(c.X) > 0) || (c.Min == kDip) != (dipX.count(c.X) > 0))
+        return QStringLiteral("line %1, column x=%2: lowest %3, highest %4, spike there: %5, dip there: %6")
+            .arg(r.DeviceID)
+            .arg(c.X)
+            .arg(c.Min)
+            .arg(c.Max)
+            .arg(spikeX.count(c.X))
+            .arg(dipX.count(c.X));
+      if (c.Max == kSpike) seenSpike.insert(c.X);
+      if (c.Min == kDip) seenDip.insert(c.X);
+    }
+    if (seenSpike != spikeX || seenDip != dipX) return QStringLiteral("line %1: a spike's column is missing").arg(r.DeviceID);
+  }
+  return spikes > 0 ? QString() : QStringLiteral("no spike in the window");
 }
 
 // The profile of the history page: four PV lines over a window.
@@ -134,10 +255,17 @@ void RenderHistory(benchmark::State& AState, const QString& AFile, int ALines, d
   TDqHistoryLoader loader(AFile);
   QObject context;
   std::int64_t rows = 0;
-  bool sampled = false;
+  bool sampled = false, summarised = true;
+  std::vector<double> times;
+  double cpu = 0;
+  std::vector<TDqHistoryRequest> requests;
+  std::vector<TDqHistorySeries> series;
   for (auto _ : AState) {
-    std::vector<TDqHistorySeries> series;
-    loader.Start(graph->HistoryRequests(plot), &context,
+    const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = ProcessCPUMilliseconds();
+    requests = graph->HistoryRequests(plot);
+    series.clear();
+    loader.Start(requests, &context,
                  [&](std::uint64_t, std::vector<TDqHistorySeries> ASeries, QString) { series = std::move(ASeries); });
     loader.Wait();
     QCoreApplication::processEvents();
@@ -147,14 +275,34 @@ void RenderHistory(benchmark::State& AState, const QString& AFile, int ALines, d
     };
     QPainter painter(&image);
     graph->Draw(painter, graphRect, 1, true);
+    painter.end();
+    times.push_back(Seconds(start) * 1000);
+    cpu += ProcessCPUMilliseconds() - cpuStart;
     rows = 0;
     for (const TDqHistorySeries& s : series) {
       rows += s.RowsRead;
       sampled = sampled || s.Sampled;
+      summarised = summarised && s.Summarised;
     }
   }
   AState.counters["rows_read"] = static_cast<double>(rows);
   AState.counters["stride"] = sampled ? 1 : 0;
+  AState.counters["summarised"] = summarised ? 1 : 0;
+  AState.counters["load"] = LoadAverage();
+  // All threads' CPU, which the other users of the machine do not inflate.
+  AState.counters["cpu_ms"] = cpu / static_cast<double>(std::max<std::size_t>(1, times.size()));
+  if (!times.empty()) {
+    AState.counters["first_ms"] = times.front();
+    double again = 0;
+    for (std::size_t i = 1; i < times.size(); ++i) again += times[i];
+    if (times.size() > 1) AState.counters["rerender_ms"] = again / static_cast<double>(times.size() - 1);
+  }
+  if (!sampled) {
+    const QString spikes = CheckSpikes(requests, series);
+    static std::string error; // the benchmark library keeps the pointer
+    error = ("inexact columns: " + spikes).toStdString();
+    if (!spikes.isEmpty()) AState.SkipWithError(error.c_str());
+  }
 }
 
 // The plain query of the same rows, every column, newest first, one line
@@ -169,6 +317,7 @@ void RawQuery(benchmark::State& AState, const QString& AFile, int ALines, double
                            -1, &query, nullptr),
         db, "prepare");
   std::int64_t rows = 0;
+  const auto start = std::chrono::steady_clock::now();
   for (auto _ : AState) {
     rows = 0;
     double sum = 0;
@@ -185,6 +334,8 @@ void RawQuery(benchmark::State& AState, const QString& AFile, int ALines, double
     benchmark::DoNotOptimize(sum);
   }
   AState.counters["rows_read"] = static_cast<double>(rows);
+  AState.counters["rows_per_s"] = static_cast<double>(rows) * static_cast<double>(AState.iterations()) / Seconds(start);
+  AState.counters["load"] = LoadAverage();
   sqlite3_finalize(query);
   sqlite3_close(db);
 }
@@ -257,21 +408,73 @@ void BM_HistoryRedrawFromReadings(benchmark::State& AState) {
 }
 BENCHMARK(BM_HistoryRedrawFromReadings)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_HistoryRenderYear(benchmark::State& AState) {
-  if (qEnvironmentVariableIsEmpty("TERVOX_BENCH_YEAR")) {
-    AState.SkipWithError("set TERVOX_BENCH_YEAR=1 to generate and run the year");
-    return;
+// What raw SQLite takes to read the summaries the year's four PV lines
+// need, the floor of a summarised read.
+void RawSummaryQuery(benchmark::State& AState, const QString& AFile, int ALines, double AFirst, double ALast) {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open_v2(AFile.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
+  sqlite3_stmt* query = nullptr;
+  Check(sqlite3_prepare_v2(db,
+                           "SELECT FirstTime, LastTime, PVCount, PVMin, PVMax, PVLast, PVFirst FROM DeviceDataMinute "
+                           "WHERE DeviceID = ?1 AND Minute > ?2 AND Minute < ?3 ORDER BY Minute DESC",
+                           -1, &query, nullptr),
+        db, "prepare");
+  std::int64_t rows = 0;
+  for (auto _ : AState) {
+    rows = 0;
+    double sum = 0;
+    for (int line = 1; line <= ALines; ++line) {
+      sqlite3_bind_int(query, 1, line);
+      sqlite3_bind_int64(query, 2, HistoryMinuteOf(AFirst));
+      sqlite3_bind_int64(query, 3, HistoryMinuteOf(ALast));
+      while (sqlite3_step(query) == SQLITE_ROW) {
+        sum += sqlite3_column_double(query, 1) + sqlite3_column_double(query, 3) + sqlite3_column_double(query, 4);
+        ++rows;
+      }
+      sqlite3_reset(query);
+    }
+    benchmark::DoNotOptimize(sum);
   }
-  RenderHistory(AState, YearFile(), 1, kStart, kStart + 365.0);
+  AState.counters["rows_read"] = static_cast<double>(rows);
+  AState.counters["load"] = LoadAverage();
+  sqlite3_finalize(query);
+  sqlite3_close(db);
 }
-BENCHMARK(BM_HistoryRenderYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+bool YearWanted(benchmark::State& AState) {
+  if (!qEnvironmentVariableIsEmpty("TERVOX_BENCH_YEAR")) return true;
+  AState.SkipWithError("set TERVOX_BENCH_YEAR=1 to generate and run the year");
+  return false;
+}
+
+// The year's four lines drawn first from a cold file (its pages dropped
+// from the operating system's cache, as after a restart).
+void BM_HistoryRenderYearCold(benchmark::State& AState) {
+  if (!YearWanted(AState)) return;
+  const QString file = YearFile();
+  EvictFromCache(file);
+  RenderHistory(AState, file, 4, kStart, kStart + 365.0);
+}
+BENCHMARK(BM_HistoryRenderYearCold)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// Then drawn again: first_ms is a new page's first picture of a file the
+// system has cached, rerender_ms the pictures after it.
+void BM_HistoryRenderYear(benchmark::State& AState) {
+  if (!YearWanted(AState)) return;
+  RenderHistory(AState, YearFile(), 4, kStart, kStart + 365.0);
+}
+BENCHMARK(BM_HistoryRenderYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+void BM_RawSummaryQueryYear(benchmark::State& AState) {
+  if (!YearWanted(AState)) return;
+  RawSummaryQuery(AState, YearFile(), 4, kStart, kStart + 365.0);
+}
+BENCHMARK(BM_RawSummaryQueryYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Every row of the year's four lines (126 M): one run, minutes long.
 void BM_RawQueryYear(benchmark::State& AState) {
-  if (qEnvironmentVariableIsEmpty("TERVOX_BENCH_YEAR")) {
-    AState.SkipWithError("set TERVOX_BENCH_YEAR=1 to generate and run the year");
-    return;
-  }
-  RawQuery(AState, YearFile(), 1, kStart, kStart + 365.0);
+  if (!YearWanted(AState)) return;
+  RawQuery(AState, YearFile(), 4, kStart, kStart + 365.0);
 }
 BENCHMARK(BM_RawQueryYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 

@@ -83,22 +83,6 @@ public:
     c.Last = AValue;
   }
 
-  // A minute whose rows all fall in one column, from its summary.
-  void AddMinute(double AT, std::int64_t ACount, double AMin, double AMax, double ANewest,
-                 double AOldest) {
-    FSeries.RowsRead += 1; // one summary row
-    if (ACount == 0) return;
-    const int x = HistoryX(AT, FRequest.FirstTime, FRequest.LastTime, FRequest.Left, FRequest.Width);
-    if (FSeries.Columns.empty() || FSeries.Columns.back().X != x) {
-      FSeries.Columns.push_back({x, ANewest, AMin, AMax, AOldest});
-      return;
-    }
-    TDqHistoryColumn& c = FSeries.Columns.back();
-    c.Min = std::min(c.Min, AMin);
-    c.Max = std::max(c.Max, AMax);
-    c.Last = AOldest;
-  }
-
 private:
   TDqHistorySeries& FSeries;
   const TDqHistoryRequest& FRequest;
@@ -196,10 +180,47 @@ bool SummariesCover(sqlite3* ADatabase, int ADeviceID, std::int64_t AFrom, std::
   return covered;
 }
 
+// Folds rows and minutes, oldest first, into pixel columns; Finish turns
+// them into drawing order (newest first), the columns the rows read newest
+// first would give.
+class TAscendingReducer {
+public:
+  TAscendingReducer(TDqHistorySeries& ASeries, const TDqHistoryRequest& ARequest)
+      : FSeries(ASeries), FRequest(ARequest) {}
+  void Add(double AT, double AValue) {
+    ++FSeries.RowsRead;
+    if (AValue == kNoSample) return;
+    Fold(HistoryX(AT, FRequest.FirstTime, FRequest.LastTime, FRequest.Left, FRequest.Width), AValue, AValue, AValue,
+         AValue);
+  }
+  // A minute whose rows all fall in column AX, from its summary.
+  void AddMinute(int AX, double AMin, double AMax, double AOldest, double ANewest) {
+    ++FSeries.RowsRead; // one summary row
+    Fold(AX, ANewest, AMin, AMax, AOldest);
+  }
+  void Finish() { std::reverse(FSeries.Columns.begin(), FSeries.Columns.end()); }
+
+private:
+  void Fold(int AX, double ANewest, double AMin, double AMax, double AOldest) {
+    if (FSeries.Columns.empty() || FSeries.Columns.back().X != AX) {
+      FSeries.Columns.push_back({AX, ANewest, AMin, AMax, AOldest});
+      return;
+    }
+    TDqHistoryColumn& c = FSeries.Columns.back();
+    c.First = ANewest;
+    c.Min = std::min(c.Min, AMin);
+    c.Max = std::max(c.Max, AMax);
+  }
+  TDqHistorySeries& FSeries;
+  const TDqHistoryRequest& FRequest;
+};
+
 // Per-minute summaries for the minutes wholly inside the window and wholly
 // inside one pixel column; the rows themselves for the rest (the window's
 // two edge minutes and minutes split between two columns), so every column
-// gets exactly what its rows would give.
+// gets exactly what its rows would give. Read oldest first: the summaries
+// of a controller lie in the file in that order, so a file not yet in the
+// system's cache is read ahead instead of page by page backwards.
 void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest& ARequest,
                     TDqHistorySeries& ASeries, const std::atomic<bool>* ACancel) {
   ASeries.Summarised = true;
@@ -213,47 +234,63 @@ void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryReq
   ASeries.HasRows = true;
   ASeries.NewestValue = ColumnValue(newest.Stmt(), 1);
 
-  TColumnReducer reducer(ASeries, ARequest);
-  TStatement rows(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime DESC");
-  // One minute's rows inside the window, by the summaries' own arithmetic.
+  TAscendingReducer reducer(ASeries, ARequest);
+  TStatement rows(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime");
+  // A minute's rows lie within a thousandth of a minute of its ends, far
+  // more than the rounding of ReadTime * 1440 (which each row's minute is
+  // checked by, as the summaries are made).
+  constexpr double kMargin = 0.001;
   auto readMinute = [&](std::int64_t AMinute) {
     rows.Reset();
     sqlite3_bind_int(rows.Stmt(), 1, ARequest.DeviceID);
-    sqlite3_bind_double(rows.Stmt(), 2, std::max(ARequest.FirstTime, (AMinute - 1) / kMinutesPerDay));
-    sqlite3_bind_double(rows.Stmt(), 3, std::min(ARequest.LastTime, (AMinute + 2) / kMinutesPerDay));
+    sqlite3_bind_double(rows.Stmt(), 2, std::max(ARequest.FirstTime, (AMinute - kMargin) / kMinutesPerDay));
+    sqlite3_bind_double(rows.Stmt(), 3, std::min(ARequest.LastTime, (AMinute + 1 + kMargin) / kMinutesPerDay));
     while (rows.Step()) {
       const double t = sqlite3_column_double(rows.Stmt(), 0);
       if (HistoryMinuteOf(t) == AMinute) reducer.Add(t, ColumnValue(rows.Stmt(), 1));
     }
   };
+  auto x = [&](double AMinute) {
+    return HistoryX(AMinute / kMinutesPerDay, ARequest.FirstTime, ARequest.LastTime, ARequest.Left, ARequest.Width);
+  };
   const std::int64_t firstMinute = HistoryMinuteOf(ARequest.FirstTime);
   const std::int64_t lastMinute = HistoryMinuteOf(ARequest.LastTime);
-  readMinute(lastMinute);
-  if (lastMinute == firstMinute) return;
-  TStatement minutes(ADatabase, "SELECT FirstTime, LastTime, Rows, " + column + "Count, " + column + "Min, " + column +
-                                    "Max, " + column + "Last, " + column +
-                                    "First FROM DeviceDataMinute WHERE DeviceID = ?1 AND Minute > ?2 AND Minute < ?3 "
-                                    "ORDER BY Minute DESC");
-  sqlite3_bind_int(minutes.Stmt(), 1, ARequest.DeviceID);
-  sqlite3_bind_int64(minutes.Stmt(), 2, firstMinute);
-  sqlite3_bind_int64(minutes.Stmt(), 3, lastMinute);
-  std::int64_t n = 0;
-  while (minutes.Step()) {
-    if ((++n & 4095) == 0 && IsCancelled(ACancel)) {
-      ASeries.Cancelled = true;
-      return;
-    }
-    sqlite3_stmt* m = minutes.Stmt();
-    const double from = sqlite3_column_double(m, 0);
-    const double to = sqlite3_column_double(m, 1);
-    const int x = HistoryX(from, ARequest.FirstTime, ARequest.LastTime, ARequest.Left, ARequest.Width);
-    if (x == HistoryX(to, ARequest.FirstTime, ARequest.LastTime, ARequest.Left, ARequest.Width))
-      reducer.AddMinute(from, sqlite3_column_int64(m, 3), sqlite3_column_double(m, 4),
-                        sqlite3_column_double(m, 5), sqlite3_column_double(m, 6), sqlite3_column_double(m, 7));
-    else
-      readMinute(HistoryMinuteOf(from));
-  }
   readMinute(firstMinute);
+  if (lastMinute != firstMinute) {
+    // Only the columns the line needs; a minute without a value has them NULL.
+    TStatement minutes(ADatabase, "SELECT Minute, " + column + "Min, " + column + "Max, " + column + "First, " +
+                                      column + "Last FROM DeviceDataMinute WHERE DeviceID = ?1 AND Minute > ?2 "
+                                      "AND Minute < ?3 ORDER BY Minute");
+    sqlite3_bind_int(minutes.Stmt(), 1, ARequest.DeviceID);
+    sqlite3_bind_int64(minutes.Stmt(), 2, firstMinute);
+    sqlite3_bind_int64(minutes.Stmt(), 3, lastMinute);
+    // Once a minute lies in a column whole, a later minute ending in that
+    // column does too (x grows with time): one x a minute instead of two.
+    bool known = false;
+    int knownX = 0;
+    std::int64_t n = 0;
+    while (minutes.Step()) {
+      if ((++n & 4095) == 0 && IsCancelled(ACancel)) {
+        ASeries.Cancelled = true;
+        reducer.Finish();
+        return;
+      }
+      sqlite3_stmt* m = minutes.Stmt();
+      const std::int64_t minute = sqlite3_column_int64(m, 0);
+      const int to = x(minute + 1 + kMargin);
+      known = (known && to == knownX) || to == x(minute - kMargin);
+      knownX = to;
+      if (!known)
+        readMinute(minute);
+      else if (sqlite3_column_type(m, 1) != SQLITE_NULL)
+        reducer.AddMinute(to, sqlite3_column_double(m, 1), sqlite3_column_double(m, 2), sqlite3_column_double(m, 3),
+                          sqlite3_column_double(m, 4));
+      else
+        ++ASeries.RowsRead; // a minute without a value
+    }
+    readMinute(lastMinute);
+  }
+  reducer.Finish();
 }
 
 } // namespace
@@ -333,8 +370,11 @@ std::vector<TDqHistorySeries> TDqHistoryLoader::Read(const QString& AFileName,
     }
     sqlite3_close(db);
   };
-  const std::size_t threads =
-      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, std::max<std::size_t>(1, ARequests.size()));
+  // At least four reads at once even on two cores: a file the system has
+  // not cached keeps each read waiting on the disk much of the time (a
+  // year of four lines drawn first: one thread a line was faster).
+  const std::size_t threads = std::clamp<std::size_t>(std::max(std::thread::hardware_concurrency(), 4u), 1,
+                                                      std::max<std::size_t>(1, ARequests.size()));
   std::vector<std::thread> pool;
   for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
   worker();

@@ -378,6 +378,14 @@ void BM_HistoryRenderWeekSummarised(benchmark::State& AState) {
 }
 BENCHMARK(BM_HistoryRenderWeekSummarised)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
+// Defined with the year's below.
+void RawSummaryQuery(benchmark::State& AState, const QString& AFile, int ALines, double AFirst, double ALast);
+
+void BM_RawSummaryQueryWeek(benchmark::State& AState) {
+  RawSummaryQuery(AState, WeekSummarised().File, 4, kStart, kStart + 7.0);
+}
+BENCHMARK(BM_RawSummaryQueryWeek)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
 void BM_RawQueryWeek(benchmark::State& AState) { RawQuery(AState, Week().File, 4, kStart, kStart + 7.0); }
 BENCHMARK(BM_RawQueryWeek)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
@@ -408,8 +416,8 @@ void BM_HistoryRedrawFromReadings(benchmark::State& AState) {
 }
 BENCHMARK(BM_HistoryRedrawFromReadings)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// What raw SQLite takes to read the summaries the year's four PV lines
-// need, the floor of a summarised read.
+// What raw SQLite takes to read the summaries four PV lines need over a
+// window, the floor of a summarised read.
 void RawSummaryQuery(benchmark::State& AState, const QString& AFile, int ALines, double AFirst, double ALast) {
   sqlite3* db = nullptr;
   Check(sqlite3_open_v2(AFile.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");

@@ -398,7 +398,7 @@ TEST(DqGraphTest, SummariesDrawTheSamePixelsAsEveryRow) {
   graph.Add(NewLine(RGBColor(0, 128, 0)));
   TDqTrendLine& line = *graph.GetLines(0);
 
-  for (QSize size : {QSize(160, 200), QSize(300, 300), QSize(1000, 300)}) {
+  for (QSize size : {QSize(110, 200), QSize(160, 200), QSize(300, 300), QSize(1000, 300)}) {
     QImage rows = Canvas(size.width(), size.height());
     QImage summarised = rows;
     const QRect plot = TDqTrendGraph::MarginRect(rows.rect());

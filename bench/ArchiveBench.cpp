@@ -1,6 +1,7 @@
 // Archiving a month of 1-second history of a few controllers, while a
 // writer records a row every 10 ms into the same file as the recorder does:
-// rows moved per second, and the longest time that writer waited. Against
+// rows moved per second, and the longest time that writer waited for the
+// write lock and for its whole write. Against
 // the sqlite3 shell moving the same rows in one statement each on a copy.
 //   build/bin/tervox_bench_archive                    4 controllers
 //   TERVOX_BENCH_CONTROLLERS=32 build/bin/tervox_bench_archive
@@ -72,6 +73,7 @@ void ArchiveOneMonth(benchmark::State& AState) {
   for (auto _ : AState) {
     std::atomic<bool> stop{false};
     double longestWait = 0;
+    double longestLockWait = 0;
     std::int64_t recorded = 0;
     // Opened before the archiving starts, as the recorder's connection is.
     TSQLiteDatabase db(file);
@@ -79,9 +81,14 @@ void ArchiveOneMonth(benchmark::State& AState) {
     std::thread recorder([&] {
       double at = Cut(); // a controller of its own
       while (!stop) {
+        // Taking the write lock apart from writing and committing, which
+        // also waits for the disk (its flush queues behind the archiving's).
         QElapsedTimer wait;
         wait.start();
+        db.ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
+        longestLockWait = std::max(longestLockWait, Seconds(wait));
         db.ExecSQL(QStringLiteral("INSERT INTO DeviceData (DeviceID, ReadTime, PV) VALUES (0, %1, 1)").arg(at, 0, 'g', 17));
+        db.ExecSQL(QStringLiteral("COMMIT"));
         longestWait = std::max(longestWait, Seconds(wait));
         at += 1.0 / 86400;
         ++recorded;
@@ -111,7 +118,8 @@ void ArchiveOneMonth(benchmark::State& AState) {
     AState.counters["rows_moved"] = static_cast<double>(moved);
     AState.counters["tervox_s"] = ours;
     AState.counters["rows_per_s"] = moved / ours;
-    AState.counters["longest_writer_wait_ms"] = longestWait * 1e3;
+    AState.counters["longest_lock_wait_ms"] = longestLockWait * 1e3;
+    AState.counters["longest_write_ms"] = longestWait * 1e3;
     AState.counters["rows_recorded_meanwhile"] = static_cast<double>(recorded);
     AState.counters["sqlite3_s"] = raw;
     AState.counters["ratio"] = ours / raw;

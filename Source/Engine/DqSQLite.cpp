@@ -466,9 +466,28 @@ std::int64_t TSQLiteDatabase::GetLastChangedRows() const { return FHandle ? sqli
 int TSQLiteDatabase::RowsChanged() const { return FHandle ? sqlite3_changes(FHandle) : 0; }
 QString TSQLiteDatabase::Version() { return QString::fromLatin1(sqlite3_libversion()); }
 
+// Another connection's write transaction holds the file. SQLite's own
+// handler backs off to 100 ms between looks, and a writer that looks that
+// seldom may miss every short gap between someone else's transactions
+// (archiving deletes in many short ones). A look each millisecond finds
+// the first gap; waiting is rare, so its cost is too. Called under the
+// connection's mutex, so one wait at a time.
+int TSQLiteDatabase::WaitWhileBusy(void* ADatabase, int ATries) {
+  auto* database = static_cast<TSQLiteDatabase*>(ADatabase);
+  const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::microseconds(1);
+  if (ATries == 0) database->FBusySince = now;
+  if (now - database->FBusySince >= std::int64_t{database->FTimeout} * 1000) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return 1;
+}
+
 void TSQLiteDatabase::SetTimeout(int AMilliseconds) {
   FTimeout = AMilliseconds;
-  if (FHandle) sqlite3_busy_timeout(FHandle, AMilliseconds);
+  if (!FHandle) return;
+  if (AMilliseconds > 0)
+    sqlite3_busy_handler(FHandle, &WaitWhileBusy, this);
+  else
+    sqlite3_busy_handler(FHandle, nullptr, nullptr);
 }
 
 int TSQLiteDatabase::Step(sqlite3_stmt* AStatement) {

@@ -224,6 +224,7 @@ public:
   std::int64_t GetLastChangedRows() const;
   int RowsChanged() const;
   static QString Version();
+  // How long a statement waits for another connection's write transaction.
   void SetTimeout(int AMilliseconds);
   // sqlite3_step, except that a write refused as busy is tried again until
   // the time-out: SQLite refuses it at once, without its busy handler, when
@@ -269,6 +270,7 @@ public:
   [[noreturn]] void RaiseError(const QString& AMessage, const QString& ASQL) const;
 
 private:
+  static int WaitWhileBusy(void* ADatabase, int ATries);
   void ExecScriptText(const QString& AText);
 
   QString FFileName;
@@ -280,6 +282,7 @@ private:
   bool FInTrans = false;
   bool FSynchronized = true;
   std::atomic<int> FTimeout{0};
+  std::int64_t FBusySince = 0; // µs on the steady clock, while waiting
   // Statements run again and again with new values (a reading each
   // second per controller) stay prepared: compiling one, with the triggers
   // it fires, costs several times its run.

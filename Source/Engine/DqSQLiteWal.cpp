@@ -39,6 +39,10 @@ TSQLiteWalKeeper::~TSQLiteWalKeeper() {
   sqlite3_close_v2(FOwnHandle);
 }
 
+void TSQLiteWalKeeper::CopyNow() {
+  sqlite3_wal_checkpoint_v2(FHandle, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+}
+
 int TSQLiteWalKeeper::Checkpoints() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FCheckpoints;

@@ -40,6 +40,12 @@ public:
   TSQLiteWalKeeper(const TSQLiteWalKeeper&) = delete;
   TSQLiteWalKeeper& operator=(const TSQLiteWalKeeper&) = delete;
 
+  // Copies the log into the database on the calling thread, blocking no
+  // one. A writer that fills the log faster than this keeper copies it
+  // calls it between its transactions, so that the log never grows to the
+  // size whose restart holds every writer back while it copies.
+  void CopyNow();
+
   // Checkpoints that ran, and those that could not copy the whole log.
   int Checkpoints() const;
   int Incomplete() const;

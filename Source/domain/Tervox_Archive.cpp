@@ -3,6 +3,7 @@
 #include "Engine/DqHistorySummary.h"
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
+#include "Engine/DqSQLiteWal.h"
 #include "domain/Main_Database.h"
 #include "domain/Tervox_Maintenance.h"
 
@@ -13,17 +14,24 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <thread>
 
 namespace {
 
 // The archive has no other writer: a day of a controller per copying
 // transaction. The main file's recorder waits at most for one deleting
-// transaction: an hour of one controller.
+// transaction, so each is sized to take about kDeleteHold (from a minute of
+// one controller to a day of it), and the file is left free for kDeleteGap
+// after it: a writer waiting meanwhile looks every millisecond.
 constexpr double kCopyStep = 1.0;
-constexpr std::int64_t kDeleteMinutes = 60;
+constexpr std::int64_t kDeleteMinutesFirst = 60;
+constexpr std::int64_t kDeleteMinutesMost = 1440;
+constexpr std::chrono::milliseconds kDeleteHold{20};
+constexpr std::chrono::milliseconds kDeleteGap{5};
 
 QString ColumnsOf(const QString& ATable) {
   for (const TSQLiteRestoreTable& table : TervoxSchema())
@@ -184,6 +192,10 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
     TSQLiteParamList attach;
     attach.SetParamValues(":File", archived.FileName);
     Exec(*database, QStringLiteral("ATTACH DATABASE :File AS Archive"), attach);
+    // A delete need not reach the disk at its commit, which would keep the
+    // recorder waiting for as long as the disk is busy: a power cut can only
+    // undo it, and the rows are then in both files, for the next run.
+    database->ExecSQL(QStringLiteral("PRAGMA main.synchronous = NORMAL"));
     try {
       // Everything of the year is committed in the archive: only now may
       // the main file let go of it, and only of rows the archive holds. An
@@ -194,17 +206,19 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
           "INTEGER) < :ToMinute AND EXISTS (SELECT 1 FROM Archive.DeviceData a WHERE a.DeviceID = "
           "main.DeviceData.DeviceID AND a.ReadTime = main.DeviceData.ReadTime)")
                                 .arg(kInRange);
+      std::int64_t minutes = kDeleteMinutesFirst;
       for (std::int64_t device : yearDevices) {
         std::int64_t fromMinute = std::numeric_limits<std::int64_t>::min();
         for (TVariant at = NextReading(*database, device, yearStart, yearEnd); !at.IsNull();) {
           fromMinute = std::max(fromMinute, HistoryMinuteOf(VarAsFloat(at)));
-          const std::int64_t toMinute = fromMinute + kDeleteMinutes;
+          const std::int64_t toMinute = fromMinute + minutes;
           // One range of the key: the chunk's minutes, with a minute's slack
           // for rounding, within the year.
           TSQLiteParamList params = Range(device, std::max(yearStart, (fromMinute - 1) / kMinutesPerDay),
                                           std::min(yearEnd, (toMinute + 1) / kMinutesPerDay));
           params.SetParamValues(":FromMinute", static_cast<long long>(fromMinute));
           params.SetParamValues(":ToMinute", static_cast<long long>(toMinute));
+          const auto began = std::chrono::steady_clock::now();
           database->ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
           try {
             Exec(*database, chunk, params);
@@ -220,6 +234,15 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
             } // the first error is the one to tell
             throw;
           }
+          const auto held = std::chrono::steady_clock::now() - began;
+          if (held > kDeleteHold && minutes > 1)
+            minutes /= 2;
+          else if (held < kDeleteHold / 2 && minutes < kDeleteMinutesMost)
+            minutes = std::min(minutes * 2, kDeleteMinutesMost);
+          // Deleting fills the log quickly: copied here, it never grows to
+          // the size whose restart would hold the recorder back.
+          if (TSQLiteWalKeeper* keeper = database->WalKeeper()) keeper->CopyNow();
+          std::this_thread::sleep_for(kDeleteGap);
           report();
           // A row the archive lacks (recorded late into the range) is left
           // for the next run rather than looped over here.

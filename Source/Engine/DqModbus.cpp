@@ -330,7 +330,8 @@ bool TModbusData::ParseReply() {
   }
   // The reply has begun: the rest of it, as long as the request asks for,
   // is waited for in one go.
-  if (!FReplySource && haveRequest) FPort->AwaitBytes(ExpectedReplySize(FLastSend) - 1);
+  if (!FReplySource && haveRequest)
+    FPort->AwaitBytes(ExpectedReplySize(FLastSend) - 1, FrameGapMicroseconds(FPort->PortData().BaudRate));
   if (!ReadOneByte(FunctionCode)) {
     FLastReceive = QByteArray(1, static_cast<char>(SlaveID));
     AddError(QStringLiteral("Modbus: Communication error"));

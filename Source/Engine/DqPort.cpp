@@ -535,7 +535,11 @@ int TDqComPort::DoRead(char* AData, int ACount, const TDqTimeOuts& ATimeOuts, bo
       FReadAheadEnd = static_cast<int>(count);
       got += TakeReadAhead(AData + got, ACount - got);
       lastByte = TClock::now();
-      FLastActivity = lastByte;
+      // Every awaited byte in the first read after the sleep: the line has
+      // been quiet since they crossed it. Anything less, or more, and the
+      // line counts as busy until now.
+      FLastActivity = FAwaited > 0 && count == FAwaited ? FAwaitedBy : lastByte;
+      FAwaited = 0;
     } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
       // Readable yet nothing to read: hung up (an adapter unplugged, the
       // other end gone).
@@ -600,19 +604,33 @@ int TDqComPort::ReadBlock(void* AData, int ABlockSize) {
   return ReadWith(AData, ABlockSize, &perOperation);
 }
 
-void TDqComPort::AwaitBytes(int ACount) {
+void TDqComPort::AwaitBytes(int ACount, std::uint32_t AQuietMicroseconds) {
+  const auto seen = TClock::now();
   int missing = 0;
   {
     std::lock_guard<std::mutex> guard(FIoLock);
-    missing = ACount - (FReadAheadEnd - FReadAheadBegin) - 1;
+    missing = ACount - (FReadAheadEnd - FReadAheadBegin);
   }
   const int baud = FPortData.BaudRate;
   if (missing <= 0 || baud <= 0) return;
-  // Start, data and one stop bit: never longer than a character takes.
-  const std::int64_t bits = 2 + std::clamp<int>(FPortData.DataBits, 5, 8);
-  const microseconds rest(missing * bits * 1000000 / baud);
-  // Shorter waits are left to poll.
-  if (rest >= microseconds(500)) std::this_thread::sleep_for(rest);
+  const std::int64_t dataBits = std::clamp<int>(FPortData.DataBits, 5, 8);
+  if (AQuietMicroseconds == 0) {
+    // All but the last byte, at start, data and one stop bit: never longer
+    // than they take.
+    const microseconds rest((missing - 1) * (2 + dataBits) * 1000000 / baud);
+    // Shorter waits are left to poll.
+    if (rest >= microseconds(500)) std::this_thread::sleep_for(rest);
+    return;
+  }
+  // All of them, at the longest a character can take: a slave sends its
+  // reply without pauses, so once the first byte was seen the last has
+  // crossed by then.
+  const std::int64_t bits = 1 + dataBits + (FPortData.Parity != 0 ? 1 : 0) + (FPortData.StopBits == 0 ? 1 : 2);
+  const auto crossed = seen + microseconds(missing * bits * 1000000 / baud);
+  std::this_thread::sleep_until(crossed + microseconds(AQuietMicroseconds));
+  std::lock_guard<std::mutex> guard(FIoLock);
+  FAwaited = missing;
+  FAwaitedBy = crossed;
 }
 
 bool TDqComPort::ReadByte(std::uint8_t& AData, std::uint32_t AMilliseconds) {

@@ -151,8 +151,11 @@ public:
 
   // A reply with ACount more bytes on their way: sleeps while all but the
   // last of those not yet read ahead cross the line at its baud rate, so
-  // they are then taken in one read rather than a wake-up each.
-  void AwaitBytes(int ACount);
+  // they are then taken in one read rather than a wake-up each. With
+  // AQuietMicroseconds, sleeps while all of them cross and the line then
+  // stays quiet that long: when the next read finds them all, the quiet
+  // time before the next request has passed in the same sleep.
+  void AwaitBytes(int ACount, std::uint32_t AQuietMicroseconds = 0);
   // Discards input until the line has been silent for AMicroseconds (or
   // AMaxMilliseconds passed); returns the bytes discarded.
   int WaitLineSilence(std::uint32_t AMicroseconds, std::uint32_t AMaxMilliseconds);
@@ -247,6 +250,9 @@ private:
   char FReadAhead[512];
   int FReadAheadBegin = 0;
   int FReadAheadEnd = 0;
+  // Bytes an AwaitBytes slept for, and when they had crossed the line.
+  int FAwaited = 0;
+  std::chrono::steady_clock::time_point FAwaitedBy;
 
   std::recursive_mutex FLock;   // for callers (Lock/Unlock)
   std::mutex FIoLock;           // the handle and its state

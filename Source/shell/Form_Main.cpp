@@ -308,7 +308,7 @@ void TFormMain::CreatePageBar() {
 QString TFormMain::StatusText() const { return FStatusPanel->text(); }
 
 QString TFormMain::HistoryStatusText() const {
-  return FHistoryStatus->isVisible() ? FHistoryStatus->text() : QString();
+  return FHistoryStatus->isHidden() ? QString() : FHistoryStatus->text();
 }
 
 void TFormMain::ShowHistoryStatus() {

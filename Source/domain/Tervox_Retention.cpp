@@ -74,6 +74,11 @@ void SchedulerLoop() {
     std::lock_guard<std::mutex> guard(gLock);
     wait = gFirstCheck;
   }
+  // Seconds to the first check, for trying the schedule out (and tests of
+  // the programs); the default keeps start-up free of the run.
+  bool given = false;
+  const int seconds = qEnvironmentVariableIntValue("TERVOX_ARCHIVE_FIRST_CHECK", &given);
+  if (given && seconds >= 0) wait = std::chrono::seconds(seconds);
   for (;;) {
     TTervoxProgress progress;
     {

@@ -105,6 +105,9 @@ void SchedulerLoop() {
     TRetentionOutcome outcome;
     try {
       outcome = RunHistoryRetention(Now(), &progress);
+    } catch (const EDqException& e) {
+      // The database itself could not be read: nothing moved.
+      outcome = {true, true, false, QStringLiteral("History not archived: ") + OneLine(e.Message())};
     } catch (...) {
       outcome = {true, true, false, QStringLiteral("History not archived: unexpected error")};
     }

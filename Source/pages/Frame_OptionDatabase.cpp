@@ -47,6 +47,8 @@ TFrameOptionDatabase::TFrameOptionDatabase(QWidget* AOwner)
   FSpinKeepMonths->setSpecialValueText(QStringLiteral("Keep everything"));
   FSpinKeepMonths->setSuffix(QStringLiteral(" month(s)"));
   FSpinKeepMonths->setValue(StoredKeepHistoryMonths());
+  // Stored when typing ends, not at each digit ("12" is never 1 month).
+  FSpinKeepMonths->setKeyboardTracking(false);
   // Every reader of the Config table sees it at once: the recording
   // process at its next check.
   FSpinKeepMonths->setEnabled(CurrentUser()->Group()->CanAdmin);

@@ -65,6 +65,12 @@ void Notify(const TRetentionOutcome& AOutcome) {
   if (gNotifier) gNotifier(AOutcome);
 }
 
+// A process that ends without stopping polling ends the schedule too,
+// rather than in std::terminate for a thread still joinable.
+struct TSchedulerGuard {
+  ~TSchedulerGuard() { StopHistoryRetention(); }
+};
+
 void SchedulerLoop() {
   using TClock = std::chrono::steady_clock;
   int lastMonths = -1; // of the last finished run; -1 none yet
@@ -201,6 +207,7 @@ QString RetentionStatusText() {
 }
 
 void StartHistoryRetention() {
+  static TSchedulerGuard guard; // destroyed before the state it stops
   StopHistoryRetention();
   std::lock_guard<std::mutex> control(gControl);
   {

@@ -260,10 +260,12 @@ TDatabaseGrowth MeasureDatabaseGrowth(const QString& AFileName, double ANow, std
     if (disk.isValid()) growth.FreeBytes = disk.bytesAvailable();
   }
   std::unique_ptr<TSQLiteDatabase> database = OpenOwnConnection(AFileName);
-  // The last 7 days through the summaries' key, a controller at a time.
+  // The last 7 days through the summaries' key, a controller at a time
+  // (CROSS JOIN keeps that order: the planner, without statistics, would
+  // read every summarised minute, 15 times slower on a year of ten).
   const double from = ANow - 7.0;
   TSQLiteTable recent(database.get());
-  recent.SetSQL(QStringLiteral("SELECT coalesce(sum(m.Rows), 0), min(m.FirstTime) FROM Device d JOIN DeviceDataMinute m "
+  recent.SetSQL(QStringLiteral("SELECT coalesce(sum(m.Rows), 0), min(m.FirstTime) FROM Device d CROSS JOIN DeviceDataMinute m "
                                "ON m.DeviceID = d.ID AND m.Minute >= :FromMinute AND m.Minute <= :ToMinute"));
   recent.SetParamValues(":FromMinute", static_cast<long long>(HistoryMinuteOf(from)));
   recent.SetParamValues(":ToMinute", static_cast<long long>(HistoryMinuteOf(ANow)));

@@ -34,8 +34,9 @@ std::unique_ptr<TSQLiteDatabase> OpenOwnConnection(const QString& AFileName) {
   auto database = std::make_unique<TSQLiteDatabase>();
   database->SetFileName(AFileName);
   database->SetHeader(QStringLiteral("TERVOX_SQLITE"));
-  database->Open();
+  // Before the open: the window may be opening the file at the same time.
   database->SetTimeout(5000);
+  database->Open();
   return database;
 }
 

@@ -77,9 +77,11 @@ void SchedulerLoop() {
   int lastMonths = -1; // of the last finished run; -1 none yet
   TClock::time_point lastRun{};
   std::chrono::milliseconds wait;
+  std::chrono::milliseconds day;
   {
     std::lock_guard<std::mutex> guard(gLock);
     wait = gFirstCheck;
+    day = gDay;
   }
   // Seconds to the first check, for trying the schedule out (and tests of
   // the programs); the default keeps start-up free of the run.
@@ -103,7 +105,7 @@ void SchedulerLoop() {
       lastMonths = 0;
       continue;
     }
-    if (months == lastMonths && TClock::now() - lastRun < gDay) continue;
+    if (months == lastMonths && TClock::now() - lastRun < day) continue;
     {
       std::lock_guard<std::mutex> guard(gLock);
       if (gStop) return;

@@ -320,6 +320,10 @@ void TSQLiteDatabase::Open() {
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (!handle)
     throw ESQLiteException(QStringLiteral("Failed to open database \"%1\" : unknown error").arg(FFileName), rc);
+  // The wait set before (or before a close) holds from the first read: a
+  // file another connection holds for a moment (opening it, writing) is
+  // waited for, not refused.
+  if (rc == SQLITE_OK && FTimeout > 0) sqlite3_busy_handler(handle, &WaitWhileBusy, this);
   // SQLite opens lazily: read the schema now so that a file that is not a
   // database is refused here, before anything else touches it.
   int probe = rc;

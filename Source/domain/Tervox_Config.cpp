@@ -4,8 +4,10 @@
 #include "Engine/DqSQLite.h"
 #include "domain/Main_Database.h"
 
+TSQLiteDatabase* TTervoxConfig::Database() const { return FDatabase ? FDatabase : GetDatabase(); }
+
 QString TTervoxConfig::GetValues(const QString& AName) const {
-  TSQLiteTable table(GetDatabase());
+  TSQLiteTable table(Database());
   table.SetSQL(QStringLiteral("SELECT Value FROM Config WHERE Name = :Name"));
   table.SetParamValues(":Name", AName);
   table.Open();
@@ -14,7 +16,7 @@ QString TTervoxConfig::GetValues(const QString& AName) const {
 }
 
 void TTervoxConfig::SetValues(const QString& AName, const QString& AValue) {
-  TSQLiteTable table(GetDatabase());
+  TSQLiteTable table(Database());
   table.SetSQL(QStringLiteral("INSERT OR IGNORE INTO Config (Name, Value) VALUES (:Name, :Value)"));
   table.SetParamValues(":Name", AName);
   table.SetParamValues(":Value", AValue);

@@ -4,8 +4,14 @@
 
 #include <QString>
 
+class TSQLiteDatabase;
+
 class TTervoxConfig {
 public:
+  // The program's connection, or ADatabase (not owned): a background job
+  // keeps its settings on the connection of its own thread.
+  explicit TTervoxConfig(TSQLiteDatabase* ADatabase = nullptr) : FDatabase(ADatabase) {}
+
   QString GetValues(const QString& AName) const;
   void SetValues(const QString& AName, const QString& AValue);
 
@@ -24,6 +30,10 @@ public:
   double GetValueDateTime(const QString& AName) const { return GetValueDateTimeDef(AName, 0.0); }
   double GetValueDateTimeDef(const QString& AName, double ADefault) const { return GetValueFloatDef(AName, ADefault); }
   void SetValueDateTime(const QString& AName, double AValue) { SetValueFloat(AName, AValue); }
+
+private:
+  TSQLiteDatabase* Database() const;
+  TSQLiteDatabase* FDatabase;
 };
 
 // The process-wide settings object.

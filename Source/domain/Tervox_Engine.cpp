@@ -11,6 +11,7 @@
 #include "domain/Tervox_Device.h"
 #include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Mqtt.h"
+#include "domain/Tervox_Retention.h"
 #include "domain/Tervox_StationLock.h"
 
 #include <QCoreApplication>
@@ -207,11 +208,16 @@ void TTervoxDevice::StartThread() {
   for (int i = 0; i < DeviceList()->Count(); ++i) DeviceList()->SharedDevice(i)->SchedulePolling();
   // Publishes what is recorded, on a thread of its own (MQTTEnabled).
   StartMqttPublisher();
+  // The process that records keeps the history it is told to keep; a
+  // recorder's pause for maintenance stops it here as it stops polling.
+  StartHistoryRetention();
 }
 
 bool TTervoxDevice::StopThread() {
   // What is recorded from here on waits in the history for the next start.
   StopMqttPublisher();
+  // A run in progress stops at its next step; it goes on at the next start.
+  StopHistoryRetention();
   TTervoxDeviceList* devices = DeviceList();
   if (!devices) return true;
   // From here on no hand-off is queued and a running request ends at its

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -34,6 +35,10 @@ std::unique_ptr<TSQLiteDatabase> OpenPrivateConnection() {
   database->SetDerivedTables(HistorySummaryTableNames());
   return database;
 }
+
+std::mutex gTurnMutex;        // held by the job whose turn it is
+std::mutex gYieldingMutex;    // guards gYielding
+TTervoxProgress* gYielding = nullptr; // the job that gives the turn up when asked
 
 TSQLiteProgress CallbackOf(TTervoxProgress* AProgress) { return AProgress ? AProgress->Callback() : TSQLiteProgress(); }
 
@@ -76,6 +81,31 @@ QString KeepCopyBeforeRestore(TSQLiteDatabase& ADatabase, TTervoxProgress* AProg
 }
 
 } // namespace
+
+TTervoxMaintenanceTurn::TTervoxMaintenanceTurn() {
+  {
+    std::lock_guard<std::mutex> guard(gYieldingMutex);
+    if (gYielding) gYielding->Cancelled = true;
+  }
+  gTurnMutex.lock();
+  FOwns = true;
+}
+
+TTervoxMaintenanceTurn::TTervoxMaintenanceTurn(TTervoxProgress& AYielding) {
+  FOwns = gTurnMutex.try_lock();
+  if (!FOwns) return;
+  std::lock_guard<std::mutex> guard(gYieldingMutex);
+  FYielding = gYielding = &AYielding;
+}
+
+TTervoxMaintenanceTurn::~TTervoxMaintenanceTurn() {
+  if (!FOwns) return;
+  if (FYielding) {
+    std::lock_guard<std::mutex> guard(gYieldingMutex);
+    gYielding = nullptr;
+  }
+  gTurnMutex.unlock();
+}
 
 std::vector<std::int64_t> HistoryDeviceIDs(TSQLiteDatabase& ADatabase) {
   // Found by seeking the next key, so a controller deleted since counts too.
@@ -136,6 +166,7 @@ void BackupDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
 }
 
 QString RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
+  const TTervoxMaintenanceTurn turn;
   std::unique_ptr<TSQLiteDatabase> database = OpenPrivateConnection();
   const QString copy = KeepCopyBeforeRestore(*database, AProgress);
   TSQLiteRestoreRules rules;
@@ -163,6 +194,7 @@ QString RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
 }
 
 std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AProgress) {
+  const TTervoxMaintenanceTurn turn;
   std::unique_ptr<TSQLiteDatabase> database = OpenPrivateConnection();
   TSQLiteParamList bounds;
   bounds.SetParamValues(":FirstTime", TVariant::FromDateTime(std::floor(AFromDate)));
@@ -227,6 +259,7 @@ std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AP
 }
 
 QString ResetDatabaseFile() {
+  const TTervoxMaintenanceTurn turn;
   const QString fileName = GetDatabaseFileName();
   const QFileInfo info(fileName);
   const QString stem = info.dir().filePath(info.completeBaseName() + QStringLiteral("_backup"));

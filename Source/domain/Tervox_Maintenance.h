@@ -30,6 +30,28 @@ public:
   }
 };
 
+// One job on the whole history at a time in this process: restore,
+// deletion, reset and the daily archive run. A job that asks for the turn
+// waits for it, and the archive run holding it is cancelled at its next
+// step rather than finished first; the archive run takes the turn only when
+// it is free.
+class TTervoxMaintenanceTurn {
+public:
+  // Waits for the turn.
+  TTervoxMaintenanceTurn();
+  // Takes the turn only when it is free (Owns() says so); AYielding is
+  // cancelled when another job asks for the turn meanwhile.
+  explicit TTervoxMaintenanceTurn(TTervoxProgress& AYielding);
+  ~TTervoxMaintenanceTurn();
+  TTervoxMaintenanceTurn(const TTervoxMaintenanceTurn&) = delete;
+  TTervoxMaintenanceTurn& operator=(const TTervoxMaintenanceTurn&) = delete;
+  bool Owns() const { return FOwns; }
+
+private:
+  bool FOwns = false;
+  TTervoxProgress* FYielding = nullptr;
+};
+
 // The tables of the creation script, in its order: every backup carries
 // them all.
 QStringList TervoxTableNames();

@@ -12,6 +12,7 @@
 #include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_Mqtt.h"
+#include "domain/Tervox_Retention.h"
 #include "domain/Tervox_User.h"
 
 #include <QCoreApplication>
@@ -119,6 +120,8 @@ bool TTervoxRecorder::Start(const QString& ASocket, QString* AError) {
     }
     FLog(AStatus.State == TMqttState::Offline ? 4 : 6, text);
   });
+  // One journal line per archive run: what moved, or why nothing did.
+  SetRetentionNotifier([this](const TRetentionOutcome& AOutcome) { FLog(AOutcome.Failed ? 4 : 6, AOutcome.Text); });
   ReopenSMS();
   StartPolling();
   return true;
@@ -133,6 +136,7 @@ void TTervoxRecorder::Stop() {
   SetMqttStatusNotifier({});
   SetMainLink(nullptr);
   TTervoxDevice::StopThread();
+  SetRetentionNotifier({});
   TTervoxDevice::CloseSMS();
   FServer.reset();
 }

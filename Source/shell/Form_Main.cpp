@@ -17,6 +17,7 @@
 #include "domain/Tervox_Maintenance.h"
 #include "domain/Tervox_Engine.h"
 #include "domain/Tervox_Mqtt.h"
+#include "domain/Tervox_Retention.h"
 #include "domain/Tervox_DeviceList.h"
 #include "domain/Tervox_Alerts.h"
 #include "domain/Tervox_Monitor.h"
@@ -49,7 +50,10 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
+
+#include <thread>
 
 namespace {
 
@@ -119,7 +123,29 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   FSummaryStatus->setContentsMargins(4, 0, 4, 0);
   FSummaryStatus->hide();
   status->addPermanentWidget(FSummaryStatus);
+  // A failed archive run (whichever process ran it) and a disk that lasts
+  // less than a month.
+  FHistoryStatus = new QLabel(this);
+  FHistoryStatus->setObjectName(QStringLiteral("HistoryStatus"));
+  FHistoryStatus->setStyleSheet(QStringLiteral("color: red"));
+  FHistoryStatus->setContentsMargins(4, 0, 4, 0);
+  FHistoryStatus->hide();
+  status->addPermanentWidget(FHistoryStatus);
+  FTimerHistoryStatus = new QTimer(this);
+  FTimerHistoryStatus->setObjectName(QStringLiteral("TimerHistoryStatus"));
+  FTimerHistoryStatus->setInterval(60 * 60 * 1000);
+  connect(FTimerHistoryStatus, &QTimer::timeout, this, [this] { CheckHistoryStatus(); });
   setStatusBar(status);
+  SetRetentionNotifier([this](const TRetentionOutcome&) {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (CurrentUser()->Username.isEmpty()) return;
+          FArchiveProblem = RetentionStatusText();
+          ShowHistoryStatus();
+        },
+        Qt::QueuedConnection);
+  });
   SetMqttStatusNotifier([this](const TTervoxMqttStatus& AStatus) {
     const bool shown = AStatus.State != TMqttState::Off;
     const QString text = AStatus.Text();
@@ -154,6 +180,8 @@ TFormMain::~TFormMain() {
   FStation.reset();
   // Its notices are posted to this window: it stops before the labels go.
   FSummaryBuilder.reset();
+  *FAlive = false;
+  SetRetentionNotifier({});
   SetDatabaseProblemNotifier({});
   SetMqttStatusNotifier({});
   SetMainLink(nullptr);
@@ -278,6 +306,63 @@ void TFormMain::CreatePageBar() {
 }
 
 QString TFormMain::StatusText() const { return FStatusPanel->text(); }
+
+QString TFormMain::HistoryStatusText() const {
+  return FHistoryStatus->isHidden() ? QString() : FHistoryStatus->text();
+}
+
+void TFormMain::ShowHistoryStatus() {
+  QStringList parts;
+  for (const QString& part : {FArchiveProblem, FDiskWarning})
+    if (!part.isEmpty()) parts << part;
+  FHistoryStatus->setText(parts.join(QStringLiteral(" | ")));
+  FHistoryStatus->setToolTip(FHistoryStatus->text());
+  FHistoryStatus->setVisible(!parts.isEmpty());
+}
+
+void TFormMain::CheckHistoryStatus(double ANow, std::int64_t AFreeBytes) {
+  // Two Config values: cheap enough for this thread.
+  try {
+    FArchiveProblem = RetentionStatusText();
+  } catch (const EDqException& e) {
+    FArchiveProblem = e.Message().section(QLatin1Char('\n'), 0, 0);
+  }
+  ShowHistoryStatus();
+  if (FCheckingHistory) return;
+  FCheckingHistory = true;
+  const QString fileName = GetDatabaseFileName();
+  const double now = ANow >= 0 ? ANow : Now();
+  // The whole summary is read once a day; the hourly check reads the last
+  // week's minutes only.
+  const double bytesPerRow = now - FBytesPerRowAt < 1.0 ? FBytesPerRow : 0.0;
+  QPointer<TFormMain> self(this);
+  std::weak_ptr<bool> alive = FAlive;
+  std::thread([fileName, now, AFreeBytes, bytesPerRow, self, alive] {
+    TDatabaseGrowth growth;
+    bool measured = false;
+    try {
+      growth = MeasureDatabaseGrowth(fileName, now, AFreeBytes, bytesPerRow);
+      measured = true;
+    } catch (const EDqException&) {
+      // The database is away (a reset): the next check measures again.
+    }
+    if (alive.expired()) return;
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, growth, measured, now, bytesPerRow] {
+          if (!self) return;
+          self->FCheckingHistory = false;
+          if (!measured) return;
+          if (bytesPerRow <= 0 && growth.BytesPerRow > 0) {
+            self->FBytesPerRow = growth.BytesPerRow;
+            self->FBytesPerRowAt = now;
+          }
+          self->FDiskWarning = DiskSpaceWarning(growth);
+          self->ShowHistoryStatus();
+        },
+        Qt::QueuedConnection);
+  }).detach();
+}
 
 QString TFormMain::StationText() const { return FStationStatus->isVisible() ? FStationStatus->text() : QString(); }
 
@@ -464,6 +549,8 @@ void TFormMain::OpenAll() {
   menuBar()->setEnabled(true);
   FToolBarPage->setEnabled(true);
   FMenuDatabase->menuAction()->setVisible(CurrentUser()->Group()->CanBackup);
+  CheckHistoryStatus();
+  FTimerHistoryStatus->start();
   if (CurrentUser()->Developed && !FFormDebug) {
     FFormDebug = new TFormDebug(this);
     FFormDebug->show();
@@ -485,6 +572,7 @@ void TFormMain::CloseAll() {
   }
   menuBar()->setEnabled(false);
   FToolBarPage->setEnabled(false);
+  FTimerHistoryStatus->stop();
   SetActiveFrame(nullptr);
   std::vector<TDqFrame*> frames;
   frames.swap(FPageFrames);

@@ -20,6 +20,7 @@ class QToolButton;
 class TDqSMS;
 class TTervoxStationClient;
 class TTervoxStationLock;
+class QTimer;
 
 class TFormMain : public QMainWindow, public TTervoxMainLink {
   Q_OBJECT
@@ -58,6 +59,13 @@ public:
   QString StatusText() const;
   // What the status bar says of the recorder; empty while this window polls.
   QString StationText() const;
+  // What it says of the history: a failed archive run, a disk filling up.
+  QString HistoryStatusText() const;
+  // Reads the last archive run and measures the disk again (off this
+  // thread); done at each login and hourly. ANow and AFreeBytes for tests:
+  // the clock and the disk when negative.
+  void CheckHistoryStatus(double ANow = -1, std::int64_t AFreeBytes = -1);
+  bool CheckingHistory() const { return FCheckingHistory; }
   // True while a recorder polls and this window watches it.
   bool Attached() const { return FStation != nullptr; }
   // Ports, controllers (TervoxStation::ReloadDevices) or alert and SMS
@@ -113,6 +121,15 @@ private:
   QLabel* FDatabaseProblem = nullptr;
   QLabel* FMqttStatus = nullptr; // the publisher's state while it runs
   QLabel* FSummaryStatus = nullptr; // building history summaries
+  QLabel* FHistoryStatus = nullptr; // archive failure, disk filling up
+  QTimer* FTimerHistoryStatus = nullptr;
+  QString FArchiveProblem;
+  QString FDiskWarning;
+  double FBytesPerRow = 0;   // of the last whole measurement
+  double FBytesPerRowAt = 0; // when it was made
+  bool FCheckingHistory = false;
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  void ShowHistoryStatus();
   std::unique_ptr<THistorySummaryBuilder> FSummaryBuilder;
   void StartSummaryBuilder();
   struct TPageButton {

@@ -368,6 +368,36 @@ TEST_F(SQLiteTest, CellTextRestoresTheCurrentRow) {
 
 namespace {
 
+// A connection opened (or opened again after a close) with a wait set waits
+// for a file another connection holds for a moment instead of refusing it.
+TEST(SQLiteDatabase, OpeningWaitsForAFileHeldForAMoment) {
+  TempDir dir;
+  const QString file = dir.Path(QStringLiteral("held.db"));
+  TSQLiteDatabase db(file);
+  db.SetTimeout(5000);
+  db.ExecSQL(QStringLiteral("CREATE TABLE Reading (ID INTEGER PRIMARY KEY)"));
+  db.Close();
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.toUtf8().constData(), &other, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr),
+            SQLITE_OK);
+  for (bool fresh : {true, false}) {
+    SCOPED_TRACE(fresh ? "a new connection" : "one opened again");
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread release([other] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    TSQLiteDatabase another;
+    another.SetFileName(file);
+    another.SetTimeout(5000);
+    TSQLiteDatabase& waiting = fresh ? another : db;
+    EXPECT_NO_THROW(waiting.Open());
+    release.join();
+    waiting.Close();
+  }
+  sqlite3_close(other);
+}
+
 // In write-ahead-log mode the program's log is checkpointed on a thread of
 // its own: it stays near its limit while readings arrive and is cut to
 // nothing once they stop.

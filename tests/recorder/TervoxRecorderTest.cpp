@@ -5,6 +5,7 @@
 // maintenance pauses it.
 #include "StationTestSupport.h"
 #include "Engine/DqModbus.h"
+#include "Engine/DqRoutine.h"
 #include "domain/Tervox_StationClient.h"
 #include "domain/Tervox_StationLock.h"
 #include "domain/Tervox_StationProtocol.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <cstring>
 #include <functional>
@@ -273,6 +275,29 @@ TEST_F(RecorderStation, TheJournalSaysWhenAControllerIsLostAndBack) {
   EXPECT_TRUE(recorder.WaitFor(QStringLiteral("controller \"C2\" (address 2) back"))) << recorder.Journal().toStdString();
   // A lost controller still gets its rows ("no value"), the others theirs.
   EXPECT_GT(raw->Number(QStringLiteral("SELECT count(*) FROM DeviceData WHERE DeviceID = 2 AND PV = 32767")), 0);
+}
+
+// The recorder keeps the months of history it is told to: old rows move to
+// their year's archive beside the database, the journal says so in one
+// line, and the outcome is stored where every window reads it.
+TEST_F(RecorderStation, TheRecorderArchivesOldHistoryAndSaysSo) {
+  ASSERT_TRUE(raw->Exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 999) "
+                                       "INSERT INTO DeviceData (DeviceID, ReadTime, PV, SV) SELECT 1, %1 + i / 1440.0, i, 1 FROM n")
+                            .arg(EncodeDateTime(2020, 6, 1), 0, 'g', 17)));
+  ASSERT_TRUE(raw->Exec(QStringLiteral("INSERT INTO Config (Name, Value) VALUES ('KeepHistoryMonths', '1')")));
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("TERVOX_ARCHIVE_FIRST_CHECK"), QStringLiteral("0"));
+  RecorderProcess recorder(path, environment);
+  ASSERT_TRUE(recorder.Serving());
+  EXPECT_TRUE(recorder.WaitFor(QStringLiteral("archived: 1000 record(s) into Tervox-archive-2020.db")))
+      << recorder.Journal().toStdString();
+  EXPECT_EQ(recorder.Journal().count(QStringLiteral("History before")), 1);
+  EXPECT_EQ(Rows(1), raw->Number(QStringLiteral("SELECT count(*) FROM DeviceData WHERE DeviceID = 1 AND ReadTime >= %1")
+                                     .arg(EncodeDateTime(2021, 1, 1), 0, 'g', 17)));
+  EXPECT_TRUE(QFile::exists(dir.Path(QStringLiteral("Tervox-archive-2020.db"))));
+  EXPECT_EQ(raw->Text(QStringLiteral("SELECT Value FROM Config WHERE Name = 'ArchiveLastFailed'")), QStringLiteral("0"));
+  EXPECT_TRUE(raw->Text(QStringLiteral("SELECT Value FROM Config WHERE Name = 'ArchiveLastResult'"))
+                  .endsWith(QStringLiteral("archived: 1000 record(s) into Tervox-archive-2020.db")));
 }
 
 TEST_F(RecorderStation, PeersThatMisbehaveAreDroppedAndTheOthersGoOn) {

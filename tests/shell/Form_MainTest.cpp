@@ -1,6 +1,8 @@
 #include "Engine/DqSQLite.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Mqtt.h"
+#include "domain/Tervox_Retention.h"
+#include "Engine/DqHistorySummary.h"
 #include "pages/Frame_Device.h"
 #include "pages/Frame_Log.h"
 #include "pages/Frame_Monitor.h"
@@ -19,10 +21,12 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <thread>
 
 using tervox_test::ModalAnswers;
@@ -292,6 +296,48 @@ TEST(FormMain, FailingHistoryWritesShowInTheStatusBar) {
   std::thread again([] { ReportDatabaseProblem(QString()); });
   again.join();
   ASSERT_TRUE(QTest::qWaitFor([&] { return problem->isHidden(); }, 5000));
+}
+
+// The last archive run's failure (stored by whichever process ran it) and
+// a disk that lasts less than a month show in the status bar; the check
+// runs at each login and hourly.
+TEST(FormMain, HistoryStatusShowsAFailedArchiveRunAndADiskFillingUp) {
+  TestDatabase database;
+  const double now = EncodeDateTime(2025, 3, 15, 10);
+  TestDatabase::Exec(QStringLiteral("INSERT INTO DevicePort (ID, Name) VALUES (3, 'Line port')"));
+  TestDatabase::Exec(QStringLiteral("INSERT INTO Device (ID, Name, DevicePortID) VALUES (1, 'Oven A', 3)"));
+  TestDatabase::Exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 9999) "
+                                    "INSERT INTO DeviceData (DeviceID, ReadTime, PV, SV) SELECT 1, %1 + i / 1000.0, i, 1 FROM n")
+                         .arg(now - 10, 0, 'g', 17));
+  BuildHistorySummaries(*GetDatabase());
+  const TDatabaseGrowth growth = MeasureDatabaseGrowth(GetDatabaseFileName(), now, 0);
+  ASSERT_GT(growth.BytesPerDay, 0);
+  const QString failure = QStringLiteral("History not archived: Cannot write the archive \"/srv/Tervox-archive-2025.db\"");
+
+  TFormMain form;
+  auto* timer = form.findChild<QTimer*>(QStringLiteral("TimerHistoryStatus"));
+  ASSERT_NE(timer, nullptr);
+  EXPECT_EQ(timer->interval(), 60 * 60 * 1000);
+  const struct {
+    bool Failed;
+    double FreeDays;
+    QString Shown;
+  } cases[] = {
+      {false, 400, QString()},
+      {true, 400, QStringLiteral("2025-03-15 04:00 ") + failure},
+      {true, 12.5, QStringLiteral("2025-03-15 04:00 ") + failure + QStringLiteral(" | Disk space for about 12 day(s) of history left")},
+      {false, 29.5, QStringLiteral("Disk space for about 29 day(s) of history left")},
+      {false, 31, QString()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Shown.toStdString());
+    Config()->SetValueDateTime(kArchiveLastRun, now - 0.25);
+    Config()->SetValues(kArchiveLastResult, c.Failed ? failure : QStringLiteral("History before 2025-02-15: nothing to archive"));
+    Config()->SetValueBool(kArchiveLastFailed, c.Failed);
+    form.CheckHistoryStatus(now, static_cast<std::int64_t>(std::llround(c.FreeDays * growth.BytesPerDay)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.CheckingHistory(); }, 20000));
+    EXPECT_EQ(form.HistoryStatusText(), c.Shown);
+  }
 }
 
 // The publisher's state shows beside it while publishing is on: here a

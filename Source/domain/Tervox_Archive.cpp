@@ -122,6 +122,10 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
   std::int64_t total = 0;
   double first = before;
   for (std::size_t i = 0; i < devices.size(); ++i) {
+    // Counting a year of a controller takes a while: a cancel is heard
+    // between controllers too.
+    if (AProgress && AProgress->Cancelled)
+      throw ESQLiteCancelled(QStringLiteral("Archiving cancelled; 0 record(s) were moved."));
     const TVariant start = NextReading(*database, devices[i], -1e9, before);
     if (start.IsNull()) continue;
     starts[i] = VarAsFloat(start);

@@ -74,6 +74,7 @@ void ArchiveOneMonth(benchmark::State& AState) {
     std::atomic<bool> stop{false};
     double longestWait = 0;
     double longestLockWait = 0;
+    std::int64_t locksOver100ms = 0;
     std::int64_t recorded = 0;
     // Opened before the archiving starts, as the recorder's connection is.
     TSQLiteDatabase db(file);
@@ -87,6 +88,7 @@ void ArchiveOneMonth(benchmark::State& AState) {
         wait.start();
         db.ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
         longestLockWait = std::max(longestLockWait, Seconds(wait));
+        if (Seconds(wait) > 0.1) ++locksOver100ms;
         db.ExecSQL(QStringLiteral("INSERT INTO DeviceData (DeviceID, ReadTime, PV) VALUES (0, %1, 1)").arg(at, 0, 'g', 17));
         db.ExecSQL(QStringLiteral("COMMIT"));
         longestWait = std::max(longestWait, Seconds(wait));
@@ -119,6 +121,7 @@ void ArchiveOneMonth(benchmark::State& AState) {
     AState.counters["tervox_s"] = ours;
     AState.counters["rows_per_s"] = moved / ours;
     AState.counters["longest_lock_wait_ms"] = longestLockWait * 1e3;
+    AState.counters["lock_waits_over_100ms"] = static_cast<double>(locksOver100ms);
     AState.counters["longest_write_ms"] = longestWait * 1e3;
     AState.counters["rows_recorded_meanwhile"] = static_cast<double>(recorded);
     AState.counters["sqlite3_s"] = raw;

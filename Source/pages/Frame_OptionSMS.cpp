@@ -155,13 +155,21 @@ TFrameOptionSMS::TFrameOptionSMS(QWidget* AOwner)
         page->ModemData(ADataType, signal, balance, text);
       }, Qt::QueuedConnection);
   });
-  FModem->SendMessageCenterNumber();
-  FModem->ReadSignal();
   FTimerSignal.setInterval(1000);
-  connect(&FTimerSignal, &QTimer::timeout, this, [this] {
-    if (FModem) FModem->ReadSignal();
-  });
-  FTimerSignal.start();
+  if (RemoteStation()) {
+    // The page's modem here has no port: its buttons would wait for
+    // answers that never come.
+    for (QPushButton* button : {FButtonCheckBalance, FButtonRefill, FButtonSend}) button->setEnabled(false);
+    FLabelBalance->setText(QStringLiteral("The recorder holds the modem: balance, refill and test messages are not "
+                                          "available in this window."));
+  } else {
+    FModem->SendMessageCenterNumber();
+    FModem->ReadSignal();
+    connect(&FTimerSignal, &QTimer::timeout, this, [this] {
+      if (FModem) FModem->ReadSignal();
+    });
+    FTimerSignal.start();
+  }
 
   connect(FComboSMSPort, &QComboBox::activated, this, &TFrameOptionSMS::ComboSMSPortChange);
   connect(FComboProvider, &QComboBox::activated, this, &TFrameOptionSMS::ComboProviderChange);

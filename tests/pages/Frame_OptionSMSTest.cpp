@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -107,6 +108,29 @@ TEST_F(FrameOptionSMS, AnAbsentPortLeavesTheDriverClosedUntilChosen) {
     EXPECT_EQ(Config()->GetValues(QStringLiteral("SMSPort")), FModem->LinkPath());
   }
   EXPECT_NE(SMSModem(), nullptr) << "SMS alerting keeps its driver";
+}
+
+// A window attached to a recorder: the recorder holds the modem, so the
+// page neither talks to it nor offers what would wait for its answers.
+TEST_F(FrameOptionSMS, AttachedToARecorderThePageLeavesTheModemAlone) {
+  struct TRecorderElsewhere : TTervoxRemoteStation {
+    std::shared_ptr<TDqFrameTransport> LineTransport(int) override { return nullptr; }
+    void RequestStatus(int) override {}
+    void SilenceLossAlert(int) override {}
+    void AcknowledgeAlarm(int, int) override {}
+  } station;
+  SetRemoteStation(&station);
+  {
+    TFrameOptionSMS page;
+    for (QPushButton* button : {page.ButtonCheckBalance(), page.ButtonRefill(), page.ButtonSend()})
+      EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
+    EXPECT_TRUE(page.LabelBalance()->text().startsWith(QStringLiteral("The recorder holds the modem")));
+    EXPECT_FALSE(page.TimerSignal()->isActive());
+    EXPECT_FALSE(page.Modem()->Active());
+    QTest::qWait(300);
+  }
+  SetRemoteStation(nullptr);
+  EXPECT_TRUE(FModem->Commands().isEmpty()) << FModem->Commands().join(QLatin1Char('|')).toStdString();
 }
 
 } // namespace

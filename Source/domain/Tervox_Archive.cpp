@@ -138,6 +138,15 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
   if (first >= before) return result;
 
   std::int64_t done = 0;
+  // Summarising a year takes a while too: a cancel stops it between its
+  // steps, and what is left stays queued for the next run or start.
+  const TSQLiteProgress summarising = [AProgress](std::int64_t, std::int64_t) {
+    return !AProgress || !AProgress->Cancelled;
+  };
+  auto summarise = [&](TSQLiteDatabase& ADatabase) {
+    if (!BuildHistorySummaries(ADatabase, summarising))
+      throw ESQLiteCancelled(QStringLiteral("Archiving cancelled; %1 record(s) were moved.").arg(done));
+  };
   auto report = [&] {
     if (AProgress && !AProgress->Report(done, total))
       throw ESQLiteCancelled(QStringLiteral("Archiving cancelled; %1 record(s) were moved.").arg(done));
@@ -182,7 +191,7 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
           at = NextReading(*database, device, to, yearEnd);
         }
       }
-      BuildHistorySummaries(*archive);
+      summarise(*archive);
       archive->ExecSQL(QStringLiteral("DETACH DATABASE Source"));
     } catch (const ESQLiteCancelled&) {
       throw;
@@ -265,6 +274,6 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
     result.push_back(archived);
   }
   // Minutes that kept rows (of another year, or not yet archived).
-  BuildHistorySummaries(*database);
+  summarise(*database);
   return result;
 }

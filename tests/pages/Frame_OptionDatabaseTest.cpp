@@ -63,13 +63,7 @@ TEST(FrameOptionDatabase, KeepHistoryMonthsSavesAndReloads) {
 TEST(FrameOptionDatabase, ShowsSizeGrowthAndDaysLeft) {
   TestDatabase database;
   const double now = EncodeDateTime(2025, 3, 15, 10);
-  TestDatabase::Exec(QStringLiteral("INSERT INTO DevicePort (ID, Name) VALUES (3, 'Line port')"));
-  TestDatabase::Exec(QStringLiteral("INSERT INTO Device (ID, Name, DevicePortID) VALUES (1, 'Oven A', 3)"));
-  // 1000 readings a day over the last 10 days.
-  TestDatabase::Exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 9999) "
-                                    "INSERT INTO DeviceData (DeviceID, ReadTime, PV, SV) SELECT 1, %1 + i / 1000.0, i, 1 FROM n")
-                         .arg(now - 10, 0, 'g', 17));
-  BuildHistorySummaries(*GetDatabase());
+  TestDatabase::AddTenDaysOfReadings(now);
   Config()->SetValueDateTime(kArchiveLastRun, now - 0.5);
   Config()->SetValues(kArchiveLastResult, QStringLiteral("History before 2025-02-14: nothing to archive"));
 

@@ -304,12 +304,7 @@ TEST(FormMain, FailingHistoryWritesShowInTheStatusBar) {
 TEST(FormMain, HistoryStatusShowsAFailedArchiveRunAndADiskFillingUp) {
   TestDatabase database;
   const double now = EncodeDateTime(2025, 3, 15, 10);
-  TestDatabase::Exec(QStringLiteral("INSERT INTO DevicePort (ID, Name) VALUES (3, 'Line port')"));
-  TestDatabase::Exec(QStringLiteral("INSERT INTO Device (ID, Name, DevicePortID) VALUES (1, 'Oven A', 3)"));
-  TestDatabase::Exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 9999) "
-                                    "INSERT INTO DeviceData (DeviceID, ReadTime, PV, SV) SELECT 1, %1 + i / 1000.0, i, 1 FROM n")
-                         .arg(now - 10, 0, 'g', 17));
-  BuildHistorySummaries(*GetDatabase());
+  TestDatabase::AddTenDaysOfReadings(now);
   const TDatabaseGrowth growth = MeasureDatabaseGrowth(GetDatabaseFileName(), now, 0);
   ASSERT_GT(growth.BytesPerDay, 0);
   const QString failure = QStringLiteral("History not archived: Cannot write the archive \"/srv/Tervox-archive-2025.db\"");

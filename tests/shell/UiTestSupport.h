@@ -2,6 +2,7 @@
 // step opens, reading texts a widget paints, a private database per test.
 #pragma once
 
+#include "Engine/DqHistorySummary.h"
 #include "Engine/DqSQLite.h"
 #include "TestSupport.h"
 #include "domain/Tervox_Device.h"
@@ -55,6 +56,16 @@ public:
   }
   static int Count(const QString& ASQL) { return static_cast<int>(GetDatabase()->GetTableValue(ASQL)); }
   static void Exec(const QString& ASQL) { GetDatabase()->ExecSQL(ASQL); }
+  // Controller 1, "Oven A" on port 3, with 1000 readings a day over the ten
+  // days before ANow, summarised.
+  static void AddTenDaysOfReadings(double ANow) {
+    Exec(QStringLiteral("INSERT INTO DevicePort (ID, Name) VALUES (3, 'Line port')"));
+    Exec(QStringLiteral("INSERT INTO Device (ID, Name, DevicePortID) VALUES (1, 'Oven A', 3)"));
+    Exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 9999) "
+                        "INSERT INTO DeviceData (DeviceID, ReadTime, PV, SV) SELECT 1, %1 + i / 1000.0, i, 1 FROM n")
+             .arg(ANow - 10, 0, 'g', 17));
+    BuildHistorySummaries(*GetDatabase());
+  }
 
 private:
   TempDir FDir;

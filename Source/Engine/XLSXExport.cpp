@@ -9,6 +9,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,7 +27,44 @@ namespace {
 // disk), so that a doomed export stops early.
 constexpr std::int64_t kCheckEvery = 8192;
 
+// The rows' XML goes to the sheet's file in pieces of about this size.
+constexpr std::size_t kRowsChunk = 1 << 18;
+
 QString SystemError(int AErrno) { return QString::fromLocal8Bit(std::strerror(AErrno)); }
+
+std::string ColumnName(int ACol) {
+  std::string name;
+  for (int n = ACol + 1; n > 0; n = (n - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
+  return name;
+}
+
+void AppendInt(std::string& AOut, std::int64_t AValue) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, AValue).ptr;
+  AOut.append(digits, end);
+}
+
+// Text as the format's XML takes it: markup characters as entities and
+// control characters (which XML 1.0 cannot carry) as the format's _xHHHH_.
+void AppendEscaped(std::string& AOut, const char* AText, std::size_t ASize) {
+  for (std::size_t i = 0; i < ASize; ++i) {
+    const unsigned char c = static_cast<unsigned char>(AText[i]);
+    switch (c) {
+    case '&': AOut.append("&amp;"); break;
+    case '<': AOut.append("&lt;"); break;
+    case '>': AOut.append("&gt;"); break;
+    default:
+      if (c < 0x20 && c != '\t' && c != '\n') {
+        char code[8];
+        std::snprintf(code, sizeof code, "_x%04X_", c);
+        AOut.append(code);
+      } else {
+        AOut.push_back(static_cast<char>(c));
+      }
+    }
+  }
+}
+
 
 } // namespace
 
@@ -99,6 +139,10 @@ TXLSXWriter::TXLSXWriter(const QString& AFileName, const TXLSXLayout& ALayout, s
     const QByteArray pattern = i == 0 ? QByteArray("0") : "0." + QByteArray(i, '0');
     format_set_num_format(FNumberFormats[i], pattern.constData());
   }
+  // The styles' numbers in the workbook, as the rows' cells name them.
+  FDateTimeStyle = lxw_format_get_xf_index(FDateTimeFormat);
+  for (int i = 0; i < 10; ++i) FNumberStyles[i] = lxw_format_get_xf_index(FNumberFormats[i]);
+  FRows.reserve(kRowsChunk + 4096);
   lxw_doc_properties properties{};
   QByteArray title = FLayout.Titles.isEmpty() ? QByteArray() : FLayout.Titles.first().toUtf8();
   QByteArray creator("TERVOX");
@@ -117,7 +161,10 @@ void TXLSXWriter::Raise(const QString& AProblem) const {
 }
 
 void TXLSXWriter::AddSheet() {
-  if (FSheet) CheckSheets();
+  if (FSheet) {
+    EndSheet();
+    CheckSheets();
+  }
   const QString name = FSheets.empty() ? FLayout.SheetName
                                        : QStringLiteral("%1 %2").arg(FLayout.SheetName).arg(FSheets.size() + 1);
   FSheet = workbook_add_worksheet(FWorkbook, name.toUtf8().constData());
@@ -141,7 +188,52 @@ void TXLSXWriter::AddSheet() {
     worksheet_write_string(FSheet, row, static_cast<lxw_col_t>(c), FLayout.Headings.at(c).toUtf8().constData(),
                            FHeadingFormat);
   worksheet_freeze_panes(FSheet, row + 1, 0);
+  // The headings go to the file now: the data rows follow them there.
+  lxw_worksheet_write_single_row(FSheet);
   FRow = row + 1;
+  FRowOpen = false;
+  FMaxColumn = -1;
+}
+
+// The rows still held go to the file, and the sheet's extent (its
+// <dimension>) takes in the data rows.
+void TXLSXWriter::EndSheet() {
+  if (FRowOpen) {
+    FRows.append("</row>");
+    FRowOpen = false;
+  }
+  FlushRows();
+  if (FMaxColumn >= 0) {
+    FSheet->dim_rowmax = std::max(FSheet->dim_rowmax, static_cast<lxw_row_t>(FRow));
+    FSheet->dim_colmax = std::max(FSheet->dim_colmax, static_cast<lxw_col_t>(FMaxColumn));
+  }
+}
+
+void TXLSXWriter::FlushRows() {
+  if (FRows.empty()) return;
+  // A refused write leaves the stream's error set: CheckSheets() finds it.
+  std::fwrite(FRows.data(), 1, FRows.size(), FSheet->optimize_tmpfile);
+  FRows.clear();
+}
+
+void TXLSXWriter::OpenRow() {
+  FRowNumber.clear();
+  AppendInt(FRowNumber, FRow + 1);
+  FRows.append("<row r=\"").append(FRowNumber).append("\">");
+  FRowOpen = true;
+}
+
+void TXLSXWriter::CellStart(int ACol, int AStyle) {
+  if (!FRowOpen) OpenRow();
+  if (ACol >= static_cast<int>(FColumnNames.size()))
+    for (int c = static_cast<int>(FColumnNames.size()); c <= ACol; ++c) FColumnNames.push_back(ColumnName(c));
+  FMaxColumn = std::max(FMaxColumn, ACol);
+  FRows.append("<c r=\"").append(FColumnNames[static_cast<std::size_t>(ACol)]).append(FRowNumber);
+  if (AStyle) {
+    FRows.append("\" s=\"");
+    AppendInt(FRows, AStyle);
+  }
+  FRows.push_back('"');
 }
 
 void TXLSXWriter::CheckSheets() {
@@ -155,6 +247,11 @@ void TXLSXWriter::CheckSheets() {
 }
 
 void TXLSXWriter::NewRow() {
+  if (FRowOpen) {
+    FRows.append("</row>");
+    FRowOpen = false;
+    if (FRows.size() >= kRowsChunk) FlushRows();
+  }
   if (!FSheet || FRow + 1 >= FSheetRows) {
     AddSheet();
   } else {
@@ -167,22 +264,37 @@ void TXLSXWriter::NewRow() {
 }
 
 void TXLSXWriter::WriteText(int ACol, const QByteArray& AUtf8) {
-  worksheet_write_string(FSheet, static_cast<lxw_row_t>(FRow), static_cast<lxw_col_t>(ACol), AUtf8.constData(),
-                         nullptr);
+  CellStart(ACol, 0);
+  // Spaces at either end are kept only when the text says so.
+  const bool preserve = !AUtf8.isEmpty() && (std::isspace(static_cast<unsigned char>(AUtf8.front())) ||
+                                             std::isspace(static_cast<unsigned char>(AUtf8.back())));
+  FRows.append(preserve ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">" : " t=\"inlineStr\"><is><t>");
+  AppendEscaped(FRows, AUtf8.constData(), static_cast<std::size_t>(AUtf8.size()));
+  FRows.append("</t></is></c>");
 }
 
 void TXLSXWriter::WriteNumber(int ACol, double AValue, int ADecimals) {
-  worksheet_write_number(FSheet, static_cast<lxw_row_t>(FRow), static_cast<lxw_col_t>(ACol), AValue,
-                         FNumberFormats[std::clamp(ADecimals, 0, 9)]);
+  // The format has no infinity or NaN: such a cell stays empty.
+  if (!std::isfinite(AValue)) return;
+  CellStart(ACol, FNumberStyles[std::clamp(ADecimals, 0, 9)]);
+  // The shortest text that reads back as the same double.
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, AValue).ptr;
+  FRows.append("><v>").append(text, end).append("</v></c>");
 }
 
 void TXLSXWriter::WriteDateTime(int ACol, double AValue) {
-  worksheet_write_number(FSheet, static_cast<lxw_row_t>(FRow), static_cast<lxw_col_t>(ACol), AValue, FDateTimeFormat);
+  if (!std::isfinite(AValue)) return;
+  CellStart(ACol, FDateTimeStyle);
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, AValue).ptr;
+  FRows.append("><v>").append(text, end).append("</v></c>");
 }
 
 void TXLSXWriter::Close() {
   if (FClosed) return;
   if (!FSheet) AddSheet(); // the top rows alone
+  EndSheet();
   CheckSheets();
   errno = 0;
   const lxw_error result = workbook_close(FWorkbook);

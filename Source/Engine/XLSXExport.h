@@ -2,7 +2,10 @@
 // constant-memory mode: each row goes to disk when the next one starts, so
 // memory stays the same whatever the row count. Rows are written in order;
 // when a sheet is full the rows go on on a new sheet that repeats the top
-// rows (titles and headings).
+// rows (titles and headings). The library writes the top rows; the data
+// rows' XML is put together here, straight into the sheet's row file,
+// since the library's per-cell path (a cell allocated, printf per value)
+// took most of a long export.
 #pragma once
 
 #include <QByteArray>
@@ -10,6 +13,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct lxw_workbook;
@@ -59,7 +63,11 @@ public:
 
 private:
   void AddSheet();
+  void EndSheet();
   void CheckSheets();
+  void OpenRow();
+  void CellStart(int ACol, int AStyle);
+  void FlushRows();
   [[noreturn]] void Raise(const QString& AProblem) const;
 
   QString FFileName;
@@ -76,5 +84,12 @@ private:
   lxw_format* FHeadingFormat = nullptr;
   lxw_format* FDateTimeFormat = nullptr;
   lxw_format* FNumberFormats[10] = {};
+  int FDateTimeStyle = 0;
+  int FNumberStyles[10] = {};
+  std::string FRows;            // XML of the current sheet's rows, not yet written
+  std::string FRowNumber;       // FRow as the format counts (from 1)
+  std::vector<std::string> FColumnNames; // "A", "B", ..
+  bool FRowOpen = false;
+  int FMaxColumn = -1;          // on the current sheet's data rows
   bool FClosed = false;
 };

@@ -90,6 +90,7 @@ private:
   std::string FRowNumber;       // FRow as the format counts (from 1)
   std::vector<std::string> FColumnNames; // "A", "B", ..
   bool FRowOpen = false;
+  int FNextColumn = 0;          // the column a cell without a reference takes
   int FMaxColumn = -1;          // on the current sheet's data rows
   bool FClosed = false;
 };

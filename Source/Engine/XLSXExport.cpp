@@ -204,7 +204,7 @@ void TXLSXWriter::EndSheet() {
   }
   FlushRows();
   if (FMaxColumn >= 0) {
-    FSheet->dim_rowmax = std::max(FSheet->dim_rowmax, static_cast<lxw_row_t>(FRow));
+    FSheet->dim_rowmax = std::max(FSheet->dim_rowmax, static_cast<lxw_row_t>(FLastRow));
     FSheet->dim_colmax = std::max(FSheet->dim_colmax, static_cast<lxw_col_t>(FMaxColumn));
   }
 }
@@ -227,6 +227,7 @@ void TXLSXWriter::OpenRow() {
 void TXLSXWriter::CellStart(int ACol, int AStyle) {
   if (!FRowOpen) OpenRow();
   FMaxColumn = std::max(FMaxColumn, ACol);
+  FLastRow = FRow;
   // A cell right after the previous one (or first in its row at A) needs no
   // reference: readers count it on. That is most cells, and about a third
   // of the sheet's text, which the packing then need not go through.

@@ -92,5 +92,6 @@ private:
   bool FRowOpen = false;
   int FNextColumn = 0;          // the column a cell without a reference takes
   int FMaxColumn = -1;          // on the current sheet's data rows
+  std::int64_t FLastRow = -1;   // the last of them with a cell
   bool FClosed = false;
 };

@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <xlsxwriter.h>
+#include <xlsxwriter/shared_strings.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -26,6 +27,11 @@ namespace {
 // How often the sheets' files are checked for a refused write (a full
 // disk), so that a doomed export stops early.
 constexpr std::int64_t kCheckEvery = 8192;
+
+// Texts that recur (On, Off) go to the workbook's shared strings, each
+// cell then naming its number; the few first distinct ones only, so that
+// memory stays bounded whatever the rows hold.
+constexpr std::size_t kSharedTexts = 16;
 
 // The rows' XML goes to the sheet's file in pieces of about this size.
 constexpr std::size_t kRowsChunk = 1 << 18;
@@ -275,6 +281,21 @@ void TXLSXWriter::NewRow() {
 
 void TXLSXWriter::WriteText(int ACol, const QByteArray& AUtf8) {
   CellStart(ACol, 0);
+  for (const TSharedText& shared : FSharedTexts)
+    if (shared.Text == AUtf8) {
+      ++FWorkbook->sst->string_count; // the uses, which the table states
+      FRows.append(" t=\"s\"><v>").append(shared.Index).append("</v></c>");
+      return;
+    }
+  if (FSharedTexts.size() < kSharedTexts && AUtf8.size() <= 255) {
+    // The table escapes the text itself and counts this use.
+    const sst_element* element = lxw_get_sst_index(FWorkbook->sst, AUtf8.constData(), LXW_FALSE);
+    if (element) {
+      FSharedTexts.push_back({AUtf8, std::to_string(element->index)});
+      FRows.append(" t=\"s\"><v>").append(FSharedTexts.back().Index).append("</v></c>");
+      return;
+    }
+  }
   // Spaces at either end are kept only when the text says so.
   const bool preserve = !AUtf8.isEmpty() && (std::isspace(static_cast<unsigned char>(AUtf8.front())) ||
                                              std::isspace(static_cast<unsigned char>(AUtf8.back())));

@@ -93,5 +93,10 @@ private:
   int FNextColumn = 0;          // the column a cell without a reference takes
   int FMaxColumn = -1;          // on the current sheet's data rows
   std::int64_t FLastRow = -1;   // the last of them with a cell
+  struct TSharedText {
+    QByteArray Text;
+    std::string Index;
+  };
+  std::vector<TSharedText> FSharedTexts; // the workbook's shared strings, a few
   bool FClosed = false;
 };

@@ -81,4 +81,31 @@ TEST(XLSXWriter, DataRowsReadBackCellByCell) {
   EXPECT_EQ(lines, expected) << lines.join(QLatin1Char('\n')).toStdString();
 }
 
+// Long texts (which stay out of the shared strings and go in the cell
+// itself) come back as exactly.
+TEST(XLSXWriter, LongTextsReadBackExact) {
+  tervox_test::TempDir dir;
+  const QString file = dir.Path(QStringLiteral("long.xlsx"));
+  TXLSXLayout layout;
+  layout.Titles = {QStringLiteral("Title")};
+  layout.Headings = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")};
+  const QString thai = QString(300, QChar(0x0E01));
+  const QByteArray a(300, 'a');
+  {
+    TXLSXWriter writer(file, layout);
+    writer.NewRow();
+    writer.WriteText(0, thai.toUtf8());
+    writer.WriteText(1, "  " + a + "  ");
+    writer.WriteText(2, "<&>" + a + "\x02");
+    writer.Close();
+  }
+  const QStringList lines = ReadBack(file).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  const QString as = QString::fromLatin1(a);
+  const QStringList expected = {
+      QStringLiteral("dimension=A1:C3"),
+      QStringLiteral("str:'%1':General|str:'  %2  ':General|str:'<&>%2_x0002_':General").arg(thai, as),
+  };
+  EXPECT_EQ(lines, expected) << lines.join(QLatin1Char('\n')).toStdString();
+}
+
 } // namespace

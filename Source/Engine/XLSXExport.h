@@ -48,7 +48,8 @@ public:
   // Starts the next row (on a new sheet when this one is full). Raises
   // when the disk refused what was written so far.
   void NewRow();
-  // Cells of the current row, by column from 0.
+  // Cells of the current row, by column from 0: each at most once, left to
+  // right (they go out as they come).
   void WriteText(int ACol, const QByteArray& AUtf8);
   // A number shown with ADecimals decimals (0..9).
   void WriteNumber(int ACol, double AValue, int ADecimals);

@@ -210,8 +210,10 @@ void BM_Report_CsvMonth(benchmark::State& state) {
 // A month of 1-second rows (2.6 M) as a workbook: three sheets, in
 // libxlsxwriter's constant-memory mode. Rates by the wall clock too
 // (wall_rows_per_s): the export waits on its disk as well. On 2 shared
-// cores at load 1-1.5: 415-450 k rows/s by the wall clock, 42 MiB, 25 MiB
-// resident (every cell through the library: 108-131 k rows/s, 114 MiB).
+// cores at load 1.4: 357 k rows/s by the wall clock, 116 MiB, 25 MiB
+// resident (every cell through the library: 108-131 k rows/s, 114 MiB;
+// cells without their reference, which not every reader takes: 415-450 k
+// rows/s, 42 MiB).
 // Of the CPU time: SQLite about a quarter (now on its own thread), deflate
 // a quarter, the sheet's text through its temporary files a fifth, the
 // rows' XML a fifth.

@@ -227,24 +227,17 @@ void TXLSXWriter::OpenRow() {
   AppendInt(FRowNumber, FRow + 1);
   FRows.append("<row r=\"").append(FRowNumber).append("\">");
   FRowOpen = true;
-  FNextColumn = 0;
 }
 
 void TXLSXWriter::CellStart(int ACol, int AStyle) {
   if (!FRowOpen) OpenRow();
   FMaxColumn = std::max(FMaxColumn, ACol);
   FLastRow = FRow;
-  // A cell right after the previous one (or first in its row at A) needs no
-  // reference: readers count it on. That is most cells, and about a third
-  // of the sheet's text, which the packing then need not go through.
-  if (ACol == FNextColumn) {
-    FRows.append("<c");
-  } else {
-    if (ACol >= static_cast<int>(FColumnNames.size()))
-      for (int c = static_cast<int>(FColumnNames.size()); c <= ACol; ++c) FColumnNames.push_back(ColumnName(c));
-    FRows.append("<c r=\"").append(FColumnNames[static_cast<std::size_t>(ACol)]).append(FRowNumber).push_back('"');
-  }
-  FNextColumn = ACol + 1;
+  // Every cell names its place: the format lets a reader count cells on
+  // without it, but not every reader does.
+  if (ACol >= static_cast<int>(FColumnNames.size()))
+    for (int c = static_cast<int>(FColumnNames.size()); c <= ACol; ++c) FColumnNames.push_back(ColumnName(c));
+  FRows.append("<c r=\"").append(FColumnNames[static_cast<std::size_t>(ACol)]).append(FRowNumber).push_back('"');
   if (AStyle) {
     FRows.append(" s=\"");
     AppendInt(FRows, AStyle);

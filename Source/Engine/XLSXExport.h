@@ -91,7 +91,6 @@ private:
   std::string FRowNumber;       // FRow as the format counts (from 1)
   std::vector<std::string> FColumnNames; // "A", "B", ..
   bool FRowOpen = false;
-  int FNextColumn = 0;          // the column a cell without a reference takes
   int FMaxColumn = -1;          // on the current sheet's data rows
   std::int64_t FLastRow = -1;   // the last of them with a cell
   struct TSharedText {

@@ -29,16 +29,6 @@ int Scale(int ADigit) {
   return powers[std::clamp(ADigit, 0, 3)];
 }
 
-std::uint16_t Word(const QByteArray& AData, int AIndex) {
-  return static_cast<std::uint16_t>((static_cast<std::uint8_t>(AData[AIndex]) << 8) |
-                                    static_cast<std::uint8_t>(AData[AIndex + 1]));
-}
-
-void AppendWord(QByteArray& AData, std::uint16_t AValue) {
-  AData.append(static_cast<char>(AValue >> 8));
-  AData.append(static_cast<char>(AValue & 0xFF));
-}
-
 QByteArray Exception(std::uint8_t AFunction, std::uint8_t ACode) {
   QByteArray reply;
   reply.append(static_cast<char>(AFunction | 0x80));
@@ -117,14 +107,14 @@ TSimController::TSimController(int AAddress)
 
 QByteArray TSimController::Identification() const {
   QByteArray text;
-  for (int i = 0; i < 10; ++i) AppendWord(text, FRegs[64 + i]);
+  for (int i = 0; i < 10; ++i) AppendBigEndianWord(text, FRegs[64 + i]);
   return text;
 }
 
 void TSimController::SetIdentification(const QByteArray& AText) {
   QByteArray text = AText.left(20);
   text.append(20 - text.size(), ' ');
-  for (int i = 0; i < 10; ++i) FRegs[64 + i] = Word(text, 2 * i);
+  for (int i = 0; i < 10; ++i) FRegs[64 + i] = BigEndianWord(text, 2 * i);
 }
 
 int TSimController::EventsFitted() const {
@@ -522,8 +512,8 @@ QByteArray TSimController::Process(const QByteArray& ARequest, double ANow) {
   Advance(ANow);
   const std::uint8_t function = ARequest.isEmpty() ? 0 : static_cast<std::uint8_t>(ARequest[0]);
   if (function == 3 && ARequest.size() >= 5) {
-    const std::uint16_t address = Word(ARequest, 1);
-    const std::uint16_t count = Word(ARequest, 3);
+    const std::uint16_t address = BigEndianWord(ARequest, 1);
+    const std::uint16_t count = BigEndianWord(ARequest, 3);
     if (count < 1 || count > 125) return Exception(function, exIllegalValue);
     TSimAccess access{function, address, count, false};
     const bool noPatterns = Version100() < 130 && address <= 2072 && address + count - 1 >= 2050;
@@ -538,15 +528,25 @@ QByteArray TSimController::Process(const QByteArray& ARequest, double ANow) {
     QByteArray reply;
     reply.append(static_cast<char>(function));
     reply.append(static_cast<char>(2 * count));
-    for (int i = 0; i < count; ++i) AppendWord(reply, FRegs[address + i]);
+    for (int i = 0; i < count; ++i) AppendBigEndianWord(reply, FRegs[address + i]);
     return reply;
   }
   if (function == 6 && ARequest.size() >= 5) {
-    const std::uint8_t code = WriteRegister(Word(ARequest, 1), Word(ARequest, 3), ANow);
-    Record({function, Word(ARequest, 1), Word(ARequest, 3), code == 0});
+    const std::uint8_t code = WriteRegister(BigEndianWord(ARequest, 1), BigEndianWord(ARequest, 3), ANow);
+    Record({function, BigEndianWord(ARequest, 1), BigEndianWord(ARequest, 3), code == 0});
     if (code != 0) return Exception(function, code);
     UpdateStatus();
     return ARequest.left(5);
   }
   return Exception(function, exIllegalFunction);
+}
+
+std::uint16_t BigEndianWord(const QByteArray& AData, int AIndex) {
+  return static_cast<std::uint16_t>((static_cast<std::uint8_t>(AData[AIndex]) << 8) |
+                                    static_cast<std::uint8_t>(AData[AIndex + 1]));
+}
+
+void AppendBigEndianWord(QByteArray& AData, std::uint16_t AValue) {
+  AData.append(static_cast<char>(AValue >> 8));
+  AData.append(static_cast<char>(AValue & 0xFF));
 }

@@ -12,6 +12,11 @@
 #include <map>
 #include <vector>
 
+// A Modbus word at AIndex of AData, and one appended: high byte first, as
+// on the wire.
+std::uint16_t BigEndianWord(const QByteArray& AData, int AIndex);
+void AppendBigEndianWord(QByteArray& AData, std::uint16_t AValue);
+
 // One register access as it reached the controller.
 struct TSimAccess {
   std::uint8_t Function = 0; // 3 read, 6 write

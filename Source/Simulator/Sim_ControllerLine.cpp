@@ -41,16 +41,6 @@ void AppendCRC(QByteArray& AFrame) {
   AFrame.append(static_cast<char>(crc >> 8));
 }
 
-std::uint16_t Word(const QByteArray& AData, int AIndex) {
-  return static_cast<std::uint16_t>((static_cast<std::uint8_t>(AData[AIndex]) << 8) |
-                                    static_cast<std::uint8_t>(AData[AIndex + 1]));
-}
-
-void AppendWord(QByteArray& AData, std::uint16_t AValue) {
-  AData.append(static_cast<char>(AValue >> 8));
-  AData.append(static_cast<char>(AValue & 0xFF));
-}
-
 // Sockets are written with send: a peer gone never raises SIGPIPE in a
 // test that serves in-process.
 void WriteAll(int AHandle, const char* AData, int ALength, bool ASocket = false) {
@@ -436,13 +426,13 @@ void TSimControllerLine::RunNetwork() {
       QByteArray& pending = client.Pending;
       if (mbap) {
         while (!client.Closed && pending.size() >= 7) {
-          const int length = Word(pending, 4);
-          if (Word(pending, 2) != 0 || length < 2 || length > 254) {
+          const int length = BigEndianWord(pending, 4);
+          if (BigEndianWord(pending, 2) != 0 || length < 2 || length > 254) {
             client.Closed = true; // not Modbus TCP: the connection goes
             break;
           }
           if (pending.size() < 6 + length) break;
-          const std::uint16_t transaction = Word(pending, 0);
+          const std::uint16_t transaction = BigEndianWord(pending, 0);
           QByteArray frame = pending.mid(6, length);
           pending.remove(0, 6 + length);
           AppendCRC(frame);
@@ -487,9 +477,9 @@ bool TSimControllerLine::Deliver(int AHandle, const TReply& AReply, std::uint16_
   QByteArray out;
   if (FMode == TSimLineMode::Tcp) {
     const QByteArray pdu = AReply.Frame.mid(1, AReply.Frame.size() - 3);
-    AppendWord(out, AReply.WrongTransaction ? static_cast<std::uint16_t>(ATransaction + 1) : ATransaction);
-    AppendWord(out, 0);
-    AppendWord(out, AReply.BadLength ? 0 : static_cast<std::uint16_t>(pdu.size() + 1));
+    AppendBigEndianWord(out, AReply.WrongTransaction ? static_cast<std::uint16_t>(ATransaction + 1) : ATransaction);
+    AppendBigEndianWord(out, 0);
+    AppendBigEndianWord(out, AReply.BadLength ? 0 : static_cast<std::uint16_t>(pdu.size() + 1));
     out.append(AReply.Frame[0]);
     out.append(pdu);
   } else {

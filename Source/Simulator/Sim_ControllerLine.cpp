@@ -175,6 +175,15 @@ bool TSimControllerLine::Wait(int AMilliseconds) {
   return !FStop;
 }
 
+bool TSimControllerLine::WaitWhilePeerListens(int AHandle, int AMilliseconds) {
+  const auto until = TClock::now() + std::chrono::milliseconds(AMilliseconds);
+  while (!FStop && TClock::now() < until) {
+    pollfd descriptor{AHandle, POLLRDHUP, 0};
+    if (poll(&descriptor, 1, 5) > 0 && (descriptor.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
+  }
+  return !FStop;
+}
+
 double TSimControllerLine::NowSeconds() const {
   return std::chrono::duration<double>(TClock::now().time_since_epoch()).count();
 }
@@ -491,9 +500,11 @@ bool TSimControllerLine::Deliver(int AHandle, const TReply& AReply, std::uint16_
     return false;
   }
   if (AReply.Trickle) {
+    // A client that gave up on the reply and closed stops the trickle:
+    // the line serves its next connection at once, as a gateway would.
     for (int i = 0; i < out.size(); ++i) {
       WriteAll(AHandle, out.constData() + i, 1, true);
-      if (i + 1 < out.size() && !Wait(1000)) return false;
+      if (i + 1 < out.size() && !WaitWhilePeerListens(AHandle, 1000)) return false;
     }
     return true;
   }

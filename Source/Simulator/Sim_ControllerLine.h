@@ -97,6 +97,8 @@ private:
   // Network modes: false when the connection is to be closed.
   bool Deliver(int AHandle, const TReply& AReply, std::uint16_t ATransaction);
   bool Wait(int AMilliseconds);
+  // As Wait, but false as soon as the peer on AHandle has closed.
+  bool WaitWhilePeerListens(int AHandle, int AMilliseconds);
   void RunLineCommand(bool APlug);
   double NowSeconds() const;
 

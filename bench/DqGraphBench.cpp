@@ -373,6 +373,29 @@ void BM_SummaryBuildWeek(benchmark::State& AState) {
 }
 BENCHMARK(BM_SummaryBuildWeek)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// The summaries' size beside the rows', page by page (SQLite's dbstat):
+// against the DeviceData table alone and against the table and its key.
+void BM_SummarySizeWeek(benchmark::State& AState) {
+  std::map<std::string, double> bytes;
+  for (auto _ : AState) {
+    sqlite3* db = nullptr;
+    Check(sqlite3_open_v2(WeekSummarised().File.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
+    sqlite3_stmt* stmt = nullptr;
+    Check(sqlite3_prepare_v2(db, "SELECT name, sum(pgsize) FROM dbstat GROUP BY name", -1, &stmt, nullptr), db,
+          "dbstat");
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+      bytes[reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))] = sqlite3_column_double(stmt, 1);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+  }
+  const double summary = bytes["DeviceDataMinute"], table = bytes["DeviceData"];
+  const double key = bytes["sqlite_autoindex_DeviceData_1"];
+  AState.counters["summary_pct_of_table"] = table > 0 ? 100.0 * summary / table : 0;
+  AState.counters["summary_pct_of_table_and_key"] = table + key > 0 ? 100.0 * summary / (table + key) : 0;
+  AState.counters["summary_bytes_per_minute"] = summary / (4.0 * kWeekSeconds / 60.0);
+}
+BENCHMARK(BM_SummarySizeWeek)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 void BM_HistoryRenderWeekSummarised(benchmark::State& AState) {
   RenderHistory(AState, WeekSummarised().File, 4, kStart, kStart + 7.0);
 }

@@ -161,13 +161,17 @@ void ReadStride(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest
   }
 }
 
-// Summaries are used for a controller's window only when they are whole
-// there: the tables and their trigger exist and no part of it waits to be
-// built.
-bool SummariesCover(sqlite3* ADatabase, int ADeviceID, std::int64_t AFrom, std::int64_t ATo) {
+// Rows waiting for the catch-up beyond which a window is read from its rows
+// instead (normally a minute or so of every controller's).
+constexpr std::int64_t kMostUnsummarisedRows = 100000;
+
+// The minute from which a controller's window is read from its rows, the
+// summaries serving the minutes before it; -1 when they serve none of it:
+// the tables are missing or part of the window waits to be built.
+std::int64_t SummarisedBefore(sqlite3* ADatabase, int ADeviceID, std::int64_t AFrom, std::int64_t ATo) {
   sqlite3_stmt* stmt = nullptr;
   const char* sql = "SELECT (SELECT count(*) FROM sqlite_master WHERE name IN ('DeviceDataMinute', "
-                    "'DeviceDataMinuteQueue', 'DeviceDataMinuteInsert', 'DeviceDataMinuteRecompute')) = 4 AND NOT EXISTS (SELECT 1 FROM "
+                    "'DeviceDataMinuteQueue', 'DeviceDataMinuteMark')) = 3 AND NOT EXISTS (SELECT 1 FROM "
                     "DeviceDataMinuteQueue WHERE DeviceID = ?1 AND FromMinute <= ?3 AND ToMinute > ?2)";
   bool covered = false;
   if (sqlite3_prepare_v2(ADatabase, sql, -1, &stmt, nullptr) == SQLITE_OK) {
@@ -177,7 +181,7 @@ bool SummariesCover(sqlite3* ADatabase, int ADeviceID, std::int64_t AFrom, std::
     covered = sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) == 1;
   }
   sqlite3_finalize(stmt); // a database without the queue table is simply not covered
-  return covered;
+  return covered ? UnsummarisedHistoryFrom(ADatabase, ADeviceID, kMostUnsummarisedRows) : -1;
 }
 
 // Folds rows and minutes, oldest first, into pixel columns; Finish turns
@@ -222,7 +226,7 @@ private:
 // of a controller lie in the file in that order, so a file not yet in the
 // system's cache is read ahead instead of page by page backwards.
 void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest& ARequest,
-                    TDqHistorySeries& ASeries, const std::atomic<bool>* ACancel) {
+                    std::int64_t ASummarisedBefore, TDqHistorySeries& ASeries, const std::atomic<bool>* ACancel) {
   ASeries.Summarised = true;
   const QByteArray column(AColumn);
   const QByteArray select = "SELECT ReadTime, " + column + " FROM DeviceData WHERE DeviceID = ?1";
@@ -240,14 +244,15 @@ void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryReq
   // more than the rounding of ReadTime * 1440 (which each row's minute is
   // checked by, as the summaries are made).
   constexpr double kMargin = 0.001;
-  auto readMinute = [&](std::int64_t AMinute) {
+  auto readMinutes = [&](std::int64_t AFrom, std::int64_t ATo) {
     rows.Reset();
     sqlite3_bind_int(rows.Stmt(), 1, ARequest.DeviceID);
-    sqlite3_bind_double(rows.Stmt(), 2, std::max(ARequest.FirstTime, (AMinute - kMargin) / kMinutesPerDay));
-    sqlite3_bind_double(rows.Stmt(), 3, std::min(ARequest.LastTime, (AMinute + 1 + kMargin) / kMinutesPerDay));
+    sqlite3_bind_double(rows.Stmt(), 2, std::max(ARequest.FirstTime, (AFrom - kMargin) / kMinutesPerDay));
+    sqlite3_bind_double(rows.Stmt(), 3, std::min(ARequest.LastTime, (ATo + 1 + kMargin) / kMinutesPerDay));
     while (rows.Step()) {
       const double t = sqlite3_column_double(rows.Stmt(), 0);
-      if (HistoryMinuteOf(t) == AMinute) reducer.Add(t, ColumnValue(rows.Stmt(), 1));
+      const std::int64_t minute = HistoryMinuteOf(t);
+      if (minute >= AFrom && minute <= ATo) reducer.Add(t, ColumnValue(rows.Stmt(), 1));
     }
   };
   auto x = [&](double AMinute) {
@@ -255,15 +260,18 @@ void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryReq
   };
   const std::int64_t firstMinute = HistoryMinuteOf(ARequest.FirstTime);
   const std::int64_t lastMinute = HistoryMinuteOf(ARequest.LastTime);
-  readMinute(firstMinute);
+  // The newest minutes not yet summarised come from the rows too.
+  const std::int64_t rowsFrom = std::max(firstMinute + 1, std::min(lastMinute, ASummarisedBefore));
+  readMinutes(firstMinute, firstMinute);
   if (lastMinute != firstMinute) {
     // Only the columns the line needs; a minute without a value has them NULL.
+    // Values are stored times the minute's Scale.
     TStatement minutes(ADatabase, "SELECT Minute, " + column + "Min, " + column + "Max, " + column + "First, " +
-                                      column + "Last FROM DeviceDataMinute WHERE DeviceID = ?1 AND Minute > ?2 "
-                                      "AND Minute < ?3 ORDER BY Minute");
+                                      column + "Last, Scale FROM DeviceDataMinute WHERE DeviceID = ?1 AND "
+                                      "Minute > ?2 AND Minute < ?3 ORDER BY Minute");
     sqlite3_bind_int(minutes.Stmt(), 1, ARequest.DeviceID);
     sqlite3_bind_int64(minutes.Stmt(), 2, firstMinute);
-    sqlite3_bind_int64(minutes.Stmt(), 3, lastMinute);
+    sqlite3_bind_int64(minutes.Stmt(), 3, rowsFrom);
     // Once a minute lies in a column whole, a later minute ending in that
     // column does too (x grows with time): one x a minute instead of two.
     bool known = false;
@@ -280,15 +288,17 @@ void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryReq
       const int to = x(minute + 1 + kMargin);
       known = (known && to == knownX) || to == x(minute - kMargin);
       knownX = to;
-      if (!known)
-        readMinute(minute);
-      else if (sqlite3_column_type(m, 1) != SQLITE_NULL)
-        reducer.AddMinute(to, sqlite3_column_double(m, 1), sqlite3_column_double(m, 2), sqlite3_column_double(m, 3),
-                          sqlite3_column_double(m, 4));
-      else
+      if (!known) {
+        readMinutes(minute, minute);
+      } else if (sqlite3_column_type(m, 1) != SQLITE_NULL) {
+        const double scale = static_cast<double>(std::max<std::int64_t>(1, sqlite3_column_int64(m, 5)));
+        reducer.AddMinute(to, sqlite3_column_double(m, 1) / scale, sqlite3_column_double(m, 2) / scale,
+                          sqlite3_column_double(m, 3) / scale, sqlite3_column_double(m, 4) / scale);
+      } else {
         ++ASeries.RowsRead; // a minute without a value
+      }
     }
-    readMinute(lastMinute);
+    readMinutes(rowsFrom, lastMinute);
   }
   reducer.Finish();
 }
@@ -315,10 +325,13 @@ TDqHistorySeries ReadHistorySeries(sqlite3* ADatabase, const TDqHistoryRequest& 
   const char* column = HistoryColumnName(ARequest.ValueType);
   if (!column || !ADatabase) return series;
   const double seconds = (ARequest.LastTime - ARequest.FirstTime) * kSecondsPerDay;
-  if (ARequest.Width > 0 && seconds / ARequest.Width >= kHistorySummarySecondsPerColumn &&
-      SummariesCover(ADatabase, ARequest.DeviceID, HistoryMinuteOf(ARequest.FirstTime),
-                     HistoryMinuteOf(ARequest.LastTime)))
-    ReadSummarised(ADatabase, column, ARequest, series, ACancel);
+  const std::int64_t summarisedBefore =
+      ARequest.Width > 0 && seconds / ARequest.Width >= kHistorySummarySecondsPerColumn
+          ? SummarisedBefore(ADatabase, ARequest.DeviceID, HistoryMinuteOf(ARequest.FirstTime),
+                             HistoryMinuteOf(ARequest.LastTime))
+          : -1;
+  if (summarisedBefore >= 0)
+    ReadSummarised(ADatabase, column, ARequest, summarisedBefore, series, ACancel);
   else if (ARequest.Width > 0 && seconds / ARequest.Width > kHistoryStrideRowsPerColumn)
     ReadStride(ADatabase, column, ARequest, series, ACancel);
   else

@@ -7,9 +7,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <exception>
 #include <thread>
+#include <cmath>
 #include <limits>
+#include <map>
 #include <vector>
 
 namespace {
@@ -23,15 +27,23 @@ constexpr std::int64_t kBuildChunkMinutes = 120;
 
 const QString kTable = QStringLiteral("DeviceDataMinute");
 const QString kQueue = QStringLiteral("DeviceDataMinuteQueue");
-const QString kTrigger = QStringLiteral("DeviceDataMinuteInsert");
-const QString kRecomputeTrigger = QStringLiteral("DeviceDataMinuteRecompute");
+const QString kMark = QStringLiteral("DeviceDataMinuteMark");
+// Earlier builds kept the summaries with these triggers; they go when the
+// tables are made anew.
+const char* const kOldTriggers[] = {"DeviceDataMinuteInsert", "DeviceDataMinuteRecompute"};
+// Rows summarised per catch-up transaction: a few tens of milliseconds.
+constexpr std::int64_t kCatchUpChunkRows = 20000;
 
+// A minute row is kept small (about 3 % of its rows' size): values stored
+// scaled to whole numbers (see WholeAt), a count left NULL when every row
+// of the minute had the value, and of the minute's times only the newest,
+// which tells a late row.
 QString TableSQL() {
   QString sql = QStringLiteral("CREATE TABLE DeviceDataMinute (\n  DeviceID integer not null,\n"
-                               "  Minute integer not null,\n  FirstTime real not null,\n"
-                               "  LastTime real not null,\n  Rows integer not null");
+                               "  Minute integer not null,\n  LastTime real not null,\n"
+                               "  Rows integer not null,\n  Scale integer not null");
   for (const char* v : kValues)
-    sql += QStringLiteral(",\n  %1Min real, %1Max real, %1First real, %1Last real, %1Count integer not null")
+    sql += QStringLiteral(",\n  %1Min real, %1Max real, %1First real, %1Last real, %1Count integer")
                .arg(QLatin1String(v));
   return sql + QStringLiteral(",\n  primary key (DeviceID, Minute)\n) WITHOUT ROWID");
 }
@@ -41,56 +53,9 @@ QString QueueSQL() {
                         "ToMinute integer not null)");
 }
 
-// The triggers run inside the INSERT into DeviceData, so every recording
-// process (the window, the recorder, an older build) keeps the summaries
-// current in the same transaction. A row newer than the newest of its
-// minute updates the minute from the row alone; the first row of a minute
-// and a row older than its minute's newest (a clock stepped back) have the
-// minute computed from its rows. Their conditions exclude each other
-// whichever runs first.
-QString MinuteKey() { return QStringLiteral("DeviceID = new.DeviceID AND Minute = CAST(new.ReadTime * 1440 AS INTEGER)"); }
-
-QString UpdateTriggerSQL() {
-  QString update = QStringLiteral("LastTime = new.ReadTime, Rows = Rows + 1");
-  for (const char* name : kValues) {
-    const QString v = QLatin1String(name);
-    const QString newValid = QStringLiteral("(CASE WHEN new.%1 <> 32767 THEN new.%1 END)").arg(v);
-    update += QStringLiteral(", %1Min = coalesce(min(%1Min, %2), %1Min, %2), %1Max = coalesce(max(%1Max, %2), "
-                             "%1Max, %2), %1First = coalesce(%1First, %2), %1Last = coalesce(%2, %1Last), "
-                             "%1Count = %1Count + (%2 IS NOT NULL)")
-                  .arg(v, newValid);
-  }
-  // The update's own key lookup is its condition: no second lookup first.
-  return QStringLiteral("CREATE TRIGGER DeviceDataMinuteInsert AFTER INSERT ON DeviceData BEGIN\n"
-                        "  UPDATE DeviceDataMinute SET %2 WHERE %1 AND LastTime < new.ReadTime;\n"
-                        "END")
-      .arg(MinuteKey(), update);
-}
-
-QString RecomputeTriggerSQL() {
-  const QString minute = QStringLiteral("CAST(new.ReadTime * 1440 AS INTEGER)");
-  // The rows of the new row's minute, found through the key.
-  const QString rows = QStringLiteral("DeviceID = new.DeviceID AND ReadTime >= (%1 - 1) / 1440.0 AND "
-                                      "ReadTime < (%1 + 2) / 1440.0 AND CAST(ReadTime * 1440 AS INTEGER) = %1")
-                           .arg(minute);
-  QString columns = QStringLiteral("DeviceID, Minute, FirstTime, LastTime, Rows");
-  QString recomputed = QStringLiteral("new.DeviceID, %1, min(ReadTime), max(ReadTime), count(*)").arg(minute);
-  for (const char* name : kValues) {
-    const QString v = QLatin1String(name);
-    const QString valid = QStringLiteral("CASE WHEN %1 <> 32767 THEN %1 END").arg(v);
-    columns += QStringLiteral(", %1Min, %1Max, %1First, %1Last, %1Count").arg(v);
-    recomputed += QStringLiteral(", min(%1), max(%1), (SELECT %2 FROM DeviceData WHERE %3 AND %2 <> 32767 ORDER BY "
-                                 "ReadTime LIMIT 1), (SELECT %2 FROM DeviceData WHERE %3 AND %2 <> 32767 ORDER BY "
-                                 "ReadTime DESC LIMIT 1), count(%1)")
-                      .arg(valid, v, rows);
-  }
-  return QStringLiteral("CREATE TRIGGER DeviceDataMinuteRecompute AFTER INSERT ON DeviceData WHEN NOT EXISTS (SELECT 1 "
-                        "FROM DeviceDataMinute WHERE %1 AND LastTime <= new.ReadTime) BEGIN\n"
-                        "  DELETE FROM DeviceDataMinute WHERE %1;\n"
-                        "  INSERT INTO DeviceDataMinute (%2) SELECT %3 FROM DeviceData WHERE %4 GROUP BY DeviceID;\n"
-                        "END")
-      .arg(MinuteKey(), columns, recomputed, rows);
-}
+// The rowid of the newest history row the summaries hold: rows after it
+// are summarised by the next catch-up.
+QString MarkSQL() { return QStringLiteral("CREATE TABLE DeviceDataMinuteMark (LastRowID integer not null)"); }
 
 class TStatement {
 public:
@@ -164,19 +129,37 @@ QString SchemaOf(TSQLiteDatabase& ADatabase, const QString& AType, const QString
   return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(query.Stmt(), 0)));
 }
 
-void DropTriggers(TSQLiteDatabase& ADatabase) {
-  ADatabase.ExecSQL(QStringLiteral("DROP TRIGGER IF EXISTS DeviceDataMinuteInsert"));
-  ADatabase.ExecSQL(QStringLiteral("DROP TRIGGER IF EXISTS DeviceDataMinuteRecompute"));
-}
-
 void DropAll(TSQLiteDatabase& ADatabase) {
-  DropTriggers(ADatabase);
+  for (const char* trigger : kOldTriggers)
+    ADatabase.ExecSQL(QStringLiteral("DROP TRIGGER IF EXISTS ") + QLatin1String(trigger));
   ADatabase.ExecSQL(QStringLiteral("DROP TABLE IF EXISTS DeviceDataMinute"));
   ADatabase.ExecSQL(QStringLiteral("DROP TABLE IF EXISTS DeviceDataMinuteQueue"));
+  ADatabase.ExecSQL(QStringLiteral("DROP TABLE IF EXISTS DeviceDataMinuteMark"));
 }
 
-// Every controller with history, found by seeking the next key, and the
-// minutes its rows span.
+std::int64_t Int64Of(TSQLiteDatabase& ADatabase, const QString& ASQL) {
+  TStatement query(ADatabase, ASQL);
+  return query.Step() ? sqlite3_column_int64(query.Stmt(), 0) : 0;
+}
+
+void SetMark(TSQLiteDatabase& ADatabase, std::int64_t ARowID) {
+  TStatement update(ADatabase, QStringLiteral("UPDATE main.DeviceDataMinuteMark SET LastRowID = ?1"));
+  sqlite3_bind_int64(update.Stmt(), 1, ARowID);
+  update.Run();
+}
+
+std::int64_t NewestRowID(TSQLiteDatabase& ADatabase) {
+  return Int64Of(ADatabase, QStringLiteral("SELECT coalesce(max(rowid), 0) FROM main.DeviceData"));
+}
+
+// History rows of the caller's transaction deleted: when the newest went,
+// the rowids after the mark are handed out again and the mark goes back
+// with them, or rows recorded next would never be summarised.
+void KeepMarkWithinRows(TSQLiteDatabase& ADatabase) {
+  const std::int64_t newest = NewestRowID(ADatabase);
+  if (newest < Int64Of(ADatabase, QStringLiteral("SELECT LastRowID FROM main.DeviceDataMinuteMark"))) SetMark(ADatabase, newest);
+}
+
 struct TDeviceSpan {
   std::int64_t DeviceID;
   std::int64_t FromMinute;
@@ -212,87 +195,26 @@ void InsertQueue(TSQLiteDatabase& ADatabase, const std::vector<TDeviceSpan>& ASp
   }
 }
 
+
 struct TValueSummary {
   double Min = 0, Max = 0, First = 0, Last = 0;
   std::int64_t Count = 0;
 };
 struct TMinuteSummary {
   std::int64_t Minute = 0;
-  double FirstTime = 0, LastTime = 0;
+  double FirstTime = 0, LastTime = 0; // FirstTime: while catching up only
   std::int64_t Rows = 0;
   std::array<TValueSummary, kValueCount> Values;
-};
 
-// Recomputes the minutes [AFrom, ATo) of one controller from its rows.
-void RecomputeMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFrom, std::int64_t ATo) {
-  TStatement erase(ADatabase,
-                   QStringLiteral("DELETE FROM DeviceDataMinute WHERE DeviceID = ?1 AND Minute >= ?2 AND Minute < ?3"));
-  sqlite3_bind_int64(erase.Stmt(), 1, ADeviceID);
-  sqlite3_bind_int64(erase.Stmt(), 2, AFrom);
-  sqlite3_bind_int64(erase.Stmt(), 3, ATo);
-  erase.Run();
-
-  QString select = QStringLiteral("SELECT ReadTime");
-  for (const char* v : kValues) select += QStringLiteral(", ") + QLatin1String(v);
-  // A minute's rows by the trigger's arithmetic: the range is widened by a
-  // minute each side and the minute is checked for each row.
-  TStatement rows(ADatabase, select + QStringLiteral(" FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND "
-                                                     "ReadTime < ?3 ORDER BY ReadTime"));
-  sqlite3_bind_int64(rows.Stmt(), 1, ADeviceID);
-  sqlite3_bind_double(rows.Stmt(), 2, (AFrom - 1) / kMinutesPerDay);
-  sqlite3_bind_double(rows.Stmt(), 3, (ATo + 1) / kMinutesPerDay);
-
-  QString columns = QStringLiteral("DeviceID, Minute, FirstTime, LastTime, Rows");
-  QString marks = QStringLiteral("?1, ?2, ?3, ?4, ?5");
-  int n = 5;
-  for (const char* name : kValues) {
-    const QString v = QLatin1String(name);
-    columns += QStringLiteral(", %1Min, %1Max, %1First, %1Last, %1Count").arg(v);
-    for (int k = 0; k < 5; ++k) marks += QStringLiteral(", ?%1").arg(++n);
-  }
-  TStatement insert(ADatabase, QStringLiteral("INSERT INTO DeviceDataMinute (%1) VALUES (%2)").arg(columns, marks));
-  auto write = [&](const TMinuteSummary& AMinute) {
-    sqlite3_stmt* s = insert.Stmt();
-    sqlite3_bind_int64(s, 1, ADeviceID);
-    sqlite3_bind_int64(s, 2, AMinute.Minute);
-    sqlite3_bind_double(s, 3, AMinute.FirstTime);
-    sqlite3_bind_double(s, 4, AMinute.LastTime);
-    sqlite3_bind_int64(s, 5, AMinute.Rows);
-    int p = 6;
-    for (const TValueSummary& value : AMinute.Values) {
-      for (double x : {value.Min, value.Max, value.First, value.Last}) {
-        if (value.Count > 0)
-          sqlite3_bind_double(s, p, x);
-        else
-          sqlite3_bind_null(s, p);
-        ++p;
-      }
-      sqlite3_bind_int64(s, p++, value.Count);
-    }
-    insert.Run();
-  };
-
-  TMinuteSummary current;
-  bool open = false;
-  while (rows.Step()) {
-    sqlite3_stmt* s = rows.Stmt();
-    const double t = sqlite3_column_double(s, 0);
-    const std::int64_t minute = HistoryMinuteOf(t);
-    if (minute < AFrom || minute >= ATo) continue;
-    if (!open || minute != current.Minute) {
-      if (open) write(current);
-      current = TMinuteSummary();
-      current.Minute = minute;
-      current.FirstTime = t;
-      open = true;
-    }
-    current.LastTime = t;
-    ++current.Rows;
+  // A reading newer than every one so far (its values from AColumn on).
+  void Add(double ATime, sqlite3_stmt* AStmt, int AColumn) {
+    if (Rows++ == 0) FirstTime = ATime;
+    LastTime = ATime;
     for (int k = 0; k < kValueCount; ++k) {
-      if (sqlite3_column_type(s, k + 1) == SQLITE_NULL) continue;
-      const double x = sqlite3_column_double(s, k + 1);
+      if (sqlite3_column_type(AStmt, AColumn + k) == SQLITE_NULL) continue;
+      const double x = sqlite3_column_double(AStmt, AColumn + k);
       if (x == kNoValue) continue;
-      TValueSummary& value = current.Values[k];
+      TValueSummary& value = Values[k];
       if (value.Count++ == 0) {
         value.Min = value.Max = value.First = x;
       } else {
@@ -302,27 +224,231 @@ void RecomputeMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::i
       value.Last = x;
     }
   }
-  if (open) write(current);
+  // The readings of ANewer, all newer than this minute's newest.
+  void Append(const TMinuteSummary& ANewer) {
+    LastTime = ANewer.LastTime;
+    Rows += ANewer.Rows;
+    for (int k = 0; k < kValueCount; ++k) {
+      TValueSummary& value = Values[k];
+      const TValueSummary& newer = ANewer.Values[k];
+      if (newer.Count == 0) continue;
+      if (value.Count == 0) {
+        value = newer;
+        continue;
+      }
+      value.Min = std::min(value.Min, newer.Min);
+      value.Max = std::max(value.Max, newer.Max);
+      value.Last = newer.Last;
+      value.Count += newer.Count;
+    }
+  }
+};
+
+// A minute's values are stored times its Scale, the smallest power of ten
+// up to 1000 that makes every one a whole number dividing back to the very
+// same double: SQLite keeps a whole real in one to three bytes instead of
+// eight, and readings of one or two decimals are whole at 10 or 100. A
+// minute no scale makes whole keeps its values as they are, at scale 1.
+bool WholeAt(const TMinuteSummary& AMinute, double AScale) {
+  for (const TValueSummary& value : AMinute.Values) {
+    if (value.Count == 0) continue;
+    for (double x : {value.Min, value.Max, value.First, value.Last}) {
+      const double scaled = std::nearbyint(x * AScale);
+      if (!(std::fabs(scaled) < 1e15) || scaled / AScale != x) return false;
+    }
+  }
+  return true;
+}
+
+// Writes minutes, replacing what was there.
+class TMinuteWriter {
+public:
+  explicit TMinuteWriter(TSQLiteDatabase& ADatabase) : FInsert(ADatabase, InsertSQL()) {}
+  void Write(std::int64_t ADeviceID, const TMinuteSummary& AMinute) {
+    sqlite3_stmt* s = FInsert.Stmt();
+    double scale = 1;
+    bool whole = WholeAt(AMinute, scale);
+    while (!whole && scale < 1000) whole = WholeAt(AMinute, scale *= 10);
+    if (!whole) scale = 1;
+    sqlite3_bind_int64(s, 1, ADeviceID);
+    sqlite3_bind_int64(s, 2, AMinute.Minute);
+    sqlite3_bind_double(s, 3, AMinute.LastTime);
+    sqlite3_bind_int64(s, 4, AMinute.Rows);
+    sqlite3_bind_int64(s, 5, static_cast<std::int64_t>(scale));
+    int p = 6;
+    for (const TValueSummary& value : AMinute.Values) {
+      for (double x : {value.Min, value.Max, value.First, value.Last}) {
+        if (value.Count > 0)
+          sqlite3_bind_double(s, p, whole ? std::nearbyint(x * scale) : x);
+        else
+          sqlite3_bind_null(s, p);
+        ++p;
+      }
+      if (value.Count == AMinute.Rows)
+        sqlite3_bind_null(s, p++);
+      else
+        sqlite3_bind_int64(s, p++, value.Count);
+    }
+    FInsert.Run();
+  }
+
+private:
+  static QString InsertSQL() {
+    QString columns = QStringLiteral("DeviceID, Minute, LastTime, Rows, Scale");
+    QString marks = QStringLiteral("?1, ?2, ?3, ?4, ?5");
+    int n = 5;
+    for (const char* name : kValues) {
+      columns += QStringLiteral(", %1Min, %1Max, %1First, %1Last, %1Count").arg(QLatin1String(name));
+      for (int k = 0; k < 5; ++k) marks += QStringLiteral(", ?%1").arg(++n);
+    }
+    return QStringLiteral("INSERT OR REPLACE INTO main.DeviceDataMinute (%1) VALUES (%2)").arg(columns, marks);
+  }
+  TStatement FInsert;
+};
+
+const QString kReadMinute = QStringLiteral("SELECT * FROM main.DeviceDataMinute WHERE DeviceID = ?1 AND Minute = ?2");
+
+// The stored minute of a controller through AQuery (of kReadMinute), false
+// when it has none.
+bool ReadMinute(TStatement& AQuery, std::int64_t ADeviceID, std::int64_t AMinute, TMinuteSummary& AResult) {
+  AQuery.Reset();
+  sqlite3_bind_int64(AQuery.Stmt(), 1, ADeviceID);
+  sqlite3_bind_int64(AQuery.Stmt(), 2, AMinute);
+  if (!AQuery.Step()) return false;
+  sqlite3_stmt* s = AQuery.Stmt();
+  AResult = TMinuteSummary();
+  AResult.Minute = AMinute;
+  AResult.LastTime = sqlite3_column_double(s, 2);
+  AResult.Rows = sqlite3_column_int64(s, 3);
+  const double scale = static_cast<double>(std::max<std::int64_t>(1, sqlite3_column_int64(s, 4)));
+  int c = 5;
+  for (TValueSummary& value : AResult.Values) {
+    value.Min = sqlite3_column_double(s, c) / scale;
+    value.Max = sqlite3_column_double(s, c + 1) / scale;
+    value.First = sqlite3_column_double(s, c + 2) / scale;
+    value.Last = sqlite3_column_double(s, c + 3) / scale;
+    value.Count = sqlite3_column_type(s, c + 4) == SQLITE_NULL ? AResult.Rows : sqlite3_column_int64(s, c + 4);
+    c += 5;
+  }
+  return true;
+}
+
+QString ValueColumns() {
+  QString columns;
+  for (const char* v : kValues) columns += QStringLiteral(", ") + QLatin1String(v);
+  return columns;
+}
+
+// Recomputes the minutes [AFrom, ATo) of one controller from its rows.
+void RecomputeMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFrom, std::int64_t ATo) {
+  TStatement erase(ADatabase, QStringLiteral("DELETE FROM main.DeviceDataMinute WHERE DeviceID = ?1 AND Minute >= ?2 "
+                                             "AND Minute < ?3"));
+  sqlite3_bind_int64(erase.Stmt(), 1, ADeviceID);
+  sqlite3_bind_int64(erase.Stmt(), 2, AFrom);
+  sqlite3_bind_int64(erase.Stmt(), 3, ATo);
+  erase.Run();
+
+  // A minute's rows by HistoryMinuteOf: the range is widened by a minute
+  // each side and the minute is checked for each row.
+  TStatement rows(ADatabase, QStringLiteral("SELECT ReadTime%1 FROM main.DeviceData WHERE DeviceID = ?1 AND "
+                                            "ReadTime >= ?2 AND ReadTime < ?3 ORDER BY ReadTime")
+                                 .arg(ValueColumns()));
+  sqlite3_bind_int64(rows.Stmt(), 1, ADeviceID);
+  sqlite3_bind_double(rows.Stmt(), 2, (AFrom - 1) / kMinutesPerDay);
+  sqlite3_bind_double(rows.Stmt(), 3, (ATo + 1) / kMinutesPerDay);
+
+  TMinuteWriter writer(ADatabase);
+  TMinuteSummary current;
+  bool open = false;
+  while (rows.Step()) {
+    const double t = sqlite3_column_double(rows.Stmt(), 0);
+    const std::int64_t minute = HistoryMinuteOf(t);
+    if (minute < AFrom || minute >= ATo) continue;
+    if (!open || minute != current.Minute) {
+      if (open) writer.Write(ADeviceID, current);
+      current = TMinuteSummary();
+      current.Minute = minute;
+      open = true;
+    }
+    current.Add(t, rows.Stmt(), 1);
+  }
+  if (open) writer.Write(ADeviceID, current);
+}
+
+// Summarises up to kCatchUpChunkRows rows after the mark in the caller's
+// transaction and moves the mark past them. Rows of a minute newer than
+// its summary's newest are added to it; a minute with a row among or
+// before its summarised ones (a clock stepped back) is computed afresh
+// from its rows. Returns the rows summarised.
+std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
+  const std::int64_t mark = Int64Of(ADatabase, QStringLiteral("SELECT LastRowID FROM main.DeviceDataMinuteMark"));
+  TStatement rows(ADatabase, QStringLiteral("SELECT rowid, DeviceID, ReadTime%1 FROM main.DeviceData WHERE rowid > ?1 "
+                                            "ORDER BY rowid LIMIT ?2")
+                                 .arg(ValueColumns()));
+  sqlite3_bind_int64(rows.Stmt(), 1, mark);
+  sqlite3_bind_int64(rows.Stmt(), 2, kCatchUpChunkRows);
+  struct TNew {
+    TMinuteSummary Minute;
+    bool InOrder = true;
+  };
+  std::map<std::pair<std::int64_t, std::int64_t>, TNew> minutes;
+  std::int64_t last = mark, count = 0;
+  while (rows.Step()) {
+    sqlite3_stmt* s = rows.Stmt();
+    last = sqlite3_column_int64(s, 0);
+    ++count;
+    const double t = sqlite3_column_double(s, 2);
+    TNew& entry = minutes[{sqlite3_column_int64(s, 1), HistoryMinuteOf(t)}];
+    entry.Minute.Minute = HistoryMinuteOf(t);
+    if (entry.Minute.Rows > 0 && t <= entry.Minute.LastTime) entry.InOrder = false;
+    if (entry.InOrder) entry.Minute.Add(t, s, 3);
+  }
+  if (count == 0) return 0;
+  TMinuteWriter writer(ADatabase);
+  TStatement query(ADatabase, kReadMinute);
+  for (const auto& [key, entry] : minutes) {
+    const auto& [device, minute] = key;
+    TMinuteSummary stored;
+    if (!entry.InOrder) {
+      RecomputeMinutes(ADatabase, device, minute, minute + 1);
+    } else if (!ReadMinute(query, device, minute, stored)) {
+      // Every row up to the mark is in its minute's summary or queued:
+      // a minute without one holds only these rows.
+      writer.Write(device, entry.Minute);
+    } else if (entry.Minute.FirstTime > stored.LastTime) {
+      query.Reset();
+      stored.Append(entry.Minute);
+      writer.Write(device, stored);
+    } else {
+      RecomputeMinutes(ADatabase, device, minute, minute + 1);
+    }
+  }
+  SetMark(ADatabase, last);
+  return count;
 }
 
 } // namespace
 
-QStringList HistorySummaryTableNames() { return {kTable, kQueue}; }
+QStringList HistorySummaryTableNames() { return {kTable, kQueue, kMark}; }
 
 bool EnsureHistorySummaries(TSQLiteDatabase& ADatabase) {
-  if (SchemaOf(ADatabase, QStringLiteral("table"), kTable) == TableSQL() &&
+  bool oldTriggers = false;
+  for (const char* trigger : kOldTriggers)
+    oldTriggers = oldTriggers || !SchemaOf(ADatabase, QStringLiteral("trigger"), QLatin1String(trigger)).isEmpty();
+  if (!oldTriggers && SchemaOf(ADatabase, QStringLiteral("table"), kTable) == TableSQL() &&
       SchemaOf(ADatabase, QStringLiteral("table"), kQueue) == QueueSQL() &&
-      SchemaOf(ADatabase, QStringLiteral("trigger"), kTrigger) == UpdateTriggerSQL() &&
-      SchemaOf(ADatabase, QStringLiteral("trigger"), kRecomputeTrigger) == RecomputeTriggerSQL())
+      SchemaOf(ADatabase, QStringLiteral("table"), kMark) == MarkSQL() &&
+      Int64Of(ADatabase, QStringLiteral("SELECT count(*) FROM DeviceDataMinuteMark")) == 1)
     return false;
-  // Rows recorded from this transaction on are summarised by the trigger;
+  // Rows recorded from this transaction on are summarised as they come;
   // those before it wait in the queue for the background build.
   TWriteTransaction transaction(ADatabase);
   DropAll(ADatabase);
   ExecVerbatim(ADatabase, TableSQL());
   ExecVerbatim(ADatabase, QueueSQL());
-  ExecVerbatim(ADatabase, UpdateTriggerSQL());
-  ExecVerbatim(ADatabase, RecomputeTriggerSQL());
+  ExecVerbatim(ADatabase, MarkSQL());
+  ADatabase.ExecSQL(QStringLiteral("INSERT INTO DeviceDataMinuteMark VALUES (0)"));
+  SetMark(ADatabase, NewestRowID(ADatabase));
   InsertQueue(ADatabase, RecordedSpans(ADatabase));
   transaction.Commit();
   return true;
@@ -353,9 +479,14 @@ void QueueHistorySummaries(TSQLiteDatabase& ADatabase, double AFromTime, double 
   transaction.Commit();
 }
 
+void HistoryRowsDeleted(TSQLiteDatabase& ADatabase) {
+  if (ADatabase.TableExists(kMark)) KeepMarkWithinRows(ADatabase);
+}
+
 void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFromMinute,
                           std::int64_t AToMinute) {
   if (!ADatabase.TableExists(kQueue)) return; // rebuilt whole at the next start
+  KeepMarkWithinRows(ADatabase);
   const QString rowsLeft = QStringLiteral(
       "EXISTS (SELECT 1 FROM main.DeviceData d WHERE d.DeviceID = m.DeviceID AND d.ReadTime >= (m.Minute - 1) / 1440.0 "
       "AND d.ReadTime < (m.Minute + 2) / 1440.0 AND CAST(d.ReadTime * 1440 AS INTEGER) = m.Minute)");
@@ -375,15 +506,45 @@ void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, st
 void InsertHistoryInBulk(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, double AFromTime, double AToTime,
                          const std::function<void()>& AInsert) {
   TWriteTransaction transaction(ADatabase);
-  const bool summarised = ADatabase.TableExists(kQueue);
-  if (summarised) DropTriggers(ADatabase);
+  const bool summarised = ADatabase.TableExists(kMark);
+  // What was recorded before is summarised first: the mark then moves past
+  // the copied rows, whose minutes wait in the queue.
+  if (summarised) CatchUpHistorySummaries(ADatabase);
   AInsert();
   if (summarised) {
     InsertQueue(ADatabase, {{ADeviceID, HistoryMinuteOf(AFromTime), HistoryMinuteOf(AToTime) + 1}});
-    ExecVerbatim(ADatabase, UpdateTriggerSQL());
-    ExecVerbatim(ADatabase, RecomputeTriggerSQL());
+    SetMark(ADatabase, NewestRowID(ADatabase));
   }
   transaction.Commit();
+}
+
+std::int64_t CatchUpHistorySummaries(TSQLiteDatabase& ADatabase, const std::function<bool()>& AGoOn) {
+  if (!ADatabase.TableExists(kMark)) return 0;
+  std::int64_t total = 0;
+  for (;;) {
+    if (AGoOn && !AGoOn()) return total;
+    TWriteTransaction transaction(ADatabase);
+    const std::int64_t count = CatchUpChunk(ADatabase);
+    transaction.Commit();
+    total += count;
+    if (count < kCatchUpChunkRows) return total;
+  }
+}
+
+std::int64_t UnsummarisedHistoryFrom(sqlite3* ADatabase, std::int64_t ADeviceID, std::int64_t AMostRows) {
+  sqlite3_stmt* stmt = nullptr;
+  const char* sql = "SELECT count(*), min(CASE WHEN DeviceID = ?1 THEN ReadTime END) FROM (SELECT DeviceID, ReadTime "
+                    "FROM DeviceData WHERE rowid > (SELECT LastRowID FROM DeviceDataMinuteMark) LIMIT ?2)";
+  std::int64_t result = -1;
+  if (sqlite3_prepare_v2(ADatabase, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+    sqlite3_bind_int64(stmt, 1, ADeviceID);
+    sqlite3_bind_int64(stmt, 2, AMostRows + 1);
+    if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int64(stmt, 0) <= AMostRows)
+      result = sqlite3_column_type(stmt, 1) == SQLITE_NULL ? std::numeric_limits<std::int64_t>::max()
+                                                           : HistoryMinuteOf(sqlite3_column_double(stmt, 1));
+  }
+  sqlite3_finalize(stmt);
+  return result;
 }
 
 std::int64_t PendingHistorySummaryMinutes(TSQLiteDatabase& ADatabase) {
@@ -392,9 +553,12 @@ std::int64_t PendingHistorySummaryMinutes(TSQLiteDatabase& ADatabase) {
 }
 
 bool BuildHistorySummaries(TSQLiteDatabase& ADatabase, const TSQLiteProgress& AProgress) {
-  const std::int64_t total = PendingHistorySummaryMinutes(ADatabase);
+  std::int64_t total = PendingHistorySummaryMinutes(ADatabase);
   std::int64_t done = 0;
-  if (AProgress && !AProgress(done, total)) return false;
+  bool goOn = true;
+  CatchUpHistorySummaries(ADatabase, [&] { return goOn = !AProgress || AProgress(done, total); });
+  if (!goOn) return false;
+  total = PendingHistorySummaryMinutes(ADatabase);
   for (;;) {
     TWriteTransaction transaction(ADatabase);
     TStatement next(ADatabase, QStringLiteral("SELECT rowid, DeviceID, FromMinute, ToMinute FROM DeviceDataMinuteQueue "
@@ -425,12 +589,15 @@ bool BuildHistorySummaries(TSQLiteDatabase& ADatabase, const TSQLiteProgress& AP
 struct THistorySummaryBuilder::TState {
   std::atomic<bool> Stop{false};
   std::atomic<bool> Finished{false};
+  std::mutex Mutex;
+  std::condition_variable Wake;
   std::thread Thread;
 };
 
-THistorySummaryBuilder::THistorySummaryBuilder(const QString& AFileName, TNotify ANotify)
+THistorySummaryBuilder::THistorySummaryBuilder(const QString& AFileName, TNotify ANotify,
+                                               std::chrono::milliseconds APeriod)
     : FState(std::make_shared<TState>()) {
-  FState->Thread = std::thread([state = FState.get(), fileName = AFileName, notify = std::move(ANotify)] {
+  FState->Thread = std::thread([state = FState.get(), fileName = AFileName, notify = std::move(ANotify), APeriod] {
     QString error;
     bool finished = false;
     try {
@@ -442,18 +609,31 @@ THistorySummaryBuilder::THistorySummaryBuilder(const QString& AFileName, TNotify
         if (notify) notify(ADone, ATotal, false, QString());
         return !state->Stop.load();
       });
+      if (finished && notify) notify(0, 0, true, QString());
+      // Then the rows recorded since, every period, until stopped.
+      while (finished && APeriod.count() > 0) {
+        {
+          std::unique_lock<std::mutex> lock(state->Mutex);
+          if (state->Wake.wait_for(lock, APeriod, [state] { return state->Stop.load(); })) break;
+        }
+        BuildHistorySummaries(database, [state](std::int64_t, std::int64_t) { return !state->Stop.load(); });
+      }
     } catch (const EDqException& e) {
       error = e.Message();
     } catch (const std::exception& e) {
       error = QString::fromLocal8Bit(e.what());
     }
     state->Finished = true;
-    if (notify && (finished || !error.isEmpty())) notify(0, 0, true, error);
+    if (notify && !error.isEmpty()) notify(0, 0, true, error);
   });
 }
 
 THistorySummaryBuilder::~THistorySummaryBuilder() {
-  FState->Stop = true;
+  {
+    std::lock_guard<std::mutex> lock(FState->Mutex);
+    FState->Stop = true;
+  }
+  FState->Wake.notify_all();
   if (FState->Thread.joinable()) FState->Thread.join();
 }
 

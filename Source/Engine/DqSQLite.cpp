@@ -379,6 +379,18 @@ void TSQLiteDatabase::BeginTransaction() {
   FInTrans = true;
 }
 
+void TSQLiteDatabase::InWriteTransaction(const std::function<void()>& AWork) {
+  ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
+  try {
+    AWork();
+    ExecSQL(QStringLiteral("COMMIT"));
+  } catch (...) {
+    // The first error is the one to tell.
+    if (FHandle && !sqlite3_get_autocommit(FHandle)) sqlite3_exec(FHandle, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 void TSQLiteDatabase::Commit() {
   ExecSQL(QStringLiteral("COMMIT"));
   FInTrans = false;

@@ -208,6 +208,9 @@ public:
   void BeginTransaction();
   void Commit();
   void Rollback();
+  // AWork in a write transaction taken at once (BEGIN IMMEDIATE), committed,
+  // or rolled back when it throws.
+  void InWriteTransaction(const std::function<void()>& AWork);
 
   // With parameters the statement is kept prepared for the next call with
   // the same text (a few such statements per connection).

@@ -78,8 +78,7 @@ void CopyControllers(TSQLiteDatabase& ADatabase, const std::vector<std::int64_t>
   QStringList ids;
   for (std::int64_t device : ADevices) ids << QString::number(device);
   const QString idList = ids.join(QLatin1Char(','));
-  ADatabase.ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
-  try {
+  ADatabase.InWriteTransaction([&] {
     auto copy = [&](const QString& ATable, const QString& AWhere) {
       const QString columns = ColumnsOf(ATable);
       ADatabase.ExecSQL(QStringLiteral("INSERT OR REPLACE INTO main.%1 (%2) SELECT %2 FROM Source.%1 %3")
@@ -95,14 +94,7 @@ void CopyControllers(TSQLiteDatabase& ADatabase, const std::vector<std::int64_t>
     ADatabase.ExecSQL(QStringLiteral("DELETE FROM main.GraphLine"));
     copy(QStringLiteral("Graph"), QString());
     copy(QStringLiteral("GraphLine"), QString());
-    ADatabase.ExecSQL(QStringLiteral("COMMIT"));
-  } catch (...) {
-    try {
-      ADatabase.ExecSQL(QStringLiteral("ROLLBACK"));
-    } catch (...) {
-    } // the first error is the one to tell
-    throw;
-  }
+  });
 }
 
 } // namespace
@@ -232,21 +224,14 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
           params.SetParamValues(":FromMinute", static_cast<long long>(fromMinute));
           params.SetParamValues(":ToMinute", static_cast<long long>(toMinute));
           const auto began = std::chrono::steady_clock::now();
-          database->ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
-          try {
+          int deleted = 0;
+          database->InWriteTransaction([&] {
             Exec(*database, chunk, params);
-            const int deleted = database->RowsChanged();
+            deleted = database->RowsChanged();
             ForgetHistoryMinutes(*database, device, fromMinute, toMinute);
-            database->ExecSQL(QStringLiteral("COMMIT"));
-            archived.Rows += deleted;
-            done += deleted;
-          } catch (...) {
-            try {
-              database->ExecSQL(QStringLiteral("ROLLBACK"));
-            } catch (...) {
-            } // the first error is the one to tell
-            throw;
-          }
+          });
+          archived.Rows += deleted;
+          done += deleted;
           const auto held = std::chrono::steady_clock::now() - began;
           if (held > kDeleteHold && minutes > 1)
             minutes /= 2;

@@ -1,6 +1,7 @@
 #include "Tervox_Engine.h"
 
 #include "Engine/DqEvent.h"
+#include "Engine/DqHistorySummary.h"
 #include "Engine/DqModbus.h"
 #include "Engine/DqPort.h"
 #include "Engine/DqSMS.h"
@@ -35,6 +36,15 @@ std::mutex gWorkersMutex;
 std::map<int, std::unique_ptr<TDqEventThread>> gLineWorkers;
 TTervoxWorkerListing* gWorkerListing = nullptr;
 bool gEngineCreated = false;
+
+// The history's per-minute summaries follow the recording this far behind
+// at most (plus one catch-up): a catch-up a minute costs far less than
+// keeping each minute as each row is recorded.
+constexpr std::chrono::seconds kSummaryCatchUpPeriod{30};
+std::unique_ptr<THistorySummaryBuilder>& HistorySummaryKeeper() {
+  static std::unique_ptr<THistorySummaryBuilder> keeper;
+  return keeper;
+}
 
 std::mutex gModemMutex;
 std::shared_ptr<TDqSMS> gModem;
@@ -211,6 +221,8 @@ void TTervoxDevice::StartThread() {
   // The process that records keeps the history it is told to keep; a
   // recorder's pause for maintenance stops it here as it stops polling.
   StartHistoryRetention();
+  // ... and summarises it a little behind the recording.
+  HistorySummaryKeeper() = std::make_unique<THistorySummaryBuilder>(GetDatabaseFileName(), nullptr, kSummaryCatchUpPeriod);
 }
 
 bool TTervoxDevice::StopThread() {
@@ -218,6 +230,7 @@ bool TTervoxDevice::StopThread() {
   StopMqttPublisher();
   // A run in progress stops at its next step; it goes on at the next start.
   StopHistoryRetention();
+  HistorySummaryKeeper().reset();
   TTervoxDeviceList* devices = DeviceList();
   if (!devices) return true;
   // From here on no hand-off is queued and a running request ends at its

@@ -247,8 +247,14 @@ std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AP
                        .arg(part.Table, part.Where)
                        .arg(kDeleteChunk));
       chunk.Params().Assign(part.Params);
-      chunk.ExecSQL();
-      const int deleted = database->RowsChanged();
+      // The mark of the summaries goes back in the same transaction when
+      // the newest rows go, before a recorder's next row takes a rowid.
+      int deleted = 0;
+      database->InWriteTransaction([&] {
+        chunk.ExecSQL();
+        deleted = database->RowsChanged();
+        HistoryRowsDeleted(*database);
+      });
       done += deleted;
       report();
       if (deleted < kDeleteChunk) break;

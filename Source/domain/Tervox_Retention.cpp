@@ -268,7 +268,7 @@ TDatabaseGrowth MeasureDatabaseGrowth(const QString& AFileName, double ANow, std
   // read every summarised minute, 15 times slower on a year of ten).
   const double from = ANow - 7.0;
   TSQLiteTable recent(database.get());
-  recent.SetSQL(QStringLiteral("SELECT coalesce(sum(m.Rows), 0), min(m.FirstTime) FROM Device d CROSS JOIN DeviceDataMinute m "
+  recent.SetSQL(QStringLiteral("SELECT coalesce(sum(m.Rows), 0), min(m.Minute) / 1440.0 FROM Device d CROSS JOIN DeviceDataMinute m "
                                "ON m.DeviceID = d.ID AND m.Minute >= :FromMinute AND m.Minute <= :ToMinute"));
   recent.SetParamValues(":FromMinute", static_cast<long long>(HistoryMinuteOf(from)));
   recent.SetParamValues(":ToMinute", static_cast<long long>(HistoryMinuteOf(ANow)));

@@ -37,8 +37,10 @@ protected:
     Db().ExecSQL(QStringLiteral("INSERT INTO DeviceData VALUES (:D, :T, 1, :PV, :SV, 32767, NULL, :EV1, 0, 0, 0, 0, 0)"),
                  &p);
   }
-  // Every summary row as text, in key order.
+  // Every summary row as text, in key order, once the rows recorded so
+  // far are caught up.
   static QStringList Summaries() {
+    CatchUpHistorySummaries(Db());
     QStringList rows;
     sqlite3_stmt* s = nullptr;
     sqlite3_prepare_v2(Db().Handle(), "SELECT * FROM DeviceDataMinute ORDER BY DeviceID, Minute", -1, &s, nullptr);
@@ -60,9 +62,10 @@ protected:
                                    .arg(AMinute));
     return table->Eof() ? TVariant() : table->GetFields(0)->Value();
   }
+  // PV of a minute as stored, its values unscaled.
   static QString Pv(std::int64_t AMinute, int ADevice = 1) {
-    auto table = Db().GetTable(QStringLiteral("SELECT Rows, PVMin, PVMax, PVFirst, PVLast, PVCount FROM "
-                                              "DeviceDataMinute WHERE DeviceID = %1 AND Minute = %2")
+    auto table = Db().GetTable(QStringLiteral("SELECT Rows, PVMin / Scale, PVMax / Scale, PVFirst / Scale, PVLast / "
+                                              "Scale, coalesce(PVCount, Rows) FROM DeviceDataMinute WHERE DeviceID = %1 AND Minute = %2")
                                    .arg(ADevice)
                                    .arg(AMinute));
     if (table->Eof()) return QStringLiteral("none");
@@ -78,14 +81,17 @@ protected:
     return Summaries();
   }
   // A history of two controllers over a few minutes with missing values,
-  // readings in one instant's neighbourhood and a clock stepped back.
-  static void MixedHistory(double AStart) {
+  // readings in one instant's neighbourhood, values of one, two and no
+  // short number of decimals and a clock stepped back; caught up every
+  // ACatchUpEvery rows of the first controller when given.
+  static void MixedHistory(double AStart, int ACatchUpEvery = 0) {
     int k = 0;
     for (double t = AStart; t < AStart + 300 * kSecond; t += 0.7 * kSecond, ++k) {
-      const double pv = (k % 13 == 0) ? 32767 : 20.0 + (k * 37 % 101) / 10.0;
-      Row(1, t, pv, 30.0 + k % 3, k % 2);
+      const double pv = (k % 13 == 0) ? 32767 : k % 29 == 3 ? k / 3.0 : 20.0 + (k * 37 % 101) / 10.0;
+      Row(1, t, pv, 30.0 + k % 3 + (k % 7 == 0 ? 0.25 : 0), k % 2);
       if (k % 3 == 0) Row(2, t, k % 5 == 0 ? 32767 : -5.5 + k % 7);
       if (k == 200) Row(1, t - 100 * kSecond + 0.1 * kSecond, 99.9); // the clock stepped back
+      if (ACatchUpEvery > 0 && k % ACatchUpEvery == 0) CatchUpHistorySummaries(Db());
     }
     Row(1, AStart - 0.2 * kSecond, 1.0); // late, into a minute with no row yet
   }
@@ -93,8 +99,8 @@ protected:
   tervox_test::TempDir dir;
 };
 
-// One minute read row by row: no-values do not count, the first and last
-// are of readings that have a value, a late row lands in its place.
+// One minute caught up row by row: no-values do not count, the first and
+// last are of readings that have a value, a late row lands in its place.
 TEST_F(HistorySummaryTest, MinuteFollowsItsRows) {
   const double m = std::floor(EncodeDateTime(2026, 3, 1, 8, 0, 0, 0) * kMinutesPerDay) + 0.5;
   const std::int64_t minute = HistoryMinuteOf(m / kMinutesPerDay);
@@ -114,23 +120,48 @@ TEST_F(HistorySummaryTest, MinuteFollowsItsRows) {
       {"late, between", 7, 15, "7 10 15 10 15 5"},
       {"late and no value", 1, 32767, "8 10 15 10 15 5"},
   };
+  // Each row is summarised at the next catch-up, not before.
+  QString previous = QStringLiteral("none");
   for (const auto& s : steps) {
     Row(1, t0 + s.offset * kSecond, s.pv);
-    EXPECT_EQ(Pv(minute), QString::fromLatin1(s.expected)) << s.step;
+    EXPECT_EQ(Pv(minute), previous) << s.step;
+    EXPECT_EQ(CatchUpHistorySummaries(Db()), 1) << s.step;
+    previous = QString::fromLatin1(s.expected);
+    EXPECT_EQ(Pv(minute), previous) << s.step;
   }
+  EXPECT_EQ(CatchUpHistorySummaries(Db()), 0);
   EXPECT_EQ(Cell(QStringLiteral("OUT1Count"), minute).IntValue(), 0);
+  EXPECT_TRUE(Cell(QStringLiteral("SVCount"), minute).IsNull()) << "a value in every row";
   EXPECT_TRUE(Cell(QStringLiteral("OUT2Min"), minute).IsNull());
-  EXPECT_EQ(Cell(QStringLiteral("SVCount"), minute).IntValue(), 8);
+  EXPECT_EQ(Cell(QStringLiteral("coalesce(SVCount, Rows)"), minute).IntValue(), 8);
   EXPECT_EQ(Pv(minute + 1), QStringLiteral("none"));
 }
 
-// The trigger (row by row, late rows included) and a build from the rows
-// give the same table.
-TEST_F(HistorySummaryTest, TriggerAgreesWithBuild) {
-  MixedHistory(EncodeDateTime(2026, 3, 1, 23, 58, 10, 0));
+// Caught up a few rows at a time (late rows and minutes split between
+// catch-ups included) and built from the rows, the table is the same.
+TEST_F(HistorySummaryTest, CatchUpAgreesWithBuild) {
+  MixedHistory(EncodeDateTime(2026, 3, 1, 23, 58, 10, 0), 7);
   const QStringList kept = Summaries();
   EXPECT_GE(kept.size(), 12);
   EXPECT_EQ(Rebuilt(), kept);
+  // Values of one decimal are kept times ten; minutes with endless decimals
+  // as they are.
+  EXPECT_GT(Db().GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceDataMinute WHERE Scale = 10")), 0);
+  EXPECT_GT(Db().GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceDataMinute WHERE Scale = 1")), 0);
+}
+
+// The newest rows deleted and then recorded again take the rowids they
+// had: the mark goes back with them and the new rows are summarised.
+TEST_F(HistorySummaryTest, RowsRecordedAfterTheNewestWereDeletedAreSummarised) {
+  const double day = EncodeDateTime(2026, 3, 4);
+  MixedHistory(day + 0.5);
+  ASSERT_GT(Summaries().size(), 0);
+  DeleteRecords(day, day);
+  EXPECT_EQ(Db().GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData")), 0);
+  Row(1, day + 0.75, 12.5);
+  Row(2, day + 0.75, 7);
+  EXPECT_EQ(Summaries(), Rebuilt());
+  EXPECT_EQ(Db().GetTableValue(QStringLiteral("SELECT sum(Rows) FROM DeviceDataMinute")), 2);
 }
 
 // A database of an older build, or whose summaries were dropped or altered
@@ -141,10 +172,12 @@ TEST_F(HistorySummaryTest, MissingOrAlteredSummariesAreRebuilt) {
   const QStringList expected = Summaries();
   const char* damages[] = {
       "DROP TABLE DeviceDataMinute",
-      "DROP TRIGGER DeviceDataMinuteInsert",
-      "DROP TRIGGER DeviceDataMinuteRecompute",
+      "DROP TABLE DeviceDataMinuteMark",
+      "DELETE FROM DeviceDataMinuteMark",
       "ALTER TABLE DeviceDataMinute ADD COLUMN Extra integer",
       "DROP TABLE DeviceDataMinuteQueue",
+      // An older build kept them with triggers.
+      "CREATE TRIGGER DeviceDataMinuteInsert AFTER INSERT ON DeviceData BEGIN SELECT 1; END",
   };
   for (const char* damage : damages) {
     Db().ExecSQL(QStringLiteral("DELETE FROM DeviceDataMinute WHERE Minute % 2 = 0"));

@@ -45,7 +45,9 @@ TEST(FrameOptionDatabase, KeepHistoryMonthsSavesAndReloads) {
       QSpinBox* spin = page.SpinKeepMonths();
       EXPECT_EQ(spin->value(), c.Shown);
       EXPECT_EQ(spin->isEnabled(), c.CanAdmin);
-      if (c.Shown == 0) EXPECT_EQ(spin->text(), QStringLiteral("Keep everything"));
+      if (c.Shown == 0) {
+        EXPECT_EQ(spin->text(), QStringLiteral("Keep everything"));
+      }
       spin->setValue(c.Entered);
       EXPECT_EQ(StoredKeepHistoryMonths(), c.Kept);
       EXPECT_EQ(spin->value(), c.Kept);

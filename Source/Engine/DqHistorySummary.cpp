@@ -610,11 +610,18 @@ THistorySummaryBuilder::THistorySummaryBuilder(const QString& AFileName, TNotify
         return !state->Stop.load();
       });
       if (finished && notify) notify(0, 0, true, QString());
-      // Then the rows recorded since, every period, until stopped.
+      // Then the rows recorded since, every period, until stopped; at the
+      // stop those recorded last (a period's worth, one transaction).
       while (finished && APeriod.count() > 0) {
+        bool stopped = false;
         {
           std::unique_lock<std::mutex> lock(state->Mutex);
-          if (state->Wake.wait_for(lock, APeriod, [state] { return state->Stop.load(); })) break;
+          stopped = state->Wake.wait_for(lock, APeriod, [state] { return state->Stop.load(); });
+        }
+        if (stopped) {
+          int chunks = 0;
+          CatchUpHistorySummaries(database, [&chunks] { return chunks++ == 0; });
+          break;
         }
         BuildHistorySummaries(database, [state](std::int64_t, std::int64_t) { return !state->Stop.load(); });
       }

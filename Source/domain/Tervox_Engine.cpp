@@ -230,9 +230,11 @@ bool TTervoxDevice::StopThread() {
   StopMqttPublisher();
   // A run in progress stops at its next step; it goes on at the next start.
   StopHistoryRetention();
-  HistorySummaryKeeper().reset();
   TTervoxDeviceList* devices = DeviceList();
-  if (!devices) return true;
+  if (!devices) {
+    HistorySummaryKeeper().reset();
+    return true;
+  }
   // From here on no hand-off is queued and a running request ends at its
   // next transaction, so every worker is idle within one reply time-out.
   gStopping = true;
@@ -243,6 +245,8 @@ bool TTervoxDevice::StopThread() {
     for (auto& [id, worker] : gLineWorkers) worker->RemoveEvent(nullptr);
   }
   const bool idle = WaitLinesIdle(kStopWait) == 0;
+  // The last rows recorded are summarised as the keeper stops.
+  HistorySummaryKeeper().reset();
   // An alert that was queued and dropped never clears its flag itself.
   TervoxAlerts::SetLossAlertShowing(false);
   // Requests hold their device and port, so clearing the lists never frees

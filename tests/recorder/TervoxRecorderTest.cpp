@@ -236,6 +236,9 @@ TEST_F(RecorderStation, RecordsWithNobodyLoggedInTellsTheServiceManagerAndStopsC
   EXPECT_TRUE(notify.WaitFor("STOPPING=1", 5000));
   EXPECT_TRUE(recorder.Journal().contains(QStringLiteral("stopped")));
   EXPECT_GE(raw->Number(QStringLiteral("SELECT count(*) FROM DeviceData")), seen);
+  // The minute summaries follow the recording, up to its last row.
+  EXPECT_EQ(raw->Number(QStringLiteral("SELECT sum(Rows) FROM DeviceDataMinute")),
+            raw->Number(QStringLiteral("SELECT count(*) FROM DeviceData")));
   EXPECT_EQ(raw->Text(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
   EXPECT_FALSE(QFile::exists(TTervoxStationLock::SocketFileName(path)));
   EXPECT_FALSE(TTervoxStationLock::OtherHolder(path).Held());

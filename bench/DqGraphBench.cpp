@@ -148,24 +148,25 @@ TWeek& Week() {
 }
 
 // A year of four lines with their minute summaries, generated once: the
-// rows in bulk without triggers, then the summaries by the program's own
-// builder, both without a journal or syncing (generation only).
+// rows in bulk, then the summaries by the program's own builder, both
+// without a journal or syncing (generation only).
 QString YearFile() {
   const QString file = QDir::temp().filePath(QStringLiteral("tervox-bench-year4.db"));
-  if (QFile::exists(file)) return file;
-  const QString part = file + QStringLiteral(".part");
-  QFile::remove(part);
-  auto start = std::chrono::steady_clock::now();
-  Generate(part, 4, kYearSeconds);
-  const double rowsSeconds = Seconds(start);
-  std::fprintf(stderr, "year: 4 x %d rows in %.0f s (load %.2f)\n", kYearSeconds, rowsSeconds, LoadAverage());
-  start = std::chrono::steady_clock::now();
-  {
-    TSQLiteDatabase db(part);
-    Exec(db.Handle(), "PRAGMA journal_mode = OFF");
-    Exec(db.Handle(), "PRAGMA synchronous = OFF");
-    Exec(db.Handle(), "PRAGMA cache_size = -524288");
-    EnsureHistorySummaries(db);
+  if (!QFile::exists(file)) {
+    const QString part = file + QStringLiteral(".part");
+    QFile::remove(part);
+    const auto start = std::chrono::steady_clock::now();
+    Generate(part, 4, kYearSeconds);
+    std::fprintf(stderr, "year: 4 x %d rows in %.0f s (load %.2f)\n", kYearSeconds, Seconds(start), LoadAverage());
+    QFile::rename(part, file);
+  }
+  // Summaries of another layout (a file of an earlier build) are made anew.
+  const auto start = std::chrono::steady_clock::now();
+  TSQLiteDatabase db(file);
+  Exec(db.Handle(), "PRAGMA journal_mode = OFF");
+  Exec(db.Handle(), "PRAGMA synchronous = OFF");
+  Exec(db.Handle(), "PRAGMA cache_size = -524288");
+  if (EnsureHistorySummaries(db) || PendingHistorySummaryMinutes(db) > 0) {
     std::int64_t reported = 0;
     BuildHistorySummaries(db, [&](std::int64_t ADone, std::int64_t ATotal) {
       if (ADone - reported >= ATotal / 20) {
@@ -175,10 +176,9 @@ QString YearFile() {
       }
       return true;
     });
+    std::fprintf(stderr, "year: summaries built in %.0f s (load %.2f), file %.2f GB\n", Seconds(start),
+                 LoadAverage(), QFileInfo(file).size() / 1e9);
   }
-  std::fprintf(stderr, "year: summaries built in %.0f s (load %.2f), file %.2f GB\n", Seconds(start), LoadAverage(),
-               QFileInfo(part).size() / 1e9);
-  QFile::rename(part, file);
   return file;
 }
 
@@ -447,7 +447,7 @@ void RawSummaryQuery(benchmark::State& AState, const QString& AFile, int ALines,
   Check(sqlite3_open_v2(AFile.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
   sqlite3_stmt* query = nullptr;
   Check(sqlite3_prepare_v2(db,
-                           "SELECT Minute, PVMin, PVMax, PVFirst, PVLast FROM DeviceDataMinute "
+                           "SELECT Minute, PVMin, PVMax, PVFirst, PVLast, Scale FROM DeviceDataMinute "
                            "WHERE DeviceID = ?1 AND Minute > ?2 AND Minute < ?3 ORDER BY Minute",
                            -1, &query, nullptr),
         db, "prepare");
@@ -460,7 +460,9 @@ void RawSummaryQuery(benchmark::State& AState, const QString& AFile, int ALines,
       sqlite3_bind_int64(query, 2, HistoryMinuteOf(AFirst));
       sqlite3_bind_int64(query, 3, HistoryMinuteOf(ALast));
       while (sqlite3_step(query) == SQLITE_ROW) {
-        sum += sqlite3_column_double(query, 1) + sqlite3_column_double(query, 3) + sqlite3_column_double(query, 4);
+        const double scale = sqlite3_column_double(query, 5);
+        sum += (sqlite3_column_double(query, 1) + sqlite3_column_double(query, 3) + sqlite3_column_double(query, 4)) /
+               scale;
         ++rows;
       }
       sqlite3_reset(query);

@@ -596,14 +596,29 @@ struct THistorySummaryBuilder::TState {
   std::thread Thread;
 };
 
+namespace {
+
+// Runs AWork; the error it raised, empty when none.
+QString ErrorOf(const std::function<void()>& AWork) {
+  try {
+    AWork();
+  } catch (const EDqException& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return QString::fromLocal8Bit(e.what());
+  }
+  return QString();
+}
+
+} // namespace
+
 THistorySummaryBuilder::THistorySummaryBuilder(const QString& AFileName, TNotify ANotify,
                                                std::chrono::milliseconds APeriod)
     : FState(std::make_shared<TState>()) {
   FState->Thread = std::thread([state = FState.get(), fileName = AFileName, notify = std::move(ANotify), APeriod] {
-    QString error;
+    TSQLiteDatabase database;
     bool finished = false;
-    try {
-      TSQLiteDatabase database;
+    QString error = ErrorOf([&] {
       database.SetFileName(fileName);
       database.Open();
       database.SetTimeout(5000);
@@ -611,29 +626,29 @@ THistorySummaryBuilder::THistorySummaryBuilder(const QString& AFileName, TNotify
         if (notify) notify(ADone, ATotal, false, QString());
         return !state->Stop.load();
       });
-      if (finished && notify) notify(0, 0, true, QString());
-      // Then the rows recorded since, every period, until stopped; at the
-      // stop those recorded last (a period's worth, one transaction).
-      while (finished && APeriod.count() > 0) {
-        bool stopped = false;
-        {
-          std::unique_lock<std::mutex> lock(state->Mutex);
-          stopped = state->Wake.wait_for(lock, APeriod, [state] { return state->Stop.load(); });
-        }
-        if (stopped) {
-          int chunks = 0;
-          CatchUpHistorySummaries(database, [&chunks] { return chunks++ == 0; });
-          break;
-        }
-        BuildHistorySummaries(database, [state](std::int64_t, std::int64_t) { return !state->Stop.load(); });
+    });
+    if (APeriod.count() == 0) state->Finished = true;
+    if (notify && (finished || !error.isEmpty())) notify(0, 0, true, error);
+    // Then the rows recorded since, every period, until stopped; a pass
+    // that failed (the file busy with a restore) is tried again at the
+    // next. At the stop, the rows recorded last (a period's worth, one
+    // transaction).
+    while (APeriod.count() > 0 && database.Active() && (finished || !error.isEmpty())) {
+      bool stopped = false;
+      {
+        std::unique_lock<std::mutex> lock(state->Mutex);
+        stopped = state->Wake.wait_for(lock, APeriod, [state] { return state->Stop.load(); });
       }
-    } catch (const EDqException& e) {
-      error = e.Message();
-    } catch (const std::exception& e) {
-      error = QString::fromLocal8Bit(e.what());
+      if (stopped) {
+        int chunks = 0;
+        ErrorOf([&] { CatchUpHistorySummaries(database, [&chunks] { return chunks++ == 0; }); });
+        break;
+      }
+      error = ErrorOf([&] {
+        BuildHistorySummaries(database, [state](std::int64_t, std::int64_t) { return !state->Stop.load(); });
+      });
     }
     state->Finished = true;
-    if (notify && !error.isEmpty()) notify(0, 0, true, error);
   });
 }
 

@@ -5,6 +5,7 @@
 #include "domain/Tervox_Maintenance.h"
 
 #include <QFile>
+#include <QTest>
 
 #include <sqlite3.h>
 
@@ -162,6 +163,26 @@ TEST_F(HistorySummaryTest, RowsRecordedAfterTheNewestWereDeletedAreSummarised) {
   Row(2, day + 0.75, 7);
   EXPECT_EQ(Summaries(), Rebuilt());
   EXPECT_EQ(Db().GetTableValue(QStringLiteral("SELECT sum(Rows) FROM DeviceDataMinute")), 2);
+}
+
+// The process that records keeps them caught up on a thread of its own,
+// and goes on after a pass found the file busy for longer than it waits.
+TEST_F(HistorySummaryTest, KeeperCatchesUpWhileRecordingAndAfterTheFileWasBusy) {
+  const double start = EncodeDateTime(2026, 3, 5, 9, 0, 0, 0);
+  const auto summarised = [] {
+    return Db().GetTableValue(QStringLiteral("SELECT coalesce(sum(Rows), 0) FROM DeviceDataMinute"));
+  };
+  THistorySummaryBuilder keeper(dir.Path(QStringLiteral("Tervox.db")), nullptr, std::chrono::milliseconds(50));
+  for (int i = 0; i < 100; ++i) Row(1, start + i * kSecond, i);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return summarised() == 100; }, 5000));
+
+  TSQLiteDatabase other(dir.Path(QStringLiteral("Tervox.db")));
+  other.ExecSQL(QStringLiteral("BEGIN EXCLUSIVE"));
+  QTest::qWait(5500); // past the keeper's 5 s wait for the file
+  other.ExecSQL(QStringLiteral("ROLLBACK"));
+  for (int i = 100; i < 200; ++i) Row(1, start + i * kSecond, i);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return summarised() == 200; }, 5000));
+  EXPECT_FALSE(keeper.Finished());
 }
 
 // A database of an older build, or whose summaries were dropped or altered

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <exception>
-#include <thread>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
 #include <limits>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -162,6 +162,8 @@ void KeepMarkWithinRows(TSQLiteDatabase& ADatabase) {
   if (newest < Int64Of(ADatabase, QStringLiteral("SELECT LastRowID FROM main.DeviceDataMinuteMark"))) SetMark(ADatabase, newest);
 }
 
+// Every controller with history, found by seeking the next key, and the
+// minutes its rows span.
 struct TDeviceSpan {
   std::int64_t DeviceID;
   std::int64_t FromMinute;
@@ -196,7 +198,6 @@ void InsertQueue(TSQLiteDatabase& ADatabase, const std::vector<TDeviceSpan>& ASp
     insert.Run();
   }
 }
-
 
 struct TValueSummary {
   double Min = 0, Max = 0, First = 0, Last = 0;

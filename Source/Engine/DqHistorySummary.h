@@ -75,9 +75,9 @@ std::int64_t UnsummarisedHistoryFrom(sqlite3* ADatabase, std::int64_t ADeviceID,
 // Minutes waiting in the queue.
 std::int64_t PendingHistorySummaryMinutes(TSQLiteDatabase& ADatabase);
 
-// Catches up, then works through the queue in short transactions (an hour of one controller
-// each), so the recorder never waits long; a kill or a cancel loses nothing
-// and the next call resumes. AProgress hears of each step (done and total
+// Catches up, then works through the queue in short transactions (two
+// hours of one controller each), so the recorder never waits long; a kill
+// or a cancel loses nothing and the next call resumes. AProgress hears of each step (done and total
 // minutes) and may cancel. Returns false when cancelled.
 bool BuildHistorySummaries(TSQLiteDatabase& ADatabase, const TSQLiteProgress& AProgress = {});
 

@@ -38,8 +38,8 @@ TTervoxWorkerListing* gWorkerListing = nullptr;
 bool gEngineCreated = false;
 
 // The history's per-minute summaries follow the recording this far behind
-// at most (plus one catch-up): a catch-up a minute costs far less than
-// keeping each minute as each row is recorded.
+// at most (plus one catch-up): a catch-up every half minute costs far less
+// than keeping each minute as each row is recorded.
 constexpr std::chrono::seconds kSummaryCatchUpPeriod{30};
 std::unique_ptr<THistorySummaryBuilder>& HistorySummaryKeeper() {
   static std::unique_ptr<THistorySummaryBuilder> keeper;

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -258,45 +260,83 @@ void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryReq
   auto x = [&](double AMinute) {
     return HistoryX(AMinute / kMinutesPerDay, ARequest.FirstTime, ARequest.LastTime, ARequest.Left, ARequest.Width);
   };
+  // Summary rows (minutes, or hours by their first minute) of [AFrom, ATo),
+  // oldest first: those wholly in one column from their summary, the rest
+  // through ASplit. Only the columns the line needs; a summary without a
+  // value has them NULL; values are stored times the row's Scale.
+  auto summaryStatement = [&](const char* ATable, const char* AKey) {
+    return std::make_unique<TStatement>(ADatabase, "SELECT " + QByteArray(AKey) + ", " + column + "Min, " + column +
+                                                       "Max, " + column + "First, " + column + "Last, Scale FROM " +
+                                                       ATable + " WHERE DeviceID = ?1 AND " + AKey + " >= ?2 AND " +
+                                                       AKey + " < ?3 ORDER BY " + AKey);
+  };
+  const auto minuteRows = summaryStatement("DeviceDataMinute", "Minute");
+  const auto hourRows = summaryStatement("DeviceDataHour", "Hour");
+  bool cancelled = false;
+  std::int64_t n = 0;
+  auto readSummaries = [&](TStatement& AStatement, std::int64_t ASpan, std::int64_t AFrom, std::int64_t ATo,
+                           const std::function<void(std::int64_t)>& ASplit) {
+    AStatement.Reset();
+    sqlite3_bind_int(AStatement.Stmt(), 1, ARequest.DeviceID);
+    sqlite3_bind_int64(AStatement.Stmt(), 2, AFrom);
+    sqlite3_bind_int64(AStatement.Stmt(), 3, ATo);
+    // Once a summary lies in a column whole, a later one ending in that
+    // column does too (x grows with time): one x a row instead of two.
+    bool known = false;
+    int knownX = 0;
+    while (!cancelled && AStatement.Step()) {
+      if ((++n & 4095) == 0 && IsCancelled(ACancel)) {
+        cancelled = true;
+        break;
+      }
+      sqlite3_stmt* m = AStatement.Stmt();
+      const std::int64_t first = sqlite3_column_int64(m, 0) * ASpan;
+      const int to = x(first + ASpan + kMargin);
+      known = (known && to == knownX) || to == x(first - kMargin);
+      knownX = to;
+      if (!known) {
+        ASplit(first);
+      } else if (sqlite3_column_type(m, 1) != SQLITE_NULL) {
+        const double scale = static_cast<double>(std::max<std::int64_t>(1, sqlite3_column_int64(m, 5)));
+        reducer.AddMinute(to, sqlite3_column_double(m, 1) / scale, sqlite3_column_double(m, 2) / scale,
+                          sqlite3_column_double(m, 3) / scale, sqlite3_column_double(m, 4) / scale);
+      } else {
+        ++ASeries.RowsRead; // a summary without a value
+      }
+    }
+  };
+  auto readMinuteSummaries = [&](std::int64_t AFrom, std::int64_t ATo) {
+    readSummaries(*minuteRows, 1, AFrom, ATo, [&](std::int64_t AMinute) { readMinutes(AMinute, AMinute); });
+  };
+  // Columns of an hour or more take whole hours from their summaries; an
+  // hour split between columns, and the minutes before the first whole
+  // hour and after the last, from the minutes.
+  const bool hourColumns = (ARequest.LastTime - ARequest.FirstTime) * kMinutesPerDay / ARequest.Width >= 60.0;
+  auto readSpan = [&](std::int64_t AFrom, std::int64_t ATo) {
+    const std::int64_t firstHour = (AFrom + 59) / 60, endHour = ATo / 60;
+    if (!hourColumns || firstHour >= endHour) {
+      readMinuteSummaries(AFrom, ATo);
+      return;
+    }
+    readMinuteSummaries(AFrom, firstHour * 60);
+    // The minutes' statement is reset for each split hour; the hours' one
+    // goes on.
+    readSummaries(*hourRows, 60, firstHour, endHour,
+                  [&](std::int64_t AMinute) { readMinuteSummaries(AMinute, AMinute + 60); });
+    readMinuteSummaries(endHour * 60, ATo);
+  };
+
   const std::int64_t firstMinute = HistoryMinuteOf(ARequest.FirstTime);
   const std::int64_t lastMinute = HistoryMinuteOf(ARequest.LastTime);
   // The newest minutes not yet summarised come from the rows too.
   const std::int64_t rowsFrom = std::max(firstMinute + 1, std::min(lastMinute, ASummarisedBefore));
   readMinutes(firstMinute, firstMinute);
   if (lastMinute != firstMinute) {
-    // Only the columns the line needs; a minute without a value has them NULL.
-    // Values are stored times the minute's Scale.
-    TStatement minutes(ADatabase, "SELECT Minute, " + column + "Min, " + column + "Max, " + column + "First, " +
-                                      column + "Last, Scale FROM DeviceDataMinute WHERE DeviceID = ?1 AND "
-                                      "Minute > ?2 AND Minute < ?3 ORDER BY Minute");
-    sqlite3_bind_int(minutes.Stmt(), 1, ARequest.DeviceID);
-    sqlite3_bind_int64(minutes.Stmt(), 2, firstMinute);
-    sqlite3_bind_int64(minutes.Stmt(), 3, rowsFrom);
-    // Once a minute lies in a column whole, a later minute ending in that
-    // column does too (x grows with time): one x a minute instead of two.
-    bool known = false;
-    int knownX = 0;
-    std::int64_t n = 0;
-    while (minutes.Step()) {
-      if ((++n & 4095) == 0 && IsCancelled(ACancel)) {
-        ASeries.Cancelled = true;
-        reducer.Finish();
-        return;
-      }
-      sqlite3_stmt* m = minutes.Stmt();
-      const std::int64_t minute = sqlite3_column_int64(m, 0);
-      const int to = x(minute + 1 + kMargin);
-      known = (known && to == knownX) || to == x(minute - kMargin);
-      knownX = to;
-      if (!known) {
-        readMinutes(minute, minute);
-      } else if (sqlite3_column_type(m, 1) != SQLITE_NULL) {
-        const double scale = static_cast<double>(std::max<std::int64_t>(1, sqlite3_column_int64(m, 5)));
-        reducer.AddMinute(to, sqlite3_column_double(m, 1) / scale, sqlite3_column_double(m, 2) / scale,
-                          sqlite3_column_double(m, 3) / scale, sqlite3_column_double(m, 4) / scale);
-      } else {
-        ++ASeries.RowsRead; // a minute without a value
-      }
+    readSpan(firstMinute + 1, rowsFrom);
+    if (cancelled) {
+      ASeries.Cancelled = true;
+      reducer.Finish();
+      return;
     }
     readMinutes(rowsFrom, lastMinute);
   }

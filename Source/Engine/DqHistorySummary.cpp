@@ -26,6 +26,7 @@ constexpr double kNoValue = 32767.0;
 constexpr std::int64_t kBuildChunkMinutes = 120;
 
 const QString kTable = QStringLiteral("DeviceDataMinute");
+const QString kHourTable = QStringLiteral("DeviceDataHour");
 const QString kQueue = QStringLiteral("DeviceDataMinuteQueue");
 const QString kMark = QStringLiteral("DeviceDataMinuteMark");
 // Earlier builds kept the summaries with these triggers; they go when the
@@ -39,16 +40,20 @@ constexpr std::int64_t kCatchUpChunkRows = 10000;
 // A minute row is kept small (about 3 % of its rows' size): values stored
 // scaled to whole numbers (see WholeAt), a count left NULL when every row
 // of the minute had the value, and of the minute's times only the newest,
-// which tells a late row.
-QString TableSQL() {
-  QString sql = QStringLiteral("CREATE TABLE DeviceDataMinute (\n  DeviceID integer not null,\n"
-                               "  Minute integer not null,\n  LastTime real not null,\n"
-                               "  Rows integer not null,\n  Scale integer not null");
+// which tells a late row. The hours (DeviceDataHour, by Hour = Minute / 60)
+// hold the same of their minutes, for graphs whose columns span hours.
+QString SummaryTableSQL(const QString& ATable, const char* AKey) {
+  QString sql = QStringLiteral("CREATE TABLE %1 (\n  DeviceID integer not null,\n"
+                               "  %2 integer not null,\n  LastTime real not null,\n"
+                               "  Rows integer not null,\n  Scale integer not null")
+                    .arg(ATable, QLatin1String(AKey));
   for (const char* v : kValues)
     sql += QStringLiteral(",\n  %1Min real, %1Max real, %1First real, %1Last real, %1Count integer")
                .arg(QLatin1String(v));
-  return sql + QStringLiteral(",\n  primary key (DeviceID, Minute)\n) WITHOUT ROWID");
+  return sql + QStringLiteral(",\n  primary key (DeviceID, %1)\n) WITHOUT ROWID").arg(QLatin1String(AKey));
 }
+QString TableSQL() { return SummaryTableSQL(kTable, "Minute"); }
+QString HourTableSQL() { return SummaryTableSQL(kHourTable, "Hour"); }
 
 QString QueueSQL() {
   return QStringLiteral("CREATE TABLE DeviceDataMinuteQueue (DeviceID integer not null, FromMinute integer not null, "
@@ -135,6 +140,7 @@ void DropAll(TSQLiteDatabase& ADatabase) {
   for (const char* trigger : kOldTriggers)
     ADatabase.ExecSQL(QStringLiteral("DROP TRIGGER IF EXISTS ") + QLatin1String(trigger));
   ADatabase.ExecSQL(QStringLiteral("DROP TABLE IF EXISTS DeviceDataMinute"));
+  ADatabase.ExecSQL(QStringLiteral("DROP TABLE IF EXISTS DeviceDataHour"));
   ADatabase.ExecSQL(QStringLiteral("DROP TABLE IF EXISTS DeviceDataMinuteQueue"));
   ADatabase.ExecSQL(QStringLiteral("DROP TABLE IF EXISTS DeviceDataMinuteMark"));
 }
@@ -263,10 +269,11 @@ bool WholeAt(const TMinuteSummary& AMinute, double AScale) {
   return true;
 }
 
-// Writes minutes, replacing what was there.
+// Writes minutes (or hours, their Minute the hour), replacing what was
+// there.
 class TMinuteWriter {
 public:
-  explicit TMinuteWriter(TSQLiteDatabase& ADatabase) : FInsert(ADatabase, InsertSQL()) {}
+  explicit TMinuteWriter(TSQLiteDatabase& ADatabase, bool AHours = false) : FInsert(ADatabase, InsertSQL(AHours)) {}
   void Write(std::int64_t ADeviceID, const TMinuteSummary& AMinute) {
     sqlite3_stmt* s = FInsert.Stmt();
     double scale = 1;
@@ -296,15 +303,17 @@ public:
   }
 
 private:
-  static QString InsertSQL() {
-    QString columns = QStringLiteral("DeviceID, Minute, LastTime, Rows, Scale");
+  static QString InsertSQL(bool AHours) {
+    QString columns = AHours ? QStringLiteral("DeviceID, Hour, LastTime, Rows, Scale")
+                             : QStringLiteral("DeviceID, Minute, LastTime, Rows, Scale");
     QString marks = QStringLiteral("?1, ?2, ?3, ?4, ?5");
     int n = 5;
     for (const char* name : kValues) {
       columns += QStringLiteral(", %1Min, %1Max, %1First, %1Last, %1Count").arg(QLatin1String(name));
       for (int k = 0; k < 5; ++k) marks += QStringLiteral(", ?%1").arg(++n);
     }
-    return QStringLiteral("INSERT OR REPLACE INTO main.DeviceDataMinute (%1) VALUES (%2)").arg(columns, marks);
+    return QStringLiteral("INSERT OR REPLACE INTO main.%1 (%2) VALUES (%3)")
+        .arg(AHours ? kHourTable : kTable, columns, marks);
   }
   TStatement FInsert;
 };
@@ -313,14 +322,10 @@ const QString kReadMinute = QStringLiteral("SELECT * FROM main.DeviceDataMinute 
 
 // The stored minute of a controller through AQuery (of kReadMinute), false
 // when it has none.
-bool ReadMinute(TStatement& AQuery, std::int64_t ADeviceID, std::int64_t AMinute, TMinuteSummary& AResult) {
-  AQuery.Reset();
-  sqlite3_bind_int64(AQuery.Stmt(), 1, ADeviceID);
-  sqlite3_bind_int64(AQuery.Stmt(), 2, AMinute);
-  if (!AQuery.Step()) return false;
-  sqlite3_stmt* s = AQuery.Stmt();
+// A summary row as SELECT * gives it.
+void DecodeSummary(sqlite3_stmt* s, TMinuteSummary& AResult) {
   AResult = TMinuteSummary();
-  AResult.Minute = AMinute;
+  AResult.Minute = sqlite3_column_int64(s, 1);
   AResult.LastTime = sqlite3_column_double(s, 2);
   AResult.Rows = sqlite3_column_int64(s, 3);
   const double scale = static_cast<double>(std::max<std::int64_t>(1, sqlite3_column_int64(s, 4)));
@@ -333,7 +338,49 @@ bool ReadMinute(TStatement& AQuery, std::int64_t ADeviceID, std::int64_t AMinute
     value.Count = sqlite3_column_type(s, c + 4) == SQLITE_NULL ? AResult.Rows : sqlite3_column_int64(s, c + 4);
     c += 5;
   }
+}
+
+bool ReadMinute(TStatement& AQuery, std::int64_t ADeviceID, std::int64_t AMinute, TMinuteSummary& AResult) {
+  AQuery.Reset();
+  sqlite3_bind_int64(AQuery.Stmt(), 1, ADeviceID);
+  sqlite3_bind_int64(AQuery.Stmt(), 2, AMinute);
+  if (!AQuery.Step()) return false;
+  DecodeSummary(AQuery.Stmt(), AResult);
   return true;
+}
+
+// Recomputes the hours [AFromHour, AToHour) of one controller from their
+// minutes, in order.
+void RecomputeHours(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFromHour,
+                    std::int64_t AToHour) {
+  TStatement erase(ADatabase, QStringLiteral("DELETE FROM main.DeviceDataHour WHERE DeviceID = ?1 AND Hour >= ?2 "
+                                             "AND Hour < ?3"));
+  sqlite3_bind_int64(erase.Stmt(), 1, ADeviceID);
+  sqlite3_bind_int64(erase.Stmt(), 2, AFromHour);
+  sqlite3_bind_int64(erase.Stmt(), 3, AToHour);
+  erase.Run();
+  TStatement minutes(ADatabase, QStringLiteral("SELECT * FROM main.DeviceDataMinute WHERE DeviceID = ?1 AND "
+                                               "Minute >= ?2 AND Minute < ?3 ORDER BY Minute"));
+  sqlite3_bind_int64(minutes.Stmt(), 1, ADeviceID);
+  sqlite3_bind_int64(minutes.Stmt(), 2, AFromHour * 60);
+  sqlite3_bind_int64(minutes.Stmt(), 3, AToHour * 60);
+  TMinuteWriter writer(ADatabase, true);
+  TMinuteSummary hour, minute;
+  bool open = false;
+  while (minutes.Step()) {
+    DecodeSummary(minutes.Stmt(), minute);
+    if (open && minute.Minute / 60 != hour.Minute) {
+      writer.Write(ADeviceID, hour);
+      open = false;
+    }
+    if (!open) {
+      hour = TMinuteSummary();
+      hour.Minute = minute.Minute / 60;
+      open = true;
+    }
+    hour.Append(minute);
+  }
+  if (open) writer.Write(ADeviceID, hour);
 }
 
 QString ValueColumns() {
@@ -376,6 +423,7 @@ void RecomputeMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::i
     current.Add(t, rows.Stmt(), 1);
   }
   if (open) writer.Write(ADeviceID, current);
+  RecomputeHours(ADatabase, ADeviceID, AFrom / 60, (ATo + 59) / 60);
 }
 
 // Summarises up to kCatchUpChunkRows rows after the mark in the caller's
@@ -409,6 +457,7 @@ std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
   if (count == 0) return 0;
   TMinuteWriter writer(ADatabase);
   TStatement query(ADatabase, kReadMinute);
+  std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> hours; // per controller, first and last
   for (const auto& [key, entry] : minutes) {
     const auto& [device, minute] = key;
     TMinuteSummary stored;
@@ -425,20 +474,25 @@ std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
     } else {
       RecomputeMinutes(ADatabase, device, minute, minute + 1);
     }
+    const auto it = hours.try_emplace(device, minute / 60, minute / 60).first;
+    it->second.first = std::min(it->second.first, minute / 60);
+    it->second.second = std::max(it->second.second, minute / 60);
   }
+  for (const auto& [device, range] : hours) RecomputeHours(ADatabase, device, range.first, range.second + 1);
   SetMark(ADatabase, last);
   return count;
 }
 
 } // namespace
 
-QStringList HistorySummaryTableNames() { return {kTable, kQueue, kMark}; }
+QStringList HistorySummaryTableNames() { return {kTable, kHourTable, kQueue, kMark}; }
 
 bool EnsureHistorySummaries(TSQLiteDatabase& ADatabase) {
   bool oldTriggers = false;
   for (const char* trigger : kOldTriggers)
     oldTriggers = oldTriggers || !SchemaOf(ADatabase, QStringLiteral("trigger"), QLatin1String(trigger)).isEmpty();
   if (!oldTriggers && SchemaOf(ADatabase, QStringLiteral("table"), kTable) == TableSQL() &&
+      SchemaOf(ADatabase, QStringLiteral("table"), kHourTable) == HourTableSQL() &&
       SchemaOf(ADatabase, QStringLiteral("table"), kQueue) == QueueSQL() &&
       SchemaOf(ADatabase, QStringLiteral("table"), kMark) == MarkSQL() &&
       Int64Of(ADatabase, QStringLiteral("SELECT count(*) FROM DeviceDataMinuteMark")) == 1)
@@ -448,6 +502,7 @@ bool EnsureHistorySummaries(TSQLiteDatabase& ADatabase) {
   TWriteTransaction transaction(ADatabase);
   DropAll(ADatabase);
   ExecVerbatim(ADatabase, TableSQL());
+  ExecVerbatim(ADatabase, HourTableSQL());
   ExecVerbatim(ADatabase, QueueSQL());
   ExecVerbatim(ADatabase, MarkSQL());
   ADatabase.ExecSQL(QStringLiteral("INSERT INTO DeviceDataMinuteMark VALUES (0)"));
@@ -504,6 +559,7 @@ void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, st
     sqlite3_bind_int64(statement.Stmt(), 3, AToMinute);
     statement.Run();
   }
+  RecomputeHours(ADatabase, ADeviceID, AFromMinute / 60, (AToMinute + 59) / 60);
 }
 
 void InsertHistoryInBulk(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, double AFromTime, double AToTime,

@@ -438,6 +438,67 @@ TEST(DqGraphTest, SummariesDrawTheSamePixelsAsEveryRow) {
   EXPECT_FALSE(ReadHistorySeries(f.DB.Handle(), {1, 1, graph.FirstTime, graph.LastTime, 52, 300}).Summarised);
 }
 
+// Columns of an hour or more take whole hours from the hour summaries, the
+// rest from the minutes and rows: over three days the picture is still the
+// one every row draws, a clock stepped back by half a day included, with
+// the newest hours not yet summarised and once they are.
+TEST(DqGraphTest, HourSummariesDrawTheSamePixelsAsEveryRow) {
+  TDatabaseFixture f;
+  EnsureHistorySummaries(f.DB);
+  const double start = EncodeDateTime(2026, 3, 1, 7, 59, 31);
+  constexpr int kRows = 3 * 86400 / 7;
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> noise(-2.0, 2.0);
+  double pv = 60;
+  f.DB.ExecSQL(QStringLiteral("BEGIN"));
+  for (int i = 0; i < kRows; ++i) {
+    pv = std::clamp(pv + noise(random), -20.0, 130.0);
+    const bool missing = (i / 900) % 11 == 6 || i % 307 == 0;
+    const double value = i % 4001 == 9 ? 128.0 : i % 3001 == 8 ? -15.0 : std::round(pv * 10) / 10;
+    f.AddRow(1, start + i * 7 * kSecond, missing ? kTrendNoValue : value);
+    if (i == 30000) f.AddRow(1, start + (i * 7 - 43200.5) * kSecond, 125.5); // after a clock step back
+    if (i == 20000 || i == 33000) CatchUpHistorySummaries(f.DB);
+  }
+  f.DB.ExecSQL(QStringLiteral("COMMIT"));
+  TDqTrendGraph graph;
+  graph.MinValue = 0;
+  graph.MaxValue = 100;
+  graph.FirstTime = start + 1234.5 * kSecond;
+  graph.LastTime = start + (kRows * 7 - 777) * kSecond;
+  graph.Database = &f.DB;
+  graph.Add(NewLine(RGBColor(0, 0, 160)));
+  TDqTrendLine& line = *graph.GetLines(0);
+
+  for (bool caughtUp : {false, true}) {
+    if (caughtUp) {
+      EXPECT_GT(CatchUpHistorySummaries(f.DB), 0);
+    }
+    for (QSize size : {QSize(113, 200), QSize(150, 200), QSize(400, 200)}) {
+      QImage rows = Canvas(size.width(), size.height());
+      QImage summarised = rows;
+      const QRect plot = TDqTrendGraph::MarginRect(rows.rect());
+      DrawEveryRow(f.DB, graph, line, rows, plot);
+      const double fromRows = line.LastGraphValue;
+      line.LastGraphValue = 0;
+      const TDqHistorySeries series =
+          ReadHistorySeries(f.DB.Handle(), {1, 1, graph.FirstTime, graph.LastTime, plot.left(), plot.width()});
+      EXPECT_TRUE(series.Summarised) << size.width() << (caughtUp ? "" : ", newest hours from their rows");
+      // Columns of two hours and more: most minutes are in whole hours.
+      const double columnMinutes = (graph.LastTime - graph.FirstTime) * kMinutesPerDay / plot.width();
+      if (columnMinutes >= 120 && caughtUp) {
+        EXPECT_LT(series.RowsRead, kRows * 7 / 60 / 2) << "hours stand for most minutes";
+      }
+      {
+        QPainter painter(&summarised);
+        line.DrawSeries(painter, plot, series, 1, false);
+      }
+      EXPECT_EQ(line.LastGraphValue, fromRows);
+      EXPECT_EQ(DifferingPixels(rows, summarised), 0)
+          << size.width() << " x " << size.height() << (caughtUp ? "" : ", newest hours from their rows");
+    }
+  }
+}
+
 TEST(DqGraphTest, TimeModeSkipsMissingControllersAndEmptyWindows) {
   TDatabaseFixture f;
   const double start = EncodeDateTime(2026, 3, 1, 8, 0, 0);

@@ -38,22 +38,25 @@ protected:
     Db().ExecSQL(QStringLiteral("INSERT INTO DeviceData VALUES (:D, :T, 1, :PV, :SV, 32767, NULL, :EV1, 0, 0, 0, 0, 0)"),
                  &p);
   }
-  // Every summary row as text, in key order, once the rows recorded so
-  // far are caught up.
+  // Every summary row (minutes, then hours) as text, in key order, once
+  // the rows recorded so far are caught up.
   static QStringList Summaries() {
     CatchUpHistorySummaries(Db());
     QStringList rows;
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(Db().Handle(), "SELECT * FROM DeviceDataMinute ORDER BY DeviceID, Minute", -1, &s, nullptr);
-    while (s && sqlite3_step(s) == SQLITE_ROW) {
-      QStringList cells;
-      for (int i = 0; i < sqlite3_column_count(s); ++i)
-        cells << (sqlite3_column_type(s, i) == SQLITE_NULL
-                      ? QStringLiteral("-")
-                      : QString::number(sqlite3_column_double(s, i), 'g', 17));
-      rows << cells.join(QLatin1Char(' '));
+    for (const char* sql : {"SELECT 'minute', * FROM DeviceDataMinute ORDER BY DeviceID, Minute",
+                            "SELECT 'hour', * FROM DeviceDataHour ORDER BY DeviceID, Hour"}) {
+      sqlite3_stmt* s = nullptr;
+      sqlite3_prepare_v2(Db().Handle(), sql, -1, &s, nullptr);
+      while (s && sqlite3_step(s) == SQLITE_ROW) {
+        QStringList cells{QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)))};
+        for (int i = 1; i < sqlite3_column_count(s); ++i)
+          cells << (sqlite3_column_type(s, i) == SQLITE_NULL
+                        ? QStringLiteral("-")
+                        : QString::number(sqlite3_column_double(s, i), 'g', 17));
+        rows << cells.join(QLatin1Char(' '));
+      }
+      sqlite3_finalize(s);
     }
-    sqlite3_finalize(s);
     return rows;
   }
   static TVariant Cell(const QString& AColumns, std::int64_t AMinute, int ADevice = 1) {
@@ -194,6 +197,7 @@ TEST_F(HistorySummaryTest, MissingOrAlteredSummariesAreRebuilt) {
   const char* damages[] = {
       "DROP TABLE DeviceDataMinute",
       "DROP TABLE DeviceDataMinuteMark",
+      "DROP TABLE DeviceDataHour",
       "DELETE FROM DeviceDataMinuteMark",
       "ALTER TABLE DeviceDataMinute ADD COLUMN Extra integer",
       "DROP TABLE DeviceDataMinuteQueue",

@@ -319,9 +319,10 @@ private:
 };
 
 const QString kReadMinute = QStringLiteral("SELECT * FROM main.DeviceDataMinute WHERE DeviceID = ?1 AND Minute = ?2");
+const QString kReadHour = QStringLiteral("SELECT * FROM main.DeviceDataHour WHERE DeviceID = ?1 AND Hour = ?2");
 
-// The stored minute of a controller through AQuery (of kReadMinute), false
-// when it has none.
+// The stored minute (hour) of a controller through AQuery (of kReadMinute,
+// kReadHour), false when it has none.
 // A summary row as SELECT * gives it.
 void DecodeSummary(sqlite3_stmt* s, TMinuteSummary& AResult) {
   AResult = TMinuteSummary();
@@ -455,9 +456,24 @@ std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
     if (entry.InOrder) entry.Minute.Add(t, s, 3);
   }
   if (count == 0) return 0;
-  TMinuteWriter writer(ADatabase);
-  TStatement query(ADatabase, kReadMinute);
-  std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> hours; // per controller, first and last
+  TMinuteWriter writer(ADatabase), hourWriter(ADatabase, true);
+  TStatement query(ADatabase, kReadMinute), hourQuery(ADatabase, kReadHour);
+  // The new rows' summary ANew (of AMinute) joins its hour in the same way.
+  auto addToHour = [&](std::int64_t ADevice, std::int64_t AMinute, const TMinuteSummary& ANew) {
+    TMinuteSummary hour;
+    const bool stored = ReadMinute(hourQuery, ADevice, AMinute / 60, hour);
+    hourQuery.Reset();
+    if (stored && ANew.FirstTime <= hour.LastTime) {
+      RecomputeHours(ADatabase, ADevice, AMinute / 60, AMinute / 60 + 1);
+      return;
+    }
+    if (!stored) {
+      hour = TMinuteSummary();
+      hour.Minute = AMinute / 60;
+    }
+    hour.Append(ANew);
+    hourWriter.Write(ADevice, hour);
+  };
   for (const auto& [key, entry] : minutes) {
     const auto& [device, minute] = key;
     TMinuteSummary stored;
@@ -467,18 +483,16 @@ std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
       // Every row up to the mark is in its minute's summary or queued:
       // a minute without one holds only these rows.
       writer.Write(device, entry.Minute);
+      addToHour(device, minute, entry.Minute);
     } else if (entry.Minute.FirstTime > stored.LastTime) {
       query.Reset();
       stored.Append(entry.Minute);
       writer.Write(device, stored);
+      addToHour(device, minute, entry.Minute);
     } else {
       RecomputeMinutes(ADatabase, device, minute, minute + 1);
     }
-    const auto it = hours.try_emplace(device, minute / 60, minute / 60).first;
-    it->second.first = std::min(it->second.first, minute / 60);
-    it->second.second = std::max(it->second.second, minute / 60);
   }
-  for (const auto& [device, range] : hours) RecomputeHours(ADatabase, device, range.first, range.second + 1);
   SetMark(ADatabase, last);
   return count;
 }

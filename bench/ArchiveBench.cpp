@@ -40,22 +40,19 @@ double Seconds(const QElapsedTimer& ATimer) { return static_cast<double>(ATimer.
 double MonthStart() { return EncodeDateTime(2025, 3, 1); }
 double Cut() { return EncodeDateTime(2025, 3, 31); }
 
-// March 2025 of every controller, one reading a second, summarised.
+// March 2025 of every controller, one reading a second, summarised; the
+// rows of a second one after the other, as a recorder writes them.
 void MakeStation(const QString& AFile) {
   std::unique_ptr<TSQLiteDatabase> db = OpenTervoxDatabase(AFile);
   QElapsedTimer timer;
   timer.start();
-  for (int device = 1; device <= Controllers(); ++device) {
+  for (int device = 1; device <= Controllers(); ++device)
     db->ExecSQL(QStringLiteral("INSERT INTO Device (ID, Name) VALUES (%1, 'Controller %1')").arg(device));
-    InsertHistoryInBulk(*db, device, MonthStart(), MonthStart() + 31, [&] {
-      db->ExecSQL(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                                 "INSERT INTO DeviceData SELECT %2, %3 + i / 86400.0, 1, 20 + (i % 977) / 10.0, 180, "
-                                 "55.5, 0, 0, 0, 0, 0, 0, -1 FROM n")
-                          .arg(31 * 86400 - 1)
-                          .arg(device)
-                          .arg(MonthStart(), 0, 'g', 17));
-    });
-  }
+  db->ExecSQL(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                             "INSERT INTO DeviceData SELECT d.ID, %2 + i / 86400.0, 1, 20 + ((i + d.ID) % 977) / 10.0, "
+                             "180, 55.5, 0, 0, 0, 0, 0, 0, -1 FROM n CROSS JOIN Device d")
+                  .arg(31 * 86400 - 1)
+                  .arg(MonthStart(), 0, 'g', 17));
   BuildHistorySummaries(*db);
   std::fprintf(stderr, "station: %d controllers x 31 days in %.1f s, %.0f MB\n", Controllers(), Seconds(timer),
                QFileInfo(AFile).size() / 1e6);

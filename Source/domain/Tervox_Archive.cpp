@@ -25,8 +25,9 @@ namespace {
 // The archive has no other writer: a day of a controller per copying
 // transaction. The main file's recorder waits at most for one deleting
 // transaction, so each is sized to take about kDeleteHold (from a minute of
-// one controller to a day of it), and the file is left free for kDeleteGap
-// after it: a writer waiting meanwhile looks every millisecond.
+// the year's controllers to a day of them, starting at an hour of one
+// controller's rows), and the file is left free for kDeleteGap after it: a
+// writer waiting meanwhile looks every millisecond.
 constexpr double kCopyStep = 1.0;
 constexpr std::int64_t kDeleteMinutesFirst = 60;
 constexpr std::int64_t kDeleteMinutesMost = 1440;
@@ -203,50 +204,66 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
     database->ExecSQL(QStringLiteral("PRAGMA main.synchronous = NORMAL"));
     try {
       // Everything of the year is committed in the archive: only now may
-      // the main file let go of it, and only of rows the archive holds. An
-      // hour of a controller at a time, whole minutes, so that its summary
+      // the main file let go of it, and only of rows the archive holds. A
+      // few minutes of every controller at a time: the rows of the same
+      // seconds lie together in the file, as they were recorded, so each
+      // transaction changes few pages. Whole minutes, so that their summary
       // minutes go in the same transaction.
-      const QString chunk = QStringLiteral(
-          "DELETE FROM main.DeviceData WHERE %1 AND CAST(ReadTime * 1440 AS INTEGER) >= :FromMinute AND CAST(ReadTime * 1440 AS "
-          "INTEGER) < :ToMinute AND EXISTS (SELECT 1 FROM Archive.DeviceData a WHERE a.DeviceID = "
-          "main.DeviceData.DeviceID AND a.ReadTime = main.DeviceData.ReadTime)")
-                                .arg(kInRange);
-      std::int64_t minutes = kDeleteMinutesFirst;
-      for (std::int64_t device : yearDevices) {
-        std::int64_t fromMinute = std::numeric_limits<std::int64_t>::min();
-        for (TVariant at = NextReading(*database, device, yearStart, yearEnd); !at.IsNull();) {
-          fromMinute = std::max(fromMinute, HistoryMinuteOf(VarAsFloat(at)));
-          const std::int64_t toMinute = fromMinute + minutes;
-          // One range of the key: the chunk's minutes, with a minute's slack
-          // for rounding, within the year.
-          TSQLiteParamList params = Range(device, std::max(yearStart, (fromMinute - 1) / kMinutesPerDay),
-                                          std::min(yearEnd, (toMinute + 1) / kMinutesPerDay));
-          params.SetParamValues(":FromMinute", static_cast<long long>(fromMinute));
-          params.SetParamValues(":ToMinute", static_cast<long long>(toMinute));
-          const auto began = std::chrono::steady_clock::now();
-          int deleted = 0;
-          database->InWriteTransaction([&] {
-            Exec(*database, chunk, params);
-            deleted = database->RowsChanged();
-            ForgetHistoryMinutes(*database, device, fromMinute, toMinute);
-          });
-          archived.Rows += deleted;
-          done += deleted;
-          const auto held = std::chrono::steady_clock::now() - began;
-          if (held > kDeleteHold && minutes > 1)
-            minutes /= 2;
-          else if (held < kDeleteHold / 2 && minutes < kDeleteMinutesMost)
-            minutes = std::min(minutes * 2, kDeleteMinutesMost);
-          // Deleting fills the log quickly: copied here, it never grows to
-          // the size whose restart would hold the recorder back.
-          if (TSQLiteWalKeeper* keeper = database->WalKeeper()) keeper->CopyNow();
-          std::this_thread::sleep_for(kDeleteGap);
-          report();
-          // A row the archive lacks (recorded late into the range) is left
-          // for the next run rather than looped over here.
-          fromMinute = toMinute;
-          at = NextReading(*database, device, (toMinute - 1) / kMinutesPerDay, yearEnd);
+      QStringList ids;
+      for (std::int64_t device : yearDevices) ids << QString::number(device);
+      const QString rowsOfChunk = QStringLiteral(
+          "DeviceID IN (%1) AND ReadTime >= :FirstTime AND ReadTime < :LastTime AND CAST(ReadTime * 1440 AS INTEGER) "
+          ">= :FromMinute AND CAST(ReadTime * 1440 AS INTEGER) < :ToMinute")
+                                      .arg(ids.join(QLatin1Char(',')));
+      const QString chunk = QStringLiteral("DELETE FROM main.DeviceData WHERE %1 AND EXISTS (SELECT 1 FROM "
+                                           "Archive.DeviceData a WHERE a.DeviceID = main.DeviceData.DeviceID AND "
+                                           "a.ReadTime = main.DeviceData.ReadTime)")
+                                .arg(rowsOfChunk);
+      // The earliest reading of the year's controllers from AFrom on.
+      auto nextReading = [&](double AFrom) {
+        TVariant next;
+        for (std::int64_t device : yearDevices) {
+          const TVariant at = NextReading(*database, device, AFrom, yearEnd);
+          if (!at.IsNull() && (next.IsNull() || VarAsFloat(at) < VarAsFloat(next))) next = at;
         }
+        return next;
+      };
+      std::int64_t minutes =
+          std::max<std::int64_t>(1, kDeleteMinutesFirst / static_cast<std::int64_t>(yearDevices.size()));
+      std::int64_t fromMinute = std::numeric_limits<std::int64_t>::min();
+      for (TVariant at = nextReading(yearStart); !at.IsNull();) {
+        fromMinute = std::max(fromMinute, HistoryMinuteOf(VarAsFloat(at)));
+        const std::int64_t toMinute = fromMinute + minutes;
+        // One range of the key per controller: the chunk's minutes, with a
+        // minute's slack for rounding, within the year.
+        TSQLiteParamList params;
+        params.SetParamValues(":FirstTime", TVariant::FromDateTime(std::max(yearStart, (fromMinute - 1) / kMinutesPerDay)));
+        params.SetParamValues(":LastTime", TVariant::FromDateTime(std::min(yearEnd, (toMinute + 1) / kMinutesPerDay)));
+        params.SetParamValues(":FromMinute", static_cast<long long>(fromMinute));
+        params.SetParamValues(":ToMinute", static_cast<long long>(toMinute));
+        const auto began = std::chrono::steady_clock::now();
+        int deleted = 0;
+        database->InWriteTransaction([&] {
+          Exec(*database, chunk, params);
+          deleted = database->RowsChanged();
+          for (std::int64_t device : yearDevices) ForgetHistoryMinutes(*database, device, fromMinute, toMinute);
+        });
+        archived.Rows += deleted;
+        done += deleted;
+        const auto held = std::chrono::steady_clock::now() - began;
+        if (held > kDeleteHold && minutes > 1)
+          minutes /= 2;
+        else if (held < kDeleteHold / 2 && minutes < kDeleteMinutesMost)
+          minutes = std::min(minutes * 2, kDeleteMinutesMost);
+        // Deleting fills the log quickly: copied here, it never grows to
+        // the size whose restart would hold the recorder back.
+        if (TSQLiteWalKeeper* keeper = database->WalKeeper()) keeper->CopyNow();
+        std::this_thread::sleep_for(kDeleteGap);
+        report();
+        // A row the archive lacks (recorded late into the range) is left
+        // for the next run rather than looped over here.
+        fromMinute = toMinute;
+        at = nextReading((toMinute - 1) / kMinutesPerDay);
       }
     } catch (...) {
       try {

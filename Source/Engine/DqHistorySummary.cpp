@@ -350,16 +350,23 @@ bool ReadMinute(TStatement& AQuery, std::int64_t ADeviceID, std::int64_t AMinute
   return true;
 }
 
+// Deletes one controller's summaries of ATable from AFrom to ATo - 1 of its
+// AKey.
+void EraseSummaries(TSQLiteDatabase& ADatabase, const QString& ATable, const char* AKey, std::int64_t ADeviceID,
+                    std::int64_t AFrom, std::int64_t ATo) {
+  TStatement erase(ADatabase, QStringLiteral("DELETE FROM main.%1 WHERE DeviceID = ?1 AND %2 >= ?2 AND %2 < ?3")
+                                  .arg(ATable, QLatin1String(AKey)));
+  sqlite3_bind_int64(erase.Stmt(), 1, ADeviceID);
+  sqlite3_bind_int64(erase.Stmt(), 2, AFrom);
+  sqlite3_bind_int64(erase.Stmt(), 3, ATo);
+  erase.Run();
+}
+
 // Recomputes the hours [AFromHour, AToHour) of one controller from their
 // minutes, in order.
 void RecomputeHours(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFromHour,
                     std::int64_t AToHour) {
-  TStatement erase(ADatabase, QStringLiteral("DELETE FROM main.DeviceDataHour WHERE DeviceID = ?1 AND Hour >= ?2 "
-                                             "AND Hour < ?3"));
-  sqlite3_bind_int64(erase.Stmt(), 1, ADeviceID);
-  sqlite3_bind_int64(erase.Stmt(), 2, AFromHour);
-  sqlite3_bind_int64(erase.Stmt(), 3, AToHour);
-  erase.Run();
+  EraseSummaries(ADatabase, kHourTable, "Hour", ADeviceID, AFromHour, AToHour);
   TStatement minutes(ADatabase, QStringLiteral("SELECT * FROM main.DeviceDataMinute WHERE DeviceID = ?1 AND "
                                                "Minute >= ?2 AND Minute < ?3 ORDER BY Minute"));
   sqlite3_bind_int64(minutes.Stmt(), 1, ADeviceID);
@@ -392,12 +399,7 @@ QString ValueColumns() {
 
 // Recomputes the minutes [AFrom, ATo) of one controller from its rows.
 void RecomputeMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFrom, std::int64_t ATo) {
-  TStatement erase(ADatabase, QStringLiteral("DELETE FROM main.DeviceDataMinute WHERE DeviceID = ?1 AND Minute >= ?2 "
-                                             "AND Minute < ?3"));
-  sqlite3_bind_int64(erase.Stmt(), 1, ADeviceID);
-  sqlite3_bind_int64(erase.Stmt(), 2, AFrom);
-  sqlite3_bind_int64(erase.Stmt(), 3, ATo);
-  erase.Run();
+  EraseSummaries(ADatabase, kTable, "Minute", ADeviceID, AFrom, ATo);
 
   // A minute's rows by HistoryMinuteOf: the range is widened by a minute
   // each side and the minute is checked for each row.

@@ -88,6 +88,31 @@ int DifferingPixels(const QImage& AOne, const QImage& AOther) {
   return differing;
 }
 
+// The plot of a picture of ASize.
+QRect PlotOf(QSize ASize) { return TDqTrendGraph::MarginRect(QRect(QPoint(0, 0), ASize)); }
+
+// Controller 1's line of AGraph drawn at ASize from every row and from the
+// history reader's columns: the same pixels and the same last value. The
+// reader's series, for the caller's own checks.
+TDqHistorySeries ExpectReaderDrawsAsEveryRow(TSQLiteDatabase& ADB, const TDqTrendGraph& AGraph, TDqTrendLine& ALine,
+                                             QSize ASize, const std::string& AWhen = std::string()) {
+  QImage rows = Canvas(ASize.width(), ASize.height());
+  QImage read = rows;
+  const QRect plot = PlotOf(ASize);
+  DrawEveryRow(ADB, AGraph, ALine, rows, plot);
+  const double fromRows = ALine.LastGraphValue;
+  ALine.LastGraphValue = 0;
+  const TDqHistorySeries series =
+      ReadHistorySeries(ADB.Handle(), {1, 1, AGraph.FirstTime, AGraph.LastTime, plot.left(), plot.width()});
+  {
+    QPainter painter(&read);
+    ALine.DrawSeries(painter, plot, series, 1, false);
+  }
+  EXPECT_EQ(ALine.LastGraphValue, fromRows) << AWhen;
+  EXPECT_EQ(DifferingPixels(rows, read), 0) << ASize.width() << " x " << ASize.height() << AWhen;
+  return series;
+}
+
 } // namespace
 
 TEST(DqGraphTest, LineNumbersFollowAddDeleteAndMoves) {
@@ -350,23 +375,9 @@ TEST(DqGraphTest, ColumnReductionDrawsTheSamePixelsAsEveryRow) {
   TDqTrendLine& line = *graph.GetLines(0);
 
   for (QSize size : {QSize(300, 200), QSize(700, 260), QSize(3000, 300)}) {
-    QImage rows = Canvas(size.width(), size.height());
-    QImage columns = rows;
-    const QRect plot = TDqTrendGraph::MarginRect(rows.rect());
-    DrawEveryRow(f.DB, graph, line, rows, plot);
-    const double fromRows = line.LastGraphValue;
-    line.LastGraphValue = 0;
-    const TDqHistorySeries series = ReadHistorySeries(
-        f.DB.Handle(), {1, 1, graph.FirstTime, graph.LastTime, plot.left(), plot.width()});
+    const TDqHistorySeries series = ExpectReaderDrawsAsEveryRow(f.DB, graph, line, size);
     EXPECT_FALSE(series.Sampled);
-    EXPECT_LE(series.Columns.size(), static_cast<std::size_t>(plot.width() + 1));
-    {
-      QPainter painter(&columns);
-      line.DrawSeries(painter, plot, series, 1, false);
-    }
-    EXPECT_EQ(line.LastGraphValue, fromRows);
-    EXPECT_EQ(DifferingPixels(rows, columns), 0) << size.width() << " x " << size.height();
-    EXPECT_GT(rows.rect().width(), 0);
+    EXPECT_LE(series.Columns.size(), static_cast<std::size_t>(PlotOf(size).width() + 1));
   }
 }
 
@@ -407,27 +418,14 @@ TEST(DqGraphTest, SummariesDrawTheSamePixelsAsEveryRow) {
       EXPECT_EQ(CatchUpHistorySummaries(f.DB), 4 * 3600 - 11001);
     }
     for (QSize size : {QSize(110, 200), QSize(160, 200), QSize(300, 300), QSize(1000, 300)}) {
-      QImage rows = Canvas(size.width(), size.height());
-      QImage summarised = rows;
-      const QRect plot = TDqTrendGraph::MarginRect(rows.rect());
-      DrawEveryRow(f.DB, graph, line, rows, plot);
-      const double fromRows = line.LastGraphValue;
-      line.LastGraphValue = 0;
       const TDqHistorySeries series =
-          ReadHistorySeries(f.DB.Handle(), {1, 1, graph.FirstTime, graph.LastTime, plot.left(), plot.width()});
-      const bool minuteColumns = (graph.LastTime - graph.FirstTime) / kSecond / plot.width() >= 60;
+          ExpectReaderDrawsAsEveryRow(f.DB, graph, line, size, caughtUp ? "" : ", newest hour from its rows");
+      const bool minuteColumns = (graph.LastTime - graph.FirstTime) / kSecond / PlotOf(size).width() >= 60;
       EXPECT_EQ(series.Summarised, minuteColumns) << size.width();
       EXPECT_FALSE(series.Sampled);
       if (minuteColumns) {
         EXPECT_LT(series.RowsRead, 4 * 3600) << "summaries stand for most rows";
       }
-      {
-        QPainter painter(&summarised);
-        line.DrawSeries(painter, plot, series, 1, false);
-      }
-      EXPECT_EQ(line.LastGraphValue, fromRows);
-      EXPECT_EQ(DifferingPixels(rows, summarised), 0)
-          << size.width() << " x " << size.height() << (caughtUp ? "" : ", newest hour from its rows");
     }
   }
 
@@ -474,27 +472,14 @@ TEST(DqGraphTest, HourSummariesDrawTheSamePixelsAsEveryRow) {
       EXPECT_GT(CatchUpHistorySummaries(f.DB), 0);
     }
     for (QSize size : {QSize(113, 200), QSize(150, 200), QSize(400, 200)}) {
-      QImage rows = Canvas(size.width(), size.height());
-      QImage summarised = rows;
-      const QRect plot = TDqTrendGraph::MarginRect(rows.rect());
-      DrawEveryRow(f.DB, graph, line, rows, plot);
-      const double fromRows = line.LastGraphValue;
-      line.LastGraphValue = 0;
       const TDqHistorySeries series =
-          ReadHistorySeries(f.DB.Handle(), {1, 1, graph.FirstTime, graph.LastTime, plot.left(), plot.width()});
-      EXPECT_TRUE(series.Summarised) << size.width() << (caughtUp ? "" : ", newest hours from their rows");
+          ExpectReaderDrawsAsEveryRow(f.DB, graph, line, size, caughtUp ? "" : ", newest hours from their rows");
+      EXPECT_TRUE(series.Summarised) << size.width();
       // Columns of two hours and more: most minutes are in whole hours.
-      const double columnMinutes = (graph.LastTime - graph.FirstTime) * kMinutesPerDay / plot.width();
+      const double columnMinutes = (graph.LastTime - graph.FirstTime) * kMinutesPerDay / PlotOf(size).width();
       if (columnMinutes >= 120 && caughtUp) {
         EXPECT_LT(series.RowsRead, kRows * 7 / 60 / 2) << "hours stand for most minutes";
       }
-      {
-        QPainter painter(&summarised);
-        line.DrawSeries(painter, plot, series, 1, false);
-      }
-      EXPECT_EQ(line.LastGraphValue, fromRows);
-      EXPECT_EQ(DifferingPixels(rows, summarised), 0)
-          << size.width() << " x " << size.height() << (caughtUp ? "" : ", newest hours from their rows");
     }
   }
 }

@@ -68,8 +68,9 @@ protected:
   }
   // PV of a minute as stored, its values unscaled.
   static QString Pv(std::int64_t AMinute, int ADevice = 1) {
-    auto table = Db().GetTable(QStringLiteral("SELECT Rows, PVMin / Scale, PVMax / Scale, PVFirst / Scale, PVLast / "
-                                              "Scale, coalesce(PVCount, Rows) FROM DeviceDataMinute WHERE DeviceID = %1 AND Minute = %2")
+    auto table = Db().GetTable(QStringLiteral("SELECT Rows, PVMin / Scale, PVMax / Scale, PVFirst / Scale, "
+                                              "PVLast / Scale, coalesce(PVCount, Rows) FROM DeviceDataMinute "
+                                              "WHERE DeviceID = %1 AND Minute = %2")
                                    .arg(ADevice)
                                    .arg(AMinute));
     if (table->Eof()) return QStringLiteral("none");

@@ -362,33 +362,48 @@ void EraseSummaries(TSQLiteDatabase& ADatabase, const QString& ATable, const cha
   erase.Run();
 }
 
-// Recomputes the hours [AFromHour, AToHour) of one controller from their
-// minutes, in order.
-void RecomputeHours(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFromHour,
+QString IdList(const std::vector<std::int64_t>& AIDs) {
+  QStringList ids;
+  for (std::int64_t id : AIDs) ids << QString::number(id);
+  return ids.join(QLatin1Char(','));
+}
+
+// Recomputes the hours [AFromHour, AToHour) of the controllers ADeviceIDs
+// from their minutes, in order.
+void RecomputeHours(TSQLiteDatabase& ADatabase, const std::vector<std::int64_t>& ADeviceIDs, std::int64_t AFromHour,
                     std::int64_t AToHour) {
-  EraseSummaries(ADatabase, kHourTable, "Hour", ADeviceID, AFromHour, AToHour);
-  TStatement minutes(ADatabase, QStringLiteral("SELECT * FROM main.DeviceDataMinute WHERE DeviceID = ?1 AND "
-                                               "Minute >= ?2 AND Minute < ?3 ORDER BY Minute"));
-  sqlite3_bind_int64(minutes.Stmt(), 1, ADeviceID);
-  sqlite3_bind_int64(minutes.Stmt(), 2, AFromHour * 60);
-  sqlite3_bind_int64(minutes.Stmt(), 3, AToHour * 60);
+  const QString devices = IdList(ADeviceIDs);
+  TStatement erase(ADatabase, QStringLiteral("DELETE FROM main.DeviceDataHour WHERE DeviceID IN (%1) AND Hour >= ?1 "
+                                             "AND Hour < ?2")
+                                  .arg(devices));
+  sqlite3_bind_int64(erase.Stmt(), 1, AFromHour);
+  sqlite3_bind_int64(erase.Stmt(), 2, AToHour);
+  erase.Run();
+  TStatement minutes(ADatabase, QStringLiteral("SELECT * FROM main.DeviceDataMinute WHERE DeviceID IN (%1) AND "
+                                               "Minute >= ?1 AND Minute < ?2 ORDER BY DeviceID, Minute")
+                                    .arg(devices));
+  sqlite3_bind_int64(minutes.Stmt(), 1, AFromHour * 60);
+  sqlite3_bind_int64(minutes.Stmt(), 2, AToHour * 60);
   TMinuteWriter writer(ADatabase, true);
   TMinuteSummary hour, minute;
+  std::int64_t device = 0;
   bool open = false;
   while (minutes.Step()) {
     DecodeSummary(minutes.Stmt(), minute);
-    if (open && minute.Minute / 60 != hour.Minute) {
-      writer.Write(ADeviceID, hour);
+    const std::int64_t minuteDevice = sqlite3_column_int64(minutes.Stmt(), 0);
+    if (open && (minuteDevice != device || minute.Minute / 60 != hour.Minute)) {
+      writer.Write(device, hour);
       open = false;
     }
     if (!open) {
+      device = minuteDevice;
       hour = TMinuteSummary();
       hour.Minute = minute.Minute / 60;
       open = true;
     }
     hour.Append(minute);
   }
-  if (open) writer.Write(ADeviceID, hour);
+  if (open) writer.Write(device, hour);
 }
 
 QString ValueColumns() {
@@ -426,7 +441,7 @@ void RecomputeMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::i
     current.Add(t, rows.Stmt(), 1);
   }
   if (open) writer.Write(ADeviceID, current);
-  RecomputeHours(ADatabase, ADeviceID, AFrom / 60, (ATo + 59) / 60);
+  RecomputeHours(ADatabase, {ADeviceID}, AFrom / 60, (ATo + 59) / 60);
 }
 
 // Summarises up to kCatchUpChunkRows rows after the mark in the caller's
@@ -466,7 +481,7 @@ std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
     const bool stored = ReadMinute(hourQuery, ADevice, AMinute / 60, hour);
     hourQuery.Reset();
     if (stored && ANew.FirstTime <= hour.LastTime) {
-      RecomputeHours(ADatabase, ADevice, AMinute / 60, AMinute / 60 + 1);
+      RecomputeHours(ADatabase, {ADevice}, AMinute / 60, AMinute / 60 + 1);
       return;
     }
     if (!stored) {
@@ -557,25 +572,25 @@ void HistoryRowsDeleted(TSQLiteDatabase& ADatabase) {
   if (ADatabase.TableExists(kMark)) KeepMarkWithinRows(ADatabase);
 }
 
-void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFromMinute,
-                          std::int64_t AToMinute) {
-  if (!ADatabase.TableExists(kQueue)) return; // rebuilt whole at the next start
+void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, const std::vector<std::int64_t>& ADeviceIDs,
+                          std::int64_t AFromMinute, std::int64_t AToMinute) {
+  if (!ADatabase.TableExists(kQueue) || ADeviceIDs.empty()) return; // rebuilt whole at the next start
   KeepMarkWithinRows(ADatabase);
   const QString rowsLeft = QStringLiteral(
       "EXISTS (SELECT 1 FROM main.DeviceData d WHERE d.DeviceID = m.DeviceID AND d.ReadTime >= (m.Minute - 1) / 1440.0 "
       "AND d.ReadTime < (m.Minute + 2) / 1440.0 AND CAST(d.ReadTime * 1440 AS INTEGER) = m.Minute)");
-  const QString minutes = QStringLiteral("m.DeviceID = ?1 AND m.Minute >= ?2 AND m.Minute < ?3");
+  const QString minutes =
+      QStringLiteral("m.DeviceID IN (%1) AND m.Minute >= ?2 AND m.Minute < ?3").arg(IdList(ADeviceIDs));
   for (const QString& sql :
        {QStringLiteral("INSERT INTO main.DeviceDataMinuteQueue SELECT m.DeviceID, m.Minute, m.Minute + 1 FROM "
                        "main.DeviceDataMinute m WHERE %1 AND %2").arg(minutes, rowsLeft),
         QStringLiteral("DELETE FROM main.DeviceDataMinute AS m WHERE %1 AND NOT %2").arg(minutes, rowsLeft)}) {
     TStatement statement(ADatabase, sql);
-    sqlite3_bind_int64(statement.Stmt(), 1, ADeviceID);
     sqlite3_bind_int64(statement.Stmt(), 2, AFromMinute);
     sqlite3_bind_int64(statement.Stmt(), 3, AToMinute);
     statement.Run();
   }
-  RecomputeHours(ADatabase, ADeviceID, AFromMinute / 60, (AToMinute + 59) / 60);
+  RecomputeHours(ADatabase, ADeviceIDs, AFromMinute / 60, (AToMinute + 59) / 60);
 }
 
 void InsertHistoryInBulk(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, double AFromTime, double AToTime,

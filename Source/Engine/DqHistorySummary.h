@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 inline constexpr double kMinutesPerDay = 1440.0;
 
@@ -48,11 +49,11 @@ void QueueHistorySummaries(TSQLiteDatabase& ADatabase, double AFromTime, double 
 // mark goes back with the rowids SQLite hands out again.
 void HistoryRowsDeleted(TSQLiteDatabase& ADatabase);
 
-// For history rows of ADeviceID's minutes AFromMinute..AToMinute-1 just
+// For history rows of ADeviceIDs' minutes AFromMinute..AToMinute-1 just
 // deleted in the caller's transaction: drops the minutes left without rows
 // and queues the others for recomputation.
-void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t AFromMinute,
-                          std::int64_t AToMinute);
+void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, const std::vector<std::int64_t>& ADeviceIDs,
+                          std::int64_t AFromMinute, std::int64_t AToMinute);
 
 // Runs AInsert, which adds ADeviceID's history rows from AFromTime to
 // AToTime, in one transaction that moves the mark past them and queues the

@@ -246,7 +246,7 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
         database->InWriteTransaction([&] {
           Exec(*database, chunk, params);
           deleted = database->RowsChanged();
-          for (std::int64_t device : yearDevices) ForgetHistoryMinutes(*database, device, fromMinute, toMinute);
+          ForgetHistoryMinutes(*database, yearDevices, fromMinute, toMinute);
         });
         archived.Rows += deleted;
         done += deleted;

@@ -8,6 +8,8 @@
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Maintenance.h"
 
+#include <sqlite3.h>
+
 #include <QDate>
 #include <QDateTime>
 #include <QFileInfo>
@@ -253,7 +255,7 @@ void SetHistoryRetentionTiming(std::chrono::milliseconds AFirstCheck, std::chron
 // ---------------------------------------------------------------- growth
 
 TDatabaseGrowth MeasureDatabaseGrowth(const QString& AFileName, double ANow, std::int64_t AFreeBytes,
-                                      double ABytesPerRow) {
+                                      double ABytesPerRow, const std::atomic<bool>* ACancel) {
   TDatabaseGrowth growth;
   growth.FileBytes = QFileInfo(AFileName).size() + QFileInfo(AFileName + QStringLiteral("-wal")).size();
   if (AFreeBytes >= 0) {
@@ -263,6 +265,11 @@ TDatabaseGrowth MeasureDatabaseGrowth(const QString& AFileName, double ANow, std
     if (disk.isValid()) growth.FreeBytes = disk.bytesAvailable();
   }
   std::unique_ptr<TSQLiteDatabase> database = OpenOwnConnection(AFileName);
+  // A page closed meanwhile does not wait for the whole summary to be read.
+  if (ACancel)
+    sqlite3_progress_handler(
+        database->Handle(), 1000, [](void* ACancelled) { return static_cast<const std::atomic<bool>*>(ACancelled)->load() ? 1 : 0; },
+        const_cast<std::atomic<bool>*>(ACancel));
   // The last 7 days through the summaries' key, a controller at a time
   // (CROSS JOIN keeps that order: the planner, without statistics, would
   // read every summarised minute, 15 times slower on a year of ten).

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -72,7 +73,8 @@ struct TDatabaseGrowth {
 // Measured on a connection of its own, from the summaries (a minute per
 // row; run it off the user-interface thread). AFreeBytes < 0 asks the disk;
 // ABytesPerRow > 0 is taken as known (the whole summary is not read again).
+// ACancel, when given and set, stops it with an error between SQLite's steps.
 TDatabaseGrowth MeasureDatabaseGrowth(const QString& AFileName, double ANow, std::int64_t AFreeBytes = -1,
-                                      double ABytesPerRow = 0);
+                                      double ABytesPerRow = 0, const std::atomic<bool>* ACancel = nullptr);
 // "Disk space for about N days of history left" under 30 days, else empty.
 QString DiskSpaceWarning(const TDatabaseGrowth& AGrowth);

@@ -1,5 +1,6 @@
 #include "Frame_OptionDatabase.h"
 
+#include "Engine/DqBackgroundTask.h"
 #include "Engine/DqRoutine.h"
 #include "domain/Main_Database.h"
 #include "domain/Tervox_Config.h"
@@ -17,7 +18,6 @@
 #include <QSpinBox>
 
 #include <cmath>
-#include <thread>
 
 namespace {
 
@@ -30,7 +30,7 @@ TFrameOptionDatabase::TFrameOptionDatabase(QWidget* AOwner)
       FButtonBrowse(new QPushButton(QStringLiteral("Browse..."), this)),
       FButtonReset(new QPushButton(QStringLiteral("Reset Database"), this)), FSpinKeepMonths(new QSpinBox(this)),
       FLabelFileSize(new QLabel(this)), FLabelGrowth(new QLabel(this)), FLabelDaysLeft(new QLabel(this)),
-      FLabelLastArchive(new QLabel(this)) {
+      FLabelLastArchive(new QLabel(this)), FMeasurer(std::make_unique<TDqBackgroundTask>()) {
   setObjectName(QStringLiteral("FrameOptionDatabase"));
   FEditDatabase->setObjectName(QStringLiteral("EditDatabase"));
   FButtonBrowse->setObjectName(QStringLiteral("ButtonBrowse"));
@@ -95,38 +95,36 @@ TFrameOptionDatabase::TFrameOptionDatabase(QWidget* AOwner)
   Measure();
 }
 
-TFrameOptionDatabase::~TFrameOptionDatabase() { *FAlive = false; }
+TFrameOptionDatabase::~TFrameOptionDatabase() = default;
+
+bool TFrameOptionDatabase::Measuring() const { return FMeasurer->Running(); }
 
 void TFrameOptionDatabase::Measure(double ANow, std::int64_t AFreeBytes) {
-  FMeasuring = true;
   FLabelFileSize->setText(QStringLiteral("Measuring..."));
   FLabelGrowth->setText(QString());
   FLabelDaysLeft->setText(QString());
   const QString fileName = GetDatabaseFileName();
   const double now = ANow >= 0 ? ANow : Now();
-  QPointer<TFrameOptionDatabase> self(this);
-  std::weak_ptr<bool> alive = FAlive;
   // Never on the UI thread: a large database's summaries take seconds.
-  std::thread([fileName, now, AFreeBytes, self, alive] {
-    TDatabaseGrowth growth;
-    QString error;
-    try {
-      growth = MeasureDatabaseGrowth(fileName, now, AFreeBytes);
-    } catch (const EDqException& e) {
-      error = e.Message();
-    }
-    if (alive.expired()) return;
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, growth, error] {
-          if (self) self->ShowGrowth(growth, error);
-        },
-        Qt::QueuedConnection);
-  }).detach();
+  FMeasurer->Start(
+      [this, fileName, now, AFreeBytes](const std::atomic<bool>& ACancel) -> TDqBackgroundTask::TDone {
+        const TDatabaseGrowth growth = MeasureDatabaseGrowth(fileName, now, AFreeBytes, 0, &ACancel);
+        return [this, growth] { ShowGrowth(growth, QString()); };
+      },
+      [this](std::exception_ptr AError) {
+        QString error;
+        try {
+          std::rethrow_exception(AError);
+        } catch (const EDqException& e) {
+          error = e.Message();
+        } catch (const std::exception& e) {
+          error = QString::fromLocal8Bit(e.what());
+        }
+        ShowGrowth(TDatabaseGrowth(), error);
+      });
 }
 
 void TFrameOptionDatabase::ShowGrowth(const TDatabaseGrowth& AGrowth, const QString& AError) {
-  FMeasuring = false;
   if (!AError.isEmpty()) {
     FLabelFileSize->setText(QStringLiteral("Not measured: ") + AError.section(QLatin1Char('\n'), 0, 0));
     return;

@@ -13,6 +13,7 @@
 #include <memory>
 
 class QDialog;
+class TDqBackgroundTask;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,7 +41,7 @@ public:
   // Measures again off this thread (ANow and AFreeBytes for tests: the
   // clock and the disk when negative); the labels change when it is done.
   void Measure(double ANow = -1, std::int64_t AFreeBytes = -1);
-  bool Measuring() const { return FMeasuring; }
+  bool Measuring() const;
 
 private:
   void ButtonResetClick();
@@ -55,8 +56,7 @@ private:
   QLabel* FLabelDaysLeft;
   QLabel* FLabelLastArchive;
   QPointer<QDialog> FForm;
-  // The measurement reads every summarised minute: a thread of its own
-  // that the page never waits for; a result for a page gone is dropped.
-  bool FMeasuring = false;
-  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  // The measurement reads every summarised minute: on a thread of its own,
+  // cancelled when the page goes.
+  std::unique_ptr<TDqBackgroundTask> FMeasurer;
 };

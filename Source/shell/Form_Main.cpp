@@ -13,6 +13,7 @@
 #include "dialogs/Form_Options.h"
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Device.h"
+#include "Engine/DqBackgroundTask.h"
 #include "Engine/DqHistorySummary.h"
 #include "domain/Tervox_Maintenance.h"
 #include "domain/Tervox_Engine.h"
@@ -52,8 +53,6 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
-
-#include <thread>
 
 namespace {
 
@@ -125,6 +124,7 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   status->addPermanentWidget(FSummaryStatus);
   // A failed archive run (whichever process ran it) and a disk that lasts
   // less than a month.
+  FHistoryCheck = std::make_unique<TDqBackgroundTask>();
   FHistoryStatus = new QLabel(this);
   FHistoryStatus->setObjectName(QStringLiteral("HistoryStatus"));
   FHistoryStatus->setStyleSheet(QStringLiteral("color: red"));
@@ -180,7 +180,7 @@ TFormMain::~TFormMain() {
   FStation.reset();
   // Its notices are posted to this window: it stops before the labels go.
   FSummaryBuilder.reset();
-  *FAlive = false;
+  FHistoryCheck.reset();
   SetRetentionNotifier({});
   SetDatabaseProblemNotifier({});
   SetMqttStatusNotifier({});
@@ -328,41 +328,29 @@ void TFormMain::CheckHistoryStatus(double ANow, std::int64_t AFreeBytes) {
     FArchiveProblem = e.Message().section(QLatin1Char('\n'), 0, 0);
   }
   ShowHistoryStatus();
-  if (FCheckingHistory) return;
-  FCheckingHistory = true;
+  if (CheckingHistory()) return;
   const QString fileName = GetDatabaseFileName();
   const double now = ANow >= 0 ? ANow : Now();
   // The whole summary is read once a day; the hourly check reads the last
   // week's minutes only.
   const double bytesPerRow = now - FBytesPerRowAt < 1.0 ? FBytesPerRow : 0.0;
-  QPointer<TFormMain> self(this);
-  std::weak_ptr<bool> alive = FAlive;
-  std::thread([fileName, now, AFreeBytes, bytesPerRow, self, alive] {
-    TDatabaseGrowth growth;
-    bool measured = false;
-    try {
-      growth = MeasureDatabaseGrowth(fileName, now, AFreeBytes, bytesPerRow);
-      measured = true;
-    } catch (const EDqException&) {
-      // The database is away (a reset): the next check measures again.
-    }
-    if (alive.expired()) return;
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, growth, measured, now, bytesPerRow] {
-          if (!self) return;
-          self->FCheckingHistory = false;
-          if (!measured) return;
+  FHistoryCheck->Start(
+      [this, fileName, now, AFreeBytes, bytesPerRow](const std::atomic<bool>& ACancel) -> TDqBackgroundTask::TDone {
+        const TDatabaseGrowth growth = MeasureDatabaseGrowth(fileName, now, AFreeBytes, bytesPerRow, &ACancel);
+        return [this, growth, now, bytesPerRow] {
           if (bytesPerRow <= 0 && growth.BytesPerRow > 0) {
-            self->FBytesPerRow = growth.BytesPerRow;
-            self->FBytesPerRowAt = now;
+            FBytesPerRow = growth.BytesPerRow;
+            FBytesPerRowAt = now;
           }
-          self->FDiskWarning = DiskSpaceWarning(growth);
-          self->ShowHistoryStatus();
-        },
-        Qt::QueuedConnection);
-  }).detach();
+          FDiskWarning = DiskSpaceWarning(growth);
+          ShowHistoryStatus();
+        };
+      },
+      // The database is away (a reset): the next check measures again.
+      [](std::exception_ptr) {});
 }
+
+bool TFormMain::CheckingHistory() const { return FHistoryCheck->Running(); }
 
 QString TFormMain::StationText() const { return FStationStatus->isVisible() ? FStationStatus->text() : QString(); }
 

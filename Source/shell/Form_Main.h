@@ -12,6 +12,7 @@
 #include <vector>
 
 class THistorySummaryBuilder;
+class TDqBackgroundTask;
 
 class QAction;
 class QLabel;
@@ -65,7 +66,7 @@ public:
   // thread); done at each login and hourly. ANow and AFreeBytes for tests:
   // the clock and the disk when negative.
   void CheckHistoryStatus(double ANow = -1, std::int64_t AFreeBytes = -1);
-  bool CheckingHistory() const { return FCheckingHistory; }
+  bool CheckingHistory() const;
   // True while a recorder polls and this window watches it.
   bool Attached() const { return FStation != nullptr; }
   // Ports, controllers (TervoxStation::ReloadDevices) or alert and SMS
@@ -127,8 +128,7 @@ private:
   QString FDiskWarning;
   double FBytesPerRow = 0;   // of the last whole measurement
   double FBytesPerRowAt = 0; // when it was made
-  bool FCheckingHistory = false;
-  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  std::unique_ptr<TDqBackgroundTask> FHistoryCheck; // measures the disk
   void ShowHistoryStatus();
   std::unique_ptr<THistorySummaryBuilder> FSummaryBuilder;
   void StartSummaryBuilder();

@@ -31,6 +31,9 @@
 namespace {
 
 const QString kCRLF = QStringLiteral("\r\n");
+// Virtual machine steps between looks at a cancel flag: well under a
+// millisecond of work.
+constexpr int kCancelCheckSteps = 1000;
 
 const void* Utf16(const QString& AText) { return AText.utf16(); }
 int Utf16Bytes(const QString& AText) { return static_cast<int>(AText.size() * 2); }
@@ -324,6 +327,8 @@ void TSQLiteDatabase::Open() {
   // file another connection holds for a moment (opening it, writing) is
   // waited for, not refused.
   if (rc == SQLITE_OK && FTimeout > 0) sqlite3_busy_handler(handle, &WaitWhileBusy, this);
+  if (rc == SQLITE_OK && FCancel.load())
+    sqlite3_progress_handler(handle, kCancelCheckSteps, &InterruptWhenCancelled, this);
   // SQLite opens lazily: read the schema now so that a file that is not a
   // database is refused here, before anything else touches it.
   int probe = rc;
@@ -492,7 +497,7 @@ int TSQLiteDatabase::WaitWhileBusy(void* ADatabase, int ATries) {
   auto* database = static_cast<TSQLiteDatabase*>(ADatabase);
   const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::microseconds(1);
   if (ATries == 0) database->FBusySince = now;
-  if (now - database->FBusySince >= std::int64_t{database->FTimeout} * 1000) return 0;
+  if (now - database->FBusySince >= std::int64_t{database->FTimeout} * 1000 || database->CancelRequested()) return 0;
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return 1;
 }
@@ -506,6 +511,19 @@ void TSQLiteDatabase::SetTimeout(int AMilliseconds) {
     sqlite3_busy_handler(FHandle, nullptr, nullptr);
 }
 
+int TSQLiteDatabase::InterruptWhenCancelled(void* ADatabase) {
+  return static_cast<const TSQLiteDatabase*>(ADatabase)->CancelRequested() ? 1 : 0;
+}
+
+void TSQLiteDatabase::SetCancelFlag(const std::atomic<bool>* ACancel) {
+  FCancel = ACancel;
+  if (!FHandle) return;
+  if (ACancel)
+    sqlite3_progress_handler(FHandle, kCancelCheckSteps, &InterruptWhenCancelled, this);
+  else
+    sqlite3_progress_handler(FHandle, 0, nullptr, nullptr);
+}
+
 int TSQLiteDatabase::Step(sqlite3_stmt* AStatement) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeout.load());
   int rc = sqlite3_step(AStatement);
@@ -513,7 +531,7 @@ int TSQLiteDatabase::Step(sqlite3_stmt* AStatement) {
   // is stale): only rolling back helps, so it is reported at once.
   if (!sqlite3_get_autocommit(sqlite3_db_handle(AStatement))) return rc;
   auto pause = std::chrono::milliseconds(1);
-  while (rc == SQLITE_BUSY && std::chrono::steady_clock::now() < deadline) {
+  while (rc == SQLITE_BUSY && std::chrono::steady_clock::now() < deadline && !CancelRequested()) {
     // Refused before it changed anything: the same statement may run again.
     sqlite3_reset(AStatement);
     std::this_thread::sleep_for(pause);

@@ -229,6 +229,15 @@ public:
   static QString Version();
   // How long a statement waits for another connection's write transaction.
   void SetTimeout(int AMilliseconds);
+  // While *ACancel is true, a running statement stops (SQLITE_INTERRUPT)
+  // and one waiting for the lock gives up (SQLITE_BUSY), so that long work
+  // on this connection is left at once, its statement undone; nullptr
+  // takes the flag off. The flag must outlive its use here.
+  void SetCancelFlag(const std::atomic<bool>* ACancel);
+  bool CancelRequested() const {
+    const std::atomic<bool>* cancel = FCancel.load();
+    return cancel && cancel->load();
+  }
   // sqlite3_step, except that a write refused as busy is tried again until
   // the time-out: SQLite refuses it at once, without its busy handler, when
   // another cursor of this shared connection is still reading, even though
@@ -274,6 +283,7 @@ public:
 
 private:
   static int WaitWhileBusy(void* ADatabase, int ATries);
+  static int InterruptWhenCancelled(void* ADatabase);
   void ExecScriptText(const QString& AText);
 
   QString FFileName;
@@ -285,6 +295,7 @@ private:
   bool FInTrans = false;
   bool FSynchronized = true;
   std::atomic<int> FTimeout{0};
+  std::atomic<const std::atomic<bool>*> FCancel{nullptr};
   std::int64_t FBusySince = 0; // µs on the steady clock, while waiting
   // Statements run again and again with new values (a reading each
   // second per controller) stay prepared: compiling one, with the triggers

@@ -104,10 +104,15 @@ QString ArchiveFileName(const QString& ADatabaseFile, int AYear) {
   return QFileInfo(ADatabaseFile).absoluteDir().filePath(QStringLiteral("Tervox-archive-%1.db").arg(AYear));
 }
 
-std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AProgress) {
+namespace {
+
+std::vector<TArchivedYear> MoveHistory(double ABeforeDay, TTervoxProgress* AProgress, std::int64_t& ADone) {
   const double before = std::floor(ABeforeDay);
   const QString mainFile = GetDatabaseFileName();
   std::unique_ptr<TSQLiteDatabase> database = OpenTervoxDatabase(mainFile);
+  // A cancel is heard within a statement too (a year's count, a day's
+  // copy, a wait for the recorder's lock).
+  database->SetCancelFlag(AProgress ? &AProgress->Cancelled : nullptr);
   const std::vector<std::int64_t> devices = HistoryDeviceIDs(*database);
 
   // Where each controller's old history starts, and how much there is.
@@ -130,7 +135,6 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
   std::vector<TArchivedYear> result;
   if (first >= before) return result;
 
-  std::int64_t done = 0;
   // Summarising a year takes a while too: a cancel stops it between its
   // steps, and what is left stays queued for the next run or start.
   const TSQLiteProgress summarising = [AProgress](std::int64_t, std::int64_t) {
@@ -138,11 +142,11 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
   };
   auto summarise = [&](TSQLiteDatabase& ADatabase) {
     if (!BuildHistorySummaries(ADatabase, summarising))
-      throw ESQLiteCancelled(QStringLiteral("Archiving cancelled; %1 record(s) were moved.").arg(done));
+      throw ESQLiteCancelled(QStringLiteral("Archiving cancelled; %1 record(s) were moved.").arg(ADone));
   };
   auto report = [&] {
-    if (AProgress && !AProgress->Report(done, total))
-      throw ESQLiteCancelled(QStringLiteral("Archiving cancelled; %1 record(s) were moved.").arg(done));
+    if (AProgress && !AProgress->Report(ADone, total))
+      throw ESQLiteCancelled(QStringLiteral("Archiving cancelled; %1 record(s) were moved.").arg(ADone));
   };
   report();
 
@@ -166,6 +170,7 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
       // Its connection reaches the main file read-only: a write transaction
       // would otherwise lock every attached file, the recorder's included.
       std::unique_ptr<TSQLiteDatabase> archive = OpenTervoxDatabase(archived.FileName);
+      archive->SetCancelFlag(AProgress ? &AProgress->Cancelled : nullptr);
       TSQLiteParamList attach;
       attach.SetParamValues(":File", QUrl::fromLocalFile(mainFile).toString(QUrl::FullyEncoded) +
                                          QStringLiteral("?mode=ro"));
@@ -249,7 +254,7 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
           ForgetHistoryMinutes(*database, yearDevices, fromMinute, toMinute);
         });
         archived.Rows += deleted;
-        done += deleted;
+        ADone += deleted;
         const auto held = std::chrono::steady_clock::now() - began;
         if (held > kDeleteHold && minutes > 1)
           minutes /= 2;
@@ -278,4 +283,18 @@ std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AP
   // Minutes that kept rows (of another year, or not yet archived).
   summarise(*database);
   return result;
+}
+
+} // namespace
+
+std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AProgress) {
+  std::int64_t done = 0;
+  try {
+    return MoveHistory(ABeforeDay, AProgress, done);
+  } catch (const EDqException&) {
+    // A statement the cancel stopped fails as any other would.
+    if (AProgress && AProgress->Cancelled)
+      throw ESQLiteCancelled(QStringLiteral("Archiving cancelled; %1 record(s) were moved.").arg(done));
+    throw;
+  }
 }

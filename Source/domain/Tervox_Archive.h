@@ -22,10 +22,11 @@ QString ArchiveFileName(const QString& ADatabaseFile, int AYear);
 // into the archive of their year, with the controllers (and the ports,
 // groups, graph profiles and users) needed to show them. Each year's rows
 // are first copied and committed in its archive, then deleted from the main
-// file, a controller's hour at a time, and only where the archive holds
-// them: a run killed at any point loses nothing and the next one finishes
-// the job without counting a row twice. An archive that cannot be written
-// raises before any row of its year leaves the main file. The main file's
-// summary minutes of the range are rebuilt; the archive keeps its own as
-// the rows arrive. A cancel stops between steps. Returns the years moved.
+// file, a few minutes of all its controllers at a time, and only where the
+// archive holds them: a run killed at any point loses nothing and the next
+// one finishes the job without counting a row twice. An archive that cannot
+// be written raises before any row of its year leaves the main file. The
+// main file's summary minutes of the range are forgotten with the rows; the
+// archive summarises its own. A cancel (ESQLiteCancelled) stops even the
+// statement under way, which is undone whole. Returns the years moved.
 std::vector<TArchivedYear> ArchiveHistory(double ABeforeDay, TTervoxProgress* AProgress = nullptr);

@@ -118,8 +118,6 @@ TReportRow ReadRow(sqlite3_stmt* AStmt) {
   return row;
 }
 
-int CancelHandler(void* AFlag) { return static_cast<const TCancelFlag*>(AFlag)->load() ? 1 : 0; }
-
 // Appends a value with ADigit decimals, as "%.*f" would write it.
 void AppendNumber(QByteArray& AOut, double AValue, int ADigit) {
   char buffer[64];
@@ -271,11 +269,11 @@ bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* AC
   FImpl->Counts.clear();
   FImpl->Grouped = AQuery.Period > 0 && AQuery.Period < kReportPeriodCount;
   sqlite3* db = FImpl->Database.Handle();
-  if (ACancel) sqlite3_progress_handler(db, 10000, CancelHandler, const_cast<TCancelFlag*>(ACancel));
+  FImpl->Database.SetCancelFlag(ACancel);
   struct TRestore {
-    sqlite3* Db;
-    ~TRestore() { sqlite3_progress_handler(Db, 0, nullptr, nullptr); }
-  } restore{db};
+    TSQLiteDatabase& Database;
+    ~TRestore() { Database.SetCancelFlag(nullptr); }
+  } restore{FImpl->Database};
   const double span = std::max(AQuery.LastTime - AQuery.FirstTime, 1e-12);
 
   if (!FImpl->Grouped) {

@@ -8,8 +8,6 @@
 #include "domain/Tervox_Config.h"
 #include "domain/Tervox_Maintenance.h"
 
-#include <sqlite3.h>
-
 #include <QDate>
 #include <QDateTime>
 #include <QFileInfo>
@@ -266,10 +264,7 @@ TDatabaseGrowth MeasureDatabaseGrowth(const QString& AFileName, double ANow, std
   }
   std::unique_ptr<TSQLiteDatabase> database = OpenOwnConnection(AFileName);
   // A page closed meanwhile does not wait for the whole summary to be read.
-  if (ACancel)
-    sqlite3_progress_handler(
-        database->Handle(), 1000, [](void* ACancelled) { return static_cast<const std::atomic<bool>*>(ACancelled)->load() ? 1 : 0; },
-        const_cast<std::atomic<bool>*>(ACancel));
+  database->SetCancelFlag(ACancel);
   // The last 7 days through the summaries' key, a controller at a time
   // (CROSS JOIN keeps that order: the planner, without statistics, would
   // read every summarised minute, 15 times slower on a year of ten).

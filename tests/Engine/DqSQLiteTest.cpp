@@ -398,6 +398,48 @@ TEST(SQLiteDatabase, OpeningWaitsForAFileHeldForAMoment) {
   sqlite3_close(other);
 }
 
+// A cancel flag stops a statement that would run for good and one waiting
+// for another connection's lock, well before its time-out; once taken off,
+// the connection works as before.
+TEST(SQLiteDatabase, ACancelStopsARunningOrWaitingStatement) {
+  TempDir dir;
+  const QString file = dir.Path(QStringLiteral("cancel.db"));
+  TSQLiteDatabase db(file);
+  db.SetTimeout(600000);
+  db.SetWalMode();
+  db.ExecSQL(QStringLiteral("CREATE TABLE Reading (ID INTEGER PRIMARY KEY)"));
+  TSQLiteDatabase holder(file);
+  holder.SetTimeout(5000);
+  std::atomic<bool> cancel{false};
+  db.SetCancelFlag(&cancel);
+  struct TCase {
+    const char* Name;
+    const char* SQL;
+    bool HoldLock;
+  };
+  for (const TCase& c : {TCase{"endless count", "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n) SELECT "
+                                                "count(*) FROM n",
+                               false},
+                         TCase{"write waiting for the lock", "INSERT INTO Reading DEFAULT VALUES", true},
+                         TCase{"transaction waiting for the lock", "BEGIN IMMEDIATE", true}}) {
+    SCOPED_TRACE(c.Name);
+    cancel = false;
+    if (c.HoldLock) holder.ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
+    std::thread canceller([&cancel] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      cancel = true;
+    });
+    EXPECT_THROW(db.GetTableValue(QString::fromLatin1(c.SQL)), ESQLiteException);
+    canceller.join();
+    if (c.HoldLock) holder.ExecSQL(QStringLiteral("COMMIT"));
+    EXPECT_TRUE(sqlite3_get_autocommit(db.Handle())) << "a transaction was left open";
+  }
+  db.SetCancelFlag(nullptr);
+  cancel = true;
+  db.ExecSQL(QStringLiteral("INSERT INTO Reading DEFAULT VALUES"));
+  EXPECT_EQ(db.GetTableValue(QStringLiteral("SELECT count(*) FROM Reading")), 1);
+}
+
 // In write-ahead-log mode the program's log is checkpointed on a thread of
 // its own: it stays near its limit while readings arrive and is cut to
 // nothing once they stop.

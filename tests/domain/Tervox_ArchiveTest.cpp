@@ -4,11 +4,15 @@
 #include "TestSupport.h"
 #include "domain/Main_Database.h"
 #include "domain/Tervox_Archive.h"
+#include "domain/Tervox_Maintenance.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -167,6 +171,62 @@ TEST_F(ArchiveTest, AnArchiveThatCannotBeWrittenKeepsItsRowsInTheMainFile) {
     }
     EXPECT_EQ(after.Summarised, after.Rows);
   }
+}
+
+// A cancel while the deletes wait for the recorder's write lock ends the
+// run at once, as cancelled rather than failed: the archive holds the year,
+// the main file still does too, and the next run finishes the move without
+// counting a row twice.
+TEST_F(ArchiveTest, ACancelWhileTheDeletesWaitForTheLockEndsTheRunAndTheNextFinishes) {
+  const double cut = EncodeDateTime(2025, 1, 2);
+  const double turn = EncodeDateTime(2025, 1, 1);
+  TSQLiteDatabase& db = *GetDatabase();
+  const TTally before = Tally(db);
+  const std::int64_t old2024 = Tally(db, Before(turn)).Rows;
+  const std::int64_t old2025 = Tally(db, Before(cut)).Rows - old2024;
+
+  TSQLiteDatabase recorder(GetDatabaseFileName());
+  recorder.SetTimeout(5000);
+  recorder.ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
+  TTervoxProgress progress;
+  QString outcome;
+  std::thread run([&] {
+    try {
+      ArchiveHistory(cut, &progress);
+      outcome = QStringLiteral("finished");
+    } catch (const ESQLiteCancelled&) {
+      outcome = QStringLiteral("cancelled");
+    } catch (const EDqException& e) {
+      outcome = e.Message();
+    }
+  });
+  // 2024 is copied whole before its deletes start, and they wait.
+  auto archived2024 = [&]() -> std::int64_t {
+    if (!QFileInfo::exists(Archive(2024))) return 0;
+    try {
+      return TSQLiteDatabase(Archive(2024)).GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData"));
+    } catch (const EDqException&) {
+      return 0; // still being made
+    }
+  };
+  for (int i = 0; i < 2000 && archived2024() < old2024; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  progress.Cancelled = true;
+  const auto cancelled = std::chrono::steady_clock::now();
+  run.join();
+  // Not at the end of the 5 s a connection waits for the lock.
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(4)) << "the cancel waited for the lock";
+  recorder.ExecSQL(QStringLiteral("COMMIT"));
+  EXPECT_EQ(outcome, QStringLiteral("cancelled"));
+  EXPECT_EQ(Tally(db), before);
+  EXPECT_EQ(archived2024(), old2024);
+
+  const std::vector<TArchivedYear> years = ArchiveHistory(cut);
+  ASSERT_EQ(years.size(), 2u);
+  EXPECT_EQ(years[0].Rows, old2024);
+  EXPECT_EQ(years[1].Rows, old2025);
+  EXPECT_EQ(archived2024(), old2024);
+  EXPECT_EQ(Tally(db).Rows, before.Rows - old2024 - old2025);
 }
 
 } // namespace

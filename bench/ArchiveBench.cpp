@@ -3,8 +3,12 @@
 // rows moved per second, and the longest time that writer waited for the
 // write lock and for its whole write. Against
 // the sqlite3 shell moving the same rows in one statement each on a copy.
+// The archiving runs on the first CPU and the writer on the second; a wait
+// is also given less the time either CPU was stalled by the machine itself
+// (MachineStalls), which no program can help.
 //   build/bin/tervox_bench_archive                    4 controllers
 //   TERVOX_BENCH_CONTROLLERS=32 build/bin/tervox_bench_archive
+#include "BenchSupport.h"
 #include "Engine/DqHistorySummary.h"
 #include "Engine/DqRoutine.h"
 #include "Engine/DqSQLite.h"
@@ -77,19 +81,27 @@ void ArchiveOneMonth(benchmark::State& AState) {
     double longestLockWait = 0;
     std::int64_t locksOver100ms = 0;
     std::int64_t recorded = 0;
+    using Clock = MachineStalls::Clock;
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> slowLocks;
+    MachineStalls stalls;
     // Opened before the archiving starts, as the recorder's connection is.
     TSQLiteDatabase db(file);
     db.SetTimeout(5000);
     std::thread recorder([&] {
+      PinToCpu(1);
       double at = Cut(); // a controller of its own
       while (!stop) {
         // Taking the write lock apart from writing and committing, which
         // also waits for the disk (its flush queues behind the archiving's).
         QElapsedTimer wait;
         wait.start();
+        const Clock::time_point asked = Clock::now();
         db.ExecSQL(QStringLiteral("BEGIN IMMEDIATE"));
         longestLockWait = std::max(longestLockWait, Seconds(wait));
-        if (Seconds(wait) > 0.1) ++locksOver100ms;
+        if (Seconds(wait) > 0.1) {
+          ++locksOver100ms;
+          slowLocks.emplace_back(asked, Clock::now());
+        }
         db.ExecSQL(QStringLiteral("INSERT INTO DeviceData (DeviceID, ReadTime, PV) VALUES (0, %1, 1)").arg(at, 0, 'g', 17));
         db.ExecSQL(QStringLiteral("COMMIT"));
         longestWait = std::max(longestWait, Seconds(wait));
@@ -101,10 +113,28 @@ void ArchiveOneMonth(benchmark::State& AState) {
     QElapsedTimer timer;
     timer.start();
     std::int64_t moved = 0;
+    PinToCpu(0);
     for (const TArchivedYear& year : ArchiveHistory(Cut())) moved += year.Rows;
+    UnpinFromCpu();
     const double ours = Seconds(timer);
     stop = true;
     recorder.join();
+    stalls.Stop();
+    // The slow waits less the time the machine held a CPU still meanwhile.
+    double longestLessStalls = 0;
+    std::int64_t overLessStalls = 0;
+    for (const auto& [from, to] : slowLocks) {
+      const double less = std::chrono::duration<double>(to - from - stalls.Within(from, to)).count();
+      longestLessStalls = std::max(longestLessStalls, less);
+      if (less > 0.1) ++overLessStalls;
+    }
+    double longestStall = 0;
+    std::int64_t stallsOver100ms = 0;
+    for (const MachineStalls::Stall& stall : stalls.All()) {
+      const double length = std::chrono::duration<double>(stall.To - stall.From).count();
+      longestStall = std::max(longestStall, length);
+      if (length > 0.1) ++stallsOver100ms;
+    }
 
     QProcess shell;
     shell.setWorkingDirectory(shellDir);
@@ -123,6 +153,11 @@ void ArchiveOneMonth(benchmark::State& AState) {
     AState.counters["rows_per_s"] = moved / ours;
     AState.counters["longest_lock_wait_ms"] = longestLockWait * 1e3;
     AState.counters["lock_waits_over_100ms"] = static_cast<double>(locksOver100ms);
+    AState.counters["longest_lock_wait_less_stalls_ms"] = longestLessStalls * 1e3;
+    AState.counters["lock_waits_over_100ms_less_stalls"] = static_cast<double>(overLessStalls);
+    AState.counters["machine_stalls"] = static_cast<double>(stalls.All().size());
+    AState.counters["machine_stalls_over_100ms"] = static_cast<double>(stallsOver100ms);
+    AState.counters["longest_machine_stall_ms"] = longestStall * 1e3;
     AState.counters["longest_write_ms"] = longestWait * 1e3;
     AState.counters["rows_recorded_meanwhile"] = static_cast<double>(recorded);
     AState.counters["sqlite3_s"] = raw;

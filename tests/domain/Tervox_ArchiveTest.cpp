@@ -78,8 +78,17 @@ protected:
     return ADb.GetTable(ASQL)->GetFields(0)->AsString();
   }
   static QString Before(double ATime) { return QStringLiteral("ReadTime < %1").arg(ATime, 0, 'g', 17); }
+  // The main file's rows of AYear before the cut.
+  std::int64_t Old(int AYear) const {
+    TSQLiteDatabase& db = *GetDatabase();
+    const std::int64_t in2024 = Tally(db, Before(turn)).Rows;
+    return AYear == 2024 ? in2024 : Tally(db, Before(cut)).Rows - in2024;
+  }
   QString Archive(int AYear) { return dir.Path(folder + QStringLiteral("/Tervox-archive-%1.db").arg(AYear)); }
 
+  // Where the tests archive, and the turn of the year before it.
+  const double cut = EncodeDateTime(2025, 1, 2);
+  const double turn = EncodeDateTime(2025, 1, 1);
   tervox_test::TempDir dir;
   QString folder;
 };
@@ -88,12 +97,10 @@ protected:
 // that year's older rows with the controllers they belong to, and nothing
 // is lost, doubled or left summarised where it no longer is.
 TEST_F(ArchiveTest, MovesOlderRowsIntoOneWholeDatabasePerYear) {
-  const double cut = EncodeDateTime(2025, 1, 2);
-  const double turn = EncodeDateTime(2025, 1, 1);
   TSQLiteDatabase& db = *GetDatabase();
   const TTally before = Tally(db);
-  const std::int64_t old2024 = Tally(db, Before(turn)).Rows;
-  const std::int64_t old2025 = Tally(db, Before(cut)).Rows - old2024;
+  const std::int64_t old2024 = Old(2024);
+  const std::int64_t old2025 = Old(2025);
   const std::int64_t kept = Tally(db, QStringLiteral("ReadTime >= %1").arg(cut, 0, 'g', 17)).Rows;
   ASSERT_GT(old2024, 0);
   ASSERT_GT(old2025, 0);
@@ -140,8 +147,6 @@ TEST_F(ArchiveTest, MovesOlderRowsIntoOneWholeDatabasePerYear) {
 // An archive that cannot be written raises before any row of its year
 // leaves the main file; the years before it are moved whole.
 TEST_F(ArchiveTest, AnArchiveThatCannotBeWrittenKeepsItsRowsInTheMainFile) {
-  const double cut = EncodeDateTime(2025, 1, 2);
-  const double turn = EncodeDateTime(2025, 1, 1);
   struct TCase {
     const char* Name;
     int BlockedYear;
@@ -154,7 +159,7 @@ TEST_F(ArchiveTest, AnArchiveThatCannotBeWrittenKeepsItsRowsInTheMainFile) {
     Open(QString::fromLatin1(c.Name));
     TSQLiteDatabase& db = *GetDatabase();
     const TTally before = Tally(db);
-    const std::int64_t old2024 = Tally(db, Before(turn)).Rows;
+    const std::int64_t old2024 = Old(2024);
     if (c.AsFolder)
       ASSERT_TRUE(QDir().mkpath(Archive(c.BlockedYear)));
     else
@@ -178,12 +183,10 @@ TEST_F(ArchiveTest, AnArchiveThatCannotBeWrittenKeepsItsRowsInTheMainFile) {
 // the main file still does too, and the next run finishes the move without
 // counting a row twice.
 TEST_F(ArchiveTest, ACancelWhileTheDeletesWaitForTheLockEndsTheRunAndTheNextFinishes) {
-  const double cut = EncodeDateTime(2025, 1, 2);
-  const double turn = EncodeDateTime(2025, 1, 1);
   TSQLiteDatabase& db = *GetDatabase();
   const TTally before = Tally(db);
-  const std::int64_t old2024 = Tally(db, Before(turn)).Rows;
-  const std::int64_t old2025 = Tally(db, Before(cut)).Rows - old2024;
+  const std::int64_t old2024 = Old(2024);
+  const std::int64_t old2025 = Old(2025);
 
   TSQLiteDatabase recorder(GetDatabaseFileName());
   recorder.SetTimeout(5000);

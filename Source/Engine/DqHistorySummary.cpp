@@ -165,7 +165,8 @@ std::int64_t NewestRowID(TSQLiteDatabase& ADatabase) {
 // with them, or rows recorded next would never be summarised.
 void KeepMarkWithinRows(TSQLiteDatabase& ADatabase) {
   const std::int64_t newest = NewestRowID(ADatabase);
-  if (newest < Int64Of(ADatabase, QStringLiteral("SELECT LastRowID FROM main.DeviceDataMinuteMark"))) SetMark(ADatabase, newest);
+  if (newest < Int64Of(ADatabase, QStringLiteral("SELECT LastRowID FROM main.DeviceDataMinuteMark")))
+    SetMark(ADatabase, newest);
 }
 
 // Every controller with history, found by seeking the next key, and the
@@ -321,8 +322,6 @@ private:
 const QString kReadMinute = QStringLiteral("SELECT * FROM main.DeviceDataMinute WHERE DeviceID = ?1 AND Minute = ?2");
 const QString kReadHour = QStringLiteral("SELECT * FROM main.DeviceDataHour WHERE DeviceID = ?1 AND Hour = ?2");
 
-// The stored minute (hour) of a controller through AQuery (of kReadMinute,
-// kReadHour), false when it has none.
 // A summary row as SELECT * gives it.
 void DecodeSummary(sqlite3_stmt* s, TMinuteSummary& AResult) {
   AResult = TMinuteSummary();
@@ -341,13 +340,16 @@ void DecodeSummary(sqlite3_stmt* s, TMinuteSummary& AResult) {
   }
 }
 
+// The stored minute (hour) of a controller through AQuery (of kReadMinute,
+// kReadHour), false when it has none; the query is left reset.
 bool ReadMinute(TStatement& AQuery, std::int64_t ADeviceID, std::int64_t AMinute, TMinuteSummary& AResult) {
   AQuery.Reset();
   sqlite3_bind_int64(AQuery.Stmt(), 1, ADeviceID);
   sqlite3_bind_int64(AQuery.Stmt(), 2, AMinute);
-  if (!AQuery.Step()) return false;
-  DecodeSummary(AQuery.Stmt(), AResult);
-  return true;
+  const bool found = AQuery.Step();
+  if (found) DecodeSummary(AQuery.Stmt(), AResult);
+  AQuery.Reset();
+  return found;
 }
 
 // Deletes one controller's summaries of ATable from AFrom to ATo - 1 of its
@@ -479,7 +481,6 @@ std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
   auto addToHour = [&](std::int64_t ADevice, std::int64_t AMinute, const TMinuteSummary& ANew) {
     TMinuteSummary hour;
     const bool stored = ReadMinute(hourQuery, ADevice, AMinute / 60, hour);
-    hourQuery.Reset();
     if (stored && ANew.FirstTime <= hour.LastTime) {
       RecomputeHours(ADatabase, {ADevice}, AMinute / 60, AMinute / 60 + 1);
       return;
@@ -502,7 +503,6 @@ std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
       writer.Write(device, entry.Minute);
       addToHour(device, minute, entry.Minute);
     } else if (entry.Minute.FirstTime > stored.LastTime) {
-      query.Reset();
       stored.Append(entry.Minute);
       writer.Write(device, stored);
       addToHour(device, minute, entry.Minute);
@@ -690,10 +690,8 @@ namespace {
 QString ErrorOf(const std::function<void()>& AWork) {
   try {
     AWork();
-  } catch (const EDqException& e) {
-    return e.Message();
-  } catch (const std::exception& e) {
-    return QString::fromLocal8Bit(e.what());
+  } catch (...) {
+    return ExceptionMessage(std::current_exception());
   }
   return QString();
 }

@@ -78,8 +78,9 @@ std::int64_t PendingHistorySummaryMinutes(TSQLiteDatabase& ADatabase);
 
 // Catches up, then works through the queue in short transactions (two
 // hours of one controller each), so the recorder never waits long; a kill
-// or a cancel loses nothing and the next call resumes. AProgress hears of each step (done and total
-// minutes) and may cancel. Returns false when cancelled.
+// or a cancel loses nothing and the next call resumes. AProgress hears of
+// each step (done and total minutes) and may cancel. Returns false when
+// cancelled.
 bool BuildHistorySummaries(TSQLiteDatabase& ADatabase, const TSQLiteProgress& AProgress = {});
 
 // Builds the queued summaries of a database file on a thread and

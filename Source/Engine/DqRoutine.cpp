@@ -22,6 +22,18 @@ TVariant TVariant::Null() {
   return v;
 }
 
+QString ExceptionMessage(std::exception_ptr AException) {
+  try {
+    std::rethrow_exception(AException);
+  } catch (const EDqException& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return QString::fromLocal8Bit(e.what());
+  } catch (...) {
+    return QStringLiteral("Unknown error");
+  }
+}
+
 TVariant TVariant::FromDateTime(double ADateTime) {
   TVariant v(ADateTime);
   v.FKind = TVarKind::DateTime;

@@ -26,6 +26,10 @@ private:
   std::string FWhat;
 };
 
+// The text of an exception, as the user reads it ("Unknown error" for one
+// that is neither an EDqException nor a std::exception).
+QString ExceptionMessage(std::exception_ptr AException);
+
 // Value kinds of the data store. DateTime is kept apart from Float so that
 // a date-time never turns into a plain number on its way through.
 enum class TVarKind : std::uint8_t { Empty, Null, Integer, Float, DateTime, Boolean, Text };

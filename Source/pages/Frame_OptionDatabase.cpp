@@ -111,17 +111,7 @@ void TFrameOptionDatabase::Measure(double ANow, std::int64_t AFreeBytes) {
         const TDatabaseGrowth growth = MeasureDatabaseGrowth(fileName, now, AFreeBytes, 0, &ACancel);
         return [this, growth] { ShowGrowth(growth, QString()); };
       },
-      [this](std::exception_ptr AError) {
-        QString error;
-        try {
-          std::rethrow_exception(AError);
-        } catch (const EDqException& e) {
-          error = e.Message();
-        } catch (const std::exception& e) {
-          error = QString::fromLocal8Bit(e.what());
-        }
-        ShowGrowth(TDatabaseGrowth(), error);
-      });
+      [this](std::exception_ptr AError) { ShowGrowth(TDatabaseGrowth(), ExceptionMessage(AError)); });
 }
 
 void TFrameOptionDatabase::ShowGrowth(const TDatabaseGrowth& AGrowth, const QString& AError) {

@@ -95,16 +95,7 @@ void MainResetDatabase() {
 }
 
 void ShowException(std::exception_ptr AException) {
-  QString text;
-  try {
-    std::rethrow_exception(AException);
-  } catch (const EDqException& e) {
-    text = e.Message();
-  } catch (const std::exception& e) {
-    text = QString::fromLocal8Bit(e.what());
-  } catch (...) {
-    text = QStringLiteral("Unknown error");
-  }
+  const QString text = ExceptionMessage(AException);
   std::fprintf(stderr, "TERVOX: %s\n", qPrintable(text));
   try {
     ShowErrorBox(text);

@@ -9,11 +9,11 @@
 //   build/bin/tervox_bench_archive                    4 controllers
 //   TERVOX_BENCH_CONTROLLERS=32 build/bin/tervox_bench_archive
 #include "BenchSupport.h"
-#include "Engine/DqHistorySummary.h"
-#include "Engine/DqRoutine.h"
-#include "Engine/DqSQLite.h"
-#include "domain/Main_Database.h"
-#include "domain/Tervox_Archive.h"
+#include "store/DqHistorySummary.h"
+#include "core/DqRoutine.h"
+#include "store/DqSQLite.h"
+#include "store/Main_Database.h"
+#include "plant/Tervox_Archive.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -12,9 +12,9 @@
 //   strace -f -c build/bin/tervox_bench_comm --benchmark_filter=Modbus
 // counts both processes; the simulator makes a poll, two reads and a
 // write per request.
-#include "Engine/DqEvent.h"
-#include "Engine/DqModbus.h"
-#include "Engine/DqPort.h"
+#include "core/DqEvent.h"
+#include "comm/DqModbus.h"
+#include "comm/DqPort.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -14,11 +14,11 @@
 // a day; the history benches check that exactly the pixel columns holding
 // them reach them (exact per-column lowest and highest).
 #include "BenchSupport.h"
-#include "Engine/DqGraph.h"
-#include "Engine/DqGraphHistory.h"
-#include "Engine/DqHistorySummary.h"
-#include "Engine/DqSQLite.h"
-#include "Engine/DqRoutine.h"
+#include "graph/DqGraph.h"
+#include "graph/DqGraphHistory.h"
+#include "store/DqHistorySummary.h"
+#include "store/DqSQLite.h"
+#include "core/DqRoutine.h"
 
 #include <QDir>
 #include <QFile>

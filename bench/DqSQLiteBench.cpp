@@ -1,9 +1,9 @@
 // History inserts and row stepping through the access layer against the raw
 // SQLite calls, in the rollback journal and in WAL.
 //   build/bin/tervox_bench_sqlite [--benchmark_filter=...]
-#include "Engine/DqRoutine.h"
-#include "Engine/DqHistorySummary.h"
-#include "Engine/DqSQLite.h"
+#include "core/DqRoutine.h"
+#include "store/DqHistorySummary.h"
+#include "store/DqSQLite.h"
 #include "BenchSupport.h"
 
 #include <QCoreApplication>

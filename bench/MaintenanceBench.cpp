@@ -3,14 +3,14 @@
 // thread's timer lateness while a backup runs beside live polling.
 //   build/bin/tervox_bench_maintenance                 10 M history rows
 //   TERVOX_BENCH_ROWS=1000000 build/bin/tervox_bench_maintenance
-#include "Engine/DqRoutine.h"
-#include "Engine/DqSQLite.h"
-#include "Simulator/Sim_ControllerLine.h"
-#include "domain/Tervox_Device.h"
-#include "domain/Tervox_Maintenance.h"
-#include "shell/Form_Progress.h"
-#include "domain/Main_Database.h"
-#include "domain/Tervox_Engine.h"
+#include "core/DqRoutine.h"
+#include "store/DqSQLite.h"
+#include "sim/Sim_ControllerLine.h"
+#include "plant/Tervox_Device.h"
+#include "plant/Tervox_Maintenance.h"
+#include "ui/base/Form_Progress.h"
+#include "store/Main_Database.h"
+#include "plant/Tervox_Engine.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -7,11 +7,11 @@
 //            slowest history insert meanwhile (Backlog/0: the same recording
 //            without publishing).
 //   build/bin/tervox_bench_mqtt [--benchmark_filter=Live|Backlog]
-#include "Engine/DqRoutine.h"
-#include "Engine/DqSQLite.h"
-#include "domain/Main_Database.h"
-#include "domain/Tervox_Config.h"
-#include "domain/Tervox_Mqtt.h"
+#include "core/DqRoutine.h"
+#include "store/DqSQLite.h"
+#include "store/Main_Database.h"
+#include "store/Tervox_Config.h"
+#include "mqtt/Tervox_Mqtt.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,14 +4,14 @@
 //                                                                 its transactions' round trips (<= 1.1)
 //   build/bin/tervox_bench_net --benchmark_filter=Gateways        rows/s of the slowest controller:
 //                                                                 32 behind one gateway, 4 gateways of 8
-#include "Engine/DqModbus.h"
-#include "Engine/DqPort.h"
-#include "Engine/DqSQLite.h"
-#include "Simulator/Sim_ControllerLine.h"
-#include "domain/Main_Database.h"
-#include "domain/Tervox_Device.h"
-#include "domain/Tervox_DeviceList.h"
-#include "domain/Tervox_Engine.h"
+#include "comm/DqModbus.h"
+#include "comm/DqPort.h"
+#include "store/DqSQLite.h"
+#include "sim/Sim_ControllerLine.h"
+#include "store/Main_Database.h"
+#include "plant/Tervox_Device.h"
+#include "plant/Tervox_DeviceList.h"
+#include "plant/Tervox_Engine.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

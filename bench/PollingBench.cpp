@@ -17,20 +17,20 @@
 //   build/bin/tervox_bench_polling --benchmark_filter=UIHeld        rows/s per controller while the UI
 //                                                                    thread is held for 10 s, and after
 //   build/bin/tervox_bench_polling --benchmark_filter=LineWorkers   threads and memory of 32 lines
-#include "Engine/DqModbus.h"
-#include "Engine/DqPort.h"
-#include "Engine/DqRoutine.h"
-#include "Engine/DqSQLite.h"
-#include "Simulator/Sim_ControllerLine.h"
-#include "domain/Tervox_Device.h"
-#include "domain/Tervox_Engine.h"
-#include "domain/Tervox_DeviceList.h"
-#include "domain/Tervox_Alerts.h"
-#include "Simulator/Sim_Controller.h"
-#include "domain/Main_Database.h"
-#include "pages/Frame_Device.h"
-#include "Engine/DqDrawGrid.h"
-#include "Engine/DqSQLiteWal.h"
+#include "comm/DqModbus.h"
+#include "comm/DqPort.h"
+#include "core/DqRoutine.h"
+#include "store/DqSQLite.h"
+#include "sim/Sim_ControllerLine.h"
+#include "plant/Tervox_Device.h"
+#include "plant/Tervox_Engine.h"
+#include "plant/Tervox_DeviceList.h"
+#include "plant/Tervox_Alerts.h"
+#include "sim/Sim_Controller.h"
+#include "store/Main_Database.h"
+#include "ui/pages/Frame_Device.h"
+#include "widgets/DqDrawGrid.h"
+#include "store/DqSQLiteWal.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

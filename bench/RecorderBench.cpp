@@ -8,16 +8,16 @@
 //                                                                  then with one attached
 //                                                                  ($TERVOX_RECORDER_SECONDS per phase, 120)
 // The simulators and the recorder are the real programs beside this one.
-#include "Engine/DqSQLite.h"
-#include "domain/Main_Database.h"
-#include "domain/Tervox_Device.h"
-#include "domain/Tervox_DeviceList.h"
-#include "domain/Tervox_Engine.h"
-#include "domain/Tervox_Monitor.h"
-#include "domain/Tervox_Report.h"
-#include "domain/Tervox_User.h"
-#include "pages/Frame_Monitor.h"
-#include "shell/Form_Main.h"
+#include "store/DqSQLite.h"
+#include "store/Main_Database.h"
+#include "plant/Tervox_Device.h"
+#include "plant/Tervox_DeviceList.h"
+#include "plant/Tervox_Engine.h"
+#include "widgets/Tervox_Monitor.h"
+#include "export/Tervox_Report.h"
+#include "plant/Tervox_User.h"
+#include "ui/pages/Frame_Monitor.h"
+#include "ui/shell/Form_Main.h"
 
 #include <QApplication>
 #include <QDir>

@@ -6,11 +6,11 @@
 // The year is generated once into $TERVOX_BENCH_DIR (default /tmp) as
 // tervox-bench-year.db and reused by later runs.
 #include "BenchSupport.h"
-#include "Engine/DqPrint.h"
-#include "Engine/DqRoutine.h"
-#include "Engine/DqSQLite.h"
-#include "domain/Tervox_DeviceReport.h"
-#include "domain/Tervox_Report.h"
+#include "graph/DqPrint.h"
+#include "core/DqRoutine.h"
+#include "store/DqSQLite.h"
+#include "export/Tervox_DeviceReport.h"
+#include "export/Tervox_Report.h"
 
 #include <QDir>
 #include <QFile>

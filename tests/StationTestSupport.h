@@ -3,9 +3,9 @@
 // is open in the test's process) and the recorder (tervox-recorder).
 #pragma once
 
-#include "Engine/DqSQLite.h"
+#include "store/DqSQLite.h"
 #include "TestSupport.h"
-#include "domain/Main_Database.h"
+#include "store/Main_Database.h"
 
 #include <QDir>
 #include <QFile>

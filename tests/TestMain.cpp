@@ -1,6 +1,6 @@
 // Entry point of every test program: a Qt application object (widgets
 // offscreen), the C locale, and a private data directory.
-#include "Engine/DqRoutine.h"
+#include "core/DqRoutine.h"
 
 #include <QLocale>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "Engine/DqRoutine.h"
+#include "core/DqRoutine.h"
 
 #include <QFile>
 

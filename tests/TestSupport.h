@@ -57,5 +57,5 @@ private:
 // Readable values in test failure messages.
 #include <ostream>
 inline void PrintTo(const QString& AText, std::ostream* AStream) { *AStream << '"' << AText.toStdString() << '"'; }
-#include "Engine/DqRoutine.h"
+#include "core/DqRoutine.h"
 inline void PrintTo(const TVariant& AValue, std::ostream* AStream) { *AStream << VarDebugText(AValue).toStdString(); }

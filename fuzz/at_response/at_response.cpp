@@ -1,6 +1,6 @@
 // The modem driver's reading of what a GSM modem sends: answers, echoes,
 // unsolicited lines and message listings, as one arriving chunk.
-#include "Engine/DqSMS.h"
+#include "comm/DqSMS.h"
 
 #include <QString>
 

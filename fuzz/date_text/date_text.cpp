@@ -1,6 +1,6 @@
 // The date-time text of stored values and reports:
 // day/month/year hour:minute:second.millisecond, the year Buddhist.
-#include "Engine/DqRoutine.h"
+#include "core/DqRoutine.h"
 
 #include <QString>
 

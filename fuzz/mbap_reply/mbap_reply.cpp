@@ -2,8 +2,8 @@
 // line, taken frame by frame as the transport takes it; each accepted frame
 // goes on, as RTU bytes, through the Modbus reply check of the request the
 // first six bytes pick (slave, function, address, count).
-#include "Engine/DqModbus.h"
-#include "Engine/DqNetLine.h"
+#include "comm/DqModbus.h"
+#include "comm/DqNetLine.h"
 
 #include <cstddef>
 #include <cstdint>

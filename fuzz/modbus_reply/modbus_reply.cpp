@@ -1,6 +1,6 @@
 // The Modbus reply check: the first six bytes pick the request (slave,
 // function, address, count), the rest is the reply as it came off the wire.
-#include "Engine/DqModbus.h"
+#include "comm/DqModbus.h"
 
 #include <cstddef>
 #include <cstdint>

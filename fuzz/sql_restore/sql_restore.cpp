@@ -3,7 +3,7 @@
 // memory with three tables of the program's shapes. Whatever the input, it
 // must refuse or apply it without a crash, and a refused file changes
 // nothing.
-#include "Engine/DqSQLite.h"
+#include "store/DqSQLite.h"
 
 #include <QFile>
 #include <QTemporaryFile>

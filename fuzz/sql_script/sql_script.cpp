@@ -1,7 +1,7 @@
 // The SQL script reader (backups, the creation script): decoding, the
 // header, comments, statements over several lines, PFIELD blocks, run into
 // a database in memory.
-#include "Engine/DqSQLite.h"
+#include "store/DqSQLite.h"
 
 #include <QBuffer>
 

@@ -1,6 +1,6 @@
 // The station socket's decoder, fed what a peer could send: any bytes, in
 // any pieces. Whatever it accepts must encode back to the bytes it took.
-#include "domain/Tervox_StationProtocol.h"
+#include "station/Tervox_StationProtocol.h"
 
 #include <algorithm>
 #include <cstddef>

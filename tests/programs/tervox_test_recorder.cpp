@@ -1,10 +1,10 @@
 // Polls and records every enabled controller of a database until killed:
 // the station's recording without its windows, for the crash tests.
 // Usage: tervox_test_recorder DATABASE
-#include "domain/Main_Database.h"
-#include "domain/Tervox_Device.h"
-#include "domain/Tervox_Engine.h"
-#include "domain/Tervox_Mqtt.h"
+#include "store/Main_Database.h"
+#include "plant/Tervox_Device.h"
+#include "plant/Tervox_Engine.h"
+#include "mqtt/Tervox_Mqtt.h"
 
 #include <QCoreApplication>
 
@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   SetMqttStatusNotifier([](const TTervoxMqttStatus& AStatus) {
     std::fprintf(stderr, "%s\n", qPrintable(AStatus.Text()));
   });
+  FollowRecordingWithMqtt();
   TTervoxDevice::StartThread();
   std::printf("recording\n");
   std::fflush(stdout);

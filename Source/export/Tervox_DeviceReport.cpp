@@ -1,0 +1,819 @@
+#include "Tervox_DeviceReport.h"
+
+#include "Tervox_Report.h"
+
+#include "graph/DqPrint.h"
+#include "core/DqRoutine.h"
+#include "store/DqSQLite.h"
+#include "XLSExport.h"
+#include "XLSXExport.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+const char* const kReportPeriodNames[kReportPeriodCount] = {"1 Second",   "30 Second",  "1 Minute", "5 Minutes",
+                                                            "10 Minutes", "30 Minutes", "1 Hour",   "1 Day"};
+const int kReportPeriodGroups[kReportPeriodCount] = {0, 2880, 1440, 288, 144, 48, 24, 1};
+const char* const kReportColumnNames[7] = {"PV", "SV", "OUT1", "OUT2", "EV1", "EV2", "EV3"};
+
+namespace {
+
+constexpr double kMsPerDay = 86400000.0;
+// A 1-second report is counted an hour at a time: the same rows as one
+// count, and any page is then a seek to its hour and at most an hour's rows
+// skipped inside the index.
+constexpr double kSegmentsPerDay = 24;
+// Group starts are sought a little early so that no reading whose product
+// rounds into the next group is passed over; those still in the old group
+// are stepped over.
+constexpr double kSeekMargin = 1e-9;
+
+int RoundInt(double AValue) { return static_cast<int>(std::lround(AValue)); }
+
+// The group of a reading, as SQLite's ROUND(ReadTime * N) makes it.
+std::int64_t GroupOf(double AReadTime, int AGroups) {
+  const double x = AReadTime * AGroups;
+  return x >= 0 ? static_cast<std::int64_t>(x + 0.5) : -static_cast<std::int64_t>(-x + 0.5);
+}
+
+struct TDayTime {
+  int Year, Month, Day, Hour, Minute, Second, Millisecond;
+};
+
+// Whole days and the milliseconds of the day, rounded as the date-time
+// helpers round.
+void SplitDayTime(double AValue, std::int64_t& ADay, std::int64_t& AMs) {
+  double days = std::trunc(AValue);
+  AMs = std::llround(std::fabs(AValue - days) * kMsPerDay);
+  if (AMs >= static_cast<std::int64_t>(kMsPerDay)) {
+    AMs -= static_cast<std::int64_t>(kMsPerDay);
+    days += AValue < 0 ? -1 : 1;
+  }
+  ADay = static_cast<std::int64_t>(days);
+}
+
+TDayTime DecodeDayTime(double AValue) {
+  std::int64_t days = 0;
+  std::int64_t ms = 0;
+  SplitDayTime(AValue, days, ms);
+  const QDate date = QDate(1899, 12, 30).addDays(days);
+  TDayTime t;
+  t.Year = date.year();
+  t.Month = date.month();
+  t.Day = date.day();
+  t.Hour = static_cast<int>(ms / 3600000);
+  t.Minute = static_cast<int>(ms / 60000 % 60);
+  t.Second = static_cast<int>(ms / 1000 % 60);
+  t.Millisecond = static_cast<int>(ms % 1000);
+  return t;
+}
+
+bool IsNoValue(double AValue) { return AValue == kReportNoValue || std::isnan(AValue); }
+
+class TStatement {
+public:
+  TStatement(sqlite3* ADb, const char* ASQL) {
+    if (sqlite3_prepare_v2(ADb, ASQL, -1, &FStmt, nullptr) != SQLITE_OK)
+      throw ESQLiteException(QStringLiteral("Failed to prepare the report query: %1")
+                                 .arg(QString::fromUtf8(sqlite3_errmsg(ADb))));
+  }
+  ~TStatement() { sqlite3_finalize(FStmt); }
+  TStatement(const TStatement&) = delete;
+  TStatement& operator=(const TStatement&) = delete;
+  sqlite3_stmt* operator*() const { return FStmt; }
+  void Reset() const {
+    sqlite3_reset(FStmt);
+  }
+
+private:
+  sqlite3_stmt* FStmt = nullptr;
+};
+
+constexpr const char* kRowColumns = "ReadTime, Digit, PV, SV, OUT1, OUT2, IsEV1, IsEV2, IsEV3";
+
+TReportRow ReadRow(sqlite3_stmt* AStmt) {
+  TReportRow row;
+  row.ReadTime = sqlite3_column_double(AStmt, 0);
+  row.Digit = sqlite3_column_int(AStmt, 1);
+  for (int i = 0; i < 4; ++i)
+    row.Values[i] = sqlite3_column_type(AStmt, 2 + i) == SQLITE_NULL ? kReportNoValue : sqlite3_column_double(AStmt, 2 + i);
+  for (int i = 0; i < 3; ++i) row.IsEV[i] = sqlite3_column_int(AStmt, 6 + i) != 0;
+  return row;
+}
+
+// Appends a value with ADigit decimals, as "%.*f" would write it.
+void AppendNumber(QByteArray& AOut, double AValue, int ADigit) {
+  char buffer[64];
+  int digit = std::clamp(ADigit, 0, 9);
+  static const double kPowers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  const double scaled = AValue * kPowers[digit];
+  const double rounded = std::nearbyint(scaled);
+  // Values recorded from the controllers are whole counts of their last
+  // digit; anything else goes through printf.
+  if (std::fabs(scaled - rounded) < 1e-6 && std::fabs(rounded) < 1e15) {
+    std::int64_t n = static_cast<std::int64_t>(rounded);
+    const bool negative = n < 0 || (n == 0 && std::signbit(AValue) && false);
+    if (n < 0) n = -n;
+    char* end = buffer + sizeof buffer;
+    char* p = end;
+    int written = 0;
+    do {
+      if (digit > 0 && written == digit) *--p = '.';
+      *--p = static_cast<char>('0' + n % 10);
+      n /= 10;
+      ++written;
+    } while (n > 0 || written <= digit);
+    if (negative) *--p = '-';
+    AOut.append(p, static_cast<qsizetype>(end - p));
+    return;
+  }
+  const int length = std::snprintf(buffer, sizeof buffer, "%.*f", digit, AValue);
+  AOut.append(buffer, length);
+}
+
+void AppendTwo(QByteArray& AOut, int AValue) {
+  AOut.append(static_cast<char>('0' + AValue / 10 % 10));
+  AOut.append(static_cast<char>('0' + AValue % 10));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- texts
+
+int ReportPeriodIndex(const QString& AName) {
+  for (int i = 0; i < kReportPeriodCount; ++i)
+    if (AName.compare(QLatin1String(kReportPeriodNames[i]), Qt::CaseInsensitive) == 0) return i;
+  return -1;
+}
+
+bool ParseReportColumns(const QString& AText, unsigned& AColumns) {
+  AColumns = 0;
+  for (const QString& part : AText.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    const QString name = part.trimmed();
+    int found = -1;
+    for (int i = 0; i < 7; ++i)
+      if (name.compare(QLatin1String(kReportColumnNames[i]), Qt::CaseInsensitive) == 0) found = i;
+    if (found < 0) return false;
+    AColumns |= 1u << found;
+  }
+  return true;
+}
+
+int ReportRowsPerPage(const TBaseReport& AProfile) {
+  const int rows =
+      RoundInt((AProfile.SheetHeight() - AProfile.MarginBottom() - AProfile.MarginTop() - 18) / 6) - 1;
+  // Tiny paper still holds one row a page.
+  return std::max(rows, 1);
+}
+
+std::vector<double> ReportColumnWidths(unsigned AColumns) {
+  std::vector<double> widths{40};
+  const int shown = std::popcount(AColumns & rcAll);
+  for (int i = 0; i < 7; ++i)
+    if (AColumns & (1u << i)) widths.push_back(140.0 / shown);
+  return widths;
+}
+
+QString ReportTimeText(double ADateTime) {
+  const TDayTime t = DecodeDayTime(ADateTime);
+  QByteArray text;
+  text.reserve(20);
+  AppendTwo(text, t.Day);
+  text.append('/');
+  AppendTwo(text, t.Month);
+  text.append('/');
+  AppendTwo(text, t.Year % 100);
+  text.append(" - ");
+  AppendTwo(text, t.Hour);
+  text.append(':');
+  AppendTwo(text, t.Minute);
+  text.append(':');
+  AppendTwo(text, t.Second);
+  return QString::fromLatin1(text);
+}
+
+QString ReportValueText(double AValue, int ADigit) {
+  if (IsNoValue(AValue)) return QStringLiteral("-");
+  QByteArray text;
+  AppendNumber(text, AValue, ADigit);
+  return QString::fromLatin1(text);
+}
+
+QString FormatFixed(double AValue, int ADigit) {
+  char buffer[400];
+  std::snprintf(buffer, sizeof buffer, "%.*f", std::clamp(ADigit, 0, 9), AValue);
+  return QString::fromLatin1(buffer);
+}
+
+QString ReportRangeText(double AFrom, double ATo) {
+  auto text = [](double AValue) {
+    const QDateTime dt = DateTimeToQDateTime(AValue);
+    return UserLocale().toString(dt.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           dt.time().toString(QStringLiteral("HH:mm:ss"));
+  };
+  return text(AFrom) + QStringLiteral(" - ") + text(ATo);
+}
+
+// ---------------------------------------------------------------- report
+
+class TDeviceReport::TImpl {
+public:
+  explicit TImpl(const QString& AFileName) : Database(AFileName) {
+    Database.Open();
+    Database.SetTimeout(5000);
+  }
+  TSQLiteDatabase Database;
+  // 1-second reports: the start of every hour that has readings and the
+  // rows before it; grouped ones: the key of every row (the first reading
+  // of each group).
+  std::vector<double> Keys;
+  std::vector<std::int64_t> Counts;
+  bool Grouped = false;
+};
+
+TDeviceReport::TDeviceReport(const QString& AFileName) : FImpl(std::make_unique<TImpl>(AFileName)) {}
+
+TDeviceReport::~TDeviceReport() = default;
+
+std::unique_ptr<TDeviceReport> TDeviceReport::OpenCopy() const {
+  auto copy = std::make_unique<TDeviceReport>(FImpl->Database.FileName());
+  copy->FQuery = FQuery;
+  copy->FRecordCount = FRecordCount;
+  copy->FImpl->Keys = FImpl->Keys;
+  copy->FImpl->Counts = FImpl->Counts;
+  copy->FImpl->Grouped = FImpl->Grouped;
+  return copy;
+}
+
+bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* ACancel, const TProgressEvent& AProgress) {
+  FQuery = AQuery;
+  FRecordCount = 0;
+  FImpl->Keys.clear();
+  FImpl->Counts.clear();
+  FImpl->Grouped = AQuery.Period > 0 && AQuery.Period < kReportPeriodCount;
+  sqlite3* db = FImpl->Database.Handle();
+  FImpl->Database.SetCancelFlag(ACancel);
+  struct TRestore {
+    TSQLiteDatabase& Database;
+    ~TRestore() { Database.SetCancelFlag(nullptr); }
+  } restore{FImpl->Database};
+  const double span = std::max(AQuery.LastTime - AQuery.FirstTime, 1e-12);
+
+  if (!FImpl->Grouped) {
+    TStatement count(db, "SELECT count(*) FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime < ?3");
+    sqlite3_bind_int(*count, 1, AQuery.DeviceID);
+    const double end = std::nextafter(AQuery.LastTime, std::numeric_limits<double>::infinity());
+    std::int64_t total = 0;
+    for (double from = AQuery.FirstTime; from < end;) {
+      double to = (std::floor(from * kSegmentsPerDay) + 1) / kSegmentsPerDay;
+      if (to <= from) to = (std::floor(from * kSegmentsPerDay) + 2) / kSegmentsPerDay; // rounding at a boundary
+      to = std::min(to, end);
+      count.Reset();
+      sqlite3_bind_double(*count, 2, from);
+      sqlite3_bind_double(*count, 3, to);
+      const int rc = sqlite3_step(*count);
+      if (rc == SQLITE_INTERRUPT || (ACancel && ACancel->load())) {
+        FImpl->Keys.clear();
+        FImpl->Counts.clear();
+        return false;
+      }
+      if (rc != SQLITE_ROW) FImpl->Database.RaiseError(QStringLiteral("Failed to count the report"), QString());
+      const std::int64_t rows = sqlite3_column_int64(*count, 0);
+      if (rows > 0) {
+        FImpl->Keys.push_back(from);
+        FImpl->Counts.push_back(total);
+        total += rows;
+      }
+      from = to;
+      if (AProgress) AProgress(std::clamp((from - AQuery.FirstTime) / span, 0.0, 1.0));
+    }
+    count.Reset();
+    FRecordCount = total;
+    return true;
+  }
+
+  // One seek per group: the first reading at or after the group's start.
+  const int groups = kReportPeriodGroups[AQuery.Period];
+  TStatement seek(db, "SELECT ReadTime FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 "
+                      "AND ReadTime <= ?3 ORDER BY ReadTime");
+  sqlite3_bind_int(*seek, 1, AQuery.DeviceID);
+  sqlite3_bind_double(*seek, 3, AQuery.LastTime);
+  double from = AQuery.FirstTime;
+  std::int64_t lastGroup = std::numeric_limits<std::int64_t>::min();
+  for (std::int64_t n = 0;; ++n) {
+    seek.Reset();
+    sqlite3_bind_double(*seek, 2, from);
+    bool found = false;
+    int rc;
+    while ((rc = sqlite3_step(*seek)) == SQLITE_ROW) {
+      const double readTime = sqlite3_column_double(*seek, 0);
+      const std::int64_t group = GroupOf(readTime, groups);
+      if (group > lastGroup) {
+        FImpl->Keys.push_back(readTime);
+        lastGroup = group;
+        found = true;
+        break;
+      }
+    }
+    if (rc == SQLITE_INTERRUPT || (ACancel && ACancel->load())) {
+      FImpl->Keys.clear();
+      return false;
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+      FImpl->Database.RaiseError(QStringLiteral("Failed to count the report"), QString());
+    if (!found) break;
+    from = (static_cast<double>(lastGroup) + 0.5) / groups - kSeekMargin;
+    if (AProgress && n % 4096 == 0) AProgress(std::clamp((from - AQuery.FirstTime) / span, 0.0, 1.0));
+  }
+  seek.Reset();
+  FRecordCount = static_cast<std::int64_t>(FImpl->Keys.size());
+  if (AProgress) AProgress(1.0);
+  return true;
+}
+
+int TDeviceReport::PageCount(int ARowsPerPage) const {
+  const int rows = std::max(ARowsPerPage, 1);
+  return static_cast<int>((FRecordCount + rows - 1) / rows);
+}
+
+std::vector<TReportRow> TDeviceReport::Rows(std::int64_t AFirst, int ACount) const {
+  std::vector<TReportRow> rows;
+  if (AFirst < 0 || AFirst >= FRecordCount || ACount <= 0) return rows;
+  sqlite3* db = FImpl->Database.Handle();
+  const QByteArray columns(kRowColumns);
+  if (FImpl->Grouped) {
+    TStatement fetch(db, ("SELECT " + columns + " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime = ?2").constData());
+    sqlite3_bind_int(*fetch, 1, FQuery.DeviceID);
+    const std::int64_t last = std::min<std::int64_t>(AFirst + ACount, FRecordCount);
+    for (std::int64_t i = AFirst; i < last; ++i) {
+      fetch.Reset();
+      sqlite3_bind_double(*fetch, 2, FImpl->Keys[static_cast<std::size_t>(i)]);
+      if (sqlite3_step(*fetch) == SQLITE_ROW) rows.push_back(ReadRow(*fetch));
+    }
+    return rows;
+  }
+  TStatement page(db, ("SELECT " + columns +
+                       " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3 "
+                       "ORDER BY ReadTime LIMIT ?4 OFFSET ?5")
+                          .constData());
+  sqlite3_bind_int(*page, 1, FQuery.DeviceID);
+  // The hour holding row AFirst, then the rows before it in that hour skipped.
+  const auto day = std::upper_bound(FImpl->Counts.begin(), FImpl->Counts.end(), AFirst) - 1;
+  const std::size_t index = static_cast<std::size_t>(day - FImpl->Counts.begin());
+  sqlite3_bind_double(*page, 2, FImpl->Keys[index]);
+  sqlite3_bind_double(*page, 3, FQuery.LastTime);
+  sqlite3_bind_int(*page, 4, ACount);
+  sqlite3_bind_int64(*page, 5, AFirst - *day);
+  while (sqlite3_step(*page) == SQLITE_ROW) rows.push_back(ReadRow(*page));
+  return rows;
+}
+
+bool TDeviceReport::ForEachRow(const std::function<bool(const TReportRow&)>& AHandler, const TCancelFlag* ACancel) const {
+  if (FRecordCount == 0) return true;
+  if (FImpl->Grouped) {
+    constexpr int kBatch = 1024;
+    for (std::int64_t i = 0; i < FRecordCount; i += kBatch) {
+      if (ACancel && ACancel->load()) return false;
+      for (const TReportRow& row : Rows(i, kBatch))
+        if (!AHandler(row)) return false;
+    }
+    return true;
+  }
+  sqlite3* db = FImpl->Database.Handle();
+  TStatement all(db, ("SELECT " + QByteArray(kRowColumns) +
+                      " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime")
+                         .constData());
+  sqlite3_bind_int(*all, 1, FQuery.DeviceID);
+  sqlite3_bind_double(*all, 2, FQuery.FirstTime);
+  sqlite3_bind_double(*all, 3, FQuery.LastTime);
+  std::int64_t n = 0;
+  while (sqlite3_step(*all) == SQLITE_ROW) {
+    if ((++n & 0xFFF) == 0 && ACancel && ACancel->load()) return false;
+    if (!AHandler(ReadRow(*all))) return false;
+  }
+  return true;
+}
+
+std::vector<TReportCell> TDeviceReport::Cells() const {
+  std::vector<TReportCell> cells{{TReportCell::ckReadTime, 0}};
+  for (int i = 0; i < 4; ++i)
+    if (FQuery.Columns & (1u << i)) cells.push_back({TReportCell::ckValue, i});
+  for (int i = 0; i < 3; ++i)
+    if (FQuery.Columns & (1u << (4 + i))) cells.push_back({TReportCell::ckEvent, i});
+  return cells;
+}
+
+QStringList TDeviceReport::TitleTexts() const {
+  return {QStringLiteral("TERVOX REPORT"), QStringLiteral("Device Name: ") + FQuery.DeviceName,
+          ReportRangeText(FQuery.FirstTime, FQuery.LastTime)};
+}
+
+QStringList TDeviceReport::Headings() const {
+  QStringList headings;
+  for (const TReportCell& cell : Cells())
+    switch (cell.Kind) {
+    case TReportCell::ckReadTime: headings << QStringLiteral("Read Time"); break;
+    case TReportCell::ckValue: headings << QString::fromLatin1(kReportColumnNames[cell.Index]); break;
+    case TReportCell::ckEvent: headings << QString::fromLatin1(kReportColumnNames[4 + cell.Index]); break;
+    }
+  return headings;
+}
+
+QStringList TDeviceReport::RowTexts(const TReportRow& ARow) const {
+  QStringList texts;
+  for (const TReportCell& cell : Cells())
+    switch (cell.Kind) {
+    case TReportCell::ckReadTime: texts << ReportTimeText(ARow.ReadTime); break;
+    case TReportCell::ckValue: texts << ReportValueText(ARow.Values[cell.Index], ARow.Digit); break;
+    case TReportCell::ckEvent: texts << (ARow.IsEV[cell.Index] ? QStringLiteral("On") : QStringLiteral("Off")); break;
+    }
+  return texts;
+}
+
+// ---------------------------------------------------------------- drawing
+
+namespace {
+
+void SetFont(QPainter& APainter, const TDqPrint& APrint, double ASize, bool ABold) {
+  QFont font(QStringLiteral("Microsoft Sans Serif"));
+  font.setPointSize(APrint.FontScale(ASize));
+  font.setBold(ABold);
+  APainter.setFont(font);
+}
+
+// Text centred in a cell horizontally, and vertically by the height of "A"
+// in a row ARowHeight high.
+void CellText(QPainter& APainter, int ALeft, int AWidth, int ATop, int ARowHeight, const QString& AText) {
+  const QFontMetrics metrics = APainter.fontMetrics();
+  const int x = ALeft + (AWidth - metrics.horizontalAdvance(AText)) / 2;
+  const int y = ATop + (ARowHeight - metrics.height()) / 2;
+  APainter.drawText(x, y + metrics.ascent(), AText);
+}
+
+} // namespace
+
+void DrawPagedTable(QPainter& APainter, const TDqPrint& APrint, const QRect& ARect, int ATop,
+                    const std::vector<double>& AWidths, const QStringList& AHeadings, bool AHeadingBold,
+                    const std::vector<QStringList>& ARows) {
+  int tableWidth = 1;
+  for (double width : AWidths) tableWidth += APrint.ScaleX(width);
+  const int x0 = ARect.left() + (ARect.width() - tableWidth) / 2;
+  const int rowHeight = APrint.ScaleY(6);
+  APainter.setPen(QPen(Qt::black, 1));
+  APainter.setBrush(Qt::NoBrush);
+  auto drawRow = [&](int ATopY, int ABottomY, const QStringList& ATexts) {
+    double total = 0;
+    int left = x0;
+    for (std::size_t c = 0; c < AWidths.size(); ++c) {
+      total += AWidths[c];
+      const int right = x0 + APrint.ScaleX(total);
+      // Neighbouring cells share their border lines.
+      APainter.drawRect(QRect(QPoint(left, ATopY), QPoint(right, ABottomY)));
+      if (static_cast<qsizetype>(c) < ATexts.size())
+        CellText(APainter, left, APrint.ScaleX(AWidths[c]), ATopY, rowHeight, ATexts.at(static_cast<qsizetype>(c)));
+      left = right;
+    }
+  };
+  QFont font = APainter.font();
+  font.setBold(AHeadingBold);
+  APainter.setFont(font);
+  drawRow(ATop, ATop + rowHeight, AHeadings);
+  SetFont(APainter, APrint, 22, false);
+  int top = ATop + rowHeight;
+  for (std::size_t k = 1; k <= ARows.size(); ++k) {
+    // Each bottom from the header's top, so that rounding does not add up.
+    const int bottom = ATop + APrint.ScaleY(6.0 * static_cast<double>(k + 1));
+    drawRow(top, bottom, ARows[k - 1]);
+    top = bottom;
+  }
+}
+
+void DrawPageNumber(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect,
+                    int ATop, int APage, int APageCount) {
+  SetFont(APainter, APrint, 20, false);
+  const QString text = QStringLiteral("Page %1 of %2").arg(APage).arg(APageCount);
+  const int right = std::min(ARect.left() + APrint.PosScaleX(std::round(AProfile.SheetWidth() - AProfile.MarginRight())),
+                             ARect.right() + 1);
+  const QFontMetrics metrics = APainter.fontMetrics();
+  APainter.drawText(right - metrics.horizontalAdvance(text), ATop + metrics.ascent(), text);
+}
+
+int PageTop(const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect) {
+  return std::max(ARect.top() + APrint.PosScaleY(std::round(AProfile.MarginTop())), ARect.top());
+}
+
+std::vector<QStringList> TDeviceReport::PageTexts(int APage, int ARowsPerPage) const {
+  std::vector<QStringList> texts;
+  if (APage >= 1)
+    for (const TReportRow& row : Rows(static_cast<std::int64_t>(APage - 1) * ARowsPerPage, ARowsPerPage))
+      texts.push_back(RowTexts(row));
+  return texts;
+}
+
+void TDeviceReport::DrawPage(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile,
+                             const QRect& ARect, int APage, int APageCount) const {
+  DrawPageTexts(APainter, APrint, AProfile, ARect, APage, APageCount, PageTexts(APage, ReportRowsPerPage(AProfile)));
+}
+
+void TDeviceReport::DrawPageTexts(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile,
+                                  const QRect& ARect, int APage, int APageCount,
+                                  const std::vector<QStringList>& ATexts) const {
+  APainter.save();
+  APainter.setBackgroundMode(Qt::TransparentMode);
+  const int y0 = PageTop(APrint, AProfile, ARect);
+  DrawPageNumber(APainter, APrint, AProfile, ARect, y0, APage, APageCount);
+  auto centred = [&](int ATop, const QString& AText) {
+    const QFontMetrics metrics = APainter.fontMetrics();
+    APainter.drawText(ARect.left() + (ARect.width() - metrics.horizontalAdvance(AText)) / 2, ATop + metrics.ascent(),
+                      AText);
+  };
+  const QStringList titles = TitleTexts();
+  SetFont(APainter, APrint, 36, true);
+  centred(y0, titles.at(0));
+  SetFont(APainter, APrint, 28, false);
+  centred(y0 + APrint.ScaleY(6.4), titles.at(1));
+  centred(y0 + APrint.ScaleY(12), titles.at(2));
+  DrawPagedTable(APainter, APrint, ARect, y0 + APrint.ScaleY(18), ReportColumnWidths(FQuery.Columns), Headings(), false,
+                 ATexts);
+  APainter.restore();
+}
+
+void TDeviceReport::PrintPages(QPainter& APainter, TDqPrint& APrint, const TBaseReport& AProfile, int AFirst, int ALast,
+                               const TCancelFlag* ACancel) const {
+  auto* device = dynamic_cast<QPagedPaintDevice*>(APainter.device());
+  const int pageCount = PageCount(ReportRowsPerPage(AProfile));
+  APrint.SetPrinterMode(APainter.device());
+  const QRect rect = PrintableRect(APainter.device());
+  for (int page = AFirst; page <= ALast; ++page) {
+    if (ACancel && ACancel->load()) return;
+    DrawPage(APainter, APrint, AProfile, rect, page, pageCount);
+    if (page < ALast && device) device->newPage();
+  }
+}
+
+void TDeviceReport::ExportPDF(const QString& AFileName, const TBaseReport& AProfile, int AFirst, int ALast,
+                              const TCancelFlag* ACancel) const {
+  const int pageCount = std::max(PageCount(ReportRowsPerPage(AProfile)), 1);
+  const int first = std::clamp(AFirst, 1, pageCount);
+  const int last = ALast < 1 ? pageCount : std::clamp(ALast, first, pageCount);
+  WriteFileWhole(AFileName, [&](QIODevice& AFile) {
+    QPdfWriter pdf(&AFile);
+    pdf.setTitle(QStringLiteral("Tervox Report"));
+    pdf.setCreator(QStringLiteral("TERVOX"));
+    pdf.setResolution(600);
+    pdf.setPageLayout(AProfile.PageLayout());
+    QPainter painter(&pdf);
+    TDqPrint print;
+    print.PaperWidth = AProfile.SheetWidth();
+    print.PaperHeight = AProfile.SheetHeight();
+    PrintPages(painter, print, AProfile, first, last, ACancel);
+    painter.end();
+    if (ACancel && ACancel->load()) throw EDqException(QStringLiteral("Export cancelled"));
+  });
+}
+
+// ---------------------------------------------------------------- exports
+
+void WriteFileWhole(const QString& AFileName, const std::function<void(QIODevice&)>& AWrite) {
+  QSaveFile file(AFileName);
+  if (!file.open(QIODevice::WriteOnly))
+    throw EDqException(QStringLiteral("Cannot write \"%1\": %2").arg(AFileName, file.errorString()));
+  AWrite(file); // an exception leaves the old file (or none) in place
+  if (!file.commit())
+    throw EDqException(QStringLiteral("Cannot write \"%1\": %2").arg(AFileName, file.errorString()));
+}
+
+TDeviceReport::TExportResult TDeviceReport::ExportXLS(const QString& AFileName, const TCancelFlag* ACancel) const {
+  TExportResult result;
+  TXLSWriter writer(AFileName, 100, 65535);
+  TExtendedFormat format;
+  format.SetBits(xfParentStyle, 1);
+  format.SetBits(xfHorizontalAlign, 2);
+  format.SetBits(xfAlignUsed, 1);
+  format.SetBits(xfPatternUsed, 1);
+  format.SetBits(xfPatternColour, 10);
+  writer.WriteExtendedFormat(format);
+  writer.WriteColumnInfo({0, 0, 5632, 1, 0, 0});
+  const QStringList titles = TitleTexts();
+  for (qsizetype r = 0; r < titles.size(); ++r) writer.SetCells(0, static_cast<std::uint16_t>(r), titles.at(r));
+  const QStringList headings = Headings();
+  for (qsizetype c = 0; c < headings.size(); ++c)
+    writer.SetCellsA(static_cast<std::uint16_t>(c), 3, acShaded | acBottomBorder | acCenter | acFill, headings.at(c));
+  std::uint16_t row = 4;
+  const bool complete = ForEachRow(
+      [&](const TReportRow& ARow) {
+        // Row numbers are 16-bit: stop at the last row the format holds.
+        if (result.RowsWritten >= kXLSMaxRows) return false;
+        const QStringList texts = RowTexts(ARow);
+        for (qsizetype c = 0; c < texts.size(); ++c) writer.SetCells(static_cast<std::uint16_t>(c), row, texts.at(c));
+        ++row;
+        ++result.RowsWritten;
+        return true;
+      },
+      ACancel);
+  if (ACancel && ACancel->load()) throw EDqException(QStringLiteral("Export cancelled"));
+  if (!complete) result.RowsLeftOut = FRecordCount - result.RowsWritten;
+  writer.Close();
+  result.LostCharacters = writer.LostCharacters();
+  return result;
+}
+
+namespace {
+
+void AppendCSVField(QByteArray& AOut, const QString& AText) {
+  const QByteArray utf8 = AText.toUtf8();
+  if (utf8.contains(',') || utf8.contains('"') || utf8.contains('\r') || utf8.contains('\n')) {
+    AOut.append('"');
+    for (char c : utf8) {
+      if (c == '"') AOut.append('"');
+      AOut.append(c);
+    }
+    AOut.append('"');
+  } else {
+    AOut.append(utf8);
+  }
+}
+
+} // namespace
+
+TDeviceReport::TExportResult TDeviceReport::ExportCSV(const QString& AFileName, const TCancelFlag* ACancel) const {
+  TExportResult result;
+  WriteFileWhole(AFileName, [&](QIODevice& AFile) {
+    QByteArray buffer;
+    buffer.reserve(1 << 20);
+    const QStringList headings = Headings();
+    for (qsizetype c = 0; c < headings.size(); ++c) {
+      if (c) buffer.append(',');
+      AppendCSVField(buffer, headings.at(c));
+    }
+    buffer.append("\r\n");
+    auto flush = [&] {
+      if (AFile.write(buffer) != buffer.size())
+        throw EDqException(QStringLiteral("Cannot write \"%1\": %2").arg(AFileName, AFile.errorString()));
+      buffer.clear();
+    };
+    const std::vector<TReportCell> cells = Cells();
+    // The date part changes once a day: keep its text.
+    std::int64_t cachedDay = std::numeric_limits<std::int64_t>::min();
+    QByteArray dayText;
+    const bool done = ForEachRow(
+        [&](const TReportRow& ARow) {
+          std::int64_t day = 0;
+          std::int64_t ms = 0;
+          SplitDayTime(ARow.ReadTime, day, ms);
+          if (day != cachedDay) {
+            cachedDay = day;
+            const TDayTime t = DecodeDayTime(static_cast<double>(day));
+            dayText = QByteArray::number(t.Year).rightJustified(4, '0') + '-';
+            AppendTwo(dayText, t.Month);
+            dayText.append('-');
+            AppendTwo(dayText, t.Day);
+            dayText.append('T');
+          }
+          buffer.append(dayText);
+          AppendTwo(buffer, static_cast<int>(ms / 3600000));
+          buffer.append(':');
+          AppendTwo(buffer, static_cast<int>(ms / 60000 % 60));
+          buffer.append(':');
+          AppendTwo(buffer, static_cast<int>(ms / 1000 % 60));
+          for (std::size_t c = 1; c < cells.size(); ++c) {
+            const int i = cells[c].Index;
+            if (cells[c].Kind == TReportCell::ckEvent) {
+              buffer.append(ARow.IsEV[i] ? ",On" : ",Off");
+            } else {
+              buffer.append(',');
+              if (!IsNoValue(ARow.Values[i])) AppendNumber(buffer, ARow.Values[i], ARow.Digit);
+            }
+          }
+          buffer.append("\r\n");
+          ++result.RowsWritten;
+          if (buffer.size() > (1 << 20) - 256) flush();
+          return true;
+        },
+        ACancel);
+    if (!done) throw EDqException(QStringLiteral("Export cancelled"));
+    flush();
+  });
+  return result;
+}
+
+TDeviceReport::TExportResult TDeviceReport::ExportXLSX(const QString& AFileName, const TCancelFlag* ACancel,
+                                                       const TProgressEvent& AProgress, std::int64_t ASheetRows) const {
+  TExportResult result;
+  const std::vector<TReportCell> cells = Cells();
+  TXLSXLayout layout;
+  layout.Titles = TitleTexts();
+  layout.Headings = Headings();
+  layout.SheetName = QStringLiteral("Report");
+  layout.Widths.assign(cells.size(), 10);
+  layout.Widths[0] = 20;
+  TXLSXWriter writer(AFileName, layout, ASheetRows);
+  const QByteArray on("On");
+  const QByteArray off("Off");
+  const double total = std::max<double>(static_cast<double>(FRecordCount), 1);
+  auto write = [&](const TReportRow& ARow) {
+    writer.NewRow();
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      const int col = static_cast<int>(c);
+      const int i = cells[c].Index;
+      switch (cells[c].Kind) {
+      case TReportCell::ckReadTime: writer.WriteDateTime(col, ARow.ReadTime); break;
+      case TReportCell::ckValue:
+        // No value stays empty: a chart leaves a gap there, where text would read as 0.
+        if (!IsNoValue(ARow.Values[i])) writer.WriteNumber(col, ARow.Values[i], ARow.Digit);
+        break;
+      case TReportCell::ckEvent: writer.WriteText(col, ARow.IsEV[i] ? on : off); break;
+      }
+    }
+    if ((++result.RowsWritten & 0x3FFF) == 0 && AProgress) AProgress(static_cast<double>(result.RowsWritten) / total);
+  };
+
+  // The rows are read on a thread of their own, a batch ahead of the
+  // writing: reading was a quarter of the export, the other core idle.
+  constexpr std::size_t kBatch = 4096;
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<TReportRow> filled;  // handed over by the reader
+  bool readerDone = false;
+  bool readerComplete = false;
+  bool writerStopped = false;
+  std::exception_ptr readerError;
+  std::thread reader([&] {
+    std::vector<TReportRow> batch;
+    batch.reserve(kBatch);
+    auto handOver = [&] {
+      std::unique_lock<std::mutex> guard(lock);
+      changed.wait(guard, [&] { return filled.empty() || writerStopped; });
+      if (writerStopped) return false;
+      filled.swap(batch);
+      changed.notify_all();
+      return true;
+    };
+    bool complete = false;
+    try {
+      complete = ForEachRow(
+          [&](const TReportRow& ARow) {
+            batch.push_back(ARow);
+            return batch.size() < kBatch || handOver();
+          },
+          ACancel);
+      if (complete && !batch.empty()) complete = handOver();
+    } catch (...) {
+      readerError = std::current_exception();
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    readerDone = true;
+    readerComplete = complete;
+    changed.notify_all();
+  });
+  bool done = false;
+  try {
+    std::vector<TReportRow> batch;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> guard(lock);
+        changed.wait(guard, [&] { return !filled.empty() || readerDone; });
+        if (filled.empty()) {
+          done = readerComplete;
+          break;
+        }
+        batch.swap(filled);
+        changed.notify_all();
+      }
+      for (const TReportRow& row : batch) write(row);
+      batch.clear();
+    }
+  } catch (...) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      writerStopped = true;
+      changed.notify_all();
+    }
+    reader.join();
+    throw;
+  }
+  reader.join();
+  if (readerError) std::rethrow_exception(readerError);
+  if (!done) throw EDqException(QStringLiteral("Export cancelled"));
+  writer.Close();
+  result.Sheets = writer.SheetCount();
+  if (AProgress) AProgress(1.0);
+  return result;
+}

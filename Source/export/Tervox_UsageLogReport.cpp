@@ -1,0 +1,194 @@
+#include "Tervox_UsageLogReport.h"
+
+#include "Tervox_Report.h"
+
+#include "graph/DqPrint.h"
+#include "core/DqRoutine.h"
+#include "store/DqSQLite.h"
+
+#include <QIODevice>
+#include <QPainter>
+#include <QDateTime>
+#include <QPdfWriter>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kKeyStride = 64;
+const double kLogColumnWidths[] = {30, 50, 30, 20, 50};
+
+QString FieldText(sqlite3_stmt* AStmt, int AColumn) {
+  const void* text = sqlite3_column_text16(AStmt, AColumn);
+  if (!text) return QString();
+  return QString::fromUtf16(static_cast<const char16_t*>(text), sqlite3_column_bytes16(AStmt, AColumn) / 2);
+}
+
+
+} // namespace
+
+int UsageLogRowsPerPage(const TBaseReport& AProfile) {
+  const int rows =
+      static_cast<int>(std::lround((AProfile.SheetHeight() - AProfile.MarginBottom() - AProfile.MarginTop() - 8) / 6)) - 1;
+  return std::max(rows, 1);
+}
+
+TUsageLogReport::TUsageLogReport(TSQLiteDatabase* ADatabase) : FDatabase(ADatabase) {}
+
+TUsageLogReport::TUsageLogReport(const QString& AFileName)
+    : FOwnDatabase(std::make_unique<TSQLiteDatabase>(AFileName)), FDatabase(FOwnDatabase.get()) {
+  FOwnDatabase->Open();
+  FOwnDatabase->SetTimeout(5000);
+}
+
+TUsageLogReport::~TUsageLogReport() = default;
+
+bool TUsageLogReport::Open(const TCancelFlag* ACancel) {
+  FRanged = false;
+  return Open(0, 0, ACancel);
+}
+
+bool TUsageLogReport::Open(double AFirstTime, double ALastTime, const TCancelFlag* ACancel) {
+  if (AFirstTime != 0 || ALastTime != 0) FRanged = true;
+  FFirstTime = AFirstTime;
+  FLastTime = ALastTime;
+  FKeys.clear();
+  FRecordCount = 0;
+  std::unique_ptr<TSQLiteTable> table = std::make_unique<TSQLiteTable>(FDatabase);
+  table->SetSQL(QStringLiteral("SELECT LogTime FROM UsageLog%1 ORDER BY LogTime DESC")
+                    .arg(FRanged ? QStringLiteral(" WHERE LogTime >= :First AND LogTime <= :Last") : QString()));
+  if (FRanged) {
+    table->SetParamValues(":First", TVariant::FromDateTime(FFirstTime));
+    table->SetParamValues(":Last", TVariant::FromDateTime(FLastTime));
+  }
+  table->Open();
+  while (!table->Eof()) {
+    if (FRecordCount % kKeyStride == 0) {
+      if (ACancel && ACancel->load()) {
+        FKeys.clear();
+        FRecordCount = 0;
+        return false;
+      }
+      FKeys.push_back(table->GetFields(0)->AsFloat());
+    }
+    ++FRecordCount;
+    table->Next();
+  }
+  return true;
+}
+
+int TUsageLogReport::PageCount(int ARowsPerPage) const {
+  const int rows = std::max(ARowsPerPage, 1);
+  return static_cast<int>((FRecordCount + rows - 1) / rows);
+}
+
+std::vector<TUsageLogRow> TUsageLogReport::Rows(std::int64_t AFirst, int ACount) const {
+  std::vector<TUsageLogRow> rows;
+  if (AFirst < 0 || AFirst >= FRecordCount || ACount <= 0) return rows;
+  sqlite3* db = FDatabase->Handle();
+  const QByteArray sql = "SELECT LogTime, Detail, DeviceName, EVStatus, PV, Digit FROM UsageLog WHERE LogTime <= ?1" +
+                         QByteArray(FRanged ? " AND LogTime >= ?2" : "") +
+                         " ORDER BY LogTime DESC LIMIT ?4 OFFSET ?5";
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+    FDatabase->RaiseError(QStringLiteral("Failed to read the usage log"), QString::fromLatin1(sql));
+  sqlite3_bind_double(stmt, 1, FKeys[static_cast<std::size_t>(AFirst / kKeyStride)]);
+  if (FRanged) sqlite3_bind_double(stmt, 2, FFirstTime);
+  sqlite3_bind_int(stmt, 4, ACount);
+  sqlite3_bind_int(stmt, 5, static_cast<int>(AFirst % kKeyStride));
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    TUsageLogRow row;
+    row.LogTime = sqlite3_column_double(stmt, 0);
+    row.Detail = FieldText(stmt, 1);
+    row.DeviceName = FieldText(stmt, 2);
+    row.EVStatus = FieldText(stmt, 3);
+    row.PV = sqlite3_column_double(stmt, 4); // NULL and '' read as 0
+    row.Digit = sqlite3_column_int(stmt, 5);
+    rows.push_back(row);
+  }
+  sqlite3_finalize(stmt);
+  return rows;
+}
+
+QStringList TUsageLogReport::Headings() {
+  return {QStringLiteral("Log Time"), QStringLiteral("Description"), QStringLiteral("Device Name"),
+          QStringLiteral("Status"), QStringLiteral("PV")};
+}
+
+QStringList TUsageLogReport::RowTexts(const TUsageLogRow& ARow) {
+  return {ReportTimeText(ARow.LogTime), ARow.Detail, ARow.DeviceName, ARow.EVStatus,
+          FormatFixed(ARow.PV, ARow.Digit)};
+}
+
+void TUsageLogReport::DrawPage(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile,
+                               const QRect& ARect, int APage, int APageCount) const {
+  APainter.save();
+  APainter.setBackgroundMode(Qt::TransparentMode);
+  const int y0 = PageTop(APrint, AProfile, ARect);
+  DrawPageNumber(APainter, APrint, AProfile, ARect, y0, APage, APageCount);
+  QFont font(QStringLiteral("Microsoft Sans Serif"));
+  font.setPointSize(APrint.FontScale(20));
+  font.setBold(true);
+  APainter.setFont(font);
+  std::vector<QStringList> texts;
+  const int rowsPerPage = UsageLogRowsPerPage(AProfile);
+  if (APage >= 1)
+    for (const TUsageLogRow& row : Rows(static_cast<std::int64_t>(APage - 1) * rowsPerPage, rowsPerPage))
+      texts.push_back(RowTexts(row));
+  DrawPagedTable(APainter, APrint, ARect, y0 + APrint.ScaleY(8),
+                 std::vector<double>(std::begin(kLogColumnWidths), std::end(kLogColumnWidths)), Headings(), true, texts);
+  APainter.restore();
+}
+
+void TUsageLogReport::ExportPDF(const QString& AFileName, const TBaseReport& AProfile) const {
+  const int pageCount = std::max(PageCount(UsageLogRowsPerPage(AProfile)), 1);
+  WriteFileWhole(AFileName, [&](QIODevice& AFile) {
+    QPdfWriter pdf(&AFile);
+    pdf.setTitle(QStringLiteral("Tervox Usage Log"));
+    pdf.setCreator(QStringLiteral("TERVOX"));
+    pdf.setResolution(600);
+    pdf.setPageLayout(AProfile.PageLayout());
+    QPainter painter(&pdf);
+    TDqPrint print;
+    print.PaperWidth = AProfile.SheetWidth();
+    print.PaperHeight = AProfile.SheetHeight();
+    print.SetPrinterMode(&pdf);
+    const QRect rect = PrintableRect(&pdf);
+    for (int page = 1; page <= pageCount; ++page) {
+      DrawPage(painter, print, AProfile, rect, page, PageCount(UsageLogRowsPerPage(AProfile)));
+      if (page < pageCount) pdf.newPage();
+    }
+  });
+}
+
+std::int64_t TUsageLogReport::ExportCSV(const QString& AFileName) const {
+  std::int64_t written = 0;
+  WriteFileWhole(AFileName, [&](QIODevice& AFile) {
+    auto line = [&](const QStringList& AFields) {
+      QByteArray out;
+      for (qsizetype i = 0; i < AFields.size(); ++i) {
+        if (i) out.append(',');
+        const QByteArray utf8 = AFields.at(i).toUtf8();
+        if (utf8.contains(',') || utf8.contains('"') || utf8.contains('\r') || utf8.contains('\n'))
+          out.append('"' + QByteArray(utf8).replace("\"", "\"\"") + '"');
+        else
+          out.append(utf8);
+      }
+      out.append("\r\n");
+      if (AFile.write(out) != out.size())
+        throw EDqException(QStringLiteral("Cannot write \"%1\": %2").arg(AFileName, AFile.errorString()));
+    };
+    line(Headings());
+    for (std::int64_t first = 0; first < FRecordCount; first += 1024)
+      for (const TUsageLogRow& row : Rows(first, 1024)) {
+        const QDateTime time = DateTimeToQDateTime(row.LogTime);
+        line({time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")), row.Detail, row.DeviceName, row.EVStatus,
+              FormatFixed(row.PV, row.Digit)});
+        ++written;
+      }
+  });
+  return written;
+}

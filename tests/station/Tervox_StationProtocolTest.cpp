@@ -1,0 +1,222 @@
+// The station socket's messages: every kind comes back as it was sent,
+// whatever the pieces it arrives in; what is not a whole, known message of
+// this version is refused; the lock names its holder and the socket is
+// reached at any path length.
+#include "TestSupport.h"
+#include "store/Tervox_StationLock.h"
+#include "station/Tervox_StationProtocol.h"
+#include "station/Tervox_StationSocket.h"
+
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TervoxStation;
+
+namespace {
+
+TTervoxStatusImage SampleImage() {
+  TTervoxStatusImage image;
+  image.DeviceID = 7;
+  image.PV = -1234;
+  image.SV = 32767;
+  image.Out1 = 1000;
+  image.Out2 = -32768;
+  image.EV1 = 1;
+  image.EV2 = 2;
+  image.EV3 = 3;
+  image.Digit = 2;
+  image.InputLowerLimit = -1999;
+  image.InputUpperLimit = 9999;
+  image.PeriodicTimeOut1 = 3276700;
+  image.PeriodicTimeOut2 = 0;
+  image.OpMode = {1, 11, 0};
+  image.CT1 = 12.5;
+  image.CT2 = -0.1;
+  image.Flags = TTervoxStatusImage::fSynchronized | TTervoxStatusImage::fEV3 | TTervoxStatusImage::fPrgRun;
+  const char model[] = "TVXBA-KR01302CDHT5P0";
+  std::copy(model, model + 20, image.ModelType.begin());
+  return image;
+}
+
+TModbusStatistics SampleStatistics() {
+  TModbusStatistics stats;
+  stats.Requests = 5000000000LL; // beyond 32 bits
+  stats.Answers = 4999999000LL;
+  stats.TimeOuts = 600;
+  stats.Corrupt = 300;
+  stats.Foreign = 50;
+  stats.Exceptions = 49;
+  stats.NoLine = 1;
+  stats.ExceptionCodes = {{2, 40}, {0x0B, 9}};
+  stats.LastError = QStringLiteral("Modbus TCP: length field 0 out of range");
+  stats.LastErrorTime = QDateTime::fromMSecsSinceEpoch(1765000000123LL, QTimeZone::utc());
+  stats.TotalReplyMs = 1.5e9;
+  stats.WorstReplyMs = 299.75;
+  return stats; // the last answer: none
+}
+
+// One of each kind, with the fields a kind can carry at their edges.
+std::vector<TMessage> EveryKind() {
+  QByteArray frame(256, '\x5a');
+  frame[0] = '\0';
+  return {THello{TRole::Maintenance, 4294967295u, QStringLiteral("tervox-db ÄÖ ไทย")},
+          THeartbeat{},
+          TReload{ReloadDevices | ReloadSettings},
+          TSilenceLossAlert{600},
+          TAcknowledgeAlarm{-1, 2},
+          TRequestStatus{42},
+          TTransaction{1, 0xFFFFFFFFu, -3, QStringLiteral("WriteMode5"), QStringLiteral("admin"), frame},
+          TEndRequest{9},
+          TPause{QStringLiteral("eng"), QStringLiteral("a restore")},
+          TResume{},
+          TWelcome{12345, true},
+          TStatus{SampleImage()},
+          TAlarm{3, 1, QStringLiteral("Oven EV2 Low Alarm 20.0\r\nTime  01/02/26 10:00")},
+          TLossAlert{5},
+          TLossAlertClosed{},
+          TAlarmAcknowledged{3, 0},
+          TTransactionReply{77, TOutcome::Refused, QByteArray(), QStringLiteral("no")},
+          TPauseState{false, QString()},
+          TDatabaseProblem{QStringLiteral("Readings cannot be stored: database or disk is full")},
+          TReloaded{},
+          TCommStatistics{2, 247, SampleStatistics()}};
+}
+
+TEST(StationMessages, EveryKindComesBackAsSentAtAnySplit) {
+  const std::vector<TMessage> messages = EveryKind();
+  QByteArray stream;
+  for (const TMessage& message : messages) stream.append(Encode(message));
+  // Fed in pieces of every size from 1 to 40 bytes.
+  for (int piece = 1; piece <= 40; ++piece) {
+    SCOPED_TRACE(piece);
+    QByteArray buffer;
+    std::vector<TMessage> decoded;
+    for (qsizetype at = 0; at < stream.size(); at += piece) {
+      buffer.append(stream.mid(at, piece));
+      TMessage message;
+      TDecode result;
+      while ((result = Decode(buffer, message)) == TDecode::Message) decoded.push_back(message);
+      ASSERT_EQ(result, TDecode::NeedMore);
+    }
+    EXPECT_TRUE(buffer.isEmpty());
+    ASSERT_EQ(decoded.size(), messages.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) EXPECT_TRUE(decoded[i] == messages[i]) << "message " << i;
+  }
+  for (std::size_t i = 0; i < messages.size(); ++i)
+    EXPECT_EQ(IsRequest(messages[i]), i < 10) << "message " << i;
+}
+
+TEST(StationMessages, WhatIsNotAWholeKnownMessageIsRefused) {
+  const QByteArray heartbeat = Encode(THeartbeat{});
+  const QByteArray alarm = Encode(TAlarm{1, 2, QStringLiteral("x")});
+  auto with = [](QByteArray ABytes, int AIndex, char AValue) {
+    ABytes[AIndex] = AValue;
+    return ABytes;
+  };
+  // The length counts the version and type bytes: shorter bodies, and
+  // bodies longer than any message, are refused before they arrive.
+  auto length = [](std::uint32_t ALength, const QByteArray& ABody) {
+    QByteArray bytes;
+    for (int i = 0; i < 4; ++i) bytes.append(static_cast<char>((ALength >> (8 * i)) & 0xFF));
+    return bytes + ABody;
+  };
+  struct Case {
+    const char* Name;
+    QByteArray Bytes;
+  } const cases[] = {
+      {"another version", with(heartbeat, 4, 2)},
+      {"an unknown type", with(heartbeat, 5, 99)},
+      {"an empty body", length(0, {})},
+      {"a body without a type", length(1, QByteArray(1, 1))},
+      {"a body longer than any message", length(kMaxBody + 1, {})},
+      {"bytes after the fields", length(3, QByteArray("\x01\x02\x00", 3))},
+      {"fields cut short", length(6, QByteArray("\x01\x42\x01\x00\x00\x00", 6))},
+      {"an alarm slot past EV3", with(alarm, 10, 3)},
+      {"a role nobody has", Encode(THello{TRole::Window, 1, {}}).replace(6, 1, "\x07")},
+      {"a flag that is neither 0 nor 1", with(Encode(TWelcome{1, true}), 10, 2)},
+      {"an outcome nobody knows", with(Encode(TTransactionReply{1, TOutcome::Reply, {}, {}}), 10, 9)},
+      // The frame's length field (bytes 26-29) says 257.
+      {"a frame longer than Modbus allows", with(Encode(TTransaction{1, 1, 1, {}, {}, QByteArray(256, 'x')}), 26, 1)},
+  };
+  for (const Case& c : cases) {
+    QByteArray buffer = c.Bytes;
+    TMessage message;
+    EXPECT_EQ(Decode(buffer, message), TDecode::Bad) << c.Name;
+  }
+}
+
+TEST(StationLock, OneHolderNamedInItsFileAndFreeAgainOnRelease) {
+  tervox_test::TempDir dir;
+  const QString database = dir.Path(QStringLiteral("Tervox.db"));
+  EXPECT_FALSE(TTervoxStationLock::OtherHolder(database).Held()) << "no lock file yet";
+  TTervoxStationLock first(database);
+  ASSERT_TRUE(first.Acquire(QStringLiteral("tervox-recorder"), QStringLiteral("/some/socket")));
+  struct stat info {};
+  ASSERT_EQ(::stat(QFile::encodeName(TTervoxStationLock::LockFileName(database)).constData(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0660u) << "the group's windows may take it too";
+  EXPECT_EQ(tervox_test::ReadFileBytes(TTervoxStationLock::LockFileName(database)),
+            QStringLiteral("%1\ntervox-recorder\n/some/socket\n").arg(::getpid()).toUtf8());
+  // Our own lock is nobody else's.
+  EXPECT_FALSE(TTervoxStationLock::OtherHolder(database).Held());
+  // A second opening of the file (as another process would) is refused.
+  TTervoxStationLock second(database);
+  EXPECT_FALSE(second.Acquire(QStringLiteral("tervox"), QString()));
+  first.Release();
+  EXPECT_TRUE(tervox_test::ReadFileBytes(TTervoxStationLock::LockFileName(database)).isEmpty());
+  EXPECT_TRUE(second.Acquire(QStringLiteral("tervox"), QString()));
+}
+
+TEST(StationSocket, ReachedAtAPathLongerThanASocketAddressHolds) {
+  tervox_test::TempDir dir;
+  QString folder = dir.Root();
+  while (folder.size() < 150) folder += QStringLiteral("/a-rather-long-folder-name");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString path = folder + QStringLiteral("/Tervox.db.sock");
+  QString error;
+  const int listening = Listen(path, &error);
+  ASSERT_GE(listening, 0) << error.toStdString();
+  EXPECT_TRUE(QFileInfo::exists(path)) << "the socket lies where it was asked for";
+  const int client = Connect(path);
+  ASSERT_GE(client, 0);
+  TPeer peer;
+  pollfd wait{listening, POLLIN, 0};
+  ASSERT_EQ(::poll(&wait, 1, 5000), 1);
+  const int accepted = ::accept(listening, nullptr, nullptr);
+  ASSERT_GE(accepted, 0);
+  ASSERT_TRUE(PeerOf(accepted, peer));
+  EXPECT_EQ(peer.PID, ::getpid());
+  EXPECT_EQ(peer.UID, ::geteuid());
+  for (int handle : {accepted, client, listening}) ::close(handle);
+  EXPECT_LT(Connect(path + QStringLiteral(".nobody")), 0);
+}
+
+TEST(StationSocket, WhoMayConnect) {
+  const uid_t me = ::geteuid();
+  // A user that is neither root, this user nor in the group: nobody, with
+  // a group of its own that is not the socket's.
+  struct Case {
+    const char* Name;
+    TPeer Peer;
+    gid_t SocketGroup;
+    bool Allowed;
+  } const cases[] = {
+      {"root", {1, 0, 0}, 4242, true},
+      {"the recorder's own user", {1, me, 4242}, 4243, true},
+      {"a peer whose group is the socket's", {1, 65534, 4242}, 4242, true},
+      {"another user in no such group", {1, 65534, 65534}, 4242, me == 65534},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PeerAllowed(c.Peer, c.SocketGroup), c.Allowed) << c.Name;
+}
+
+} // namespace

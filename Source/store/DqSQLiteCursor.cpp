@@ -131,12 +131,7 @@ void TSQLiteTable::Open() {
                                            declared ? declaredText : QString());
     if (!declared) field->FFieldTypeString.clear();
   }
-  FRecordCount = -1;
-  FRecNo = -1;
-  FStmtRow = -1;
-  FCache.clear();
-  FCacheFirst = 0;
-  FEof = false;
+  ClearPosition();
   Next();
 }
 
@@ -255,17 +250,21 @@ bool TSQLiteTable::FetchWindow(int APosition) {
   return CachedRow(APosition) != nullptr;
 }
 
-void TSQLiteTable::Close() {
-  if (FStmt) {
-    sqlite3_finalize(FStmt);
-    FStmt = nullptr;
-  }
+void TSQLiteTable::ClearPosition() {
   FRecordCount = -1;
   FRecNo = -1;
   FStmtRow = -1;
   FCache.clear();
   FCacheFirst = 0;
   FEof = false;
+}
+
+void TSQLiteTable::Close() {
+  if (FStmt) {
+    sqlite3_finalize(FStmt);
+    FStmt = nullptr;
+  }
+  ClearPosition();
   FParams.Clear();
   FFields.Clear();
   FSQL.clear();

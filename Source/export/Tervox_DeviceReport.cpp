@@ -5,6 +5,8 @@
 #include "graph/DqPrint.h"
 #include "core/DqRoutine.h"
 #include "store/DqSQLite.h"
+#include "store/DqSQLiteStatement.h"
+#include "Tervox_PagedReader.h"
 #include "XLSExport.h"
 #include "XLSXExport.h"
 
@@ -87,23 +89,16 @@ TDayTime DecodeDayTime(double AValue) {
 
 bool IsNoValue(double AValue) { return AValue == kReportNoValue || std::isnan(AValue); }
 
-class TStatement {
+// A statement of the report's own connection.
+class TStatement : public TSQLiteStatement {
 public:
-  TStatement(sqlite3* ADb, const char* ASQL) {
-    if (sqlite3_prepare_v2(ADb, ASQL, -1, &FStmt, nullptr) != SQLITE_OK)
-      throw ESQLiteException(QStringLiteral("Failed to prepare the report query: %1")
-                                 .arg(QString::fromUtf8(sqlite3_errmsg(ADb))));
-  }
-  ~TStatement() { sqlite3_finalize(FStmt); }
-  TStatement(const TStatement&) = delete;
-  TStatement& operator=(const TStatement&) = delete;
-  sqlite3_stmt* operator*() const { return FStmt; }
-  void Reset() const {
-    sqlite3_reset(FStmt);
-  }
+  TStatement(sqlite3* ADb, const QByteArray& ASQL) : TSQLiteStatement(Errors(), ADb, ASQL) {}
 
 private:
-  sqlite3_stmt* FStmt = nullptr;
+  static const TErrors& Errors() {
+    static const TErrors errors{QStringLiteral("Failed to prepare the report query: %1"), QString(), false};
+    return errors;
+  }
 };
 
 constexpr const char* kRowColumns = "ReadTime, Digit, PV, SV, OUT1, OUT2, IsEV1, IsEV2, IsEV3";
@@ -240,11 +235,11 @@ public:
     Database.SetTimeout(5000);
   }
   TSQLiteDatabase Database;
-  // 1-second reports: the start of every hour that has readings and the
-  // rows before it; grouped ones: the key of every row (the first reading
-  // of each group).
-  std::vector<double> Keys;
-  std::vector<std::int64_t> Counts;
+  // The count; for 1-second reports the start of every hour that has
+  // readings and the rows before it.
+  TPagedReader Pages;
+  // Grouped reports: the key of every row (the first reading of each group).
+  std::vector<double> GroupKeys;
   bool Grouped = false;
 };
 
@@ -255,18 +250,16 @@ TDeviceReport::~TDeviceReport() = default;
 std::unique_ptr<TDeviceReport> TDeviceReport::OpenCopy() const {
   auto copy = std::make_unique<TDeviceReport>(FImpl->Database.FileName());
   copy->FQuery = FQuery;
-  copy->FRecordCount = FRecordCount;
-  copy->FImpl->Keys = FImpl->Keys;
-  copy->FImpl->Counts = FImpl->Counts;
+  copy->FImpl->Pages = FImpl->Pages;
+  copy->FImpl->GroupKeys = FImpl->GroupKeys;
   copy->FImpl->Grouped = FImpl->Grouped;
   return copy;
 }
 
 bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* ACancel, const TProgressEvent& AProgress) {
   FQuery = AQuery;
-  FRecordCount = 0;
-  FImpl->Keys.clear();
-  FImpl->Counts.clear();
+  FImpl->Pages.Clear();
+  FImpl->GroupKeys.clear();
   FImpl->Grouped = AQuery.Period > 0 && AQuery.Period < kReportPeriodCount;
   sqlite3* db = FImpl->Database.Handle();
   FImpl->Database.SetCancelFlag(ACancel);
@@ -278,7 +271,7 @@ bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* AC
 
   if (!FImpl->Grouped) {
     TStatement count(db, "SELECT count(*) FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime < ?3");
-    sqlite3_bind_int(*count, 1, AQuery.DeviceID);
+    count.Bind(1, AQuery.DeviceID);
     const double end = std::nextafter(AQuery.LastTime, std::numeric_limits<double>::infinity());
     std::int64_t total = 0;
     for (double from = AQuery.FirstTime; from < end;) {
@@ -286,26 +279,24 @@ bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* AC
       if (to <= from) to = (std::floor(from * kSegmentsPerDay) + 2) / kSegmentsPerDay; // rounding at a boundary
       to = std::min(to, end);
       count.Reset();
-      sqlite3_bind_double(*count, 2, from);
-      sqlite3_bind_double(*count, 3, to);
-      const int rc = sqlite3_step(*count);
+      count.Bind(2, from);
+      count.Bind(3, to);
+      const int rc = sqlite3_step(count.Stmt());
       if (rc == SQLITE_INTERRUPT || (ACancel && ACancel->load())) {
-        FImpl->Keys.clear();
-        FImpl->Counts.clear();
+        FImpl->Pages.Clear();
         return false;
       }
       if (rc != SQLITE_ROW) FImpl->Database.RaiseError(QStringLiteral("Failed to count the report"), QString());
-      const std::int64_t rows = sqlite3_column_int64(*count, 0);
+      const std::int64_t rows = sqlite3_column_int64(count.Stmt(), 0);
       if (rows > 0) {
-        FImpl->Keys.push_back(from);
-        FImpl->Counts.push_back(total);
+        FImpl->Pages.AddKey(from, total);
         total += rows;
       }
       from = to;
       if (AProgress) AProgress(std::clamp((from - AQuery.FirstTime) / span, 0.0, 1.0));
     }
     count.Reset();
-    FRecordCount = total;
+    FImpl->Pages.SetRecordCount(total);
     return true;
   }
 
@@ -313,27 +304,27 @@ bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* AC
   const int groups = kReportPeriodGroups[AQuery.Period];
   TStatement seek(db, "SELECT ReadTime FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 "
                       "AND ReadTime <= ?3 ORDER BY ReadTime");
-  sqlite3_bind_int(*seek, 1, AQuery.DeviceID);
-  sqlite3_bind_double(*seek, 3, AQuery.LastTime);
+  seek.Bind(1, AQuery.DeviceID);
+  seek.Bind(3, AQuery.LastTime);
   double from = AQuery.FirstTime;
   std::int64_t lastGroup = std::numeric_limits<std::int64_t>::min();
   for (std::int64_t n = 0;; ++n) {
     seek.Reset();
-    sqlite3_bind_double(*seek, 2, from);
+    seek.Bind(2, from);
     bool found = false;
     int rc;
-    while ((rc = sqlite3_step(*seek)) == SQLITE_ROW) {
-      const double readTime = sqlite3_column_double(*seek, 0);
+    while ((rc = sqlite3_step(seek.Stmt())) == SQLITE_ROW) {
+      const double readTime = sqlite3_column_double(seek.Stmt(), 0);
       const std::int64_t group = GroupOf(readTime, groups);
       if (group > lastGroup) {
-        FImpl->Keys.push_back(readTime);
+        FImpl->GroupKeys.push_back(readTime);
         lastGroup = group;
         found = true;
         break;
       }
     }
     if (rc == SQLITE_INTERRUPT || (ACancel && ACancel->load())) {
-      FImpl->Keys.clear();
+      FImpl->GroupKeys.clear();
       return false;
     }
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
@@ -343,70 +334,59 @@ bool TDeviceReport::Open(const TDeviceReportQuery& AQuery, const TCancelFlag* AC
     if (AProgress && n % 4096 == 0) AProgress(std::clamp((from - AQuery.FirstTime) / span, 0.0, 1.0));
   }
   seek.Reset();
-  FRecordCount = static_cast<std::int64_t>(FImpl->Keys.size());
+  FImpl->Pages.SetRecordCount(static_cast<std::int64_t>(FImpl->GroupKeys.size()));
   if (AProgress) AProgress(1.0);
   return true;
 }
 
-int TDeviceReport::PageCount(int ARowsPerPage) const {
-  const int rows = std::max(ARowsPerPage, 1);
-  return static_cast<int>((FRecordCount + rows - 1) / rows);
-}
+std::int64_t TDeviceReport::RecordCount() const { return FImpl->Pages.RecordCount(); }
+
+int TDeviceReport::PageCount(int ARowsPerPage) const { return FImpl->Pages.PageCount(ARowsPerPage); }
 
 std::vector<TReportRow> TDeviceReport::Rows(std::int64_t AFirst, int ACount) const {
   std::vector<TReportRow> rows;
-  if (AFirst < 0 || AFirst >= FRecordCount || ACount <= 0) return rows;
+  if (!FImpl->Pages.Holds(AFirst, ACount)) return rows;
   sqlite3* db = FImpl->Database.Handle();
   const QByteArray columns(kRowColumns);
   if (FImpl->Grouped) {
-    TStatement fetch(db, ("SELECT " + columns + " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime = ?2").constData());
-    sqlite3_bind_int(*fetch, 1, FQuery.DeviceID);
-    const std::int64_t last = std::min<std::int64_t>(AFirst + ACount, FRecordCount);
+    TStatement fetch(db, "SELECT " + columns + " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime = ?2");
+    fetch.Bind(1, FQuery.DeviceID);
+    const std::int64_t last = std::min<std::int64_t>(AFirst + ACount, RecordCount());
     for (std::int64_t i = AFirst; i < last; ++i) {
       fetch.Reset();
-      sqlite3_bind_double(*fetch, 2, FImpl->Keys[static_cast<std::size_t>(i)]);
-      if (sqlite3_step(*fetch) == SQLITE_ROW) rows.push_back(ReadRow(*fetch));
+      fetch.Bind(2, FImpl->GroupKeys[static_cast<std::size_t>(i)]);
+      if (sqlite3_step(fetch.Stmt()) == SQLITE_ROW) rows.push_back(ReadRow(fetch.Stmt()));
     }
     return rows;
   }
-  TStatement page(db, ("SELECT " + columns +
-                       " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3 "
-                       "ORDER BY ReadTime LIMIT ?4 OFFSET ?5")
-                          .constData());
-  sqlite3_bind_int(*page, 1, FQuery.DeviceID);
-  // The hour holding row AFirst, then the rows before it in that hour skipped.
-  const auto day = std::upper_bound(FImpl->Counts.begin(), FImpl->Counts.end(), AFirst) - 1;
-  const std::size_t index = static_cast<std::size_t>(day - FImpl->Counts.begin());
-  sqlite3_bind_double(*page, 2, FImpl->Keys[index]);
-  sqlite3_bind_double(*page, 3, FQuery.LastTime);
-  sqlite3_bind_int(*page, 4, ACount);
-  sqlite3_bind_int64(*page, 5, AFirst - *day);
-  while (sqlite3_step(*page) == SQLITE_ROW) rows.push_back(ReadRow(*page));
+  TStatement page(db, "SELECT " + columns +
+                          " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3 "
+                          "ORDER BY ReadTime LIMIT ?4 OFFSET ?5");
+  page.Bind(1, FQuery.DeviceID);
+  page.Bind(3, FQuery.LastTime);
+  // From the hour holding row AFirst, the rows before it in that hour skipped.
+  FImpl->Pages.ReadPage(page, 2, AFirst, ACount, [&rows](sqlite3_stmt* AStmt) { rows.push_back(ReadRow(AStmt)); });
   return rows;
 }
 
 bool TDeviceReport::ForEachRow(const std::function<bool(const TReportRow&)>& AHandler, const TCancelFlag* ACancel) const {
-  if (FRecordCount == 0) return true;
-  if (FImpl->Grouped) {
-    constexpr int kBatch = 1024;
-    for (std::int64_t i = 0; i < FRecordCount; i += kBatch) {
-      if (ACancel && ACancel->load()) return false;
-      for (const TReportRow& row : Rows(i, kBatch))
+  if (RecordCount() == 0) return true;
+  if (FImpl->Grouped)
+    return FImpl->Pages.ForEachBatch(1024, ACancel, [&](std::int64_t AFirst, int ACount) {
+      for (const TReportRow& row : Rows(AFirst, ACount))
         if (!AHandler(row)) return false;
-    }
-    return true;
-  }
+      return true;
+    });
   sqlite3* db = FImpl->Database.Handle();
-  TStatement all(db, ("SELECT " + QByteArray(kRowColumns) +
-                      " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime")
-                         .constData());
-  sqlite3_bind_int(*all, 1, FQuery.DeviceID);
-  sqlite3_bind_double(*all, 2, FQuery.FirstTime);
-  sqlite3_bind_double(*all, 3, FQuery.LastTime);
+  TStatement all(db, "SELECT " + QByteArray(kRowColumns) +
+                         " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime");
+  all.Bind(1, FQuery.DeviceID);
+  all.Bind(2, FQuery.FirstTime);
+  all.Bind(3, FQuery.LastTime);
   std::int64_t n = 0;
-  while (sqlite3_step(*all) == SQLITE_ROW) {
+  while (sqlite3_step(all.Stmt()) == SQLITE_ROW) {
     if ((++n & 0xFFF) == 0 && ACancel && ACancel->load()) return false;
-    if (!AHandler(ReadRow(*all))) return false;
+    if (!AHandler(ReadRow(all.Stmt()))) return false;
   }
   return true;
 }
@@ -521,9 +501,8 @@ int PageTop(const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& AR
 
 std::vector<QStringList> TDeviceReport::PageTexts(int APage, int ARowsPerPage) const {
   std::vector<QStringList> texts;
-  if (APage >= 1)
-    for (const TReportRow& row : Rows(static_cast<std::int64_t>(APage - 1) * ARowsPerPage, ARowsPerPage))
-      texts.push_back(RowTexts(row));
+  for (const TReportRow& row : Rows(TPagedReader::PageStart(APage, ARowsPerPage), ARowsPerPage))
+    texts.push_back(RowTexts(row));
   return texts;
 }
 
@@ -629,7 +608,7 @@ TDeviceReport::TExportResult TDeviceReport::ExportXLS(const QString& AFileName, 
       },
       ACancel);
   if (ACancel && ACancel->load()) throw EDqException(QStringLiteral("Export cancelled"));
-  if (!complete) result.RowsLeftOut = FRecordCount - result.RowsWritten;
+  if (!complete) result.RowsLeftOut = RecordCount() - result.RowsWritten;
   writer.Close();
   result.LostCharacters = writer.LostCharacters();
   return result;
@@ -727,7 +706,7 @@ TDeviceReport::TExportResult TDeviceReport::ExportXLSX(const QString& AFileName,
   TXLSXWriter writer(AFileName, layout, ASheetRows);
   const QByteArray on("On");
   const QByteArray off("Off");
-  const double total = std::max<double>(static_cast<double>(FRecordCount), 1);
+  const double total = std::max<double>(static_cast<double>(RecordCount()), 1);
   auto write = [&](const TReportRow& ARow) {
     writer.NewRow();
     for (std::size_t c = 0; c < cells.size(); ++c) {

@@ -98,7 +98,7 @@ public:
   // a worker that reads pages beside the screen.
   std::unique_ptr<TDeviceReport> OpenCopy() const;
   const TDeviceReportQuery& Query() const { return FQuery; }
-  std::int64_t RecordCount() const { return FRecordCount; }
+  std::int64_t RecordCount() const;
   int PageCount(int ARowsPerPage) const;
 
   // Up to ACount rows from row number AFirst (0-based), by key.
@@ -161,7 +161,6 @@ private:
   class TImpl;
   std::unique_ptr<TImpl> FImpl;
   TDeviceReportQuery FQuery;
-  std::int64_t FRecordCount = 0;
 };
 
 // Pieces of a paged sheet shared with the usage log. The top of the page's

@@ -5,6 +5,7 @@
 #include "graph/DqPrint.h"
 #include "core/DqRoutine.h"
 #include "store/DqSQLite.h"
+#include "store/DqSQLiteStatement.h"
 
 #include <QIODevice>
 #include <QPainter>
@@ -55,8 +56,8 @@ bool TUsageLogReport::Open(double AFirstTime, double ALastTime, const TCancelFla
   if (AFirstTime != 0 || ALastTime != 0) FRanged = true;
   FFirstTime = AFirstTime;
   FLastTime = ALastTime;
-  FKeys.clear();
-  FRecordCount = 0;
+  FPages.Clear();
+  std::int64_t count = 0;
   std::unique_ptr<TSQLiteTable> table = std::make_unique<TSQLiteTable>(FDatabase);
   table->SetSQL(QStringLiteral("SELECT LogTime FROM UsageLog%1 ORDER BY LogTime DESC")
                     .arg(FRanged ? QStringLiteral(" WHERE LogTime >= :First AND LogTime <= :Last") : QString()));
@@ -66,50 +67,41 @@ bool TUsageLogReport::Open(double AFirstTime, double ALastTime, const TCancelFla
   }
   table->Open();
   while (!table->Eof()) {
-    if (FRecordCount % kKeyStride == 0) {
+    if (count % kKeyStride == 0) {
       if (ACancel && ACancel->load()) {
-        FKeys.clear();
-        FRecordCount = 0;
+        FPages.Clear();
         return false;
       }
-      FKeys.push_back(table->GetFields(0)->AsFloat());
+      FPages.AddKey(table->GetFields(0)->AsFloat(), count);
     }
-    ++FRecordCount;
+    ++count;
     table->Next();
   }
+  FPages.SetRecordCount(count);
   return true;
 }
 
-int TUsageLogReport::PageCount(int ARowsPerPage) const {
-  const int rows = std::max(ARowsPerPage, 1);
-  return static_cast<int>((FRecordCount + rows - 1) / rows);
-}
+int TUsageLogReport::PageCount(int ARowsPerPage) const { return FPages.PageCount(ARowsPerPage); }
 
 std::vector<TUsageLogRow> TUsageLogReport::Rows(std::int64_t AFirst, int ACount) const {
   std::vector<TUsageLogRow> rows;
-  if (AFirst < 0 || AFirst >= FRecordCount || ACount <= 0) return rows;
-  sqlite3* db = FDatabase->Handle();
+  if (!FPages.Holds(AFirst, ACount)) return rows;
   const QByteArray sql = "SELECT LogTime, Detail, DeviceName, EVStatus, PV, Digit FROM UsageLog WHERE LogTime <= ?1" +
                          QByteArray(FRanged ? " AND LogTime >= ?2" : "") +
                          " ORDER BY LogTime DESC LIMIT ?4 OFFSET ?5";
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
-    FDatabase->RaiseError(QStringLiteral("Failed to read the usage log"), QString::fromLatin1(sql));
-  sqlite3_bind_double(stmt, 1, FKeys[static_cast<std::size_t>(AFirst / kKeyStride)]);
-  if (FRanged) sqlite3_bind_double(stmt, 2, FFirstTime);
-  sqlite3_bind_int(stmt, 4, ACount);
-  sqlite3_bind_int(stmt, 5, static_cast<int>(AFirst % kKeyStride));
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
+  static const TSQLiteStatement::TErrors errors{QStringLiteral("Failed to read the usage log"), QString()};
+  TSQLiteStatement page(errors, FDatabase->Handle(), sql);
+  if (FRanged) page.Bind(2, FFirstTime);
+  FPages.ReadPage(page, 1, AFirst, ACount, [&rows](sqlite3_stmt* AStmt) {
     TUsageLogRow row;
-    row.LogTime = sqlite3_column_double(stmt, 0);
-    row.Detail = FieldText(stmt, 1);
-    row.DeviceName = FieldText(stmt, 2);
-    row.EVStatus = FieldText(stmt, 3);
-    row.PV = sqlite3_column_double(stmt, 4); // NULL and '' read as 0
-    row.Digit = sqlite3_column_int(stmt, 5);
+    row.LogTime = sqlite3_column_double(AStmt, 0);
+    row.Detail = FieldText(AStmt, 1);
+    row.DeviceName = FieldText(AStmt, 2);
+    row.EVStatus = FieldText(AStmt, 3);
+    row.PV = sqlite3_column_double(AStmt, 4); // NULL and '' read as 0
+    row.Digit = sqlite3_column_int(AStmt, 5);
     rows.push_back(row);
-  }
-  sqlite3_finalize(stmt);
+  });
   return rows;
 }
 
@@ -135,9 +127,8 @@ void TUsageLogReport::DrawPage(QPainter& APainter, const TDqPrint& APrint, const
   APainter.setFont(font);
   std::vector<QStringList> texts;
   const int rowsPerPage = UsageLogRowsPerPage(AProfile);
-  if (APage >= 1)
-    for (const TUsageLogRow& row : Rows(static_cast<std::int64_t>(APage - 1) * rowsPerPage, rowsPerPage))
-      texts.push_back(RowTexts(row));
+  for (const TUsageLogRow& row : Rows(TPagedReader::PageStart(APage, rowsPerPage), rowsPerPage))
+    texts.push_back(RowTexts(row));
   DrawPagedTable(APainter, APrint, ARect, y0 + APrint.ScaleY(8),
                  std::vector<double>(std::begin(kLogColumnWidths), std::end(kLogColumnWidths)), Headings(), true, texts);
   APainter.restore();
@@ -182,13 +173,15 @@ std::int64_t TUsageLogReport::ExportCSV(const QString& AFileName) const {
         throw EDqException(QStringLiteral("Cannot write \"%1\": %2").arg(AFileName, AFile.errorString()));
     };
     line(Headings());
-    for (std::int64_t first = 0; first < FRecordCount; first += 1024)
-      for (const TUsageLogRow& row : Rows(first, 1024)) {
+    FPages.ForEachBatch(1024, nullptr, [&](std::int64_t AFirst, int ACount) {
+      for (const TUsageLogRow& row : Rows(AFirst, ACount)) {
         const QDateTime time = DateTimeToQDateTime(row.LogTime);
         line({time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")), row.Detail, row.DeviceName, row.EVStatus,
               FormatFixed(row.PV, row.Digit)});
         ++written;
       }
+      return true;
+    });
   });
   return written;
 }

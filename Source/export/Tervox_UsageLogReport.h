@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Tervox_DeviceReport.h"
+#include "Tervox_PagedReader.h"
 
 struct TUsageLogRow {
   double LogTime = 0;
@@ -30,7 +31,7 @@ public:
   // False when ACancel stopped it (the report is then empty).
   bool Open(const TCancelFlag* ACancel = nullptr);
   bool Open(double AFirstTime, double ALastTime, const TCancelFlag* ACancel = nullptr);
-  std::int64_t RecordCount() const { return FRecordCount; }
+  std::int64_t RecordCount() const { return FPages.RecordCount(); }
   int PageCount(int ARowsPerPage) const;
   std::vector<TUsageLogRow> Rows(std::int64_t AFirst, int ACount) const;
   static QStringList Headings();
@@ -47,6 +48,5 @@ private:
   bool FRanged = false;
   double FFirstTime = 0;
   double FLastTime = 0;
-  std::int64_t FRecordCount = 0;
-  std::vector<double> FKeys; // LogTime of every 64th entry, newest first
+  TPagedReader FPages; // LogTime of every 64th entry, newest first
 };

@@ -2,6 +2,7 @@
 
 #include "store/DqHistorySummary.h"
 #include "store/DqSQLite.h"
+#include "store/DqSQLiteStatement.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -27,41 +28,12 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr int kStrideReads = 8;
 constexpr int kStrideRows = 4;
 
-class TStatement {
-public:
-  TStatement(sqlite3* ADatabase, const QByteArray& ASQL) : FDatabase(ADatabase) {
-    if (sqlite3_prepare_v2(ADatabase, ASQL.constData(), static_cast<int>(ASQL.size()), &FStmt, nullptr) != SQLITE_OK)
-      Raise("Failed to prepare history query", ASQL);
-  }
-  ~TStatement() { sqlite3_finalize(FStmt); }
-  TStatement(const TStatement&) = delete;
-  TStatement& operator=(const TStatement&) = delete;
-  sqlite3_stmt* Stmt() const { return FStmt; }
-  // True while a row is available.
-  bool Step() {
-    const int rc = sqlite3_step(FStmt);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) Raise("Failed to read history", QByteArray(sqlite3_sql(FStmt)));
-    return false;
-  }
-  void Reset() {
-    sqlite3_reset(FStmt);
-    sqlite3_clear_bindings(FStmt);
-  }
-
-private:
-  [[noreturn]] void Raise(const char* AMessage, const QByteArray& ASQL) const {
-    const int code = sqlite3_errcode(FDatabase);
-    throw ESQLiteException(QStringLiteral("%1.\rError [%2]: %3.\r\"%4\": %5")
-                               .arg(QString::fromLatin1(AMessage))
-                               .arg(code)
-                               .arg(SQLiteErrorText(code), QString::fromUtf8(ASQL),
-                                    QString::fromUtf8(sqlite3_errmsg(FDatabase))),
-                           code);
-  }
-  sqlite3* FDatabase;
-  sqlite3_stmt* FStmt = nullptr;
-};
+// Texts of the history reader's failures.
+const TSQLiteStatement::TErrors& HistoryErrors() {
+  static const TSQLiteStatement::TErrors errors{QStringLiteral("Failed to prepare history query"),
+                                                QStringLiteral("Failed to read history")};
+  return errors;
+}
 
 // Folds rows, newest first, into pixel columns.
 class TColumnReducer {
@@ -99,12 +71,12 @@ bool IsCancelled(const std::atomic<bool>* ACancel) { return ACancel && ACancel->
 
 void ReadExact(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest& ARequest, TDqHistorySeries& ASeries,
                const std::atomic<bool>* ACancel) {
-  TStatement query(ADatabase, QByteArray("SELECT ReadTime, ") + AColumn +
+  TSQLiteStatement query(HistoryErrors(), ADatabase, QByteArray("SELECT ReadTime, ") + AColumn +
                                   " FROM DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND ReadTime <= ?3"
                                   " ORDER BY ReadTime DESC");
-  sqlite3_bind_int(query.Stmt(), 1, ARequest.DeviceID);
-  sqlite3_bind_double(query.Stmt(), 2, ARequest.FirstTime);
-  sqlite3_bind_double(query.Stmt(), 3, ARequest.LastTime);
+  query.Bind(1, ARequest.DeviceID);
+  query.Bind(2, ARequest.FirstTime);
+  query.Bind(3, ARequest.LastTime);
   TColumnReducer reducer(ASeries, ARequest);
   std::int64_t n = 0;
   while (query.Step()) {
@@ -120,8 +92,8 @@ void ReadStride(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest
                 const std::atomic<bool>* ACancel) {
   ASeries.Sampled = true;
   const QByteArray select = QByteArray("SELECT ReadTime, ") + AColumn + " FROM DeviceData WHERE DeviceID = ?1";
-  TStatement newest(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime DESC LIMIT 1");
-  TStatement piece(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime LIMIT " +
+  TSQLiteStatement newest(HistoryErrors(), ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime DESC LIMIT 1");
+  TSQLiteStatement piece(HistoryErrors(), ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime LIMIT " +
                                   QByteArray::number(kStrideRows));
   const double first = ARequest.FirstTime;
   const double last = ARequest.LastTime;
@@ -129,9 +101,9 @@ void ReadStride(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest
   TColumnReducer reducer(ASeries, ARequest);
 
   // The newest reading of the window leads, as it does in an exact read.
-  sqlite3_bind_int(newest.Stmt(), 1, ARequest.DeviceID);
-  sqlite3_bind_double(newest.Stmt(), 2, first);
-  sqlite3_bind_double(newest.Stmt(), 3, last);
+  newest.Bind(1, ARequest.DeviceID);
+  newest.Bind(2, first);
+  newest.Bind(3, last);
   if (!newest.Step()) return;
   const double newestTime = sqlite3_column_double(newest.Stmt(), 0);
   reducer.Add(newestTime, ColumnValue(newest.Stmt(), 1));
@@ -147,9 +119,9 @@ void ReadStride(sqlite3* ADatabase, const char* AColumn, const TDqHistoryRequest
     rows.clear();
     for (int k = 0; k < kStrideReads; ++k) {
       piece.Reset();
-      sqlite3_bind_int(piece.Stmt(), 1, ARequest.DeviceID);
-      sqlite3_bind_double(piece.Stmt(), 2, from + k * (to - from) / kStrideReads);
-      sqlite3_bind_double(piece.Stmt(), 3, to);
+      piece.Bind(1, ARequest.DeviceID);
+      piece.Bind(2, from + k * (to - from) / kStrideReads);
+      piece.Bind(3, to);
       while (piece.Step()) {
         const double t = sqlite3_column_double(piece.Stmt(), 0);
         if (t >= newestTime) break; // already counted
@@ -232,25 +204,25 @@ void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryReq
   ASeries.Summarised = true;
   const QByteArray column(AColumn);
   const QByteArray select = "SELECT ReadTime, " + column + " FROM DeviceData WHERE DeviceID = ?1";
-  TStatement newest(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime DESC LIMIT 1");
-  sqlite3_bind_int(newest.Stmt(), 1, ARequest.DeviceID);
-  sqlite3_bind_double(newest.Stmt(), 2, ARequest.FirstTime);
-  sqlite3_bind_double(newest.Stmt(), 3, ARequest.LastTime);
+  TSQLiteStatement newest(HistoryErrors(), ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime DESC LIMIT 1");
+  newest.Bind(1, ARequest.DeviceID);
+  newest.Bind(2, ARequest.FirstTime);
+  newest.Bind(3, ARequest.LastTime);
   if (!newest.Step()) return;
   ASeries.HasRows = true;
   ASeries.NewestValue = ColumnValue(newest.Stmt(), 1);
 
   TAscendingReducer reducer(ASeries, ARequest);
-  TStatement rows(ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime");
+  TSQLiteStatement rows(HistoryErrors(), ADatabase, select + " AND ReadTime >= ?2 AND ReadTime <= ?3 ORDER BY ReadTime");
   // A minute's rows lie within a thousandth of a minute of its ends, far
   // more than the rounding of ReadTime * 1440 (which each row's minute is
   // checked by, as the summaries are made).
   constexpr double kMargin = 0.001;
   auto readMinutes = [&](std::int64_t AFrom, std::int64_t ATo) {
     rows.Reset();
-    sqlite3_bind_int(rows.Stmt(), 1, ARequest.DeviceID);
-    sqlite3_bind_double(rows.Stmt(), 2, std::max(ARequest.FirstTime, (AFrom - kMargin) / kMinutesPerDay));
-    sqlite3_bind_double(rows.Stmt(), 3, std::min(ARequest.LastTime, (ATo + 1 + kMargin) / kMinutesPerDay));
+    rows.Bind(1, ARequest.DeviceID);
+    rows.Bind(2, std::max(ARequest.FirstTime, (AFrom - kMargin) / kMinutesPerDay));
+    rows.Bind(3, std::min(ARequest.LastTime, (ATo + 1 + kMargin) / kMinutesPerDay));
     while (rows.Step()) {
       const double t = sqlite3_column_double(rows.Stmt(), 0);
       const std::int64_t minute = HistoryMinuteOf(t);
@@ -265,7 +237,7 @@ void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryReq
   // through ASplit. Only the columns the line needs; a summary without a
   // value has them NULL; values are stored times the row's Scale.
   auto summaryStatement = [&](const char* ATable, const char* AKey) {
-    return std::make_unique<TStatement>(ADatabase, "SELECT " + QByteArray(AKey) + ", " + column + "Min, " + column +
+    return std::make_unique<TSQLiteStatement>(HistoryErrors(), ADatabase, "SELECT " + QByteArray(AKey) + ", " + column + "Min, " + column +
                                                        "Max, " + column + "First, " + column + "Last, Scale FROM " +
                                                        ATable + " WHERE DeviceID = ?1 AND " + AKey + " >= ?2 AND " +
                                                        AKey + " < ?3 ORDER BY " + AKey);
@@ -274,12 +246,12 @@ void ReadSummarised(sqlite3* ADatabase, const char* AColumn, const TDqHistoryReq
   const auto hourRows = summaryStatement("DeviceDataHour", "Hour");
   bool cancelled = false;
   std::int64_t n = 0;
-  auto readSummaries = [&](TStatement& AStatement, std::int64_t ASpan, std::int64_t AFrom, std::int64_t ATo,
+  auto readSummaries = [&](TSQLiteStatement& AStatement, std::int64_t ASpan, std::int64_t AFrom, std::int64_t ATo,
                            const std::function<void(std::int64_t)>& ASplit) {
     AStatement.Reset();
-    sqlite3_bind_int(AStatement.Stmt(), 1, ARequest.DeviceID);
-    sqlite3_bind_int64(AStatement.Stmt(), 2, AFrom);
-    sqlite3_bind_int64(AStatement.Stmt(), 3, ATo);
+    AStatement.Bind(1, ARequest.DeviceID);
+    AStatement.Bind(2, AFrom);
+    AStatement.Bind(3, ATo);
     // Once a summary lies in a column whole, a later one ending in that
     // column does too (x grows with time): one x a row instead of two.
     bool known = false;

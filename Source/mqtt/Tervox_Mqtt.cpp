@@ -1,7 +1,9 @@
 #include "Tervox_Mqtt.h"
+#include "Tervox_MqttInternal.h"
 
 #include "core/DqRoutine.h"
 #include "store/DqSQLite.h"
+#include "store/DqSQLiteStatement.h"
 #include "store/Main_Database.h"
 #include "store/Tervox_Config.h"
 #include "plant/Tervox_Device.h"
@@ -33,12 +35,13 @@
 #include <unordered_map>
 #include <vector>
 
+using namespace TervoxMqtt;
+
 namespace {
 
 using TClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr int kKeepAlive = 15; // s: a silent broker is noticed within about 20 s
 constexpr milliseconds kConnectTimeOut{10000};
 constexpr milliseconds kRetryFirst{1000};
 constexpr milliseconds kRetryMax{10000};
@@ -58,14 +61,6 @@ constexpr milliseconds kSweepInterval{5000};
 constexpr std::int64_t kBacklogCap = 10000000;
 
 const QString kMarkName = QStringLiteral("MQTTPublishedUpTo");
-constexpr double kMissing = kNoValue;
-
-void InitLibrary() {
-  static std::once_flag once;
-  std::call_once(once, [] { mosquitto_lib_init(); });
-}
-
-QByteArray ClientId(const TTervoxMqttSettings& ASettings) { return "tervox:" + ASettings.Topic.toUtf8(); }
 
 // ---------------------------------------------------------------- status
 
@@ -112,129 +107,20 @@ void QueueAlarm(TAlarm AAlarm) {
   gAlarms.push_back(std::move(AAlarm));
 }
 
-// ---------------------------------------------------------------- texts
-
-void AppendJsonString(QByteArray& AOut, const QString& AText) {
-  AOut += '"';
-  for (const char c : AText.toUtf8()) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      AOut += '\\';
-      AOut += c;
-    } else if (byte < 0x20) {
-      static const char kHex[] = "0123456789abcdef";
-      AOut += "\\u00";
-      AOut += kHex[byte >> 4];
-      AOut += kHex[byte & 15];
-    } else {
-      AOut += c;
-    }
-  }
-  AOut += '"';
-}
-
-void AppendJsonNumber(QByteArray& AOut, double AValue, int ADecimals) {
-  if (AValue == kMissing || !std::isfinite(AValue))
-    AOut += "null";
-  else
-    AOut += QByteArray::number(AValue, 'f', std::clamp(ADecimals, 0, 6));
-}
-
-// The words of a failed connection, the same for the status bar and the
-// "Test connection" button.
-QString FailureText(int ACode, int AConnack, int AErrno, const QString& ATls, bool ATimedOut,
-                    const TTervoxMqttSettings& ASettings) {
-  const QString where = QStringLiteral("%1:%2").arg(ASettings.Host).arg(ASettings.Port);
-  if (AConnack == 4 || AConnack == 5) return QStringLiteral("refused: bad user name or password");
-  if (AConnack > 0) return QStringLiteral("refused by the broker: %1").arg(QString::fromUtf8(mosquitto_connack_string(AConnack)));
-  if (!ATls.isEmpty()) return QStringLiteral("TLS error: %1").arg(ATls);
-  if (ACode == MOSQ_ERR_TLS || ACode == MOSQ_ERR_TLS_HANDSHAKE)
-    return QStringLiteral("TLS error: %1").arg(QString::fromUtf8(mosquitto_strerror(ACode)));
-  if (ATimedOut) return QStringLiteral("host unreachable: no answer from %1").arg(where);
-  if (ACode == MOSQ_ERR_EAI || ACode == MOSQ_ERR_LOOKUP)
-    return QStringLiteral("host unreachable: no host named %1").arg(ASettings.Host);
-  if (ACode == MOSQ_ERR_ERRNO) {
-    if (AErrno == ECONNREFUSED) return QStringLiteral("host unreachable: nothing accepts connections at %1").arg(where);
-    return QStringLiteral("host unreachable: %1 (%2)").arg(QString::fromLocal8Bit(std::strerror(AErrno)), where);
-  }
-  if (ACode == MOSQ_ERR_CONN_LOST || ACode == MOSQ_ERR_NO_CONN || ACode == MOSQ_ERR_KEEPALIVE)
-    return QStringLiteral("connection to %1 lost").arg(where);
-  return QString::fromUtf8(mosquitto_strerror(ACode));
-}
-
-// The last OpenSSL complaint of a log line, without its codes.
-QString TlsComplaint(const char* ALine) {
-  const QString line = QString::fromUtf8(ALine);
-  if (!line.contains(QLatin1String("OpenSSL"))) return QString();
-  const qsizetype colon = line.lastIndexOf(QLatin1Char(':'));
-  return (colon >= 0 ? line.mid(colon + 1) : line).trimmed();
-}
-
-// A client with the settings' credentials and TLS; nullptr and AError
-// when the certificate files cannot be used.
-mosquitto* NewClient(const TTervoxMqttSettings& ASettings, const QByteArray& AClientId, void* AObject,
-                     const QByteArray& AWillTopic, QString& AError) {
-  InitLibrary();
-  mosquitto* client = mosquitto_new(AClientId.constData(), true, AObject);
-  if (!client) {
-    AError = QStringLiteral("the MQTT client cannot be created");
-    return nullptr;
-  }
-  mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-  // Our own window bounds what is unacknowledged.
-  mosquitto_max_inflight_messages_set(client, 0);
-  if (!ASettings.User.isEmpty()) {
-    const QByteArray user = ASettings.User.toUtf8();
-    const QByteArray password = ASettings.Password.toUtf8();
-    mosquitto_username_pw_set(client, user.constData(), ASettings.Password.isEmpty() ? nullptr : password.constData());
-  }
-  if (ASettings.TLS) {
-    const QByteArray ca = ASettings.CAFile.toLocal8Bit();
-    const QByteArray cert = ASettings.CertFile.toLocal8Bit();
-    const QByteArray key = ASettings.KeyFile.toLocal8Bit();
-    const int rc = mosquitto_tls_set(client, ca.isEmpty() ? nullptr : ca.constData(),
-                                     ca.isEmpty() ? "/etc/ssl/certs" : nullptr, cert.isEmpty() ? nullptr : cert.constData(),
-                                     key.isEmpty() ? nullptr : key.constData(), nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) {
-      AError = QStringLiteral("TLS error: the CA, certificate or key file cannot be read");
-      mosquitto_destroy(client);
-      return nullptr;
-    }
-  }
-  if (!AWillTopic.isEmpty()) mosquitto_will_set(client, AWillTopic.constData(), 7, "offline", 1, true);
-  return client;
-}
-
 // ---------------------------------------------------------------- history
 
 // A prepared statement of the publisher's connection, reset after each use
 // so that no read transaction outlives a query.
-class TStatement {
+class TStatement : public TSQLiteStatement {
 public:
-  TStatement(sqlite3* AHandle, const QString& ASQL) {
-    if (sqlite3_prepare16_v2(AHandle, ASQL.utf16(), -1, &FStatement, nullptr) != SQLITE_OK)
-      throw EDqException(QStringLiteral("History cannot be read: %1").arg(QString::fromUtf8(sqlite3_errmsg(AHandle))));
-  }
-  ~TStatement() { sqlite3_finalize(FStatement); }
-  TStatement(const TStatement&) = delete;
-  TStatement& operator=(const TStatement&) = delete;
-  sqlite3_stmt* Get() const { return FStatement; }
-  void Reset() {
-    sqlite3_reset(FStatement);
-    sqlite3_clear_bindings(FStatement);
-  }
-  // Steps to the next row; false at the end. Raises on errors (busy, I/O).
-  bool Step() {
-    const int rc = sqlite3_step(FStatement);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    const QString message = QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(FStatement)));
-    Reset();
-    throw EDqException(QStringLiteral("History cannot be read: %1").arg(message));
-  }
+  TStatement(sqlite3* AHandle, const QString& ASQL) : TSQLiteStatement(Errors(), AHandle, ASQL) {}
 
 private:
-  sqlite3_stmt* FStatement = nullptr;
+  static const TErrors& Errors() {
+    static const TErrors errors{QStringLiteral("History cannot be read: %1"), QStringLiteral("History cannot be read: %1"),
+                                false};
+    return errors;
+  }
 };
 
 double ColumnValue(sqlite3_stmt* AStatement, int AColumn) {
@@ -487,9 +373,9 @@ void TPublisher::Prepare() {
     // publishing does not send years of history.
     device.Mark = mark != marks.end() ? mark->second : std::numeric_limits<double>::max();
     if (mark == marks.end()) FMarksDirty = true;
-    sqlite3_stmt* last = FLastRow->Get();
-    sqlite3_bind_int(last, 1, device.ID);
-    sqlite3_bind_double(last, 2, device.Mark);
+    sqlite3_stmt* last = FLastRow->Stmt();
+    FLastRow->Bind(1, device.ID);
+    FLastRow->Bind(2, device.Mark);
     if (FLastRow->Step()) {
       TMqttReading row;
       row.PV = ColumnValue(last, 1);
@@ -597,7 +483,7 @@ void TPublisher::PublishReadings() {
   FLastRefill = now;
   FTokens = std::min(FTokens + elapsed * kReplayRate, kReplayRate / 4.0);
 
-  sqlite3_stmt* max = FMaxRow->Get();
+  sqlite3_stmt* max = FMaxRow->Stmt();
   const std::int64_t maxRow = FMaxRow->Step() ? sqlite3_column_int64(max, 0) : 0;
   FMaxRow->Reset();
   const bool sweep = now - FLastSweep >= kSweepInterval;
@@ -605,7 +491,7 @@ void TPublisher::PublishReadings() {
   if (!changed && std::all_of(FDevices.begin(), FDevices.end(), [](const TDevice& ADevice) { return ADevice.CaughtUp; }))
     return;
 
-  sqlite3_stmt* fetch = FFetch->Get();
+  sqlite3_stmt* fetch = FFetch->Stmt();
   std::vector<TMqttReading> rows;
   bool visitedAll = true;
   for (std::size_t n = 0; n < FDevices.size(); ++n) {
@@ -619,9 +505,9 @@ void TPublisher::PublishReadings() {
       break;
     }
     rows.clear();
-    sqlite3_bind_int(fetch, 1, device.ID);
-    sqlite3_bind_double(fetch, 2, device.Sent);
-    sqlite3_bind_int(fetch, 3, room);
+    FFetch->Bind(1, device.ID);
+    FFetch->Bind(2, device.Sent);
+    FFetch->Bind(3, room);
     while (FFetch->Step()) {
       TMqttReading row;
       row.ReadTime = sqlite3_column_double(fetch, 0);
@@ -725,9 +611,8 @@ void TPublisher::SaveMarks(bool ANow) {
   for (const TDevice& device : FDevices)
     entries << QStringLiteral("%1=%2").arg(device.ID).arg(QString::number(device.Mark, 'g', 17));
   const QString value = entries.join(QLatin1Char(';'));
-  sqlite3_stmt* save = FSaveMark->Get();
-  sqlite3_bind_text16(save, 1, kMarkName.utf16(), static_cast<int>(kMarkName.size() * 2), SQLITE_TRANSIENT);
-  sqlite3_bind_text16(save, 2, value.utf16(), static_cast<int>(value.size() * 2), SQLITE_TRANSIENT);
+  FSaveMark->Bind(1, kMarkName);
+  FSaveMark->Bind(2, value);
   FLastMarkSave = now;
   try {
     FSaveMark->Step();
@@ -749,11 +634,11 @@ void TPublisher::UpdateStatus(bool ACount) {
     const auto start = TClock::now();
     FLastCount = start;
     std::int64_t backlog = 0;
-    sqlite3_stmt* count = FCount->Get();
+    sqlite3_stmt* count = FCount->Stmt();
     for (const TDevice& device : FDevices) {
-      sqlite3_bind_int(count, 1, device.ID);
-      sqlite3_bind_double(count, 2, device.Mark);
-      sqlite3_bind_int64(count, 3, kBacklogCap);
+      FCount->Bind(1, device.ID);
+      FCount->Bind(2, device.Mark);
+      FCount->Bind(3, kBacklogCap);
       if (FCount->Step()) backlog += sqlite3_column_int64(count, 0);
       FCount->Reset();
     }
@@ -812,75 +697,6 @@ std::mutex gPublisherMutex; // start and stop
 std::unique_ptr<TPublisher> gPublisher;
 
 } // namespace
-
-// ---------------------------------------------------------------- settings
-
-TTervoxMqttSettings TTervoxMqttSettings::Load() {
-  TTervoxConfig* config = Config();
-  TTervoxMqttSettings settings;
-  settings.Enabled = config->GetValueBoolDef(QStringLiteral("MQTTEnabled"), false);
-  settings.Host = config->GetValues(QStringLiteral("MQTTHost")).trimmed();
-  settings.TLS = config->GetValueBoolDef(QStringLiteral("MQTTTLS"), false);
-  settings.Port = config->GetValueIntDef(QStringLiteral("MQTTPort"), settings.TLS ? 8883 : 1883);
-  settings.CAFile = config->GetValues(QStringLiteral("MQTTCAFile"));
-  settings.CertFile = config->GetValues(QStringLiteral("MQTTCertFile"));
-  settings.KeyFile = config->GetValues(QStringLiteral("MQTTKeyFile"));
-  settings.User = config->GetValues(QStringLiteral("MQTTUser"));
-  settings.Password = config->GetValues(QStringLiteral("MQTTPassword"));
-  settings.Topic = config->GetValues(QStringLiteral("MQTTTopic")).trimmed();
-  while (settings.Topic.endsWith(QLatin1Char('/'))) settings.Topic.chop(1);
-  if (settings.Topic.isEmpty()) settings.Topic = DefaultTopic();
-  settings.QoS = config->GetValueIntDef(QStringLiteral("MQTTQoS"), 1) == 0 ? 0 : 1;
-  return settings;
-}
-
-void TTervoxMqttSettings::Save() const {
-  TTervoxConfig* config = Config();
-  config->SetValueBool(QStringLiteral("MQTTEnabled"), Enabled);
-  config->SetValues(QStringLiteral("MQTTHost"), Host);
-  config->SetValueInt(QStringLiteral("MQTTPort"), Port);
-  config->SetValueBool(QStringLiteral("MQTTTLS"), TLS);
-  config->SetValues(QStringLiteral("MQTTCAFile"), CAFile);
-  config->SetValues(QStringLiteral("MQTTCertFile"), CertFile);
-  config->SetValues(QStringLiteral("MQTTKeyFile"), KeyFile);
-  config->SetValues(QStringLiteral("MQTTUser"), User);
-  config->SetValues(QStringLiteral("MQTTPassword"), Password);
-  config->SetValues(QStringLiteral("MQTTTopic"), Topic);
-  config->SetValueInt(QStringLiteral("MQTTQoS"), QoS);
-}
-
-QString TTervoxMqttSettings::DefaultTopic() { return QStringLiteral("tervox/") + MqttTopicLevel(QSysInfo::machineHostName()); }
-
-QString TTervoxMqttSettings::Problem() const {
-  if (Host.trimmed().isEmpty()) return QStringLiteral("no broker host is set");
-  if (Port < 1 || Port > 65535) return QStringLiteral("the port must be 1 to 65535");
-  if (Topic.isEmpty()) return QStringLiteral("the topic prefix is empty");
-  const QByteArray probe = Topic.toUtf8() + "/status";
-  if (Topic.startsWith(QLatin1Char('/')) || mosquitto_pub_topic_check(probe.constData()) != MOSQ_ERR_SUCCESS ||
-      Topic.contains(QLatin1String("//")))
-    return QStringLiteral("the topic prefix must not hold '+', '#' or empty levels");
-  if (TLS && CertFile.isEmpty() != KeyFile.isEmpty())
-    return QStringLiteral("a client certificate needs its key file, and a key its certificate");
-  return QString();
-}
-
-// ---------------------------------------------------------------- status
-
-QString TTervoxMqttStatus::Text() const {
-  switch (State) {
-  case TMqttState::Off: return QStringLiteral("MQTT: off");
-  case TMqttState::Connecting: return QStringLiteral("MQTT: connecting");
-  case TMqttState::Online:
-    return Backlog > 0 ? QStringLiteral("MQTT: online, sending %1 recorded readings").arg(Backlog)
-                       : QStringLiteral("MQTT: online");
-  case TMqttState::Offline: {
-    QString text = QStringLiteral("MQTT: offline (%1)").arg(LastError);
-    if (Backlog > 0) text += QStringLiteral(", %1 readings waiting").arg(Backlog);
-    return text;
-  }
-  }
-  return QString();
-}
 
 void StartMqttPublisher() {
   StopMqttPublisher();
@@ -942,113 +758,6 @@ void PublishMqttEventChange(const TTervoxDevice& ADevice, int AIndex, bool AOn, 
   if (alarm.Text.isEmpty())
     alarm.Text = QStringLiteral("%1 EV%2 %3").arg(name, QString::number(AIndex + 1), AOn ? QStringLiteral("ON") : QStringLiteral("OFF"));
   QueueAlarm(std::move(alarm));
-}
-
-// ---------------------------------------------------------------- test
-
-TMqttTestResult TestMqttConnection(const TTervoxMqttSettings& ASettings, int ATimeOut) {
-  TMqttTestResult result;
-  if (const QString problem = ASettings.Problem(); !problem.isEmpty()) {
-    result.Text = problem;
-    return result;
-  }
-  struct TProbe {
-    int Connack = -1;
-    QString Tls;
-  } probe;
-  QString error;
-  mosquitto* client = NewClient(ASettings, ClientId(ASettings) + ":test", &probe, QByteArray(), error);
-  if (!client) {
-    result.Text = error;
-    return result;
-  }
-  mosquitto_connect_callback_set(client, [](mosquitto*, void* AObject, int ARc) { static_cast<TProbe*>(AObject)->Connack = ARc; });
-  mosquitto_log_callback_set(client, [](mosquitto*, void* AObject, int ALevel, const char* AText) {
-    if (!(ALevel & MOSQ_LOG_ERR)) return;
-    const QString complaint = TlsComplaint(AText);
-    if (!complaint.isEmpty()) static_cast<TProbe*>(AObject)->Tls = complaint;
-  });
-  const QByteArray host = ASettings.Host.toUtf8();
-  int rc = mosquitto_connect_async(client, host.constData(), ASettings.Port, kKeepAlive);
-  int savedErrno = errno;
-  const auto deadline = TClock::now() + milliseconds(ATimeOut);
-  while (rc == MOSQ_ERR_SUCCESS && probe.Connack < 0 && TClock::now() < deadline) {
-    rc = mosquitto_loop(client, 100, 1);
-    savedErrno = errno;
-  }
-  if (probe.Connack == 0) {
-    result.Connected = true;
-    result.Text = QStringLiteral("connected to %1:%2%3")
-                      .arg(ASettings.Host)
-                      .arg(ASettings.Port)
-                      .arg(ASettings.TLS ? QStringLiteral(" with TLS") : QString());
-    mosquitto_disconnect(client);
-    mosquitto_loop(client, 100, 1);
-  } else {
-    const bool timedOut = rc == MOSQ_ERR_SUCCESS && probe.Connack < 0;
-    result.Text = FailureText(rc, probe.Connack, savedErrno, probe.Tls, timedOut, ASettings);
-  }
-  mosquitto_destroy(client);
-  return result;
-}
-
-// ---------------------------------------------------------------- payloads
-
-QString MqttTopicLevel(const QString& AName) {
-  QString level = AName;
-  for (QChar& c : level) {
-    const char16_t u = c.unicode();
-    if (u == u'+' || u == u'#' || u == u'/' || u < 0x20 || (u >= 0x7F && u < 0xA0)) c = QLatin1Char('_');
-  }
-  return level.isEmpty() ? QStringLiteral("_") : level;
-}
-
-bool TMqttReading::Synchronized() const { return !(PV == kMissing && SV == kMissing && Out1 == kMissing); }
-
-QByteArray MqttTimeText(double ADateTime) {
-  const QDateTime local = DateTimeToQDateTime(ADateTime);
-  return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
-}
-
-QByteArray MqttReadingPayload(const TMqttReading& AReading, bool AReplayed) {
-  QByteArray out;
-  out.reserve(200);
-  out += "{\"time\":\"";
-  out += MqttTimeText(AReading.ReadTime);
-  out += "\",\"pv\":";
-  AppendJsonNumber(out, AReading.PV, AReading.Digit);
-  out += ",\"sv\":";
-  AppendJsonNumber(out, AReading.SV, AReading.Digit);
-  // Outputs are kept in tenths of a percent.
-  out += ",\"out1\":";
-  AppendJsonNumber(out, AReading.Out1, 1);
-  out += ",\"out2\":";
-  AppendJsonNumber(out, AReading.Out2, 1);
-  for (int k = 0; k < 3; ++k) {
-    out += ",\"ev";
-    out += char('1' + k);
-    out += "\":";
-    out += AReading.IsEV[k] ? "true" : "false";
-  }
-  out += ",\"decimals\":";
-  out += QByteArray::number(AReading.Digit);
-  out += ",\"synchronized\":";
-  out += AReading.Synchronized() ? "true" : "false";
-  out += ",\"replayed\":";
-  out += AReplayed ? "true" : "false";
-  out += '}';
-  return out;
-}
-
-QByteArray MqttAlarmPayload(double ATime, const QString& AEvent, const QString& AText, bool AReplayed) {
-  QByteArray out = "{\"time\":\"" + MqttTimeText(ATime) + "\",\"event\":";
-  AppendJsonString(out, AEvent);
-  out += ",\"text\":";
-  AppendJsonString(out, AText);
-  out += ",\"replayed\":";
-  out += AReplayed ? "true" : "false";
-  out += '}';
-  return out;
 }
 
 namespace {

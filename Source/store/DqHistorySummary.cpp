@@ -1,6 +1,7 @@
 #include "DqHistorySummary.h"
 
 #include "DqSQLite.h"
+#include "DqSQLiteStatement.h"
 
 #include <sqlite3.h>
 
@@ -64,34 +65,17 @@ QString QueueSQL() {
 // are summarised by the next catch-up.
 QString MarkSQL() { return QStringLiteral("CREATE TABLE DeviceDataMinuteMark (LastRowID integer not null)"); }
 
-class TStatement {
+// A statement of the summaries' work, stepped through the connection.
+class TStatement : public TSQLiteStatement {
 public:
-  TStatement(TSQLiteDatabase& ADatabase, const QString& ASQL) : FDatabase(ADatabase), FSQL(ASQL) {
-    const QByteArray sql = ASQL.toUtf8();
-    if (sqlite3_prepare_v2(ADatabase.Handle(), sql.constData(), static_cast<int>(sql.size()), &FStmt, nullptr) !=
-        SQLITE_OK)
-      ADatabase.RaiseError(QStringLiteral("Failed to prepare history summary statement"), ASQL);
-  }
-  ~TStatement() { sqlite3_finalize(FStmt); }
-  TStatement(const TStatement&) = delete;
-  TStatement& operator=(const TStatement&) = delete;
-  sqlite3_stmt* Stmt() const { return FStmt; }
-  bool Step() {
-    const int rc = FDatabase.Step(FStmt);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) FDatabase.RaiseError(QStringLiteral("Failed to update history summaries"), FSQL);
-    return false;
-  }
-  void Reset() { sqlite3_reset(FStmt); }
-  void Run() {
-    while (Step()) {}
-    Reset();
-  }
+  TStatement(TSQLiteDatabase& ADatabase, const QString& ASQL) : TSQLiteStatement(Errors(), ADatabase, ASQL) {}
 
 private:
-  TSQLiteDatabase& FDatabase;
-  QString FSQL;
-  sqlite3_stmt* FStmt = nullptr;
+  static const TErrors& Errors() {
+    static const TErrors errors{QStringLiteral("Failed to prepare history summary statement"),
+                                QStringLiteral("Failed to update history summaries")};
+    return errors;
+  }
 };
 
 // One write transaction, rolled back unless committed; inside a
@@ -129,9 +113,8 @@ void ExecVerbatim(TSQLiteDatabase& ADatabase, const QString& ASQL) {
 
 QString SchemaOf(TSQLiteDatabase& ADatabase, const QString& AType, const QString& AName) {
   TStatement query(ADatabase, QStringLiteral("SELECT sql FROM sqlite_master WHERE type = ?1 AND name = ?2"));
-  const QByteArray type = AType.toUtf8(), name = AName.toUtf8();
-  sqlite3_bind_text(query.Stmt(), 1, type.constData(), static_cast<int>(type.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_text(query.Stmt(), 2, name.constData(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+  query.Bind(1, AType);
+  query.Bind(2, AName);
   if (!query.Step()) return QString();
   return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(query.Stmt(), 0)));
 }
@@ -152,7 +135,7 @@ std::int64_t Int64Of(TSQLiteDatabase& ADatabase, const QString& ASQL) {
 
 void SetMark(TSQLiteDatabase& ADatabase, std::int64_t ARowID) {
   TStatement update(ADatabase, QStringLiteral("UPDATE main.DeviceDataMinuteMark SET LastRowID = ?1"));
-  sqlite3_bind_int64(update.Stmt(), 1, ARowID);
+  update.Bind(1, ARowID);
   update.Run();
 }
 
@@ -182,11 +165,11 @@ std::vector<TDeviceSpan> RecordedSpans(TSQLiteDatabase& ADatabase) {
   TStatement oldest(ADatabase, QStringLiteral("SELECT min(ReadTime), max(ReadTime) FROM DeviceData WHERE DeviceID = ?1"));
   std::int64_t last = std::numeric_limits<std::int64_t>::min();
   for (;;) {
-    sqlite3_bind_int64(next.Stmt(), 1, last);
+    next.Bind(1, last);
     if (!next.Step() || sqlite3_column_type(next.Stmt(), 0) == SQLITE_NULL) break;
     last = sqlite3_column_int64(next.Stmt(), 0);
     next.Reset();
-    sqlite3_bind_int64(oldest.Stmt(), 1, last);
+    oldest.Bind(1, last);
     if (oldest.Step() && sqlite3_column_type(oldest.Stmt(), 0) != SQLITE_NULL)
       spans.push_back({last, HistoryMinuteOf(sqlite3_column_double(oldest.Stmt(), 0)),
                        HistoryMinuteOf(sqlite3_column_double(oldest.Stmt(), 1)) + 1});
@@ -199,9 +182,9 @@ void InsertQueue(TSQLiteDatabase& ADatabase, const std::vector<TDeviceSpan>& ASp
   TStatement insert(ADatabase, QStringLiteral("INSERT INTO DeviceDataMinuteQueue VALUES (?1, ?2, ?3)"));
   for (const TDeviceSpan& span : ASpans) {
     if (span.FromMinute >= span.ToMinute) continue;
-    sqlite3_bind_int64(insert.Stmt(), 1, span.DeviceID);
-    sqlite3_bind_int64(insert.Stmt(), 2, span.FromMinute);
-    sqlite3_bind_int64(insert.Stmt(), 3, span.ToMinute);
+    insert.Bind(1, span.DeviceID);
+    insert.Bind(2, span.FromMinute);
+    insert.Bind(3, span.ToMinute);
     insert.Run();
   }
 }
@@ -344,8 +327,8 @@ void DecodeSummary(sqlite3_stmt* s, TMinuteSummary& AResult) {
 // kReadHour), false when it has none; the query is left reset.
 bool ReadMinute(TStatement& AQuery, std::int64_t ADeviceID, std::int64_t AMinute, TMinuteSummary& AResult) {
   AQuery.Reset();
-  sqlite3_bind_int64(AQuery.Stmt(), 1, ADeviceID);
-  sqlite3_bind_int64(AQuery.Stmt(), 2, AMinute);
+  AQuery.Bind(1, ADeviceID);
+  AQuery.Bind(2, AMinute);
   const bool found = AQuery.Step();
   if (found) DecodeSummary(AQuery.Stmt(), AResult);
   AQuery.Reset();
@@ -358,9 +341,9 @@ void EraseSummaries(TSQLiteDatabase& ADatabase, const QString& ATable, const cha
                     std::int64_t AFrom, std::int64_t ATo) {
   TStatement erase(ADatabase, QStringLiteral("DELETE FROM main.%1 WHERE DeviceID = ?1 AND %2 >= ?2 AND %2 < ?3")
                                   .arg(ATable, QLatin1String(AKey)));
-  sqlite3_bind_int64(erase.Stmt(), 1, ADeviceID);
-  sqlite3_bind_int64(erase.Stmt(), 2, AFrom);
-  sqlite3_bind_int64(erase.Stmt(), 3, ATo);
+  erase.Bind(1, ADeviceID);
+  erase.Bind(2, AFrom);
+  erase.Bind(3, ATo);
   erase.Run();
 }
 
@@ -378,14 +361,14 @@ void RecomputeHours(TSQLiteDatabase& ADatabase, const std::vector<std::int64_t>&
   TStatement erase(ADatabase, QStringLiteral("DELETE FROM main.DeviceDataHour WHERE DeviceID IN (%1) AND Hour >= ?1 "
                                              "AND Hour < ?2")
                                   .arg(devices));
-  sqlite3_bind_int64(erase.Stmt(), 1, AFromHour);
-  sqlite3_bind_int64(erase.Stmt(), 2, AToHour);
+  erase.Bind(1, AFromHour);
+  erase.Bind(2, AToHour);
   erase.Run();
   TStatement minutes(ADatabase, QStringLiteral("SELECT * FROM main.DeviceDataMinute WHERE DeviceID IN (%1) AND "
                                                "Minute >= ?1 AND Minute < ?2 ORDER BY DeviceID, Minute")
                                     .arg(devices));
-  sqlite3_bind_int64(minutes.Stmt(), 1, AFromHour * 60);
-  sqlite3_bind_int64(minutes.Stmt(), 2, AToHour * 60);
+  minutes.Bind(1, AFromHour * 60);
+  minutes.Bind(2, AToHour * 60);
   TMinuteWriter writer(ADatabase, true);
   TMinuteSummary hour, minute;
   std::int64_t device = 0;
@@ -423,9 +406,9 @@ void RecomputeMinutes(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::i
   TStatement rows(ADatabase, QStringLiteral("SELECT ReadTime%1 FROM main.DeviceData WHERE DeviceID = ?1 AND "
                                             "ReadTime >= ?2 AND ReadTime < ?3 ORDER BY ReadTime")
                                  .arg(ValueColumns()));
-  sqlite3_bind_int64(rows.Stmt(), 1, ADeviceID);
-  sqlite3_bind_double(rows.Stmt(), 2, (AFrom - 1) / kMinutesPerDay);
-  sqlite3_bind_double(rows.Stmt(), 3, (ATo + 1) / kMinutesPerDay);
+  rows.Bind(1, ADeviceID);
+  rows.Bind(2, (AFrom - 1) / kMinutesPerDay);
+  rows.Bind(3, (ATo + 1) / kMinutesPerDay);
 
   TMinuteWriter writer(ADatabase);
   TMinuteSummary current;
@@ -456,8 +439,8 @@ std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
   TStatement rows(ADatabase, QStringLiteral("SELECT rowid, DeviceID, ReadTime%1 FROM main.DeviceData WHERE rowid > ?1 "
                                             "ORDER BY rowid LIMIT ?2")
                                  .arg(ValueColumns()));
-  sqlite3_bind_int64(rows.Stmt(), 1, mark);
-  sqlite3_bind_int64(rows.Stmt(), 2, kCatchUpChunkRows);
+  rows.Bind(1, mark);
+  rows.Bind(2, kCatchUpChunkRows);
   struct TNew {
     TMinuteSummary Minute;
     bool InOrder = true;
@@ -558,7 +541,7 @@ void QueueHistorySummaries(TSQLiteDatabase& ADatabase, double AFromTime, double 
   TStatement next(ADatabase, QStringLiteral("SELECT min(DeviceID) FROM DeviceDataMinute WHERE DeviceID > ?1"));
   std::int64_t last = std::numeric_limits<std::int64_t>::min();
   for (;;) {
-    sqlite3_bind_int64(next.Stmt(), 1, last);
+    next.Bind(1, last);
     if (!next.Step() || sqlite3_column_type(next.Stmt(), 0) == SQLITE_NULL) break;
     last = sqlite3_column_int64(next.Stmt(), 0);
     next.Reset();
@@ -586,8 +569,8 @@ void ForgetHistoryMinutes(TSQLiteDatabase& ADatabase, const std::vector<std::int
                        "main.DeviceDataMinute m WHERE %1 AND %2").arg(minutes, rowsLeft),
         QStringLiteral("DELETE FROM main.DeviceDataMinute AS m WHERE %1 AND NOT %2").arg(minutes, rowsLeft)}) {
     TStatement statement(ADatabase, sql);
-    sqlite3_bind_int64(statement.Stmt(), 2, AFromMinute);
-    sqlite3_bind_int64(statement.Stmt(), 3, AToMinute);
+    statement.Bind(2, AFromMinute);
+    statement.Bind(3, AToMinute);
     statement.Run();
   }
   RecomputeHours(ADatabase, ADeviceIDs, AFromMinute / 60, (AToMinute + 59) / 60);
@@ -666,8 +649,8 @@ bool BuildHistorySummaries(TSQLiteDatabase& ADatabase, const TSQLiteProgress& AP
     TStatement advance(ADatabase, end >= to ? QStringLiteral("DELETE FROM DeviceDataMinuteQueue WHERE rowid = ?1")
                                             : QStringLiteral("UPDATE DeviceDataMinuteQueue SET FromMinute = ?2 "
                                                              "WHERE rowid = ?1"));
-    sqlite3_bind_int64(advance.Stmt(), 1, entry);
-    if (end < to) sqlite3_bind_int64(advance.Stmt(), 2, end);
+    advance.Bind(1, entry);
+    if (end < to) advance.Bind(2, end);
     advance.Run();
     transaction.Commit();
     done += end - from;

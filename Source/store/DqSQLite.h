@@ -382,6 +382,8 @@ public:
 private:
   using TRow = std::vector<TVariant>;
   void Prepare(const char* AMessage);
+  // Before the first row, nothing counted or cached.
+  void ClearPosition();
   void Resync();
   void ReadRow(TRow& ARow) const;
   void LoadRow(const TRow& ARow);

@@ -1,5 +1,6 @@
 // tervox-sim: simulated devices on pseudo-terminals, for demos and tests.
 #include "Sim_ControllerLine.h"
+#include "Sim_Demo.h"
 #include "Sim_Modem.h"
 #include "Sim_Pty.h"
 #include "TervoxVersion.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <vector>
 #include <poll.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,6 +32,7 @@ void PrintHelp() {
       "       tervox-sim controllers --tcp PORT | --rtu-tcp PORT --addresses 1,2,5 [--bind ADDR]\n"
       "                  [--control FILE]\n"
       "       tervox-sim modem --link PATH [--control FILE]   (a GSM modem; see: tervox-sim modem)\n"
+      "       tervox-sim demo --dir DIR   (the demonstration's devices)\n"
       "       tervox-sim --help | --version\n"
       "\n"
       "Serves simulated temperature controllers as Modbus RTU slaves (functions 03\n"
@@ -47,6 +50,12 @@ void PrintHelp() {
       "control pipe is then FILE, else tcp-PORT.ctl beside the simulated ports.\n"
       "unplug closes the port and its connections, replug listens again.\n"
       "\n"
+      "demo serves what tervox --demo shows, in the folder DIR: controllers 1, 2\n"
+      "and 5 set up and running their programs on the line ttyDEMO0, a GSM modem\n"
+      "on ttyGSM0. Each has its control pipe beside it, ttyDEMO0.ctl for the\n"
+      "commands below and ttyGSM0.ctl for the modem's. It prints \"ready\" when\n"
+      "both are up; there each answer ends with an empty line.\n"
+      "\n"
       "Control channel: a named pipe, FILE or else PATH.ctl. Write one command per\n"
       "line (echo \"silent 2 on\" > PATH.ctl); each is answered on standard output\n"
       "with a line beginning \"ok\" or \"error\":\n"
@@ -55,43 +64,73 @@ void PrintHelp() {
       qPrintable(TSimControllerLine::CommandHelp()));
 }
 
-// Prints "ready", then runs the commands written to the named pipe AControl,
-// one a line, printing each answer, until "quit" or a signal.
-int ServeControlChannel(const QString& AControl, const std::function<QString(const QString&)>& AExecute) {
-  const QByteArray controlPath = QFile::encodeName(AControl);
-  ::unlink(controlPath.constData());
-  if (::mkfifo(controlPath.constData(), 0600) != 0) {
-    std::fprintf(stderr, "tervox-sim: cannot make %s\n", controlPath.constData());
-    return 1;
+// A named pipe taking commands, one a line, and what runs them.
+struct TControlChannel {
+  QString Path;
+  std::function<QString(const QString&)> Execute;
+};
+
+// Makes the named pipes, prints "ready", then runs the commands written to
+// them, printing each answer, until "quit" or a signal. AFramed: each
+// answer ends with an empty line (and has none inside), so that a reader
+// knows where a listing ends.
+int ServeControlChannels(const std::vector<TControlChannel>& AChannels, bool AFramed = false) {
+  std::vector<pollfd> descriptors;
+  auto closeAll = [&] {
+    for (std::size_t i = 0; i < descriptors.size(); ++i) {
+      if (descriptors[i].fd >= 0) ::close(descriptors[i].fd);
+      ::unlink(QFile::encodeName(AChannels[i].Path).constData());
+    }
+  };
+  for (const TControlChannel& channel : AChannels) {
+    const QByteArray controlPath = QFile::encodeName(channel.Path);
+    ::unlink(controlPath.constData());
+    if (::mkfifo(controlPath.constData(), 0600) != 0) {
+      std::fprintf(stderr, "tervox-sim: cannot make %s\n", controlPath.constData());
+      closeAll();
+      return 1;
+    }
+    // Opened for writing too, so that writers coming and going never end it.
+    descriptors.push_back({::open(controlPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC), POLLIN, 0});
   }
-  // Opened for writing too, so that writers coming and going never end it.
-  const int channel = ::open(controlPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   std::printf("ready\n");
   std::fflush(stdout);
-  QByteArray pending;
+  std::vector<QByteArray> pending(AChannels.size());
   while (!gStop) {
-    pollfd descriptor{channel, POLLIN, 0};
-    if (poll(&descriptor, 1, 200) < 0 && errno != EINTR) break;
-    char buffer[256];
-    ssize_t count;
-    while ((count = ::read(channel, buffer, sizeof buffer)) > 0) pending.append(buffer, static_cast<int>(count));
-    int end;
-    while ((end = static_cast<int>(pending.indexOf('\n'))) >= 0) {
-      const QString command = QString::fromLocal8Bit(pending.left(end)).trimmed();
-      pending.remove(0, end + 1);
-      if (command.isEmpty()) continue;
-      if (command == QLatin1String("quit")) {
-        gStop = 1;
-        std::printf("ok\n");
-      } else {
-        std::printf("%s\n", qPrintable(AExecute(command)));
+    if (poll(descriptors.data(), descriptors.size(), 200) < 0 && errno != EINTR) break;
+    for (std::size_t i = 0; i < AChannels.size(); ++i) {
+      char buffer[256];
+      ssize_t count;
+      while ((count = ::read(descriptors[i].fd, buffer, sizeof buffer)) > 0)
+        pending[i].append(buffer, static_cast<int>(count));
+      int end;
+      while ((end = static_cast<int>(pending[i].indexOf('\n'))) >= 0) {
+        const QString command = QString::fromLocal8Bit(pending[i].left(end)).trimmed();
+        pending[i].remove(0, end + 1);
+        if (command.isEmpty()) continue;
+        QString answer;
+        if (command == QLatin1String("quit")) {
+          gStop = 1;
+          answer = QStringLiteral("ok");
+        } else {
+          answer = AChannels[i].Execute(command);
+        }
+        if (AFramed) {
+          QStringList lines = answer.split(QLatin1Char('\n'));
+          lines.removeIf([](const QString& ALine) { return ALine.trimmed().isEmpty(); });
+          answer = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+        }
+        std::printf("%s\n", qPrintable(answer));
+        std::fflush(stdout);
       }
-      std::fflush(stdout);
     }
   }
-  ::close(channel);
-  ::unlink(controlPath.constData());
+  closeAll();
   return 0;
+}
+
+int ServeControlChannel(const QString& AControl, const std::function<QString(const QString&)>& AExecute) {
+  return ServeControlChannels({{AControl, AExecute}});
 }
 
 int RunControllers(const QStringList& AArguments) {
@@ -205,6 +244,40 @@ int RunModem(const QStringList& AArguments) {
   return result;
 }
 
+// tervox-sim demo --dir DIR: the demonstration's line and modem, each
+// with its control pipe.
+int RunDemo(const QStringList& AArguments) {
+  QString dir;
+  for (int i = 0; i < AArguments.size(); ++i) {
+    const QString& option = AArguments[i];
+    if (option == QLatin1String("--dir")) {
+      dir = AArguments.value(++i);
+    } else {
+      std::fprintf(stderr, "tervox-sim: unknown option %s\n", qPrintable(option));
+      return 2;
+    }
+  }
+  if (dir.isEmpty()) {
+    PrintHelp();
+    return 2;
+  }
+  TSimDemo demo(dir);
+  QString error;
+  if (!demo.Start(&error)) {
+    std::fprintf(stderr, "tervox-sim: %s\n", qPrintable(error));
+    return 1;
+  }
+  TSimControllerLine& line = demo.Line();
+  TSimModem& modem = demo.Modem();
+  const std::vector<TControlChannel> channels = {
+      {line.LinkPath() + QStringLiteral(".ctl"), [&line](const QString& ACommand) { return line.Execute(ACommand); }},
+      {modem.LinkPath() + QStringLiteral(".ctl"),
+       [&modem](const QString& ACommand) { return modem.Execute(ACommand); }}};
+  const int result = ServeControlChannels(channels, true);
+  demo.Stop();
+  return result;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -223,6 +296,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   if (arguments[0] == QLatin1String("controllers")) return RunControllers(arguments.mid(1));
   if (arguments[0] == QLatin1String("modem")) return RunModem(arguments.mid(1));
+  if (arguments[0] == QLatin1String("demo")) return RunDemo(arguments.mid(1));
   std::fprintf(stderr, "tervox-sim: unknown simulator %s (try --help)\n", qPrintable(arguments[0]));
   return 2;
 }

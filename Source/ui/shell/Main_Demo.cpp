@@ -1,42 +1,43 @@
 #include "Main_Demo.h"
 
 #include "store/DqSQLite.h"
-#include "sim/Sim_Controller.h"
-#include "sim/Sim_ControllerLine.h"
-#include "sim/Sim_Modem.h"
 #include "graph/DqGraph.h"
 #include "store/Tervox_Config.h"
 #include "ui/pages/Frame_Graph.h"
 #include "ui/pages/Frame_Trend.h"
 #include "store/Main_Database.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <csignal>
+#include <fcntl.h>
 #include <iterator>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
-// Three controllers of different builds on one line.
+// The controllers tervox-sim demo serves on its line, by slave address.
 struct TDemoController {
   int Address;
   const char* Name;
-  const char* Identification;
-  int DecimalPoint;
-  int SetValue; // raw, scaled by the decimal point
-  int Event1Mode;
-  int Event1Point;
 };
 
-const TDemoController kControllers[] = {
-    // Full option, running a program; a high alarm above its set values.
-    {1, "Oven", "TVXBA-KR01302CDHT5P0", 1, 1800, 1, 1950},
-    // Older software, no program; a low alarm that clears once warm.
-    {2, "Kiln", "TVXBD-KR01101NNNN5N0", 0, 85, 2, 40},
-    // Compact model with the program function, running a drying program;
-    // its event 1 marks each step.
-    {5, "Dryer", "TVXAA-JR0130E5NNNNP0", 2, 6500, 11, 0},
-};
+const TDemoController kControllers[] = {{1, "Oven"}, {2, "Kiln"}, {5, "Dryer"}};
+
+// The simulator's links in the demonstration's folder.
+const char* const kLineName = "ttyDEMO0";
+const char* const kModemName = "ttyGSM0";
+
+// How long the simulator may take to come up, and to answer a command.
+constexpr int kReadyMs = 10000;
+constexpr int kAnswerMs = 10000;
 
 // The seeded history: yesterday from 08:00, eight hours, one row a second.
 constexpr int kHistoryHours = 8;
@@ -44,65 +45,108 @@ double HistoryStart() { return std::trunc(Now()) - 1 + 8.0 / 24; }
 
 } // namespace
 
-TTervoxDemo::TTervoxDemo() = default;
-TTervoxDemo::~TTervoxDemo() = default;
+TTervoxDemo::TTervoxDemo(const QString& ASimulator)
+    : FSimulator(ASimulator.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/tervox-sim")
+                                      : ASimulator) {}
+
+TTervoxDemo::~TTervoxDemo() { StopSimulator(); }
+
+void TTervoxDemo::StopSimulator() {
+  if (!FProcess || FProcess->state() == QProcess::NotRunning) return;
+  FProcess->terminate();
+  if (!FProcess->waitForFinished(5000)) {
+    FProcess->kill();
+    FProcess->waitForFinished(5000);
+  }
+}
 
 bool TTervoxDemo::Start(QString* AError) {
-  FDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tervox-demo-XXXXXX"));
-  if (!FDir->isValid()) {
-    if (AError) *AError = QStringLiteral("Cannot create a folder for the demonstration: %1").arg(FDir->errorString());
+  auto fail = [AError](const QString& AText) {
+    if (AError) *AError = AText;
     return false;
-  }
-  std::vector<int> addresses;
-  for (const TDemoController& c : kControllers) addresses.push_back(c.Address);
-  FLine = std::make_unique<TSimControllerLine>(FDir->filePath(QStringLiteral("ttyDEMO0")), addresses);
-  if (!FLine->Start(AError)) return false;
-  for (const TDemoController& c : kControllers) {
-    FLine->WithController(c.Address, [&c](TSimController& AController) {
-      AController.SetIdentification(QByteArray(c.Identification));
-      AController.SetRegister(1799, static_cast<std::uint16_t>(c.DecimalPoint));
-      AController.SetRegister(384, 1);
-      AController.SetRegister(768, static_cast<std::uint16_t>(c.SetValue));
-      AController.SetRegister(1280, static_cast<std::uint16_t>(c.Event1Mode));
-      AController.SetRegister(1281, static_cast<std::uint16_t>(c.Event1Point));
-      AController.SetRegister(1288, 0); // one alarm each is enough to show
-      AController.SetRegister(1296, 0);
-    });
-  }
-  // The Oven runs a slow warm-up for ever, below its alarm: 170.0, 180.0
-  // and 175.0 in turn.
-  FLine->WithController(1, [](TSimController& AController) {
-    AController.SetStep(1, 1, 1700, 40);
-    AController.SetStep(1, 2, 1800, 60);
-    AController.SetStep(1, 3, 1750, 40);
-    AController.SetPatternEnd(1, 3, 10000);
-    AController.SetRegister(2048, 1);
-    AController.StartProgram();
+  };
+  FDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tervox-demo-XXXXXX"));
+  if (!FDir->isValid())
+    return fail(QStringLiteral("Cannot create a folder for the demonstration: %1").arg(FDir->errorString()));
+  if (!QFileInfo(FSimulator).isExecutable())
+    return fail(QStringLiteral("The simulator %1 is missing; it is installed beside tervox.").arg(FSimulator));
+  FProcess = std::make_unique<QProcess>();
+  // The simulator ends with the program, however the program ends.
+  const pid_t parent = ::getpid();
+  FProcess->setChildProcessModifier([parent] {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(1); // the program is already gone
   });
-  // The Dryer runs its program for ever: 60.00, 70.00, 65.00 in turn.
-  FLine->WithController(5, [](TSimController& AController) {
-    AController.SetStep(1, 1, 6000, 20);
-    AController.SetStep(1, 2, 7000, 30, 2, 1);
-    AController.SetStep(1, 3, 6500, 20);
-    AController.SetPatternEnd(1, 3, 10000);
-    AController.SetRegister(2048, 1);
-    AController.StartProgram();
-  });
-  FModem = std::make_unique<TSimModem>(FDir->filePath(QStringLiteral("ttyGSM0")));
-  if (!FModem->Start(AError)) return false;
-  // The port lists (Port and SMS pages) offer the simulated line and modem.
-  if (qEnvironmentVariableIsEmpty("TERVOX_PORT_DIR")) qputenv("TERVOX_PORT_DIR", FDir->path().toLocal8Bit());
-  SetDatabaseFileName(DatabaseFileName());
-  return true;
+  FProcess->start(FSimulator, {QStringLiteral("demo"), QStringLiteral("--dir"), FDir->path()});
+  const QDeadlineTimer deadline(kReadyMs);
+  if (!FProcess->waitForStarted(kReadyMs))
+    return fail(QStringLiteral("The simulator %1 cannot start: %2").arg(FSimulator, FProcess->errorString()));
+  for (;;) {
+    while (FProcess->canReadLine())
+      if (FProcess->readLine().trimmed() == "ready") {
+        // The port lists (Port and SMS pages) offer the simulated line and
+        // modem.
+        if (qEnvironmentVariableIsEmpty("TERVOX_PORT_DIR")) qputenv("TERVOX_PORT_DIR", FDir->path().toLocal8Bit());
+        SetDatabaseFileName(DatabaseFileName());
+        return true;
+      }
+    if (FProcess->state() == QProcess::NotRunning ||
+        !FProcess->waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+      break;
+  }
+  const QString why =
+      FProcess->state() == QProcess::NotRunning
+          ? QStringLiteral("The simulator %1 ended before it was ready (exit status %2).")
+                .arg(FSimulator)
+                .arg(FProcess->exitCode())
+          : QStringLiteral("The simulator %1 did not get ready within %2 seconds.").arg(FSimulator).arg(kReadyMs / 1000);
+  StopSimulator();
+  const QString said = QString::fromLocal8Bit(FProcess->readAllStandardError()).trimmed();
+  return fail(said.isEmpty() ? why : why + QLatin1Char('\n') + said);
 }
 
 QString TTervoxDemo::DatabaseFileName() const { return FDir ? FDir->filePath(QStringLiteral("TervoxDemo.db")) : QString(); }
+
+QString TTervoxDemo::LinkPath(const QString& AName) const { return FDir ? FDir->filePath(AName) : QString(); }
+
+QStringList TTervoxDemo::ControlLine(const QString& ACommand) { return Control(QLatin1String(kLineName), ACommand); }
+
+QStringList TTervoxDemo::ControlModem(const QString& ACommand) { return Control(QLatin1String(kModemName), ACommand); }
+
+qint64 TTervoxDemo::SimulatorProcessId() const {
+  return FProcess && FProcess->state() == QProcess::Running ? FProcess->processId() : 0;
+}
+
+// Writes the command to the device's control pipe and reads the answer on
+// the simulator's output, up to the empty line that ends it.
+QStringList TTervoxDemo::Control(const QString& ALink, const QString& ACommand) {
+  QStringList answer;
+  if (!FProcess || FProcess->state() != QProcess::Running) return answer;
+  FProcess->readAllStandardOutput(); // answers to commands written by others
+  // Not created when missing, and never waiting for a reader.
+  const int pipe = ::open(QFile::encodeName(LinkPath(ALink) + QStringLiteral(".ctl")).constData(),
+                          O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (pipe < 0) return answer;
+  const QByteArray line = ACommand.toLocal8Bit() + '\n';
+  const bool written = ::write(pipe, line.constData(), static_cast<size_t>(line.size())) == line.size();
+  ::close(pipe);
+  if (!written) return answer;
+  const QDeadlineTimer deadline(kAnswerMs);
+  for (;;) {
+    while (FProcess->canReadLine()) {
+      const QString text = QString::fromLocal8Bit(FProcess->readLine()).trimmed();
+      if (text.isEmpty()) return answer;
+      answer << text;
+    }
+    if (!FProcess->waitForReadyRead(static_cast<int>(deadline.remainingTime()))) return answer;
+  }
+}
 
 void TTervoxDemo::Seed() {
   TSQLiteDatabase* db = GetDatabase();
   if (db->GetTableValue(QStringLiteral("SELECT count(*) FROM DevicePort")) > 0) return;
   TSQLiteParamList params;
-  params.SetParamValues(":PortName", FLine->LinkPath());
+  params.SetParamValues(":PortName", LinkPath(QLatin1String(kLineName)));
   db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity, "
                              "IPAddress, PortNumber, Enabled) VALUES ('Demo line', 1, :PortName, 9600, 8, 0, 0, '', '', -1)"),
               &params);
@@ -116,7 +160,7 @@ void TTervoxDemo::Seed() {
   db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroup (Name, Enabled) VALUES ('Night shift', -1)"));
   db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupMobile (GroupID, MobileNumber, Name) VALUES (1, '+66810000001', 'Duty engineer')"));
   db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupItem (GroupID, DeviceID) SELECT 1, ID FROM Device"));
-  Config()->SetValues(QStringLiteral("SMSPort"), FModem->LinkPath());
+  Config()->SetValues(QStringLiteral("SMSPort"), LinkPath(QLatin1String(kModemName)));
   Config()->SetValues(QStringLiteral("SMSProvider"), QStringLiteral("AIS"));
   // SMS alerting on: alarms reach the groups' numbers through the modem.
   Config()->SetValueBool(QStringLiteral("SMSAlert"), true);

@@ -2,9 +2,6 @@
 // the next alarm's SMS through the simulated modem; the MODE key of a
 // panel opens the controller's settings.
 #include "ui/shell/Main_Demo.h"
-#include "sim/Sim_Controller.h"
-#include "sim/Sim_ControllerLine.h"
-#include "sim/Sim_Modem.h"
 #include "ui/dialogs/Form_EditDeviceGroup.h"
 #include "ui/dialogs/Form_Mode.h"
 #include "store/Tervox_Config.h"
@@ -42,8 +39,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <functional>
+#include <unistd.h>
 
 using tervox_test::ModalAnswers;
 
@@ -124,11 +126,11 @@ TEST_F(MainDemo, AGroupMadeOnTheGroupPageGetsTheNextAlarmsSMS) {
     tervox_test::Click(page.ButtonAdd());
   }
   // The oven's high alarm point drops below its temperature: the alarm.
-  demo->Line()->WithController(
-      1, [](TSimController& AController) { AController.SetRegister(1281, 0); });
+  ASSERT_EQ(demo->ControlLine(QStringLiteral("set 1 1281 0")), QStringList{QStringLiteral("ok 0")});
+  // The modem's listing: "ok N", then "NUMBER TEXT" for each message sent.
   auto sentTo = [&](const QString& ANumber) {
-    for (const TSimSentSMS& sms : demo->Modem()->Sent())
-      if (sms.Number == ANumber && sms.Text.contains(QStringLiteral("Alarm"))) return true;
+    for (const QString& sms : demo->ControlModem(QStringLiteral("sent")).mid(1))
+      if (sms.startsWith(ANumber + QLatin1Char(' ')) && sms.contains(QStringLiteral("Alarm"))) return true;
     return false;
   };
   EXPECT_TRUE(QTest::qWaitFor([&] { return sentTo(QStringLiteral("+0899000111")); }, 60000));
@@ -327,6 +329,74 @@ TEST_F(MainDemo, EveryPageFitsTheFirstWindowSize) {
       EXPECT_GE(control->width(), needed) << what.toStdString() << " is cut: " << control->width() << " < " << needed;
     }
     SaveScreenshot(form.get(), QStringLiteral("page-%1").arg(QLatin1String(p.name)));
+  }
+}
+
+// The simulator runs as the demonstration's child, answers its control
+// commands, and ends with it; when it is missing or never gets ready, Start
+// says so.
+class DemoSimulator : public ::testing::Test {
+protected:
+  void SetUp() override { FPortDir = qgetenv("TERVOX_PORT_DIR"); }
+  void TearDown() override {
+    SetDatabaseFileName(QString());
+    if (FPortDir.isEmpty())
+      qunsetenv("TERVOX_PORT_DIR");
+    else
+      qputenv("TERVOX_PORT_DIR", FPortDir);
+  }
+
+private:
+  QByteArray FPortDir;
+};
+
+TEST_F(DemoSimulator, RunsAsAChildUntilTheDemonstrationEnds) {
+  auto demo = std::make_unique<TTervoxDemo>();
+  QString error;
+  ASSERT_TRUE(demo->Start(&error)) << error.toStdString();
+  const qint64 pid = demo->SimulatorProcessId();
+  ASSERT_GT(pid, 0);
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  ASSERT_TRUE(stat.open(QIODevice::ReadOnly));
+  const QByteArray fields = stat.readAll();
+  EXPECT_TRUE(fields.contains("(tervox-sim) ")) << fields.constData();
+  EXPECT_EQ(fields.mid(fields.lastIndexOf(')') + 2).split(' ').value(1).toLongLong(), ::getpid());
+  struct TCase {
+    bool Modem;
+    const char* Command;
+    QStringList Answer;
+  };
+  const TCase cases[] = {
+      {false, "get 5 1799", {QStringLiteral("ok 2")}},
+      {false, "get 3 1799", {QStringLiteral("error: no slave 3")}},
+      {true, "sent", {QStringLiteral("ok 0")}},
+      {true, "signal 9", {QStringLiteral("ok")}},
+  };
+  for (const TCase& c : cases) {
+    const QString command = QString::fromLatin1(c.Command);
+    EXPECT_EQ(c.Modem ? demo->ControlModem(command) : demo->ControlLine(command), c.Answer) << c.Command;
+  }
+  demo.reset();
+  EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), -1);
+  EXPECT_EQ(errno, ESRCH) << "ended and reaped";
+}
+
+TEST_F(DemoSimulator, SaysWhyItCannotStart) {
+  const struct {
+    const char* Simulator;
+    const char* Says;
+  } cases[] = {
+      {"/nonexistent/tervox-sim", "The simulator /nonexistent/tervox-sim is missing"},
+      {"/bin/true", "The simulator /bin/true ended before it was ready"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Simulator);
+    TTervoxDemo demo{QString::fromLatin1(c.Simulator)};
+    QString error;
+    EXPECT_FALSE(demo.Start(&error));
+    EXPECT_TRUE(error.startsWith(QLatin1String(c.Says))) << error.toStdString();
+    EXPECT_EQ(demo.SimulatorProcessId(), 0);
+    EXPECT_EQ(demo.ControlLine(QStringLiteral("get 1 1799")), QStringList());
   }
 }
 

@@ -123,18 +123,45 @@ private:
   QByteArray FErr;
 };
 
-// A station's configuration in the open database: one line at ALink
-// (9600 baud) and a controller "C<n>" at each address.
-inline void WriteStation(const QString& ALink, const std::vector<int>& AAddresses) {
+// A controller's row: its name, its address, whether it is polled and the
+// ID of its line.
+struct StationController {
+  QString Name;
+  int Address = 0;
+  bool Enabled = true;
+  int PortID = 1;
+};
+
+// A station's configuration in the open database: one serial line at ALink
+// (ABaud baud, 8 data bits, no parity, one stop bit) named ALineName, and
+// its controllers.
+inline void WriteStation(const QString& ALink, const QString& ALineName,
+                         const std::vector<StationController>& AControllers, int ABaud = 9600) {
   TSQLiteDatabase* db = GetDatabase();
   TSQLiteParamList params;
+  params.SetParamValues(":Name", ALineName);
   params.SetParamValues(":PortName", ALink);
+  params.SetParamValues(":BaudRate", ABaud);
   db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
-                             "VALUES ('Bus', 1, :PortName, 9600, 8, 0, 0)"),
+                             "VALUES (:Name, 1, :PortName, :BaudRate, 8, 0, 0)"),
               &params);
-  for (int address : AAddresses)
-    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('C%1', 1, %1, -1)")
-                    .arg(address));
+  for (const StationController& controller : AControllers) {
+    TSQLiteParamList row;
+    row.SetParamValues(":Name", controller.Name);
+    row.SetParamValues(":PortID", controller.PortID);
+    row.SetParamValues(":Address", controller.Address);
+    row.SetParamValues(":Enabled", controller.Enabled ? -1 : 0);
+    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) "
+                               "VALUES (:Name, :PortID, :Address, :Enabled)"),
+                &row);
+  }
+}
+
+// The same with a line "Bus" and a controller "C<n>" at each address.
+inline void WriteStation(const QString& ALink, const std::vector<int>& AAddresses, int ABaud = 9600) {
+  std::vector<StationController> controllers;
+  for (int address : AAddresses) controllers.push_back({QStringLiteral("C%1").arg(address), address});
+  WriteStation(ALink, QStringLiteral("Bus"), controllers, ABaud);
 }
 
 // Our own plain SQLite connection: what any other program would see.

@@ -37,6 +37,9 @@ void WriteMode(TTervoxDevice& ADevice, const TTervoxMode1Data& AData, TTervoxWri
                QObject* AContext = nullptr);
 void WriteMode(TTervoxDevice& ADevice, const TTervoxMode2Data& AData, TTervoxWriteNotify ACallback,
                QObject* AContext = nullptr);
+// Output AOutput's settings (0: mode 3, 1: mode 4).
+void WriteOutput(TTervoxDevice& ADevice, int AOutput, const TTervoxOutputData& AData, TTervoxWriteNotify ACallback,
+                 QObject* AContext = nullptr);
 void WriteMode(TTervoxDevice& ADevice, const TTervoxMode3Data& AData, TTervoxWriteNotify ACallback,
                QObject* AContext = nullptr);
 void WriteMode(TTervoxDevice& ADevice, const TTervoxMode4Data& AData, TTervoxWriteNotify ACallback,

@@ -34,33 +34,16 @@ void TTervoxMode2Data::DiffData(const TTervoxMode2Data& AData) {
   Same(ThermocoupleDirection, AData.ThermocoupleDirection);
 }
 
-void TTervoxMode3Data::DiffData(const TTervoxMode3Data& AData) {
+void TTervoxOutputData::DiffData(const TTervoxOutputData& AData) {
   for (std::size_t k = 0; k < PID.size(); ++k) {
-    TTervoxOut1PID& set = PID[k];
-    const TTervoxOut1PID& read = AData.PID[k];
+    TTervoxOutputPID& set = PID[k];
+    const TTervoxOutputPID& read = AData.PID[k];
     Same(set.Band, read.Band);
     Same(set.Integral, read.Integral);
     Same(set.Derivative, read.Derivative);
-    Same(set.Reset, read.Reset);
-    Same(set.GapLower, read.GapLower);
-    Same(set.GapUpper, read.GapUpper);
-    Same(set.Minimum, read.Minimum);
-    Same(set.Maximum, read.Maximum);
-  }
-  Same(SoftStartingTime, AData.SoftStartingTime);
-  Same(PeriodicTime, AData.PeriodicTime);
-  Same(Characteristics, AData.Characteristics);
-}
-
-void TTervoxMode4Data::DiffData(const TTervoxMode4Data& AData) {
-  for (std::size_t k = 0; k < PID.size(); ++k) {
-    TTervoxOut2PID& set = PID[k];
-    const TTervoxOut2PID& read = AData.PID[k];
-    Same(set.Band, read.Band);
-    Same(set.Integral, read.Integral);
-    Same(set.Derivative, read.Derivative);
-    Same(set.Dead, read.Dead);
+    Same(set.ResetOrDead, read.ResetOrDead);
     Same(set.Gap, read.Gap);
+    Same(set.GapUpper, read.GapUpper);
     Same(set.Minimum, read.Minimum);
     Same(set.Maximum, read.Maximum);
   }

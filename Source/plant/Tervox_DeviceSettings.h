@@ -39,50 +39,37 @@ public:
   void DiffData(const TTervoxMode2Data& AData);
 };
 
-// One OUT1 PID set.
-struct TTervoxOut1PID {
+// One PID set of a control output. Output 2 has a dead band (whole
+// numbers) where output 1 has a manual reset, and no upper gap.
+struct TTervoxOutputPID {
+  // Register offsets from the set's first register.
+  enum : int { kBand, kIntegral, kDerivative, kResetOrDead, kGap, kMinimum, kMaximum, kGapUpper };
   bool Have = false; // the set's block was read
   double Band = 0;
   int Integral = 0;
   int Derivative = 0;
-  double Reset = 0;
-  double GapLower = 0;
-  double GapUpper = 0;
+  double ResetOrDead = 0;
+  double Gap = 0; // the (lower) differential gap
+  double GapUpper = 0; // output 1 only
   double Minimum = 0;
   double Maximum = 0;
+};
+
+// A control output's settings (modes 3 and 4).
+class TTervoxOutputData {
+public:
+  std::array<TTervoxOutputPID, 3> PID{};
+  double SoftStartingTime = 0;
+  double PeriodicTime = 0;
+  int Characteristics = 0;
+  void DiffData(const TTervoxOutputData& AData);
 };
 
 // Mode 3: Output 1 Setting.
-class TTervoxMode3Data {
-public:
-  std::array<TTervoxOut1PID, 3> PID{};
-  double SoftStartingTime = 0;
-  double PeriodicTime = 0;
-  int Characteristics = 0;
-  void DiffData(const TTervoxMode3Data& AData);
-};
-
-// One OUT2 PID set.
-struct TTervoxOut2PID {
-  bool Have = false;
-  double Band = 0;
-  int Integral = 0;
-  int Derivative = 0;
-  int Dead = 0;
-  double Gap = 0;
-  double Minimum = 0;
-  double Maximum = 0;
-};
+class TTervoxMode3Data : public TTervoxOutputData {};
 
 // Mode 4: Output 2 Setting.
-class TTervoxMode4Data {
-public:
-  std::array<TTervoxOut2PID, 3> PID{};
-  double SoftStartingTime = 0;
-  double PeriodicTime = 0;
-  int Characteristics = 0;
-  void DiffData(const TTervoxMode4Data& AData);
-};
+class TTervoxMode4Data : public TTervoxOutputData {};
 
 // One event output's settings.
 struct TTervoxEventSetting {
@@ -266,4 +253,10 @@ public:
   TSlot<TTervoxModeProgramData> ModeProgram;
   TSlot<TTervoxPatternData> Pattern;
   TSlot<TTervoxStepData> Step;
+
+  // Output AIndex's settings (0: mode 3, 1: mode 4).
+  std::shared_ptr<const TTervoxOutputData> Output(int AIndex) const {
+    if (AIndex == 0) return Mode3.Get();
+    return Mode4.Get();
+  }
 };

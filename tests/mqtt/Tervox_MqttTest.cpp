@@ -7,6 +7,7 @@
 #include "MqttTestSupport.h"
 #include "sim/Sim_Controller.h"
 #include "sim/Sim_ControllerLine.h"
+#include "StationTestSupport.h"
 #include "TestSupport.h"
 #include "store/Main_Database.h"
 #include "store/Tervox_Config.h"
@@ -247,14 +248,8 @@ protected:
     line->WithController(2, [](TSimController& c) {
       for (std::uint16_t mode : {1280, 1288, 1296}) c.SetRegister(mode, 0);
     });
-    TSQLiteDatabase* db = GetDatabase();
-    TSQLiteParamList params;
-    params.SetParamValues(":PortName", line->LinkPath());
-    db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
-                               "VALUES ('Line 1', 1, :PortName, 9600, 8, 0, 0)"),
-                &params);
-    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
-    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('a/b+#', 1, 2, -1)"));
+    tervox_test::WriteStation(line->LinkPath(), QStringLiteral("Line 1"),
+                              {{QStringLiteral("Oven"), 1}, {QStringLiteral("a/b+#"), 2}});
     QDir().mkpath(dir.Path(QStringLiteral("broker")));
     broker = std::make_unique<Broker>(dir.Path(QStringLiteral("broker")));
     Configure();

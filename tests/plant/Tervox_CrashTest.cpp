@@ -2,6 +2,7 @@
 // what was committed stays, the file stays whole, and the next run records on.
 #include "store/DqSQLite.h"
 #include "sim/Sim_ControllerLine.h"
+#include "StationTestSupport.h"
 #include "TestSupport.h"
 #include "store/Main_Database.h"
 
@@ -11,38 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <memory>
 #include <vector>
 
 namespace {
 
 constexpr int kControllers = 32;
-
-// Our own plain connection: what any other SQLite program would see.
-class RawDatabase {
-public:
-  explicit RawDatabase(const QString& APath) {
-    FOk = sqlite3_open_v2(APath.toUtf8().constData(), &FDb, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
-    if (FOk) sqlite3_busy_timeout(FDb, 5000);
-  }
-  ~RawDatabase() { sqlite3_close(FDb); }
-  bool Ok() const { return FOk; }
-  QString Text(const char* ASql) const {
-    sqlite3_stmt* statement = nullptr;
-    QString result = QStringLiteral("<error>");
-    if (sqlite3_prepare_v2(FDb, ASql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
-      result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-    sqlite3_finalize(statement);
-    return result;
-  }
-  long long Number(const char* ASql) const { return Text(ASql).toLongLong(); }
-
-private:
-  sqlite3* FDb = nullptr;
-  bool FOk = false;
-};
 
 class Recorder {
 public:
@@ -75,20 +50,11 @@ TEST(KillWhileRecording, CommittedRowsStayTheFileStaysWholeAndTheNextRunRecordsO
   // The station's configuration, written through TERVOX's own bootstrap.
   const QString path = dir.Path(QStringLiteral("station.db"));
   SetDatabaseFileName(path);
-  {
-    TSQLiteDatabase* db = GetDatabase();
-    TSQLiteParamList params;
-    params.SetParamValues(":PortName", line.LinkPath());
-    db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
-                               "VALUES ('Bus', 1, :PortName, 115200, 8, 0, 0)"),
-                &params);
-    for (int i = 1; i <= kControllers; ++i)
-      db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('C%1', 1, %1, -1)").arg(i));
-  }
+  tervox_test::WriteStation(line.LinkPath(), addresses, 115200);
   FreeDatabase();
   SetDatabaseFileName(QString());
 
-  RawDatabase raw(path);
+  tervox_test::RawDatabase raw(path);
   ASSERT_TRUE(raw.Ok());
   auto rows = [&] { return raw.Number("SELECT count(*) FROM DeviceData"); };
   // Killed three times, each at a moment when rows are being written.

@@ -5,6 +5,7 @@
 #include "sim/Sim_Controller.h"
 #include "sim/Sim_ControllerLine.h"
 #include "sim/Sim_Modem.h"
+#include "StationTestSupport.h"
 #include "TestSupport.h"
 #include "store/Tervox_Config.h"
 #include "plant/Tervox_Device.h"
@@ -61,14 +62,9 @@ protected:
     modem = std::make_unique<TSimModem>(dir.Path(QStringLiteral("gsm")));
     ASSERT_TRUE(modem->Start());
 
+    tervox_test::WriteStation(line->LinkPath(), QStringLiteral("Line"),
+                              {{QStringLiteral("Oven"), 1}, {QStringLiteral("Kiln"), 2}});
     TSQLiteDatabase* db = GetDatabase();
-    TSQLiteParamList params;
-    params.SetParamValues(":PortName", line->LinkPath());
-    db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
-                               "VALUES ('Line', 1, :PortName, 9600, 8, 0, 0)"),
-                &params);
-    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
-    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Kiln', 1, 2, -1)"));
     db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroup (Name) VALUES ('Shift')"));
     db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupItem VALUES (1, 1), (1, 2)"));
     db->ExecSQL(QStringLiteral("INSERT INTO DeviceGroupMobile VALUES (1, '0822222222', 'B'), (1, '0811111111', 'A')"));

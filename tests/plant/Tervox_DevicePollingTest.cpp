@@ -4,6 +4,7 @@
 #include "store/DqSQLite.h"
 #include "sim/Sim_Controller.h"
 #include "sim/Sim_ControllerLine.h"
+#include "StationTestSupport.h"
 #include "TestSupport.h"
 #include "plant/Tervox_Device.h"
 #include "plant/Tervox_Engine.h"
@@ -48,15 +49,11 @@ protected:
       c.SetRegister(384, 1);  // runs on FIX SV1
       c.SetRegister(768, 300);
     });
-    TSQLiteDatabase* db = GetDatabase();
-    TSQLiteParamList params;
-    params.SetParamValues(":PortName", line->LinkPath());
-    db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
-                               "VALUES ('Line 1', 1, :PortName, 9600, 8, 0, 0)"),
-                &params);
-    for (const char* row : {"('Oven', 1, 1, -1)", "('Kiln', 1, 2, -1)", "('Spare', 1, 3, 0)", "('Nowhere', 99, 4, -1)"})
-      db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ") +
-                  QString::fromLatin1(row));
+    tervox_test::WriteStation(line->LinkPath(), QStringLiteral("Line 1"),
+                              {{QStringLiteral("Oven"), 1},
+                               {QStringLiteral("Kiln"), 2},
+                               {QStringLiteral("Spare"), 3, false},
+                               {QStringLiteral("Nowhere"), 4, true, 99}});
     CreateEngineObjects();
   }
 
@@ -224,14 +221,10 @@ TEST_F(PollingTest, SilentLineDoesNotSlowAnotherLine) {
   TSimControllerLine far(dir.Path(QStringLiteral("line1")), std::vector<int>{1, 2, 3, 4});
   ASSERT_TRUE(far.Start());
   for (int address = 1; address <= 4; ++address) far.SetFault(address, TSimFault::Silent, true);
-  TSQLiteDatabase* db = GetDatabase();
-  TSQLiteParamList params;
-  params.SetParamValues(":PortName", far.LinkPath());
-  db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
-                             "VALUES ('Line 2', 1, :PortName, 9600, 8, 0, 0)"),
-              &params);
-  db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES "
-                             "('Far 1', 2, 1, -1), ('Far 2', 2, 2, -1), ('Far 3', 2, 3, -1), ('Far 4', 2, 4, -1)"));
+  std::vector<tervox_test::StationController> farControllers;
+  for (int address = 1; address <= 4; ++address)
+    farControllers.push_back({QStringLiteral("Far %1").arg(address), address, true, 2});
+  tervox_test::WriteStation(far.LinkPath(), QStringLiteral("Line 2"), farControllers);
   TTervoxDevice::StartThread();
   ASSERT_NE(DeviceList()->GetDeviceByID(1)->Worker(), DeviceList()->GetDeviceByID(5)->Worker());
   ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(1) >= 1 && Rows(5) >= 1; }, 20000));

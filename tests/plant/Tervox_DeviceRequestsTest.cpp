@@ -5,6 +5,7 @@
 #include "store/DqSQLite.h"
 #include "sim/Sim_Controller.h"
 #include "sim/Sim_ControllerLine.h"
+#include "StationTestSupport.h"
 #include "TestSupport.h"
 #include "plant/Tervox_Device.h"
 #include "plant/Tervox_DeviceRequests.h"
@@ -34,14 +35,8 @@ protected:
     ASSERT_TRUE(line->Start(&error)) << error.toStdString();
     // Controller 2: older software, one pattern of 25 steps.
     line->Execute(QStringLiteral("ident 2 TVXBA-KR01202CDHT5P0"));
-    TSQLiteDatabase* db = GetDatabase();
-    TSQLiteParamList params;
-    params.SetParamValues(":PortName", line->LinkPath());
-    db->ExecSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate, DataBits, StopBits, Parity) "
-                               "VALUES ('Line 1', 1, :PortName, 9600, 8, 0, 0)"),
-                &params);
-    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Oven', 1, 1, -1)"));
-    db->ExecSQL(QStringLiteral("INSERT INTO Device (Name, DevicePortID, Address, Enabled) VALUES ('Kiln', 1, 2, -1)"));
+    tervox_test::WriteStation(line->LinkPath(), QStringLiteral("Line 1"),
+                              {{QStringLiteral("Oven"), 1}, {QStringLiteral("Kiln"), 2}});
     CreateEngineObjects();
     // The devices without polling: only the requests under test reach the wire.
     TTervoxDevice::InitialPort();

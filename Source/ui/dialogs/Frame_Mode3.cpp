@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 TFramePIDPage::TFramePIDPage(int AMode, const QString& ATitle, bool AOut2, QWidget* AOwner)
-    : TFrameModeBase(AMode, ATitle, AOwner), FPanel2(new QFrame(this)) {
+    : TFrameModeBase(AMode, ATitle, AOwner), FOutput(AOut2 ? 1 : 0), FPanel2(new QFrame(this)) {
   FPanel2->setObjectName(QStringLiteral("Panel2"));
   auto* groups = new QHBoxLayout;
   for (int k = 0; k < 3; ++k) {
@@ -86,65 +86,54 @@ void TFramePIDPage::BandRule() {
   }
 }
 
-void TFramePIDPage::PrepareLoad() {
+bool TFramePIDPage::LoadData() {
+  const std::shared_ptr<const TTervoxOutputData> data = FDevice->Settings().Output(FOutput);
+  if (!data) return false;
   FLoaded = false;
   auto scaled = [this](int ARaw) { return FDevice->GetFloatValue(ARaw); };
+  // The gap edits at the device's decimals, then the page's values.
   for (int k = 0; k < 3; ++k) Edit(FEditGap[k])->SetParam(scaled(1), scaled(999), FDevice->Digit(), 32767, true);
-}
-
-void TFramePIDPage::FinishLoad() {
-  EnableAll(true);
-  FLoaded = true;
-  BandRule();
-}
-
-TFrameMode3::TFrameMode3(QWidget* AOwner)
-    : TFramePIDPage(3, QStringLiteral("Mode 3: Output 1 Setting"), false, AOwner) {}
-
-bool TFrameMode3::LoadData() {
-  const std::shared_ptr<const TTervoxMode3Data> data = FDevice->Settings().Mode3.Get();
-  if (!data) return false;
-  PrepareLoad();
   for (int k = 0; k < 3; ++k) {
-    const TTervoxOut1PID& set = data->PID[static_cast<std::size_t>(k)];
+    const TTervoxOutputPID& set = data->PID[static_cast<std::size_t>(k)];
     Edit(FEditBand[k])->SetValue(set.Band);
     Edit(FEditIntegral[k])->SetValue(set.Integral);
     Edit(FEditDerivative[k])->SetValue(set.Derivative);
-    Edit(FEditResetOrDead[k])->SetValue(set.Reset);
-    Edit(FEditGap[k])->SetValue(set.GapLower);
+    Edit(FEditResetOrDead[k])->SetValue(set.ResetOrDead);
+    Edit(FEditGap[k])->SetValue(set.Gap);
     Edit(FEditMinimum[k])->SetValue(set.Minimum);
     Edit(FEditMaximum[k])->SetValue(set.Maximum);
   }
   Edit(FEditSoft)->SetValue(data->SoftStartingTime);
   Edit(FEditPeriodic)->SetValue(data->PeriodicTime);
   LoadCombo(FComboChar, data->Characteristics);
-  FinishLoad();
+  EnableAll(true);
+  FLoaded = true;
+  BandRule();
   return true;
 }
 
-void TFrameMode3::SendData(TTervoxWriteNotify ACallback) {
-  TTervoxMode3Data data;
+void TFramePIDPage::SendData(TTervoxWriteNotify ACallback) {
+  TTervoxOutputData data;
   for (int k = 0; k < 3; ++k) {
-    TTervoxOut1PID& set = data.PID[static_cast<std::size_t>(k)];
+    TTervoxOutputPID& set = data.PID[static_cast<std::size_t>(k)];
     set.Band = Edit(FEditBand[k])->ChangedValue();
     set.Integral = Edit(FEditIntegral[k])->ChangedValueInt();
     set.Derivative = Edit(FEditDerivative[k])->ChangedValueInt();
-    set.Reset = Edit(FEditResetOrDead[k])->ChangedValue();
-    set.GapLower = Edit(FEditGap[k])->ChangedValue();
-    set.GapUpper = set.GapLower; // the upper gap follows the gap
+    // The dead band takes whole numbers, halves to even.
+    set.ResetOrDead = FOutput == 0 ? Edit(FEditResetOrDead[k])->ChangedValue()
+                                   : Edit(FEditResetOrDead[k])->ChangedValueInt();
+    set.Gap = Edit(FEditGap[k])->ChangedValue();
     set.Minimum = Edit(FEditMinimum[k])->ChangedValue();
     set.Maximum = Edit(FEditMaximum[k])->ChangedValue();
   }
   data.SoftStartingTime = Edit(FEditSoft)->ChangedValue();
   data.PeriodicTime = Edit(FEditPeriodic)->ChangedValue();
   data.Characteristics = ComboCode(FComboChar);
-  if (const auto read = FDevice->Settings().Mode3.Get()) {
-    // The upper gap is written with the gap whenever the gap changed.
-    TTervoxMode3Data reduced = data;
-    reduced.DiffData(*read);
-    for (int k = 0; k < 3; ++k)
-      reduced.PID[static_cast<std::size_t>(k)].GapUpper = reduced.PID[static_cast<std::size_t>(k)].GapLower;
-    data = reduced;
-  }
-  ::WriteMode(*FDevice, data, std::move(ACallback), this);
+  if (const auto read = FDevice->Settings().Output(FOutput)) data.DiffData(*read);
+  // Output 1's upper gap is written with the gap whenever the gap changed.
+  for (TTervoxOutputPID& set : data.PID) set.GapUpper = set.Gap;
+  ::WriteOutput(*FDevice, FOutput, data, std::move(ACallback), this);
 }
+
+TFrameMode3::TFrameMode3(QWidget* AOwner)
+    : TFramePIDPage(3, QStringLiteral("Mode 3: Output 1 Setting"), false, AOwner) {}

@@ -1,7 +1,7 @@
 // Mode page 3: the three OUT1 PID sets, soft start, periodic time and
-// characteristics. Page 4 (OUT2) shares the layout and the band rule: a
-// proportional band of 0 is on/off control, without integral and
-// derivative action.
+// characteristics. Page 4 (OUT2) shares the layout, reading, writing and
+// the band rule: a proportional band of 0 is on/off control, without
+// integral and derivative action.
 #pragma once
 
 #include "Frame_ModeBase.h"
@@ -34,10 +34,10 @@ public:
 
 protected:
   TFramePIDPage(int AMode, const QString& ATitle, bool AOut2, QWidget* AOwner);
-  // The gap edits at the device's decimals, then the page's values.
-  void PrepareLoad();
-  void FinishLoad();
+  bool LoadData() override;
+  void SendData(TTervoxWriteNotify ACallback) override;
 
+  int FOutput; // 0: output 1, 1: output 2
   QFrame* FPanel2;
   std::array<QLineEdit*, 3> FEditBand{}, FEditIntegral{}, FEditDerivative{}, FEditResetOrDead{}, FEditGap{},
       FEditMinimum{}, FEditMaximum{};
@@ -51,8 +51,4 @@ class TFrameMode3 : public TFramePIDPage {
   Q_OBJECT
 public:
   explicit TFrameMode3(QWidget* AOwner = nullptr);
-
-protected:
-  bool LoadData() override;
-  void SendData(TTervoxWriteNotify ACallback) override;
 };

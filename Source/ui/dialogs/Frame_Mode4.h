@@ -8,8 +8,4 @@ class TFrameMode4 : public TFramePIDPage {
   Q_OBJECT
 public:
   explicit TFrameMode4(QWidget* AOwner = nullptr);
-
-protected:
-  bool LoadData() override;
-  void SendData(TTervoxWriteNotify ACallback) override;
 };

@@ -19,11 +19,14 @@ bool IsPanelKind(const QWidget* AWidget) {
   return meta == &QFrame::staticMetaObject || meta == &QWidget::staticMetaObject;
 }
 
-// The combo box's value control; the list's error when it has none.
+// AValue, found in the list; the list's error when it was not.
+template <class T> T* Found(T* AValue) {
+  if (!AValue) ListError();
+  return AValue;
+}
+
 TDqValComboBox& ComboOf(const TDqValControlList& AList, const QComboBox* AComboBox) {
-  TDqValComboBox* combo = AList.ComboBoxs(AComboBox);
-  if (!combo) ListError();
-  return *combo;
+  return *Found(AList.ComboBoxs(AComboBox));
 }
 
 } // namespace
@@ -224,18 +227,14 @@ TDqValControlList& ValControls() {
 // ===================================================================== facades
 
 TDqValControl* TDqValControlHelper::Object() const {
-  TDqValControl* value = ValControls().Controls(FControl);
-  if (!value) ListError();
-  return value;
+  return Found(ValControls().Controls(FControl));
 }
 
 void TDqValControlHelper::AddValue() { ValControls().AddByKind(FControl); }
 void TDqValControlHelper::DeleteValue() { ValControls().Remove(FControl); }
 
 TDqValEdit* TDqValEditHelper::Object() const {
-  TDqValEdit* value = ValControls().Edits(FEdit);
-  if (!value) ListError();
-  return value;
+  return Found(ValControls().Edits(FEdit));
 }
 
 TDqValEdit* TDqValEditHelper::AddValue() { return ValControls().AddEdit(FEdit); }
@@ -269,18 +268,14 @@ void DeleteContainer(TDqValControlList& AList, QWidget* AContainer) {
 } // namespace
 
 TDqValPanel* TDqValPanelHelper::Object() const {
-  TDqValPanel* value = ValControls().Panels(FPanel);
-  if (!value) ListError();
-  return value;
+  return Found(ValControls().Panels(FPanel));
 }
 
 void TDqValPanelHelper::AddValue() { AddContainer(ValControls(), FPanel, false); }
 void TDqValPanelHelper::DeleteValue() { DeleteContainer(ValControls(), FPanel); }
 
 TDqValGroupBox* TDqValGroupBoxHelper::Object() const {
-  TDqValGroupBox* value = ValControls().GroupBoxs(FGroupBox);
-  if (!value) ListError();
-  return value;
+  return Found(ValControls().GroupBoxs(FGroupBox));
 }
 
 void TDqValGroupBoxHelper::AddValue() { AddContainer(ValControls(), FGroupBox, true); }

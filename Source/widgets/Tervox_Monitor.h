@@ -131,6 +131,10 @@ public:
   bool MouseUp(int X, int Y);
 
 private:
+  // A new key at ALeft, ATop, placed last.
+  TTervoxButton* Add(int ALeft, int ATop, const std::function<void(TTervoxButton&)>& ASize,
+                     TTervoxButton::TNotifyEvent AOnClick, TTervoxButton::TPaintEvent AOnPaint);
+
   TTervoxMonitor* FParent;
   std::vector<std::unique_ptr<TTervoxButton>> FItems;
 };

@@ -1,49 +1,21 @@
 #include "Frame_OptionPort.h"
 #include "plant/Tervox_PortRows.h"
 
-#include "widgets/DqDrawGrid.h"
 #include "comm/DqPort.h"
 #include "store/DqSQLite.h"
 #include "Form_EditComPort.h"
-#include "store/Main_Database.h"
 #include "ui/base/Main_Routine.h"
 
-#include <QHBoxLayout>
-#include <QPushButton>
-#include <QVBoxLayout>
-
 TFrameOptionPort::TFrameOptionPort(QWidget* AOwner)
-    : TDqFrame(AOwner), FButtonDeletePort(new QPushButton(QStringLiteral("Delete Selected Port"), this)),
-      FButtonAddPort(new QPushButton(QStringLiteral("Add Port"), this)),
-      FButtonEditPort(new QPushButton(QStringLiteral("Edit Selected Port"), this)), FGridPort(new TDqDrawGrid(this)) {
-  setObjectName(QStringLiteral("FrameOptionPort"));
-  FButtonDeletePort->setObjectName(QStringLiteral("ButtonDeletePort"));
-  FButtonAddPort->setObjectName(QStringLiteral("ButtonAddPort"));
-  FButtonEditPort->setObjectName(QStringLiteral("ButtonEditPort"));
-  FGridPort->setObjectName(QStringLiteral("GridPort"));
-  FGridPort->SetRangeSelect(true);
-  auto* layout = new QVBoxLayout(this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(FButtonDeletePort);
-  buttons->addStretch(1);
-  buttons->addWidget(FButtonAddPort);
-  buttons->addWidget(FButtonEditPort);
-  layout->addLayout(buttons);
-  layout->addWidget(FGridPort, 1);
-  connect(FButtonAddPort, &QPushButton::clicked, this, &TFrameOptionPort::ButtonAddPortClick);
-  connect(FButtonEditPort, &QPushButton::clicked, this, &TFrameOptionPort::ButtonEditPortClick);
-  connect(FGridPort, &TDqDrawGrid::DblClick, this, &TFrameOptionPort::ButtonEditPortClick);
-  connect(FButtonDeletePort, &QPushButton::clicked, this, &TFrameOptionPort::ButtonDeletePortClick);
+    : TFrameTableList(AOwner, {"FrameOptionPort", "GridPort", "ButtonDeletePort", "ButtonAddPort", "ButtonEditPort",
+                               "Delete Selected Port", "Add Port", "Edit Selected Port", true, true, 1}) {
   LoadPorts();
 }
 
 TFrameOptionPort::~TFrameOptionPort() = default;
 
 void TFrameOptionPort::LoadPorts() {
-  FTablePort.reset();
-  auto table = std::make_unique<TSQLiteTable>(GetDatabase());
-  table->SetSQL(QStringLiteral("SELECT * FROM DevicePort ORDER BY ID"));
-  table->Open();
+  auto table = OpenTable(QStringLiteral("SELECT * FROM DevicePort ORDER BY ID"));
   // A network line shows where it leads (address:port) and no serial settings.
   table->SetOnDrawDataCell([](QObject*, TSQLiteColumn* AColumn, TSQLiteTable* ATable, TVariant& AValue) {
     if (!DqIsNetworkPort(ATable->FieldByName(QStringLiteral("PortType"))->AsInteger(0))) return;
@@ -68,8 +40,7 @@ void TFrameOptionPort::LoadPorts() {
                   QStringLiteral("Space")};
   columns.AddColumn(QStringLiteral("Enabled"), QStringLiteral("Enabled"), 64)->DisplayValues =
       QStringList{QStringLiteral("-"), QStringLiteral("Y")};
-  FTablePort = std::move(table);
-  FTablePort->AddControl(FGridPort);
+  ShowTable(std::move(table));
 }
 
 void TFrameOptionPort::PortsChanged() {
@@ -77,37 +48,27 @@ void TFrameOptionPort::PortsChanged() {
   MainUpdateDevices();
 }
 
-void TFrameOptionPort::ButtonAddPortClick() {
+void TFrameOptionPort::AddClick() {
   TFormEditComPort editor(this);
   if (editor.exec() == QDialog::Accepted) PortsChanged();
 }
 
-void TFrameOptionPort::ButtonEditPortClick() {
-  if (FTablePort->RecordCount() <= 0) return;
-  if (!FTablePort->MoveTo(FGridPort->Row() - 1)) return;
-  const TDqPortData data = PortDataOf(*FTablePort);
+void TFrameOptionPort::EditClick() {
+  if (!MoveToCurrentRow()) return;
+  const TDqPortData data = PortDataOf(*TablePort());
   TFormEditComPort editor(this);
   editor.SetPortData(data);
   if (editor.exec() == QDialog::Accepted) PortsChanged();
 }
 
-void TFrameOptionPort::ButtonDeletePortClick() {
-  if (!ShowConfirmBox(QStringLiteral("Are you sure to DELETE selected port(s)?"))) return;
-  QStringList ids;
-  const TDqDrawGrid::TGridRect selection = FGridPort->Selection();
-  for (int row = selection.Top; row <= selection.Bottom; ++row)
-    if (FTablePort->MoveTo(row - 1)) ids << FTablePort->FieldByName(QStringLiteral("ID"))->AsString();
-  TSQLiteTable table(GetDatabase());
-  for (const QString& id : ids) {
-    table.SetSQL(QStringLiteral("DELETE FROM DevicePort WHERE ID=:ID"));
-    table.Params().Clear();
-    table.SetParamValues(":ID", id);
-    table.ExecSQL();
-    // The controllers stay, without a port.
-    table.SetSQL(QStringLiteral("UPDATE Device SET DevicePortID = NULL WHERE DevicePortID=:DevicePortID"));
-    table.Params().Clear();
-    table.SetParamValues(":DevicePortID", id);
-    table.ExecSQL();
-  }
-  PortsChanged();
+void TFrameOptionPort::DeleteClick() {
+  const bool deleted = DeleteSelected(QStringLiteral("Are you sure to DELETE selected port(s)?"), QStringLiteral("ID"),
+                                      [](TSQLiteTable& ATable, const QString& AID) {
+                                        ExecWith(ATable, QStringLiteral("DELETE FROM DevicePort WHERE ID=:ID"), ":ID", AID);
+                                        // The controllers stay, without a port.
+                                        ExecWith(ATable,
+                                                 QStringLiteral("UPDATE Device SET DevicePortID = NULL WHERE DevicePortID=:DevicePortID"),
+                                                 ":DevicePortID", AID);
+                                      });
+  if (deleted) PortsChanged();
 }

@@ -2,36 +2,24 @@
 // add, edit and delete.
 #pragma once
 
-#include "widgets/DqFrameList.h"
+#include "ui/base/Frame_TableList.h"
 
-#include <memory>
-
-class QPushButton;
-class TDqDrawGrid;
-class TSQLiteTable;
-
-class TFrameOptionPort : public TDqFrame {
+class TFrameOptionPort : public TFrameTableList {
   Q_OBJECT
 public:
   Q_INVOKABLE explicit TFrameOptionPort(QWidget* AOwner = nullptr);
   ~TFrameOptionPort() override;
 
-  TDqDrawGrid* GridPort() const { return FGridPort; }
-  TSQLiteTable* TablePort() const { return FTablePort.get(); }
-  QPushButton* ButtonAddPort() const { return FButtonAddPort; }
-  QPushButton* ButtonEditPort() const { return FButtonEditPort; }
-  QPushButton* ButtonDeletePort() const { return FButtonDeletePort; }
+  TDqDrawGrid* GridPort() const { return Grid(); }
+  TSQLiteTable* TablePort() const { return Table(); }
+  QPushButton* ButtonAddPort() const { return ButtonAdd(); }
+  QPushButton* ButtonEditPort() const { return ButtonEdit(); }
+  QPushButton* ButtonDeletePort() const { return ButtonDelete(); }
 
 private:
   void LoadPorts();
   void PortsChanged();
-  void ButtonAddPortClick();
-  void ButtonEditPortClick();
-  void ButtonDeletePortClick();
-
-  QPushButton* FButtonDeletePort;
-  QPushButton* FButtonAddPort;
-  QPushButton* FButtonEditPort;
-  TDqDrawGrid* FGridPort;
-  std::unique_ptr<TSQLiteTable> FTablePort;
+  void AddClick() override;
+  void EditClick() override;
+  void DeleteClick() override;
 };

@@ -1,35 +1,23 @@
 // The "Users" options page: the user list with add, edit and delete.
 #pragma once
 
-#include "widgets/DqFrameList.h"
+#include "ui/base/Frame_TableList.h"
 
-#include <memory>
-
-class QPushButton;
-class TDqDrawGrid;
-class TSQLiteTable;
-
-class TFrameOptionUsers : public TDqFrame {
+class TFrameOptionUsers : public TFrameTableList {
   Q_OBJECT
 public:
   Q_INVOKABLE explicit TFrameOptionUsers(QWidget* AOwner = nullptr);
   ~TFrameOptionUsers() override;
 
-  TDqDrawGrid* GridUsers() const { return FGridUsers; }
-  TSQLiteTable* TableUsers() const { return FTableUsers.get(); }
-  QPushButton* ButtonAddUser() const { return FButtonAddUser; }
-  QPushButton* ButtonEditUser() const { return FButtonEditUser; }
-  QPushButton* ButtonDeleteUser() const { return FButtonDeleteUser; }
+  TDqDrawGrid* GridUsers() const { return Grid(); }
+  TSQLiteTable* TableUsers() const { return Table(); }
+  QPushButton* ButtonAddUser() const { return ButtonAdd(); }
+  QPushButton* ButtonEditUser() const { return ButtonEdit(); }
+  QPushButton* ButtonDeleteUser() const { return ButtonDelete(); }
 
 private:
   void LoadUsers();
-  void ButtonAddUserClick();
-  void ButtonEditUserClick();
-  void ButtonDeleteUserClick();
-
-  QPushButton* FButtonDeleteUser;
-  QPushButton* FButtonAddUser;
-  QPushButton* FButtonEditUser;
-  TDqDrawGrid* FGridUsers;
-  std::unique_ptr<TSQLiteTable> FTableUsers;
+  void AddClick() override;
+  void EditClick() override;
+  void DeleteClick() override;
 };

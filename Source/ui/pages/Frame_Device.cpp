@@ -1,6 +1,5 @@
 #include "Frame_Device.h"
 
-#include "widgets/DqDrawGrid.h"
 #include "comm/DqModbus.h"
 #include "store/DqSQLite.h"
 #include "ui/dialogs/Form_EditDevice.h"
@@ -8,10 +7,8 @@
 #include "store/Main_Database.h"
 #include "ui/base/Main_Routine.h"
 
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,25 +16,11 @@
 #include <vector>
 
 TFrameDevice::TFrameDevice(QWidget* AOwner)
-    : TDqFrame(AOwner), FButtonDelete(new QPushButton(QStringLiteral("Delete Selected Device(s)"), this)),
-      FButtonAdd(new QPushButton(QStringLiteral("Add Device"), this)),
-      FButtonEdit(new QPushButton(QStringLiteral("Edit Selected Device"), this)), FGridDevice(new TDqDrawGrid(this)),
+    : TFrameTableList(AOwner, {"FrameDevice", "GridDevice", "ButtonDelete", "ButtonAdd", "ButtonEdit",
+                               "Delete Selected Device(s)", "Add Device", "Edit Selected Device", true, true, 3}),
       FGridStatistics(new QTableWidget(this)), FStatisticsTimer(new QTimer(this)) {
-  setObjectName(QStringLiteral("FrameDevice"));
   setAutoFillBackground(true);
-  FButtonDelete->setObjectName(QStringLiteral("ButtonDelete"));
-  FButtonAdd->setObjectName(QStringLiteral("ButtonAdd"));
-  FButtonEdit->setObjectName(QStringLiteral("ButtonEdit"));
-  FGridDevice->setObjectName(QStringLiteral("GridDevice"));
-  FGridDevice->SetRangeSelect(true);
-  auto* layout = new QVBoxLayout(this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(FButtonDelete);
-  buttons->addStretch(1);
-  buttons->addWidget(FButtonAdd);
-  buttons->addWidget(FButtonEdit);
-  layout->addLayout(buttons);
-  layout->addWidget(FGridDevice, 3);
+  QVBoxLayout* layout = ListLayout();
   FGridStatistics->setObjectName(QStringLiteral("GridStatistics"));
   const QStringList headers = {QStringLiteral("Device"),      QStringLiteral("Requests"),    QStringLiteral("Answers"),
                                QStringLiteral("Time-outs"),   QStringLiteral("CRC/framing"), QStringLiteral("Other slave/transaction"),
@@ -54,20 +37,13 @@ TFrameDevice::TFrameDevice(QWidget* AOwner)
   FStatisticsTimer->setInterval(1000);
   connect(FStatisticsTimer, &QTimer::timeout, this, &TFrameDevice::RefreshStatistics);
   FStatisticsTimer->start();
-  connect(FButtonAdd, &QPushButton::clicked, this, &TFrameDevice::ButtonAddClick);
-  connect(FButtonEdit, &QPushButton::clicked, this, &TFrameDevice::ButtonEditClick);
-  connect(FGridDevice, &TDqDrawGrid::DblClick, this, &TFrameDevice::ButtonEditClick);
-  connect(FButtonDelete, &QPushButton::clicked, this, &TFrameDevice::ButtonDeleteClick);
   LoadDevices();
 }
 
 TFrameDevice::~TFrameDevice() = default;
 
 void TFrameDevice::LoadDevices() {
-  FTableDevice.reset();
-  auto table = std::make_unique<TSQLiteTable>(GetDatabase());
-  table->SetSQL(QStringLiteral("SELECT * FROM Device ORDER BY ID"));
-  table->Open();
+  auto table = OpenTable(QStringLiteral("SELECT * FROM Device ORDER BY ID"));
   // The port column shows the port's name, not its ID.
   table->SetOnDrawDataCell([](QObject*, TSQLiteColumn* AColumn, TSQLiteTable* ATable, TVariant& AValue) {
     if (AColumn->FieldName == QLatin1String("DevicePortID"))
@@ -82,8 +58,7 @@ void TFrameDevice::LoadDevices() {
   columns.AddColumn(QStringLiteral("Description"), QStringLiteral("Description"), 180);
   columns.AddColumn(QStringLiteral("Enabled"), QStringLiteral("Enabled"), 64)->DisplayValues =
       QStringList{QStringLiteral("No"), QStringLiteral("Yes")};
-  FTableDevice = std::move(table);
-  FTableDevice->AddControl(FGridDevice);
+  ShowTable(std::move(table));
   FControllers.clear();
   TSQLiteTable list(GetDatabase());
   list.SetSQL(QStringLiteral("SELECT Name, DevicePortID, Address FROM Device ORDER BY ID"));
@@ -135,38 +110,28 @@ void TFrameDevice::DevicesChanged() {
   MainUpdateDevices();
 }
 
-void TFrameDevice::ButtonAddClick() {
+void TFrameDevice::AddClick() {
   TFormEditDevice editor(this);
   if (editor.exec() == QDialog::Accepted) DevicesChanged();
 }
 
-void TFrameDevice::ButtonEditClick() {
-  if (FTableDevice->RecordCount() <= 0) return;
-  if (!FTableDevice->MoveTo(FGridDevice->Row() - 1)) return;
+void TFrameDevice::EditClick() {
+  if (!MoveToCurrentRow()) return;
   TTervoxDeviceData data;
-  data.LoadFromDB(*FTableDevice);
+  data.LoadFromDB(*TableDevice());
   TFormEditDevice editor(this);
   editor.SetData(data);
   if (editor.exec() == QDialog::Accepted) DevicesChanged();
 }
 
-void TFrameDevice::ButtonDeleteClick() {
-  if (!ShowConfirmBox(QStringLiteral("Are you sure to DELETE selected device(s)?"))) return;
-  std::vector<int> ids;
-  const TDqDrawGrid::TGridRect selection = FGridDevice->Selection();
-  for (int row = selection.Top; row <= selection.Bottom; ++row)
-    if (FTableDevice->MoveTo(row - 1)) ids.push_back(FTableDevice->FieldByName(QStringLiteral("ID"))->AsInteger());
-  TSQLiteTable table(GetDatabase());
-  for (const int id : ids) {
-    table.SetSQL(QStringLiteral("DELETE FROM Device WHERE ID=:ID"));
-    table.Params().Clear();
-    table.SetParamValues(":ID", id);
-    table.ExecSQL();
-    // Its readings stay; its group memberships go.
-    table.SetSQL(QStringLiteral("DELETE FROM DeviceGroupItem WHERE DeviceID=:DeviceID"));
-    table.Params().Clear();
-    table.SetParamValues(":DeviceID", id);
-    table.ExecSQL();
-  }
-  DevicesChanged();
+void TFrameDevice::DeleteClick() {
+  const bool deleted = DeleteSelected(QStringLiteral("Are you sure to DELETE selected device(s)?"), QStringLiteral("ID"),
+                                      [](TSQLiteTable& ATable, const QString& AKey) {
+                                        const int id = AKey.toInt();
+                                        ExecWith(ATable, QStringLiteral("DELETE FROM Device WHERE ID=:ID"), ":ID", id);
+                                        // Its readings stay; its group memberships go.
+                                        ExecWith(ATable, QStringLiteral("DELETE FROM DeviceGroupItem WHERE DeviceID=:DeviceID"),
+                                                 ":DeviceID", id);
+                                      });
+  if (deleted) DevicesChanged();
 }

@@ -3,28 +3,21 @@
 // the engine started (refreshed every second).
 #pragma once
 
-#include "widgets/DqFrameList.h"
+#include "ui/base/Frame_TableList.h"
 
-#include <memory>
 #include <vector>
 
-class QPushButton;
 class QTableWidget;
 class QTimer;
-class TDqDrawGrid;
-class TSQLiteTable;
 
-class TFrameDevice : public TDqFrame {
+class TFrameDevice : public TFrameTableList {
   Q_OBJECT
 public:
   Q_INVOKABLE explicit TFrameDevice(QWidget* AOwner = nullptr);
   ~TFrameDevice() override;
 
-  TDqDrawGrid* GridDevice() const { return FGridDevice; }
-  TSQLiteTable* TableDevice() const { return FTableDevice.get(); }
-  QPushButton* ButtonDelete() const { return FButtonDelete; }
-  QPushButton* ButtonAdd() const { return FButtonAdd; }
-  QPushButton* ButtonEdit() const { return FButtonEdit; }
+  TDqDrawGrid* GridDevice() const { return Grid(); }
+  TSQLiteTable* TableDevice() const { return Table(); }
   // One row per controller: requests, answers, time-outs, CRC/framing
   // errors, replies from another slave or transaction, exceptions by code,
   // requests that found no line, the last error and when, the last good
@@ -35,15 +28,10 @@ public:
 private:
   void LoadDevices();
   void DevicesChanged();
-  void ButtonAddClick();
-  void ButtonEditClick();
-  void ButtonDeleteClick();
+  void AddClick() override;
+  void EditClick() override;
+  void DeleteClick() override;
 
-  QPushButton* FButtonDelete;
-  QPushButton* FButtonAdd;
-  QPushButton* FButtonEdit;
-  TDqDrawGrid* FGridDevice;
-  std::unique_ptr<TSQLiteTable> FTableDevice;
   QTableWidget* FGridStatistics;
   QTimer* FStatisticsTimer;
   struct TController {

@@ -3,7 +3,6 @@
 #include "comm/DqSMS.h"
 #include "store/DqSQLite.h"
 #include "ui/dialogs/Form_About.h"
-#include "ui/dialogs/Form_DeleteRecord.h"
 #include "ui/dialogs/Form_Alert.h"
 #include "ui/dialogs/Form_Debug.h"
 #include "ui/dialogs/Form_DialogAlarm.h"
@@ -15,7 +14,6 @@
 #include "plant/Tervox_Device.h"
 #include "core/DqBackgroundTask.h"
 #include "store/DqHistorySummary.h"
-#include "plant/Tervox_Maintenance.h"
 #include "plant/Tervox_Engine.h"
 #include "mqtt/Tervox_Mqtt.h"
 #include "plant/Tervox_Retention.h"
@@ -33,16 +31,12 @@
 #include "ui/pages/Frame_Report.h"
 #include "ui/pages/Frame_Trend.h"
 #include "Form_Login.h"
-#include "ui/base/Form_Progress.h"
 #include "store/Main_Database.h"
 #include "ui/base/Main_Routine.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
-#include <QDir>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -50,7 +44,6 @@
 #include <QPointer>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 
@@ -75,13 +68,6 @@ protected:
 
 TFormMain* FormMain() { return gFormMain; }
 
-void TFormMain::DevicesChanged() {
-  UpdateDevices();
-  StationChanged(TervoxStation::ReloadDevices);
-}
-
-void TFormMain::StationSettingsChanged() { StationChanged(TervoxStation::ReloadSettings); }
-
 TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   gFormMain = this;
   SetMainLink(this);
@@ -100,84 +86,7 @@ TFormMain::TFormMain(QWidget* AParent) : QMainWindow(AParent) {
   resize(931, 671);
   CreateMenu();
   CreatePageBar();
-  FStatusPanel = new QLabel(QStringLiteral("Login:"), this);
-  FStatusPanel->setObjectName(QStringLiteral("StatusPanel"));
-  FStatusPanel->setFrameShape(QFrame::Panel);
-  FStatusPanel->setFrameShadow(QFrame::Sunken);
-  FStatusPanel->setContentsMargins(4, 0, 4, 0);
-  auto* status = new QStatusBar(this);
-  status->setObjectName(QStringLiteral("StatusMain"));
-  status->addWidget(FStatusPanel, 1);
-  // Writes the program makes by itself that fail (history rows), shown
-  // until writing works again.
-  FDatabaseProblem = new QLabel(this);
-  FDatabaseProblem->setObjectName(QStringLiteral("DatabaseProblem"));
-  FDatabaseProblem->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
-  FDatabaseProblem->setContentsMargins(4, 0, 4, 0);
-  FDatabaseProblem->hide();
-  status->addPermanentWidget(FDatabaseProblem);
-  FMqttStatus = new QLabel(this);
-  FMqttStatus->setObjectName(QStringLiteral("MqttStatus"));
-  FMqttStatus->setContentsMargins(4, 0, 4, 0);
-  FMqttStatus->hide();
-  status->addPermanentWidget(FMqttStatus);
-  // Whether a recorder polls for this window, and whether it is there.
-  FStationStatus = new QLabel(this);
-  FStationStatus->setObjectName(QStringLiteral("StationStatus"));
-  FStationStatus->setContentsMargins(4, 0, 4, 0);
-  FStationStatus->hide();
-  status->addPermanentWidget(FStationStatus);
-  FSummaryStatus = new QLabel(this);
-  FSummaryStatus->setObjectName(QStringLiteral("SummaryStatus"));
-  FSummaryStatus->setContentsMargins(4, 0, 4, 0);
-  FSummaryStatus->hide();
-  status->addPermanentWidget(FSummaryStatus);
-  // A failed archive run (whichever process ran it) and a disk that lasts
-  // less than a month.
-  FHistoryCheck = std::make_unique<TDqBackgroundTask>();
-  FHistoryStatus = new QLabel(this);
-  FHistoryStatus->setObjectName(QStringLiteral("HistoryStatus"));
-  FHistoryStatus->setStyleSheet(QStringLiteral("color: red"));
-  FHistoryStatus->setContentsMargins(4, 0, 4, 0);
-  FHistoryStatus->hide();
-  status->addPermanentWidget(FHistoryStatus);
-  FTimerHistoryStatus = new QTimer(this);
-  FTimerHistoryStatus->setObjectName(QStringLiteral("TimerHistoryStatus"));
-  FTimerHistoryStatus->setInterval(60 * 60 * 1000);
-  connect(FTimerHistoryStatus, &QTimer::timeout, this, [this] { CheckHistoryStatus(); });
-  setStatusBar(status);
-  SetRetentionNotifier([this](const TRetentionOutcome&) {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          if (CurrentUser()->Username.isEmpty()) return;
-          FArchiveProblem = RetentionStatusText();
-          ShowHistoryStatus();
-        },
-        Qt::QueuedConnection);
-  });
-  SetMqttStatusNotifier([this](const TTervoxMqttStatus& AStatus) {
-    const bool shown = AStatus.State != TMqttState::Off;
-    const QString text = AStatus.Text();
-    QMetaObject::invokeMethod(
-        this,
-        [this, shown, text] {
-          FMqttStatus->setText(text);
-          FMqttStatus->setVisible(shown);
-        },
-        Qt::QueuedConnection);
-  });
-  SetDatabaseProblemNotifier([this](const QString& AProblem) {
-    const QString text = AProblem.isEmpty() ? QString()
-                                            : QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss ")) + AProblem;
-    QMetaObject::invokeMethod(
-        this,
-        [this, text] {
-          FDatabaseProblem->setText(text);
-          FDatabaseProblem->setVisible(!text.isEmpty());
-        },
-        Qt::QueuedConnection);
-  });
+  CreateStatusBar();
 
   // FormCreate: bars disabled until a login, the Monitor page shown.
   menuBar()->setEnabled(false);
@@ -318,137 +227,6 @@ void TFormMain::CreatePageBar() {
   setCentralWidget(central);
 }
 
-QString TFormMain::StatusText() const { return FStatusPanel->text(); }
-
-QString TFormMain::HistoryStatusText() const {
-  return FHistoryStatus->isHidden() ? QString() : FHistoryStatus->text();
-}
-
-void TFormMain::ShowHistoryStatus() {
-  QStringList parts;
-  for (const QString& part : {FArchiveProblem, FDiskWarning})
-    if (!part.isEmpty()) parts << part;
-  FHistoryStatus->setText(parts.join(QStringLiteral(" | ")));
-  FHistoryStatus->setToolTip(FHistoryStatus->text());
-  FHistoryStatus->setVisible(!parts.isEmpty());
-}
-
-void TFormMain::CheckHistoryStatus(double ANow, std::int64_t AFreeBytes) {
-  // Two Config values: cheap enough for this thread.
-  try {
-    FArchiveProblem = RetentionStatusText();
-  } catch (const EDqException& e) {
-    FArchiveProblem = e.Message().section(QLatin1Char('\n'), 0, 0);
-  }
-  ShowHistoryStatus();
-  if (CheckingHistory()) return;
-  const QString fileName = GetDatabaseFileName();
-  const double now = ANow >= 0 ? ANow : Now();
-  // The whole summary is read once a day; the hourly check reads the last
-  // week's minutes only.
-  const double bytesPerRow = now - FBytesPerRowAt < 1.0 ? FBytesPerRow : 0.0;
-  FHistoryCheck->Start(
-      [this, fileName, now, AFreeBytes, bytesPerRow](const std::atomic<bool>& ACancel) -> TDqBackgroundTask::TDone {
-        const TDatabaseGrowth growth = MeasureDatabaseGrowth(fileName, now, AFreeBytes, bytesPerRow, &ACancel);
-        return [this, growth, now, bytesPerRow] {
-          if (bytesPerRow <= 0 && growth.BytesPerRow > 0) {
-            FBytesPerRow = growth.BytesPerRow;
-            FBytesPerRowAt = now;
-          }
-          FDiskWarning = DiskSpaceWarning(growth);
-          ShowHistoryStatus();
-        };
-      },
-      // The database is away (a reset): the next check measures again.
-      [](std::exception_ptr) {});
-}
-
-bool TFormMain::CheckingHistory() const { return FHistoryCheck->Running(); }
-
-QString TFormMain::StationText() const { return FStationStatus->isVisible() ? FStationStatus->text() : QString(); }
-
-void TFormMain::ShowStation(const QString& AText) {
-  FStationStatus->setText(AText);
-  FStationStatus->setVisible(!AText.isEmpty());
-}
-
-void TFormMain::OpenStation() {
-  const QString database = GetDatabaseFileName();
-  if (!StationRecordedElsewhere()) {
-    auto lock = std::make_unique<TTervoxStationLock>(database);
-    // No recorder: this window polls, and no recorder starts meanwhile.
-    if (lock->Acquire(QStringLiteral("tervox"), QString())) {
-      FStationLock = std::move(lock);
-      ShowStation(QString());
-      return;
-    }
-  }
-  // A recorder polls: this window opens no port and watches it.
-  FStation = std::make_unique<TTervoxStationClient>(database);
-  FStation->SetUser(CurrentUser()->Username);
-  SetRemoteStation(FStation.get());
-  QPointer<TFormMain> self(this);
-  auto onUI = [self](auto AWork) {
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, AWork] {
-          if (self && self->FStation) AWork(*self);
-        },
-        Qt::QueuedConnection);
-  };
-  TTervoxStationClient::THandlers handlers;
-  handlers.StateChanged = [onUI](TTervoxStationClient::TState AState, std::int64_t APID) {
-    onUI([AState, APID](TFormMain& AForm) {
-      const QString process = APID > 0 ? QStringLiteral(" (process %1)").arg(APID) : QString();
-      switch (AState) {
-      case TTervoxStationClient::TState::Attached:
-        AForm.FStationPID = APID;
-        AForm.ShowStation(QStringLiteral("Attached to the recorder%1").arg(process));
-        // The alert and SMS choices of this login are the recorder's too.
-        AForm.FStation->Reload(TervoxStation::ReloadSettings);
-        break;
-      case TTervoxStationClient::TState::Gone:
-        AForm.ShowStation(QStringLiteral("Recorder%1 gone: waiting for it to return").arg(process));
-        break;
-      case TTervoxStationClient::TState::Connecting:
-        AForm.ShowStation(QStringLiteral("Looking for the recorder%1").arg(process));
-        break;
-      }
-    });
-  };
-  handlers.LossAlertClosed = [onUI] {
-    onUI([](TFormMain& AForm) {
-      for (TFormAlert* alert : AForm.findChildren<TFormAlert*>()) alert->done(QDialog::Rejected);
-    });
-  };
-  handlers.AlarmAcknowledged = [onUI](int ADeviceID, int ASlot) {
-    onUI([ADeviceID, ASlot](TFormMain& AForm) {
-      for (TFormDialogAlarm* alarm : AForm.findChildren<TFormDialogAlarm*>())
-        if (alarm->DeviceID == ADeviceID && alarm->Slot == ASlot) alarm->close();
-    });
-  };
-  handlers.PauseChanged = [onUI](bool APaused, const QString& AText) {
-    onUI([APaused, AText](TFormMain& AForm) {
-      AForm.ShowStation(APaused ? QStringLiteral("Recording paused for %1").arg(AText)
-                                : QStringLiteral("Attached to the recorder (process %1)").arg(AForm.FStationPID));
-    });
-  };
-  handlers.Reloaded = [onUI] { onUI([](TFormMain& AForm) { AForm.UpdateDevices(); }); };
-  ShowStation(QStringLiteral("Looking for the recorder"));
-  FStation->Start(std::move(handlers));
-}
-
-void TFormMain::CloseStation() {
-  if (!FStation) return;
-  // Waiting transactions fail now, so the line workers stop at once.
-  FStation->Stop();
-  SetRemoteStation(nullptr);
-}
-
-void TFormMain::StationChanged(std::uint8_t AWhat) {
-  if (FStation) FStation->Reload(AWhat);
-}
-
 void TFormMain::showEvent(QShowEvent* AEvent) {
   QMainWindow::showEvent(AEvent);
   if (!FPlaced) {
@@ -479,29 +257,6 @@ void TFormMain::PlaceWindow() {
   case 3: setWindowState(windowState() | Qt::WindowMaximized); break;
   default: break;
   }
-}
-
-void TFormMain::StartSummaryBuilder() {
-  // An older database (or one just restored) has its history summarised
-  // in the background; graphs read rows meanwhile.
-  if (FSummaryBuilder && !FSummaryBuilder->Finished()) return;
-  FSummaryBuilder.reset();
-  if (PendingHistorySummaryMinutes(*GetDatabase()) == 0) return;
-  FSummaryBuilder = std::make_unique<THistorySummaryBuilder>(
-      GetDatabaseFileName(), [this](std::int64_t ADone, std::int64_t ATotal, bool AFinished, const QString& AError) {
-        QString text;
-        if (!AError.isEmpty())
-          text = QStringLiteral("History summaries not built: ") + AError.section(QLatin1Char('\r'), 0, 0);
-        else if (!AFinished)
-          text = QStringLiteral("Summarising history: %1%").arg(ATotal > 0 ? ADone * 100 / ATotal : 100);
-        QMetaObject::invokeMethod(
-            this,
-            [this, text] {
-              FSummaryStatus->setText(text);
-              FSummaryStatus->setVisible(!text.isEmpty());
-            },
-            Qt::QueuedConnection);
-      });
 }
 
 bool TFormMain::Login() {
@@ -725,88 +480,6 @@ void TFormMain::OptionsClick() {
     FIsReset = false;
     RunDatabaseReset();
   }
-}
-
-void TFormMain::ActionBackupExecute() {
-  if (!CurrentUser()->Group()->CanBackup) {
-    ShowErrorBox(QStringLiteral("You not have permission to backup database."));
-    return;
-  }
-  QFileDialog dialog(this, QStringLiteral("Backup"));
-  dialog.setObjectName(QStringLiteral("SaveDialogBackup"));
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilter(QStringLiteral("SQL Files (*.sql)"));
-  dialog.setDefaultSuffix(QStringLiteral("sql"));
-  dialog.selectFile(BackupFileSuggestion(Now()));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const QString fileName = dialog.selectedFiles().first();
-  // Polling and recording go on: the backup reads its own snapshot.
-  ReportWorkResult(RunWithProgress(this, QStringLiteral("Backup"), QStringLiteral("Writing backup to %1").arg(fileName),
-                                   [fileName](TTervoxProgress& AProgress) { BackupDatabase(fileName, &AProgress); }));
-}
-
-void TFormMain::ActionRestoreExecute() {
-  if (!CurrentUser()->Group()->CanRestore) {
-    ShowErrorBox(QStringLiteral("You not have permission to restore database."));
-    return;
-  }
-  QFileDialog dialog(this, QStringLiteral("Restore"));
-  dialog.setObjectName(QStringLiteral("OpenDialogRestore"));
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setNameFilters({QStringLiteral("SQL Files (*.sql)"), QStringLiteral("All Files (*)")});
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const QString fileName = dialog.selectedFiles().first();
-  const QString user = CurrentUser()->Username;
-  const QString database = GetDatabaseFileName();
-  // Nobody writes while the rows are replaced: the logout stops polling
-  // here, and a recorder of the database pauses.
-  Logout();
-  QString copy;
-  if (ReportWorkResult(RunWithProgress(this, QStringLiteral("Restore"), QStringLiteral("Restoring from %1").arg(fileName),
-                                       [fileName, database, user, &copy](TTervoxProgress& AProgress) {
-                                         const TTervoxRecordingPause pause(database, user, QStringLiteral("a restore"));
-                                         copy = RestoreDatabase(fileName, &AProgress);
-                                       })))
-    ShowDialogOK(QStringLiteral("The database was restored from %1.\nThe database as it was before is kept as %2.")
-                     .arg(QDir::toNativeSeparators(fileName), QDir::toNativeSeparators(copy)));
-  if (Login()) SelectPage<TFrameMonitor>();
-}
-
-void TFormMain::ActionDeleteRecordsExecute() {
-  if (!CurrentUser()->Group()->CanDeleteRecord) {
-    ShowErrorBox(QStringLiteral("You not have permission to delete record(s)."));
-    return;
-  }
-  TFormDeleteRecord dialog(this);
-  dialog.exec();
-}
-
-void TFormMain::RunDatabaseReset() {
-  const QString user = CurrentUser()->Username;
-  const QString database = GetDatabaseFileName();
-  Logout();
-  // A recorder of the database lets go of the file while it is set aside;
-  // asking it (and its answer) happens off this thread.
-  std::unique_ptr<TTervoxRecordingPause> pause;
-  const std::exception_ptr refused =
-      RunWithProgress(this, QStringLiteral("Reset"), QStringLiteral("Pausing the recorder"), [&](TTervoxProgress&) {
-        pause = std::make_unique<TTervoxRecordingPause>(database, user, QStringLiteral("a reset"));
-      });
-  if (refused) {
-    ShowException(refused);
-  } else {
-    try {
-      ResetDatabaseFile();
-    } catch (...) {
-      ShowException(std::current_exception());
-    }
-    RunWithProgress(this, QStringLiteral("Reset"), QStringLiteral("Resuming the recorder"),
-                    [&](TTervoxProgress&) { pause.reset(); });
-  }
-  Login();
 }
 
 void TFormMain::closeEvent(QCloseEvent* AEvent) {

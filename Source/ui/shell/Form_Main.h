@@ -96,6 +96,8 @@ protected:
 private:
   void CreateMenu();
   void CreatePageBar();
+  // The status bar's panels and the notifiers that fill them.
+  void CreateStatusBar();
   void PlaceWindow();
   TDqFrame* NewPage(TFrameClass AClass);
   QToolButton* ButtonOfFrame(const TDqFrame* AFrame) const;

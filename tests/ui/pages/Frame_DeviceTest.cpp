@@ -8,7 +8,7 @@
 #include "ui/pages/Frame_Monitor.h"
 #include "ui/shell/Form_Login.h"
 #include "ui/shell/Form_Main.h"
-#include "ui/UiTestSupport.h"
+#include "ui/LoginTestSupport.h"
 #include "plant/Tervox_Engine.h"
 #include "plant/Tervox_DeviceList.h"
 
@@ -167,21 +167,11 @@ TEST(FrameDevice, EditingTheRowUnderTheCursorStoresTheEditorsRecord) {
   EXPECT_EQ(TestDatabase::Count(QStringLiteral("SELECT count(*) FROM Device")), 4);
 }
 
-bool Login(TFormMain& AForm) {
-  ModalAnswers answers;
-  answers.Then([](QWidget* ADialog) {
-    auto* login = qobject_cast<TFormLogin*>(ADialog);
-    ASSERT_NE(login, nullptr);
-    tervox_test::Click(login->ButtonLogin());
-  });
-  return AForm.Login();
-}
-
 TEST(FrameDevice, ChangesReachTheMonitorPanelsOfTheMainWindow) {
   TestDatabase database;
   AddPortsAndDevices();
   TFormMain form;
-  ASSERT_TRUE(Login(form));
+  ASSERT_TRUE(tervox_test::LoginAs(form));
   TFrameMonitor* monitor = form.GetFrame<TFrameMonitor>();
   ASSERT_NE(monitor, nullptr);
   EXPECT_EQ(monitor->Monitors()->Count(), 4);

@@ -10,7 +10,7 @@
 #include "ui/base/Form_Password.h"
 #include "ui/base/Form_Progress.h"
 #include "plant/Tervox_Maintenance.h"
-#include "ui/UiTestSupport.h"
+#include "ui/LoginTestSupport.h"
 
 #include <QAction>
 #include <QDateEdit>
@@ -29,24 +29,12 @@
 
 #include <thread>
 
+using tervox_test::AnswerLogin;
+using tervox_test::LoginAs;
 using tervox_test::ModalAnswers;
 using tervox_test::TestDatabase;
 
 namespace {
-
-ModalAnswers::THandler AnswerLogin() {
-  return [](QWidget* ADialog) {
-    auto* login = qobject_cast<TFormLogin*>(ADialog);
-    ASSERT_NE(login, nullptr) << tervox_test::DialogText(ADialog).toStdString();
-    tervox_test::Click(login->ButtonLogin());
-  };
-}
-
-bool LoginAdmin(TFormMain& AForm) {
-  ModalAnswers answers;
-  answers.Then(AnswerLogin());
-  return AForm.Login();
-}
 
 // Picks AFile in a file dialog; ASuggested receives the name it offered.
 ModalAnswers::THandler ChooseFile(const QString& AFile, QString* ASuggested = nullptr) {
@@ -68,16 +56,7 @@ TEST(FormMainMaintenance, UsersWithoutPermissionAreRefused) {
   TestDatabase::Exec(QStringLiteral("INSERT INTO Users (Username, Password, GroupName, DisplayName, Position) "
                                     "VALUES ('eng', 'e1', 'Engineers', 'Engineer', '')"));
   TFormMain form;
-  {
-    ModalAnswers answers;
-    answers.Then([](QWidget* ADialog) {
-      auto* login = qobject_cast<TFormLogin*>(ADialog);
-      login->UsernameEdit()->setText(QStringLiteral("eng"));
-      login->PasswordEdit()->setText(QStringLiteral("e1"));
-      tervox_test::Click(login->ButtonLogin());
-    });
-    ASSERT_TRUE(form.Login());
-  }
+  ASSERT_TRUE(LoginAs(form, QStringLiteral("eng"), QStringLiteral("e1")));
   EXPECT_FALSE(form.MenuDatabase()->menuAction()->isVisible());
   const struct {
     QAction* action;
@@ -102,7 +81,7 @@ TEST(FormMainMaintenance, BackupThenRestoreAsksForANewLogin) {
   TestDatabase database;
   tervox_test::TempDir files;
   TFormMain form;
-  ASSERT_TRUE(LoginAdmin(form));
+  ASSERT_TRUE(LoginAs(form));
   TestDatabase::Exec(QStringLiteral("INSERT INTO Device (Name) VALUES ('in the backup')"));
   const QString file = files.Path(QStringLiteral("my.sql"));
   {
@@ -163,7 +142,7 @@ TEST(FormMainMaintenance, BackupThenRestoreAsksForANewLogin) {
 TEST(FormMainMaintenance, DeleteRecordsAsksThenDeletesWholeDays) {
   TestDatabase database;
   TFormMain form;
-  ASSERT_TRUE(LoginAdmin(form));
+  ASSERT_TRUE(LoginAs(form));
   const double today = std::floor(Now());
   for (double t : {today - 0.01, today + 0.01, today + 0.99})
     TestDatabase::Exec(QStringLiteral("INSERT INTO DeviceData (DeviceID, ReadTime) VALUES (1, %1)").arg(t, 0, 'f', 9));
@@ -197,7 +176,7 @@ TEST(FormMainMaintenance, DeleteRecordsAsksThenDeletesWholeDays) {
 TEST(FormMainMaintenance, ResetTwiceKeepsBothPreviousFiles) {
   TestDatabase database;
   TFormMain form;
-  ASSERT_TRUE(LoginAdmin(form));
+  ASSERT_TRUE(LoginAs(form));
   const QDir dir = QFileInfo(database.FileName()).dir();
   for (int round = 1; round <= 2; ++round) {
     SCOPED_TRACE(round);

@@ -13,33 +13,20 @@
 #include "ui/pages/Frame_Monitor.h"
 #include "ui/shell/Form_Login.h"
 #include "ui/shell/Form_Main.h"
-#include "ui/UiTestSupport.h"
+#include "ui/LoginTestSupport.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
 
+using tervox_test::LoginAs;
 using tervox_test::ModalAnswers;
 using tervox_test::RecorderProcess;
 using tervox_test::SimulatorProcess;
 using tervox_test::TestDatabase;
 
 namespace {
-
-bool LoginAs(TFormMain& AForm, const QString& AUser = QString(), const QString& APassword = QString()) {
-  ModalAnswers answers;
-  answers.Then([&](QWidget* ADialog) {
-    auto* login = qobject_cast<TFormLogin*>(ADialog);
-    ASSERT_NE(login, nullptr);
-    if (!AUser.isEmpty()) {
-      login->UsernameEdit()->setText(AUser);
-      login->PasswordEdit()->setText(APassword);
-    }
-    tervox_test::Click(login->ButtonLogin());
-  });
-  return AForm.Login();
-}
 
 QString UsageDetails() {
   QStringList lines;

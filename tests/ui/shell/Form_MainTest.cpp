@@ -11,7 +11,7 @@
 #include "ui/shell/Form_Main.h"
 #include "store/Main_Database.h"
 #include "ui/base/Main_Routine.h"
-#include "ui/UiTestSupport.h"
+#include "ui/LoginTestSupport.h"
 
 #include <QAction>
 #include <QFile>
@@ -29,25 +29,11 @@
 #include <cmath>
 #include <thread>
 
+using tervox_test::LoginAs;
 using tervox_test::ModalAnswers;
 using tervox_test::TestDatabase;
 
 namespace {
-
-// Logs in with the given name and password (the pre-filled ones when empty).
-bool LoginAs(TFormMain& AForm, const QString& AUser = QString(), const QString& APassword = QString()) {
-  ModalAnswers answers;
-  answers.Then([&](QWidget* ADialog) {
-    auto* login = qobject_cast<TFormLogin*>(ADialog);
-    ASSERT_NE(login, nullptr);
-    if (!AUser.isEmpty()) {
-      login->UsernameEdit()->setText(AUser);
-      login->PasswordEdit()->setText(APassword);
-    }
-    tervox_test::Click(login->ButtonLogin());
-  });
-  return AForm.Login();
-}
 
 QToolButton* PageButton(TFormMain& AForm, const char* AName) {
   return AForm.findChild<QToolButton*>(QString::fromLatin1(AName));

@@ -945,7 +945,7 @@ void PublishMqttEventChange(const TTervoxDevice& ADevice, int AIndex, bool AOn, 
 
 // ---------------------------------------------------------------- test
 
-TMqttTestResult TestMqttConnection(const TTervoxMqttSettings& ASettings, int ATimeOut) {
+TMqttTestResult TestMqttConnection(const TTervoxMqttSettings& ASettings, int ATimeOut, const std::atomic<bool>* ACancel) {
   TMqttTestResult result;
   if (const QString problem = ASettings.Problem(); !problem.isEmpty()) {
     result.Text = problem;
@@ -971,7 +971,7 @@ TMqttTestResult TestMqttConnection(const TTervoxMqttSettings& ASettings, int ATi
   int rc = mosquitto_connect_async(client, host.constData(), ASettings.Port, kKeepAlive);
   int savedErrno = errno;
   const auto deadline = TClock::now() + milliseconds(ATimeOut);
-  while (rc == MOSQ_ERR_SUCCESS && probe.Connack < 0 && TClock::now() < deadline) {
+  while (rc == MOSQ_ERR_SUCCESS && probe.Connack < 0 && TClock::now() < deadline && !(ACancel && *ACancel)) {
     rc = mosquitto_loop(client, 100, 1);
     savedErrno = errno;
   }

@@ -2,7 +2,12 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
 #include <QTimer>
+
+#include <benchmark/benchmark.h>
 
 #include <pthread.h>
 #include <sched.h>
@@ -21,6 +26,49 @@ inline double ThreadCPUMicroseconds() {
   timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+// Whether a benchmark of this run failed (its program then exits with 1).
+inline std::atomic<bool>& BenchFailed() {
+  static std::atomic<bool> failed{false};
+  return failed;
+}
+
+// Marks the benchmark failed with AWhy, also on stderr; break out of its
+// loop after it.
+inline void FailBench(benchmark::State& AState, const QString& AWhy) {
+  std::fprintf(stderr, "%s\n", AWhy.toLocal8Bit().constData());
+  AState.SkipWithError(AWhy.toLocal8Bit().constData());
+  BenchFailed() = true;
+}
+
+// The sqlite3 shell run to its end for a baseline, in AWorkDir, with AIn
+// as its input and AOut as its output when given: its seconds by the wall
+// clock, or -1 with AError when it did not start or did not succeed. A
+// shell that is not there must not read as a baseline of 0 s.
+inline double RunSqliteShell(const QStringList& AArgs, QString& AError, const QString& AWorkDir = QString(),
+                             const QString& AIn = QString(), const QString& AOut = QString()) {
+  QProcess shell;
+  if (!AWorkDir.isEmpty()) shell.setWorkingDirectory(AWorkDir);
+  if (!AIn.isEmpty()) shell.setStandardInputFile(AIn);
+  if (!AOut.isEmpty()) shell.setStandardOutputFile(AOut);
+  QElapsedTimer timer;
+  timer.start();
+  shell.start(QStringLiteral("sqlite3"), AArgs);
+  if (!shell.waitForStarted(-1)) {
+    AError = QStringLiteral("the sqlite3 shell did not start: %1").arg(shell.errorString());
+    return -1;
+  }
+  shell.waitForFinished(-1);
+  const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+  if (shell.exitStatus() != QProcess::NormalExit || shell.exitCode() != 0) {
+    AError = QStringLiteral("the sqlite3 shell failed (%1 %2): %3")
+                 .arg(shell.exitStatus() == QProcess::NormalExit ? QStringLiteral("exit code") : QStringLiteral("crashed,"))
+                 .arg(shell.exitCode())
+                 .arg(QString::fromLocal8Bit(shell.readAllStandardError()).trimmed());
+    return -1;
+  }
+  return seconds;
 }
 
 // How late a 10 ms timer on the UI thread fires while it runs: a stalled

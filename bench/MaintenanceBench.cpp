@@ -72,17 +72,6 @@ const QString& PlantDatabase() {
   return file;
 }
 
-double RunShell(const QStringList& AArgs, const QString& AIn, const QString& AOut) {
-  QProcess shell;
-  if (!AIn.isEmpty()) shell.setStandardInputFile(AIn);
-  if (!AOut.isEmpty()) shell.setStandardOutputFile(AOut);
-  QElapsedTimer timer;
-  timer.start();
-  shell.start(QStringLiteral("sqlite3"), AArgs);
-  shell.waitForFinished(-1);
-  return Seconds(timer);
-}
-
 void UseDatabase(const QString& AFile) {
   FreeDatabase();
   SetDatabaseFileName(AFile);
@@ -96,7 +85,12 @@ void Backup(benchmark::State& AState) {
     timer.start();
     BackupDatabase(PathOf("backup.sql"));
     const double ours = Seconds(timer);
-    const double shell = RunShell({PlantDatabase(), QStringLiteral(".dump")}, QString(), PathOf("dump.sql"));
+    QString error;
+    const double shell = RunSqliteShell({PlantDatabase(), QStringLiteral(".dump")}, error, QString(), QString(), PathOf("dump.sql"));
+    if (shell < 0) {
+      FailBench(AState, error);
+      break;
+    }
     AState.counters["tervox_s"] = ours;
     AState.counters["sqlite3_dump_s"] = shell;
     AState.counters["ratio"] = ours / shell;
@@ -109,7 +103,6 @@ void Restore(benchmark::State& AState) {
     if (!QFile::exists(PathOf("backup.sql"))) {
       UseDatabase(PlantDatabase());
       BackupDatabase(PathOf("backup.sql"));
-      RunShell({PlantDatabase(), QStringLiteral(".dump")}, QString(), PathOf("dump.sql"));
     }
     const QString target = PathOf("restored.db");
     for (const char* suffix : {"", "-wal", "-shm"}) QFile::remove(target + QLatin1String(suffix));
@@ -121,7 +114,17 @@ void Restore(benchmark::State& AState) {
     const std::int64_t rows = GetDatabase()->GetTableValue(QStringLiteral("SELECT count(*) FROM DeviceData"));
     const QString shellTarget = PathOf("shell.db");
     QFile::remove(shellTarget);
-    const double shell = RunShell({shellTarget}, PathOf("dump.sql"), QString());
+    QString error;
+    if (!QFile::exists(PathOf("dump.sql")) &&
+        RunSqliteShell({PlantDatabase(), QStringLiteral(".dump")}, error, QString(), QString(), PathOf("dump.sql")) < 0) {
+      FailBench(AState, error);
+      break;
+    }
+    const double shell = RunSqliteShell({shellTarget}, error, QString(), PathOf("dump.sql"));
+    if (shell < 0) {
+      FailBench(AState, error);
+      break;
+    }
     AState.counters["tervox_s"] = ours;
     AState.counters["sqlite3_restore_s"] = shell;
     AState.counters["ratio"] = ours / shell;
@@ -202,5 +205,5 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   FreeDatabase();
-  return 0;
+  return BenchFailed() ? 1 : 0;
 }

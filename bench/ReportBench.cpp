@@ -208,15 +208,12 @@ void BM_Report_CsvMonth(benchmark::State& state) {
 }
 
 // A month of 1-second rows (2.6 M) as a workbook: three sheets, in
-// libxlsxwriter's constant-memory mode. Rates by the wall clock too
-// (wall_rows_per_s): the export waits on its disk as well. On 2 shared
-// cores at load 1.4: 357 k rows/s by the wall clock, 116 MiB, 25 MiB
-// resident (every cell through the library: 108-131 k rows/s, 114 MiB;
-// cells without their reference, which not every reader takes: 415-450 k
-// rows/s, 42 MiB).
-// Of the CPU time: SQLite about a quarter (now on its own thread), deflate
-// a quarter, the sheet's text through its temporary files a fifth, the
-// rows' XML a fifth.
+// libxlsxwriter's constant-memory mode, every cell through its public
+// calls. Rates by the wall clock too (wall_rows_per_s): the export waits on
+// its disk as well. On 2 shared cores at load 3.1-3.3: 112-122 k rows/s by
+// the wall clock (127-135 k rows/s of CPU), 87 MiB, 25 MiB resident (the
+// rows' XML written here beside the library, packed at zlib's fastest
+// level: 372-403 k rows/s by the wall clock, 116 MiB).
 void BM_Report_XlsxMonth(benchmark::State& state) {
   const QString file = QDir::temp().filePath(QStringLiteral("tervox-bench-month.xlsx"));
   TDeviceReport report(YearDatabase());

@@ -2,10 +2,8 @@
 // constant-memory mode: each row goes to disk when the next one starts, so
 // memory stays the same whatever the row count. Rows are written in order;
 // when a sheet is full the rows go on on a new sheet that repeats the top
-// rows (titles and headings). The library writes the top rows; the data
-// rows' XML is put together here, straight into the sheet's row file,
-// since the library's per-cell path (a cell allocated, printf per value)
-// took most of a long export.
+// rows (titles and headings). Every cell goes through the library's own
+// calls, so that the workbook is whatever the library makes of them.
 #pragma once
 
 #include <QByteArray>
@@ -64,11 +62,9 @@ public:
 
 private:
   void AddSheet();
-  void EndSheet();
-  void CheckSheets();
-  void OpenRow();
-  void CellStart(int ACol, int AStyle);
-  void FlushRows();
+  // Raises on the library's refusal, or on a write to its files that the
+  // disk refused during the call.
+  void Check(int AResult) const;
   [[noreturn]] void Raise(const QString& AProblem) const;
 
   QString FFileName;
@@ -79,24 +75,10 @@ private:
   std::vector<lxw_worksheet*> FSheets;
   lxw_worksheet* FSheet = nullptr;
   std::int64_t FRow = -1; // the row being written on FSheet
-  std::int64_t FRowsSinceCheck = 0;
   lxw_format* FTitleFormat = nullptr;
   lxw_format* FSubtitleFormat = nullptr;
   lxw_format* FHeadingFormat = nullptr;
   lxw_format* FDateTimeFormat = nullptr;
   lxw_format* FNumberFormats[10] = {};
-  int FDateTimeStyle = 0;
-  int FNumberStyles[10] = {};
-  std::string FRows;            // XML of the current sheet's rows, not yet written
-  std::string FRowNumber;       // FRow as the format counts (from 1)
-  std::vector<std::string> FColumnNames; // "A", "B", ..
-  bool FRowOpen = false;
-  int FMaxColumn = -1;          // on the current sheet's data rows
-  std::int64_t FLastRow = -1;   // the last of them with a cell
-  struct TSharedText {
-    QByteArray Text;
-    std::string Index;
-  };
-  std::vector<TSharedText> FSharedTexts; // the workbook's shared strings, a few
   bool FClosed = false;
 };

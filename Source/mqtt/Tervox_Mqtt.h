@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -76,8 +77,10 @@ struct TMqttTestResult {
   QString Text;
 };
 // Connects once with ASettings and disconnects; blocks the caller up to
-// ATimeOut ms (run it off the user-interface thread).
-TMqttTestResult TestMqttConnection(const TTervoxMqttSettings& ASettings, int ATimeOut = 5000);
+// ATimeOut ms (run it off the user-interface thread), or until ACancel is
+// set (its result then says nothing).
+TMqttTestResult TestMqttConnection(const TTervoxMqttSettings& ASettings, int ATimeOut = 5000,
+                                   const std::atomic<bool>* ACancel = nullptr);
 
 // ----- the topic tree and its payloads
 

@@ -87,7 +87,7 @@ mosquitto* NewClient(const TTervoxMqttSettings& ASettings, const QByteArray& ACl
 
 // ---------------------------------------------------------------- test
 
-TMqttTestResult TestMqttConnection(const TTervoxMqttSettings& ASettings, int ATimeOut) {
+TMqttTestResult TestMqttConnection(const TTervoxMqttSettings& ASettings, int ATimeOut, const std::atomic<bool>* ACancel) {
   TMqttTestResult result;
   if (const QString problem = ASettings.Problem(); !problem.isEmpty()) {
     result.Text = problem;
@@ -113,7 +113,8 @@ TMqttTestResult TestMqttConnection(const TTervoxMqttSettings& ASettings, int ATi
   int rc = mosquitto_connect_async(client, host.constData(), ASettings.Port, kKeepAlive);
   int savedErrno = errno;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeOut);
-  while (rc == MOSQ_ERR_SUCCESS && probe.Connack < 0 && std::chrono::steady_clock::now() < deadline) {
+  while (rc == MOSQ_ERR_SUCCESS && probe.Connack < 0 && std::chrono::steady_clock::now() < deadline &&
+         !(ACancel && *ACancel)) {
     rc = mosquitto_loop(client, 100, 1);
     savedErrno = errno;
   }

@@ -61,7 +61,13 @@ std::uint16_t RegisterOf(const std::vector<std::uint16_t>& AArray, std::size_t A
 TTervoxPortLock::TTervoxPortLock(TDqComPort& APort, const QString& ARequest)
     : FPort(APort), FTransport(APort.FrameTransport()) {
   FPort.Lock();
-  if (FTransport) FTransport->BeginRequest(ARequest);
+  // The destructor does not run when the constructor fails.
+  try {
+    if (FTransport) FTransport->BeginRequest(ARequest);
+  } catch (...) {
+    FPort.Unlock();
+    throw;
+  }
 }
 
 TTervoxPortLock::~TTervoxPortLock() {

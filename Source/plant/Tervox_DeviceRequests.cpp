@@ -21,8 +21,8 @@ namespace {
 class TRequestIO {
 public:
   // AName: the request, for a recorder that runs it for this window.
-  explicit TRequestIO(TTervoxDevice& ADevice, const QString& AName = QString()) : FDevice(ADevice) {
-    FDevice.Lock();
+  explicit TRequestIO(TTervoxDevice& ADevice, const QString& AName = QString())
+      : FDevice(ADevice), FDeviceLock(ADevice) {
     // Whether the controller answers is the status poll's to say; opening
     // the port for a settings request says nothing about it.
     const bool synchronized = FDevice.Synchronized();
@@ -34,10 +34,8 @@ public:
     FModbus.SetPort(FPort.get());
     FSlave = static_cast<std::uint8_t>(FDevice.DeviceData().SlaveID & 0xFF);
   }
-  ~TRequestIO() {
-    FPortLock.reset();
-    FDevice.Unlock();
-  }
+  // The port goes before the device: members are released in reverse.
+  ~TRequestIO() = default;
   TRequestIO(const TRequestIO&) = delete;
   TRequestIO& operator=(const TRequestIO&) = delete;
 
@@ -112,6 +110,8 @@ public:
 
 private:
   TTervoxDevice& FDevice;
+  // A guard, so that a failure later in the constructor still lets it go.
+  TTervoxDeviceLock FDeviceLock;
   std::shared_ptr<TDqComPort> FPort;
   std::optional<TTervoxPortLock> FPortLock;
   TModbusData FModbus;

@@ -40,8 +40,13 @@ bool TTervoxStationServer::Start(const QString& APath, QString* AError) {
   FListen = Listen(APath, AError);
   if (FListen < 0) return false;
   FPath = APath;
-  struct stat info {};
-  if (::stat(QFile::encodeName(APath).constData(), &info) == 0) FSocketGroup = info.st_gid;
+  // Who may connect besides root and this user. Unread, it stays the group
+  // this process gives its files, never the root group by default.
+  gid_t group = ::getegid();
+  QString problem;
+  if (!SocketGroup(APath, group, &problem))
+    FHost.PeerNote(QStringLiteral("%1; the group let in is %2").arg(problem).arg(group));
+  FSocketGroup = group;
   FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   FStop = false;
   FThread = std::thread([this] { Run(); });

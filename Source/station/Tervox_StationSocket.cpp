@@ -13,6 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <vector>
 
 namespace TervoxStation {
@@ -50,6 +51,10 @@ private:
 
 QString ErrnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
+// The umask is the process's: two sockets made at once must not restore
+// each other's.
+std::mutex gUmaskLock;
+
 } // namespace
 
 int Listen(const QString& APath, QString* AError) {
@@ -64,14 +69,41 @@ int Listen(const QString& APath, QString* AError) {
   // Only the lock's holder gets here: a file left by a killed recorder is
   // nobody's any more.
   ::unlink(address.Path());
-  if (::bind(handle, address.Raw(), address.Size()) != 0 || ::chmod(address.Path(), 0660) != 0 ||
-      ::listen(handle, 16) != 0) {
+  // Bound with at most 0660 from the start: bound first and changed after,
+  // it would have the umask's mode for a moment. The umask is only ever
+  // narrowed here, so a file another thread makes meanwhile gains nothing.
+  mode_t mask = 0;
+  bool bound = false;
+  {
+    std::lock_guard<std::mutex> guard(gUmaskLock);
+    mask = ::umask(0777);
+    ::umask(mask | 0117);
+    bound = ::bind(handle, address.Raw(), address.Size()) == 0;
+    const int error = errno;
+    ::umask(mask);
+    errno = error;
+  }
+  // The group's rights the umask took are given back.
+  const bool narrowed = (0777 & ~(mask | 0117)) != 0660;
+  if (!bound || (narrowed && ::chmod(address.Path(), 0660) != 0) || ::listen(handle, 16) != 0) {
     const int error = errno;
     ::close(handle);
     errno = error;
     return fail(QStringLiteral("Cannot serve"));
   }
   return handle;
+}
+
+bool SocketGroup(const QString& APath, gid_t& AGroup, QString* AError) {
+  const TAddress address(APath);
+  struct stat info {};
+  if (!address.Valid()) errno = ENAMETOOLONG;
+  if (!address.Valid() || ::stat(address.Path(), &info) != 0) {
+    if (AError) *AError = QStringLiteral("Cannot read the group of %1: %2").arg(APath, ErrnoText());
+    return false;
+  }
+  AGroup = info.st_gid;
+  return true;
 }
 
 int Connect(const QString& APath) {

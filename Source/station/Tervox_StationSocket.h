@@ -16,6 +16,9 @@ namespace TervoxStation {
 // A listening socket at APath, mode 0660 (a stale file of a killed
 // recorder is replaced); -1 with AError on failure. Non-blocking.
 int Listen(const QString& APath, QString* AError);
+// The group of the socket at APath, read where Listen made it (so at a path
+// of any length); false with AError, AGroup as it was, when it cannot be.
+bool SocketGroup(const QString& APath, gid_t& AGroup, QString* AError);
 // A connected, non-blocking socket; -1 when nobody listens there.
 int Connect(const QString& APath);
 

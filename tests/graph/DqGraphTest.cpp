@@ -284,17 +284,48 @@ TEST(DqGraphTest, LiveDrawingBridgesGapsAndStartsAtTheFirstValue) {
     for (int y = plot.top() + 12; y < plot.bottom(); ++y) ASSERT_FALSE(HasColor(image, x, y, blue)) << x << "," << y;
 }
 
+// Any size ends, and puts as many samples across the plot as it says: the
+// newest tagged at the right edge, a size of none (taken as one), one or
+// 100 reaching the left edge with 500 samples, the largest size keeping all
+// of them on the right edge's column. A plot with no room ends and has no
+// line.
 TEST(DqGraphTest, LiveDrawingOfSizeZeroAndHugeSizesEnds) {
-  for (int size : {0, -5, 1, 100, INT_MAX}) {
+  const QRgb red = qRgb(255, 0, 0);
+  const struct {
+    int Size;
+    bool Across;
+  } cases[] = {{0, true}, {-5, true}, {1, true}, {100, true}, {INT_MAX, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Size);
     TDqTrendGraph graph;
-    graph.Size = size;
+    graph.Size = c.Size;
     graph.MinValue = graph.MaxValue = 20;
-    graph.Add(NewLine());
+    graph.Add(NewLine(RGBColor(255, 0, 0)));
     for (int i = 0; i < 500; ++i) Tick(graph, {double(i % 40)});
     QImage image = Canvas();
-    QPainter painter(&image);
-    graph.Draw(painter, image.rect(), 1, false);
-    graph.Draw(painter, QRect(0, 0, 10, 10), 1, false); // plot with no room
+    {
+      QPainter painter(&image);
+      graph.Draw(painter, image.rect(), 1, false);
+    }
+    const QRect plot = PlotOf(image.size());
+    // The newest value's tag, just right of the plot.
+    EXPECT_TRUE(HasColor(image, plot.right() + 4, TrendValueY(499 % 40, plot, 20, 20), red));
+    int leftmost = INT_MAX;
+    for (int y = plot.top(); y <= plot.bottom(); ++y)
+      for (int x = plot.left(); x <= plot.right() && x < leftmost; ++x)
+        if (HasColor(image, x, y, red)) leftmost = x;
+    if (c.Across)
+      EXPECT_LE(leftmost, plot.left() + 1);
+    else
+      EXPECT_TRUE(leftmost == INT_MAX || leftmost >= plot.right() - 1) << leftmost;
+
+    QImage small = Canvas();
+    {
+      QPainter painter(&small);
+      graph.Draw(painter, QRect(0, 0, 10, 10), 1, false); // plot with no room
+    }
+    for (int y = 0; y < 10; ++y)
+      for (int x = 0; x < 10; ++x) ASSERT_FALSE(HasColor(small, x, y, red)) << x << "," << y;
   }
 }
 

@@ -1,5 +1,7 @@
-// A station killed while it records (power cut, OOM killer, kill -9):
-// what was committed stays, the file stays whole, and the next run records on.
+// A recorder killed while it records (the OOM killer, kill -9): what was
+// committed stays, the file stays whole, and the next run records on. The
+// kernel keeps what the killed process wrote, so this shows nothing of a
+// power cut, which also loses what never reached the disk.
 #include "store/DqSQLite.h"
 #include "sim/Sim_ControllerLine.h"
 #include "StationTestSupport.h"
@@ -39,7 +41,7 @@ private:
   QProcess FProcess;
 };
 
-TEST(KillWhileRecording, CommittedRowsStayTheFileStaysWholeAndTheNextRunRecordsOn) {
+TEST(KillWhileRecording, CommittedRowsSurviveAKilledRecorderAndTheNextRunRecordsOn) {
   tervox_test::TempDir dir;
   std::vector<int> addresses;
   for (int i = 1; i <= kControllers; ++i) addresses.push_back(i);

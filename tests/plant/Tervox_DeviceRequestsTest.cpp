@@ -1,6 +1,7 @@
 // Settings reads and writes against simulated controllers on a real
 // pseudo-terminal, checked on the wire through the simulator's journal.
 #include "core/DqEvent.h"
+#include "comm/DqPort.h"
 #include "core/DqRoutine.h"
 #include "store/DqSQLite.h"
 #include "sim/Sim_Controller.h"
@@ -345,6 +346,32 @@ TEST_F(DeviceRequestsTest, ACallbackWhoseContextIsGoneIsDropped) {
   EXPECT_EQ(WaitLinesIdle(20000), 0u);
   QTest::qWait(50);
   EXPECT_FALSE(called);
+}
+
+// A line that fails as soon as a request begins on it.
+class TRefusingTransport : public TDqFrameTransport {
+public:
+  bool Transact(const QByteArray&, QByteArray&, QString& AError) override {
+    AError = QStringLiteral("refused");
+    return false;
+  }
+  void BeginRequest(const QString&) override { throw EDqException(QStringLiteral("The line refused the request")); }
+};
+
+// A request that fails while it opens, after it took the device, lets the
+// device go: the next request on it runs.
+TEST_F(DeviceRequestsTest, ARequestThatFailsWhileOpeningLeavesTheDeviceFree) {
+  const std::shared_ptr<TDqComPort> port = oven->SharedPort();
+  ASSERT_TRUE(port);
+  port->SetFrameTransport(std::make_shared<TRefusingTransport>());
+  WaitRead([&](auto ACallback) { ReadMode(*oven, 1, ACallback); });
+  EXPECT_FALSE(oven->Settings().Mode1.Get());
+  EXPECT_EQ(oven->LockCount(), 0);
+
+  port->SetFrameTransport(nullptr);
+  WaitRead([&](auto ACallback) { ReadMode(*oven, 1, ACallback); });
+  ASSERT_TRUE(oven->Settings().Mode1.Get());
+  EXPECT_DOUBLE_EQ(oven->Settings().Mode1.Get()->SVUpperLimit, 1372.0);
 }
 
 } // namespace

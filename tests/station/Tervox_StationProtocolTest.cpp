@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "store/Tervox_StationLock.h"
 #include "station/Tervox_StationProtocol.h"
+#include "station/Tervox_StationServer.h"
 #include "station/Tervox_StationSocket.h"
 
 #include <QTimeZone>
@@ -15,11 +16,24 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <QTest>
+
+#include <climits>
+#include <csignal>
+#include <grp.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <utility>
 
 using namespace TervoxStation;
 
@@ -217,6 +231,126 @@ TEST(StationSocket, WhoMayConnect) {
       {"another user in no such group", {1, 65534, 65534}, 4242, me == 65534},
   };
   for (const Case& c : cases) EXPECT_EQ(PeerAllowed(c.Peer, c.SocketGroup), c.Allowed) << c.Name;
+}
+
+// The socket is 0660 whatever the umask. Where the umask leaves the group
+// its rights, the socket is born with that mode and nothing changes it once
+// it is there: at no moment do the umask's wider rights let others in.
+TEST(StationSocket, BornWithItsModeWhateverTheUmask) {
+  struct Case {
+    mode_t Umask;
+    bool BornFinal;
+  } const cases[] = {{0, true}, {002, true}, {007, true}, {022, false}, {077, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(QString::number(c.Umask, 8).toStdString());
+    tervox_test::TempDir dir;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(dir.Root()).constData(), IN_CREATE | IN_ATTRIB), 0);
+    const QString path = dir.Path(QStringLiteral("Tervox.db.sock"));
+    const mode_t old = ::umask(c.Umask);
+    QString error;
+    const int listening = Listen(path, &error);
+    ::umask(old);
+    ASSERT_GE(listening, 0) << error.toStdString();
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0660u);
+    bool created = false, changed = false;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t size; (size = ::read(watch, buffer, sizeof buffer)) > 0;)
+      for (ssize_t at = 0; at < size;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->len > 0 && QByteArray(event->name) == "Tervox.db.sock") {
+          created = created || (event->mask & IN_CREATE);
+          changed = changed || (event->mask & IN_ATTRIB);
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    EXPECT_TRUE(created);
+    if (c.BornFinal) {
+      EXPECT_FALSE(changed) << "its mode was changed after it appeared";
+    }
+    ::close(listening);
+    ::close(watch);
+  }
+}
+
+// Records what the server tells its host.
+class TRecordingHost : public TTervoxStationHost {
+public:
+  void PeerWelcome(TTervoxPeerID, const THello&) override { Welcomed = true; }
+  void PeerRequest(TTervoxPeerID, const TMessage&) override {}
+  void PeerTransaction(TTervoxPeerID, const TTransaction&) override {}
+  void PeerGone(TTervoxPeerID) override {}
+  void PeerNote(const QString& AText) override {
+    std::lock_guard<std::mutex> guard(Lock);
+    Notes << AText;
+  }
+  QStringList TakeNotes() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return std::exchange(Notes, {});
+  }
+  std::atomic<bool> Welcomed{false};
+
+private:
+  std::mutex Lock;
+  QStringList Notes;
+};
+
+// A socket whose whole path is longer than a path may be (its name beside
+// a folder near that limit) has its group read where it was made: a member
+// of that group (the folder's, which the socket takes from it) gets in,
+// and there is nothing to report.
+TEST(StationServer, LetsTheSocketsGroupInAtAPathPastThePathLimit) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  constexpr gid_t kGroup = 4242;
+  tervox_test::TempDir dir;
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.Root()).constData(), 0755), 0);
+  QString folder = dir.Root();
+  while (folder.size() + 26 < PATH_MAX - 10) folder += QStringLiteral("/a-rather-long-folder-name");
+  folder += QLatin1Char('/') + QString(PATH_MAX - 6 - static_cast<int>(folder.size()), QLatin1Char('f'));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QByteArray folderName = QFile::encodeName(folder);
+  ASSERT_EQ(::chown(folderName.constData(), static_cast<uid_t>(-1), kGroup), 0);
+  ASSERT_EQ(::chmod(folderName.constData(), 02775), 0);
+  const QString path = folder + QStringLiteral("/Tervox.db.sock");
+  ASSERT_GE(path.size(), PATH_MAX);
+
+  TRecordingHost host;
+  TTervoxStationServer server(host);
+  QString error;
+  ASSERT_TRUE(server.Start(path, &error)) << error.toStdString();
+  EXPECT_EQ(host.TakeNotes(), QStringList());
+  // Made before the fork: the child makes system calls only.
+  const QByteArray hello = Encode(THello{TRole::Window, 1, QStringLiteral("test")});
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kGroup) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    if (::chdir(folderName.constData()) != 0) ::_exit(4);
+    const int handle = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, "Tervox.db.sock");
+    if (::connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(5);
+    if (::send(handle, hello.constData(), static_cast<std::size_t>(hello.size()), MSG_NOSIGNAL) != hello.size()) ::_exit(6);
+    char byte = 0;
+    ::recv(handle, &byte, 1, 0); // until the server drops it or the test ends
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  QStringList notes;
+  QTest::qWaitFor([&] {
+    notes += host.TakeNotes();
+    return host.Welcomed || !notes.isEmpty();
+  }, 20000);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status)) << "the child could not connect: " << WEXITSTATUS(status);
+  EXPECT_TRUE(host.Welcomed);
+  EXPECT_EQ(notes, QStringList());
+  server.Stop();
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "Frame_OptionMQTT.h"
 
+#include "core/DqBackgroundTask.h"
+#include "core/DqRoutine.h"
 #include "store/Tervox_Config.h"
 #include "plant/Tervox_DeviceList.h"
 #include "plant/Tervox_Engine.h"
@@ -14,13 +16,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <thread>
 
 TFrameOptionMQTT::TFrameOptionMQTT(QWidget* AOwner)
     : TDqFrame(AOwner), FCheckEnabled(new QCheckBox(QStringLiteral("Publish readings and alarms to an MQTT broker"), this)),
@@ -28,7 +27,7 @@ TFrameOptionMQTT::TFrameOptionMQTT(QWidget* AOwner)
       FEditUser(new QLineEdit(this)), FEditPassword(new QLineEdit(this)), FEditTopic(new QLineEdit(this)),
       FComboQoS(new QComboBox(this)), FButtonSave(new QPushButton(QStringLiteral("Save"), this)),
       FButtonTest(new QPushButton(QStringLiteral("Test connection"), this)), FLabelResult(new QLabel(this)),
-      FLabelStatus(new QLabel(this)) {
+      FLabelStatus(new QLabel(this)), FTester(std::make_unique<TDqBackgroundTask>()) {
   setObjectName(QStringLiteral("FrameOptionMQTT"));
   auto* layout = new QVBoxLayout(this);
   FCheckEnabled->setObjectName(QStringLiteral("CheckEnabled"));
@@ -81,7 +80,7 @@ TFrameOptionMQTT::TFrameOptionMQTT(QWidget* AOwner)
   FTimerStatus.start(1000);
 }
 
-TFrameOptionMQTT::~TFrameOptionMQTT() { *FAlive = false; }
+TFrameOptionMQTT::~TFrameOptionMQTT() = default;
 
 QLineEdit* TFrameOptionMQTT::AddFileRow(QFormLayout* AForm, const QString& ACaption, const QString& AName) {
   auto* row = new QHBoxLayout;
@@ -164,19 +163,16 @@ void TFrameOptionMQTT::TestConnection() {
   const TTervoxMqttSettings settings = Settings();
   FButtonTest->setEnabled(false);
   FLabelResult->setText(QStringLiteral("Connecting to %1:%2 ...").arg(settings.Host).arg(settings.Port));
-  QPointer<TFrameOptionMQTT> self(this);
-  std::weak_ptr<bool> alive = FAlive;
   // Never on the UI thread: an unreachable host takes seconds to give up.
-  std::thread([settings, self, alive] {
-    const TMqttTestResult result = TestMqttConnection(settings);
-    if (alive.expired()) return;
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, result] {
-          if (!self) return;
-          self->FButtonTest->setEnabled(true);
-          self->FLabelResult->setText(result.Text.left(1).toUpper() + result.Text.mid(1) + QLatin1Char('.'));
-        },
-        Qt::QueuedConnection);
-  }).detach();
+  FTester->Start(
+      [this, settings](const std::atomic<bool>& ACancel) -> TDqBackgroundTask::TDone {
+        const TMqttTestResult result = TestMqttConnection(settings, 5000, &ACancel);
+        return [this, result] { ShowTestResult(result.Text); };
+      },
+      [this](std::exception_ptr AError) { ShowTestResult(ExceptionMessage(AError)); });
+}
+
+void TFrameOptionMQTT::ShowTestResult(const QString& AText) {
+  FButtonTest->setEnabled(true);
+  FLabelResult->setText(AText.left(1).toUpper() + AText.mid(1) + QLatin1Char('.'));
 }

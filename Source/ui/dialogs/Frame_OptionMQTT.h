@@ -11,6 +11,7 @@
 #include <memory>
 
 class QCheckBox;
+class TDqBackgroundTask;
 class QComboBox;
 class QFormLayout;
 class QLabel;
@@ -48,6 +49,7 @@ private:
   void Load();
   void Save();
   void TestConnection();
+  void ShowTestResult(const QString& AText);
   void TLSChanged(bool AOn);
   QLineEdit* AddFileRow(QFormLayout* AForm, const QString& ACaption, const QString& AName);
 
@@ -68,6 +70,6 @@ private:
   QLabel* FLabelStatus;
   QTimer FTimerStatus;
   QString FStoredPassword;
-  // Tells a test still running in the background that the page is gone.
-  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  // The connection test; last, so that it stops before the widgets go.
+  std::unique_ptr<TDqBackgroundTask> FTester;
 };

@@ -32,7 +32,7 @@ std::unique_ptr<TSQLiteDatabase> OpenPrivateConnection() {
   database->SetHeader(QStringLiteral("TERVOX_SQLITE"));
   database->Open();
   database->SetTimeout(5000);
-  database->SetDerivedTables(HistorySummaryTableNames());
+  database->SetDerivedTables(StationOnlyTableNames());
   return database;
 }
 

@@ -112,7 +112,7 @@ std::unique_ptr<TSQLiteDatabase> OpenTervoxDatabase(const QString& AFileName) {
   database->SetWalMode();
   // Derived data: made here for a database of an older build, or again when
   // dropped or altered by hand; the rows before it are built in the background.
-  database->SetDerivedTables(HistorySummaryTableNames());
+  database->SetDerivedTables(StationOnlyTableNames());
   EnsureHistorySummaries(*database);
   return database;
 }
@@ -210,6 +210,11 @@ QStringList TervoxTableNames() {
     return result;
   }();
   return names;
+}
+
+QStringList StationOnlyTableNames() {
+  return HistorySummaryTableNames() +
+         QStringList{QStringLiteral("AuditTrail"), QStringLiteral("HistoryChain"), QStringLiteral("HistoryChainSeal")};
 }
 
 const std::vector<TSQLiteRestoreTable>& TervoxSchema() {

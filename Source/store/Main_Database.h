@@ -45,5 +45,8 @@ void AddUsageLog(const QString& ADetail, int ADeviceID, const QString& AEVStatus
 // The tables of the creation script, in its order: every backup carries
 // them all.
 QStringList TervoxTableNames();
+// The tables that stay with the station's file and never go into a
+// backup: the history summaries, the audit trail and the history's chain.
+QStringList StationOnlyTableNames();
 // Those tables with their columns, as the creation script makes them.
 const std::vector<TSQLiteRestoreTable>& TervoxSchema();

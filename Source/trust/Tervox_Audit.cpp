@@ -14,7 +14,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <tuple>
 
 namespace TervoxAudit {
 
@@ -25,6 +30,63 @@ const TSQLiteStatement::TErrors kErrors{QStringLiteral("The audit trail cannot b
 
 const char* const kColumns = "ID, UTCTime, LocalTime, Station, Username, TargetKind, Target, TargetID, Action, "
                              "Changes, Reason, PrevHash, Hash";
+
+// The writer of posted entries: one thread, started with the first post,
+// ending with the program after the entries still queued.
+class TPoster {
+public:
+  ~TPoster() {
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      FStop = true;
+    }
+    FWake.notify_all();
+    if (FThread.joinable()) FThread.join();
+  }
+  void Post(TEntry AEntry, QString AFile) {
+    std::lock_guard<std::mutex> guard(FLock);
+    FQueue.emplace_back(std::move(AEntry), std::move(AFile), Now());
+    if (!FThread.joinable()) FThread = std::thread([this] { Run(); });
+    FWake.notify_all();
+  }
+  void Flush() {
+    std::unique_lock<std::mutex> lock(FLock);
+    FDone.wait(lock, [this] { return FQueue.empty() && !FBusy; });
+  }
+
+private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(FLock);
+    for (;;) {
+      FWake.wait(lock, [this] { return FStop || !FQueue.empty(); });
+      if (FQueue.empty()) return;
+      auto [entry, file, time] = std::move(FQueue.front());
+      FQueue.pop_front();
+      FBusy = true;
+      lock.unlock();
+      AppendStamped(entry, file, time);
+      lock.lock();
+      FBusy = false;
+      FDone.notify_all();
+    }
+  }
+  static void AppendStamped(const TEntry& AEntry, const QString& AFile, double ATime);
+
+  std::mutex FLock;
+  std::condition_variable FWake;
+  std::condition_variable FDone;
+  std::deque<std::tuple<TEntry, QString, double>> FQueue;
+  bool FBusy = false;
+  bool FStop = false;
+  std::thread FThread;
+};
+
+TPoster& Poster() {
+  static TPoster poster;
+  return poster;
+}
+
+void AppendAt(const TEntry& AEntry, const QString& ADatabaseFile, double ATime);
 
 // Each field as its length and its UTF-8 bytes: no two different entries
 // hash the same text.
@@ -119,7 +181,19 @@ QString EntryHash(const TStored& AEntry) {
   return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(hash), sizeof hash).toHex());
 }
 
-void Append(const TEntry& AEntry, const QString& ADatabaseFile) {
+void Append(const TEntry& AEntry, const QString& ADatabaseFile) { AppendAt(AEntry, ADatabaseFile, Now()); }
+
+namespace {
+
+void TPoster::AppendStamped(const TEntry& AEntry, const QString& AFile, double ATime) {
+  try {
+    AppendAt(AEntry, AFile, ATime);
+  } catch (const EDqException& e) {
+    std::fprintf(stderr, "TERVOX: %s: %s\n", qPrintable(AEntry.Action), qPrintable(e.Message()));
+  }
+}
+
+void AppendAt(const TEntry& AEntry, const QString& ADatabaseFile, double ATime) {
   if (sodium_init() < 0) throw EDqException(QStringLiteral("The audit trail cannot be written: libsodium failed"));
   TSQLiteDatabase database;
   database.SetFileName(ADatabaseFile.isEmpty() ? GetDatabaseFileName() : ADatabaseFile);
@@ -128,7 +202,7 @@ void Append(const TEntry& AEntry, const QString& ADatabaseFile) {
   database.SetTimeout(10000);
   EnsureAuditTrail(database);
   TStored stored;
-  const double now = Now();
+  const double now = ATime;
   stored.LocalTime = now;
   stored.UTCTime = DateTimeToQDateTime(now).toUTC().toString(Qt::ISODateWithMs);
   stored.Station = StationName();
@@ -161,6 +235,14 @@ void Append(const TEntry& AEntry, const QString& ADatabaseFile) {
     insert.Run();
   });
 }
+
+} // namespace
+
+void Post(const TEntry& AEntry, const QString& ADatabaseFile) {
+  Poster().Post(AEntry, ADatabaseFile.isEmpty() ? GetDatabaseFileName() : ADatabaseFile);
+}
+
+void Flush() { Poster().Flush(); }
 
 bool AppendQuietly(const TEntry& AEntry, const QString& ADatabaseFile) {
   try {

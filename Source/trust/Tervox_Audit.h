@@ -67,6 +67,14 @@ void Append(const TEntry& AEntry, const QString& ADatabaseFile = QString());
 // paths that must go on whatever happens).
 bool AppendQuietly(const TEntry& AEntry, const QString& ADatabaseFile = QString());
 
+// Queues AEntry, stamped now, for a writer thread of its own: for threads
+// that must not wait on the database (a line's worker between two status
+// reads). Entries posted keep their order; a failure goes to stderr.
+void Post(const TEntry& AEntry, const QString& ADatabaseFile = QString());
+// Waits until every entry posted so far is written (tests, a program's
+// end).
+void Flush();
+
 // The station's name in entries: the host name.
 QString StationName();
 

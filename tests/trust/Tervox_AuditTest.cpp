@@ -131,3 +131,23 @@ TEST(AuditDifferences, NamesChangedFieldsAndHidesSecrets) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(AuditTest, PostedEntriesKeepTheirOrderAndTime) {
+  for (int i = 0; i < 5; ++i) {
+    TervoxAudit::Post(TervoxAudit::TEntry{QStringLiteral("op"), TervoxAudit::kController, QStringLiteral("Kiln"), 1,
+                                          QStringLiteral("setting written"), {}, QString::number(i)});
+    clock.Advance(1.0 / 86400);
+  }
+  TervoxAudit::Flush();
+  const auto all = TervoxAudit::Entries(*GetDatabase(), 0, 1e9);
+  ASSERT_EQ(all.size(), 5u);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(all[static_cast<std::size_t>(i)].Entry.Reason, QString::number(i));
+    // Stamped when posted, not when written.
+    EXPECT_DOUBLE_EQ(all[static_cast<std::size_t>(i)].LocalTime, EncodeDateTime(2026, 12, 11, 9, 30, i));
+  }
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 #include "comm/DqPort.h"
 #include "core/DqEvent.h"
 #include "Tervox_Engine.h"
+#include "Tervox_SettingsAudit.h"
 
 // ---------------------------------------------------------------- writes
 
@@ -18,8 +19,12 @@ void TTervoxDevice::WriteReg(int AAddress, int AValue, std::function<void()> AOn
         const std::shared_ptr<TDqComPort> port = self->SharedPort();
         TTervoxPortLock portGuard(*port, name);
         TModbusData modbus(port.get());
-        modbus.WriteHoldReg(static_cast<std::uint8_t>(self->DeviceData().SlaveID & 0xFF),
-                            static_cast<std::uint16_t>(AAddress), static_cast<std::uint16_t>(AValue));
+        const auto slave = static_cast<std::uint8_t>(self->DeviceData().SlaveID & 0xFF);
+        TTervoxSettingsAudit audit(*self, name);
+        const std::optional<int> old = audit.ReadBefore(modbus, slave, AAddress);
+        const bool acknowledged =
+            modbus.WriteHoldReg(slave, static_cast<std::uint16_t>(AAddress), static_cast<std::uint16_t>(AValue));
+        audit.Written(AAddress, QString(), -1, old, AValue, acknowledged);
       },
       this);
   request->SenderName = DeviceName();
@@ -56,7 +61,9 @@ void TTervoxDevice::Toggle(const QString& AName, int AReadAddress, int ABit, int
         if (!modbus.ReadHoldRegArray(r, slave, static_cast<std::uint16_t>(AReadAddress), 1)) return;
         const std::uint16_t state = RegisterOf(r, 0);
         const bool set = ABit < 0 ? state != 0 : (state & (1u << ABit)) != 0;
-        modbus.WriteHoldReg(slave, static_cast<std::uint16_t>(AWriteAddress), set ? 0 : 1);
+        TTervoxSettingsAudit audit(*self, AName);
+        const bool acknowledged = modbus.WriteHoldReg(slave, static_cast<std::uint16_t>(AWriteAddress), set ? 0 : 1);
+        audit.Written(AWriteAddress, QString(), -1, set ? 1 : 0, set ? 0 : 1, acknowledged);
       },
       this);
   request->SenderName = DeviceName();

@@ -6,6 +6,7 @@
 #include "core/DqRoutine.h"
 #include "Tervox_Device.h"
 #include "Tervox_Engine.h"
+#include "Tervox_SettingsAudit.h"
 #include "Tervox_SettingsRegisters.h"
 
 #include <cstdint>
@@ -22,7 +23,7 @@ class TRequestIO {
 public:
   // AName: the request, for a recorder that runs it for this window.
   explicit TRequestIO(TTervoxDevice& ADevice, const QString& AName = QString())
-      : FDevice(ADevice), FDeviceLock(ADevice) {
+      : FDevice(ADevice), FDeviceLock(ADevice), FAudit(ADevice, AName) {
     // Whether the controller answers is the status poll's to say; opening
     // the port for a settings request says nothing about it.
     const bool synchronized = FDevice.Synchronized();
@@ -67,16 +68,19 @@ public:
   }
 
   // One register write; after the first failure nothing more is sent.
-  bool Write(int AAddress, int ARaw) {
+  // AName and ADigit say how the user knows the setting, for the audit.
+  bool Write(int AAddress, int ARaw, const QString& AName = QString(), int ADigit = kRaw) {
     if (Failed()) return false;
     if (!FPort) {
       Result.Success = false;
       return false;
     }
+    const std::optional<int> old = FAudit.ReadBefore(FModbus, FSlave, AAddress);
     if (!FModbus.WriteHoldReg(FSlave, static_cast<std::uint16_t>(AAddress), static_cast<std::uint16_t>(ARaw))) {
       Result.Success = false;
       Result.FailedAddress = AAddress;
     }
+    FAudit.Written(AAddress, AName, ADigit, old, ARaw, Result.Success);
     return Result.Success;
   }
   // A selection a read needs; its outcome is the reads' to show.
@@ -85,7 +89,7 @@ public:
     if (FPort && AValue != kNoValue) FModbus.WriteHoldReg(FSlave, static_cast<std::uint16_t>(AAddress), static_cast<std::uint16_t>(AValue));
   }
   // Skips "unchanged"; converts a scaled value at ADigit decimals.
-  void WriteField(int AAddress, double AValue, int ADigit) {
+  void WriteField(int AAddress, double AValue, int ADigit, const QString& AName = QString()) {
     if (ADigit == kRaw ? static_cast<int>(AValue) == kNoValue : AValue == kUnchangedFloat) return;
     const int raw = ADigit == kRaw ? static_cast<int>(AValue) : GetIntDigit(AValue, ADigit);
     if (!FitsRegister(raw, ADigit != kRaw)) {
@@ -96,7 +100,7 @@ public:
       }
       return;
     }
-    Write(AAddress, raw);
+    Write(AAddress, raw, AName, ADigit);
   }
   void ReadFailed(int AAddress) {
     if (Failed()) return;
@@ -114,6 +118,7 @@ private:
   TTervoxDeviceLock FDeviceLock;
   std::shared_ptr<TDqComPort> FPort;
   std::optional<TTervoxPortLock> FPortLock;
+  TTervoxSettingsAudit FAudit;
   TModbusData FModbus;
   std::uint8_t FSlave = 0;
 };
@@ -132,7 +137,9 @@ private:
 };
 
 TEmit WriterOf(TRequestIO& AIO) {
-  return [&AIO](int AAddress, double AValue, int ADigit, const QString&) { AIO.WriteField(AAddress, AValue, ADigit); };
+  return [&AIO](int AAddress, double AValue, int ADigit, const QString& AName) {
+    AIO.WriteField(AAddress, AValue, ADigit, AName);
+  };
 }
 
 // ----- queueing

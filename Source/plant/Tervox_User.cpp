@@ -2,6 +2,7 @@
 
 #include "store/DqSQLite.h"
 #include "store/Main_Database.h"
+#include "trust/Tervox_Audit.h"
 
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>
@@ -10,6 +11,7 @@
 #include <sodium.h>
 
 #include <atomic>
+#include <mutex>
 
 namespace {
 
@@ -114,12 +116,16 @@ void TTervoxUser::LoadFromDB(TSQLiteTable* ATable) {
 
 void TTervoxUser::AddUsageLogin() const {
   if (Username.isEmpty()) return;
+  SetActingUser(Username);
   AddUsageLog(QStringLiteral("Login by %1 (%2)").arg(DisplayName, Username), -1, QStringLiteral("IN"), 0, 0);
+  TervoxAudit::AppendQuietly({Username, TervoxAudit::kUser, Username, 0, QStringLiteral("login"), {}, QString()});
 }
 
 void TTervoxUser::AddUsageLogout() const {
   if (Username.isEmpty()) return;
   AddUsageLog(QStringLiteral("Logout by %1 (%2)").arg(DisplayName, Username), -1, QStringLiteral("OUT"), 0, 0);
+  TervoxAudit::AppendQuietly({Username, TervoxAudit::kUser, Username, 0, QStringLiteral("logout"), {}, QString()});
+  SetActingUser(QString());
 }
 
 // ----- TTervoxUserGroupList
@@ -262,6 +268,21 @@ bool DeveloperLoginEnabled() { return gDeveloperLogin.load(); }
 void SetDeveloperLoginEnabled(bool AValue) { gDeveloperLogin.store(AValue); }
 
 // ----- Process-wide objects
+
+namespace {
+std::mutex gActingUserLock;
+QString gActingUser;
+} // namespace
+
+QString ActingUser() {
+  std::lock_guard<std::mutex> guard(gActingUserLock);
+  return gActingUser;
+}
+
+void SetActingUser(const QString& AUsername) {
+  std::lock_guard<std::mutex> guard(gActingUserLock);
+  gActingUser = AUsername;
+}
 
 TTervoxUser* CurrentUser() {
   if (!gCurrentUser) gCurrentUser = std::make_unique<TTervoxUser>();

@@ -91,6 +91,10 @@ void SetDeveloperLoginEnabled(bool AValue);
 
 // ----- Process-wide objects.
 TTervoxUser* CurrentUser();
+// The user name of the user logged in (set at login and logout), for any
+// thread: the audit trail's entries of requests running on line workers.
+QString ActingUser();
+void SetActingUser(const QString& AUsername);
 TTervoxUserGroupList* UserGroups();
 // Created at start-up (UserGroups loaded, which opens the database) and
 // freed at shutdown in reverse order.

@@ -14,6 +14,8 @@
 #include "store/Main_Database.h"
 #include "plant/Tervox_Engine.h"
 #include "plant/Tervox_DeviceList.h"
+#include "plant/Tervox_User.h"
+#include "trust/Tervox_Audit.h"
 
 #include <QTest>
 
@@ -143,13 +145,14 @@ TEST_F(DeviceRequestsTest, Mode2WritesGainOffsetAndFilterReadBackFirst) {
   EXPECT_TRUE(WaitWrite([&](auto ACallback) { WriteMode(*oven, copy, ACallback); }).Success);
   const std::vector<TSimAccess> journal = Journal(1);
   EXPECT_EQ(Writes(journal), (std::vector<TWrite>{{1797, 5}, {1792, 103}, {1793, -15}, {1794, 7}}));
-  // Each of the three was read before anything was written.
+  // Each of the three was read before anything was written (and then the
+  // value the first write replaces, for the audit trail).
   std::vector<int> reads;
   for (const TSimAccess& a : journal) {
     if (a.Function == 6) break;
     reads.push_back(a.Address);
   }
-  EXPECT_EQ(reads, (std::vector<int>{1792, 1793, 1794}));
+  EXPECT_EQ(reads, (std::vector<int>{1792, 1793, 1794, 1797}));
 }
 
 TEST_F(DeviceRequestsTest, Mode2ReadGivesUpOnASilentControllerAndLeavesEverythingUnchanged) {
@@ -222,6 +225,48 @@ TEST_F(DeviceRequestsTest, FixWriteOutcomeReachesTheCallback) {
   const TTervoxWriteResult refused = WaitWrite([&](auto ACallback) { WriteFix(*oven, bad, ACallback); });
   EXPECT_FALSE(refused.Success);
   EXPECT_EQ(refused.FailedAddress, 2083);
+}
+
+TEST_F(DeviceRequestsTest, SettingsWrittenReachTheAuditTrailWithTheValuesTheyReplaced) {
+  SetActingUser(QStringLiteral("engineer"));
+  WaitRead([&](auto ACallback) { ReadFix(*oven, ACallback); });
+  TTervoxFixData copy = *oven->Settings().ModeFix.Get();
+  TTervoxFixData read = copy;
+  copy.SV[1].SV = 120.5;
+  copy.DiffData(read);
+  // Changed on the controller's own keys since the page read it: the
+  // entry has what was there just before the write.
+  Set(1, 769, 1400);
+  EXPECT_TRUE(WaitWrite([&](auto ACallback) { WriteFix(*oven, copy, ACallback); }).Success);
+  line->SetFault(1, TSimFault::Silent, true);
+  EXPECT_FALSE(WaitWrite([&](auto ACallback) { WriteFix(*oven, copy, ACallback); }).Success);
+  line->SetFault(1, TSimFault::Silent, false);
+  kiln->ToggleRun();
+  std::vector<TervoxAudit::TStored> entries;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        TervoxAudit::Flush();
+        entries = TervoxAudit::Entries(*GetDatabase(), 0, 1e9);
+        return entries.size() >= 3;
+      },
+      20000));
+  SetActingUser(QString());
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].Entry.User, QStringLiteral("engineer"));
+  EXPECT_EQ(entries[0].Entry.Target, QStringLiteral("Oven"));
+  EXPECT_EQ(entries[0].Entry.TargetID, 1);
+  EXPECT_EQ(entries[0].Entry.Action, QStringLiteral("settings written (WriteFix)"));
+  EXPECT_EQ(entries[0].Entry.Changes, (std::vector<TervoxAudit::TChange>{
+                                          {QStringLiteral("FIX-SV2 (register 769)"), QStringLiteral("140.0"),
+                                           QStringLiteral("120.5")}}));
+  EXPECT_EQ(entries[1].Entry.Action, QStringLiteral("settings written, not all acknowledged (WriteFix)"));
+  ASSERT_EQ(entries[1].Entry.Changes.size(), 1u);
+  EXPECT_EQ(entries[1].Entry.Changes[0].Old, QStringLiteral("(not read)"));
+  EXPECT_EQ(entries[1].Entry.Changes[0].New, QStringLiteral("120.5 (not acknowledged)"));
+  EXPECT_EQ(entries[2].Entry.Target, QStringLiteral("Kiln"));
+  EXPECT_EQ(entries[2].Entry.Changes.size(), 1u);
+  EXPECT_TRUE(entries[2].Entry.Changes[0].Field.startsWith(QStringLiteral("RUN (register 390)")));
+  EXPECT_TRUE(TervoxAudit::CheckChain(*GetDatabase()).Intact);
 }
 
 TEST_F(DeviceRequestsTest, ScaledValuesThatDoNotFitARegisterAreRefusedBeforeAnythingIsSent) {

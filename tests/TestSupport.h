@@ -59,3 +59,9 @@ private:
 inline void PrintTo(const QString& AText, std::ostream* AStream) { *AStream << '"' << AText.toStdString() << '"'; }
 #include "core/DqRoutine.h"
 inline void PrintTo(const TVariant& AValue, std::ostream* AStream) { *AStream << VarDebugText(AValue).toStdString(); }
+#include "trust/Tervox_Audit.h"
+namespace TervoxAudit {
+inline void PrintTo(const TChange& AChange, std::ostream* AStream) {
+  *AStream << AChange.Field.toStdString() << ": \"" << AChange.Old.toStdString() << "\" -> \"" << AChange.New.toStdString() << '"';
+}
+} // namespace TervoxAudit

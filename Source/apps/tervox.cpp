@@ -12,6 +12,7 @@
 #include "store/Main_Database.h"
 #include "ui/shell/Main_Demo.h"
 #include "ui/shell/Main_Application.h"
+#include "trust/Tervox_Audit.h"
 #include "ui/base/Main_Routine.h"
 #include "TervoxVersion.h"
 
@@ -134,11 +135,18 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  const auto stationEntry = [](const char* AAction) {
+    return TervoxAudit::TEntry{QStringLiteral("tervox"), TervoxAudit::kStation, QStringLiteral("tervox"), 0,
+                               QString::fromLatin1(AAction), {}, QString()};
+  };
+  TervoxAudit::AppendQuietly(stationEntry("program started"));
   int result = 0;
   {
     TFormMain formMain;
     if (formMain.Login()) result = app.exec();
   }
+  TervoxAudit::Flush();
+  TervoxAudit::AppendQuietly(stationEntry("program stopped"));
 
   // Shutdown in reverse order. The engine goes before the database
   // connection: a worker still finishing a reading must not find the

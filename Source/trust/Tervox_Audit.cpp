@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -302,18 +303,43 @@ TCheck CheckChain(TSQLiteDatabase& ADatabase) {
   return check;
 }
 
-std::vector<TChange> Differences(const std::vector<std::pair<QString, QString>>& AOld,
-                                 const std::vector<std::pair<QString, QString>>& ANew,
-                                 const std::vector<QString>& AHidden) {
-  std::vector<TChange> changes;
-  for (const auto& [field, value] : ANew) {
-    QString old;
-    for (const auto& [oldField, oldValue] : AOld)
-      if (oldField == field) old = oldValue;
-    if (old == value) continue;
-    const bool hidden = std::find(AHidden.begin(), AHidden.end(), field) != AHidden.end();
-    changes.push_back(hidden ? TChange{field, QString(), QStringLiteral("(changed)")} : TChange{field, old, value});
+TFields RecordFields(TSQLiteDatabase& ADatabase, const QString& ASQL, const QString& AKey) {
+  TFields fields;
+  TSQLiteStatement select(kErrors, ADatabase, ASQL);
+  if (sqlite3_bind_parameter_count(select.Stmt()) > 0) select.Bind(1, AKey);
+  const int columns = sqlite3_column_count(select.Stmt());
+  const bool pairs = columns == 2 && QString::fromUtf8(sqlite3_column_name(select.Stmt(), 0)) == QLatin1String("Name") &&
+                     QString::fromUtf8(sqlite3_column_name(select.Stmt(), 1)) == QLatin1String("Value");
+  while (select.Step()) {
+    if (pairs) {
+      fields.emplace_back(ColumnText(select.Stmt(), 0), ColumnText(select.Stmt(), 1));
+      continue;
+    }
+    for (int i = 0; i < columns; ++i)
+      fields.emplace_back(QString::fromUtf8(sqlite3_column_name(select.Stmt(), i)), ColumnText(select.Stmt(), i));
   }
+  return fields;
+}
+
+std::vector<TChange> Differences(const TFields& AOld, const TFields& ANew, const std::vector<QString>& AHidden) {
+  std::vector<TChange> changes;
+  const auto valueIn = [](const TFields& AFields, const QString& AField) -> std::optional<QString> {
+    for (const auto& [field, value] : AFields)
+      if (field == AField) return value;
+    return std::nullopt;
+  };
+  const auto add = [&](const QString& AField, const QString& AOldValue, const QString& ANewValue) {
+    const bool hidden = std::find(AHidden.begin(), AHidden.end(), AField) != AHidden.end();
+    changes.push_back(hidden ? TChange{AField, QString(), QStringLiteral("(changed)")}
+                             : TChange{AField, AOldValue, ANewValue});
+  };
+  for (const auto& [field, value] : ANew) {
+    const std::optional<QString> old = valueIn(AOld, field);
+    if (!old || *old != value) add(field, old.value_or(QString()), value);
+  }
+  // Fields gone (a record deleted, a setting removed) show with their last value.
+  for (const auto& [field, value] : AOld)
+    if (!valueIn(ANew, field)) add(field, value, QString());
   return changes;
 }
 

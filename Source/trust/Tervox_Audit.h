@@ -99,11 +99,16 @@ struct TCheck {
 };
 TCheck CheckChain(TSQLiteDatabase& ADatabase);
 
+// A record's columns as name/value texts, in the table's order: the rows
+// ASQL selects with its one parameter bound to AKey (none: no record).
+// ASQL may select several rows of two columns (a name and a value), as
+// for the Config table.
+using TFields = std::vector<std::pair<QString, QString>>;
+TFields RecordFields(TSQLiteDatabase& ADatabase, const QString& ASQL, const QString& AKey = QString());
+
 // Field-by-field differences of two records given as name/value pairs of
 // the same names; AHidden names fields whose values never enter the trail
 // (passwords): a change shows as "(changed)".
-std::vector<TChange> Differences(const std::vector<std::pair<QString, QString>>& AOld,
-                                 const std::vector<std::pair<QString, QString>>& ANew,
-                                 const std::vector<QString>& AHidden = {});
+std::vector<TChange> Differences(const TFields& AOld, const TFields& ANew, const std::vector<QString>& AHidden = {});
 
 } // namespace TervoxAudit

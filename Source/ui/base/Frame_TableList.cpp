@@ -1,5 +1,7 @@
 #include "Frame_TableList.h"
 
+#include "Main_Audit.h"
+
 #include "widgets/DqDrawGrid.h"
 #include "store/DqSQLite.h"
 #include "store/Main_Database.h"
@@ -55,15 +57,22 @@ bool TFrameTableList::MoveToCurrentRow() {
   return FTable->MoveTo(FGrid->Row() - 1);
 }
 
-bool TFrameTableList::DeleteSelected(const QString& AQuestion, const QString& AKeyField,
+bool TFrameTableList::DeleteSelected(const QString& AQuestion, const QString& AKeyField, const TAuditOf& AAudit,
                                      const std::function<void(TSQLiteTable& ATable, const QString& AKey)>& ADelete) {
   if (!ShowConfirmBox(AQuestion)) return false;
+  QString reason;
+  if (!AskChangeReason(this, reason)) return false;
   QStringList keys;
   const TDqDrawGrid::TGridRect selection = FGrid->Selection();
   for (int row = selection.Top; row <= selection.Bottom; ++row)
     if (FTable->MoveTo(row - 1)) keys << FTable->FieldByName(AKeyField)->AsString();
   TSQLiteTable table(GetDatabase());
-  for (const QString& key : keys) ADelete(table, key);
+  for (const QString& key : keys) {
+    TAuditedRecord audit(AAudit.Kind, AAudit.SQL, key, reason, {},
+                         {QStringLiteral("Password"), QStringLiteral("OldPassword")});
+    ADelete(table, key);
+    audit.Saved(key.toLongLong());
+  }
   return true;
 }
 

@@ -53,9 +53,17 @@ protected:
   void ShowTable(std::unique_ptr<TSQLiteTable> ATable);
   // Moves the table to the grid's current row; false on an empty table.
   bool MoveToCurrentRow();
-  // Asks AQuestion, then calls ADelete with the AKeyField of each selected
-  // row (all read before the first call); false when the user said no.
-  bool DeleteSelected(const QString& AQuestion, const QString& AKeyField,
+  // The record a row shows, for the audit trail: what it is (a kind of
+  // TervoxAudit) and the SQL that selects it by its key.
+  struct TAuditOf {
+    const char* Kind;
+    QString SQL;
+  };
+  // Asks AQuestion (and the reason, when the options ask for one), then
+  // calls ADelete with the AKeyField of each selected row (all read before
+  // the first call), each deletion in the audit trail; false when the user
+  // said no.
+  bool DeleteSelected(const QString& AQuestion, const QString& AKeyField, const TAuditOf& AAudit,
                       const std::function<void(TSQLiteTable& ATable, const QString& AKey)>& ADelete);
   // Runs ASQL on ATable with one parameter.
   static void ExecWith(TSQLiteTable& ATable, const QString& ASQL, const char* AParam, const TVariant& AValue);

@@ -1,4 +1,5 @@
 #include "Form_Alert.h"
+#include "ui/base/Main_Audit.h"
 
 #include "core/DqRoutine.h"
 #include "widgets/DqSound.h"
@@ -77,5 +78,8 @@ void TFormAlert::Disable(int ASeconds) {
   if (TTervoxRemoteStation* station = RemoteStation()) station->SilenceLossAlert(ASeconds);
   TervoxAlerts::SetLossAlertSilence(ASeconds);
   TervoxAlerts::SetLastLossAlertTime(Now());
+  AuditWindowAction({QString(), TervoxAudit::kStation, QStringLiteral("loss alert"), 0,
+                     QStringLiteral("alert silenced"),
+                     {{QStringLiteral("silenced for"), QString(), QStringLiteral("%1 s").arg(ASeconds)}}, QString()});
   done(QDialog::Accepted);
 }

@@ -1,4 +1,5 @@
 #include "Form_ChangePassword.h"
+#include "ui/base/Main_Audit.h"
 
 #include "store/DqSQLite.h"
 #include "plant/Tervox_User.h"
@@ -68,5 +69,7 @@ void TFormChangePassword::ButtonOKClick() {
   table.SetParamValues(":Username", CurrentUser()->Username);
   table.ExecSQL();
   CurrentUser()->Password = stored;
+  AuditWindowAction({CurrentUser()->Username, TervoxAudit::kUser, CurrentUser()->Username, 0,
+                     QStringLiteral("password changed"), {}, QString()});
   accept();
 }

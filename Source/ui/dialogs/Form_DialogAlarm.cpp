@@ -1,4 +1,5 @@
 #include "Form_DialogAlarm.h"
+#include "ui/base/Main_Audit.h"
 
 #include "widgets/DqSound.h"
 #include "plant/Tervox_Device.h"
@@ -56,6 +57,15 @@ void TFormDialogAlarm::Acknowledge() {
   if (DeviceID > 0)
     if (TTervoxDeviceList* devices = DeviceList())
       if (TTervoxDevice* device = devices->GetDeviceByID(DeviceID)) device->SetAlarming(Slot, 2);
+  TervoxAudit::TEntry entry;
+  entry.TargetKind = TervoxAudit::kController;
+  entry.TargetID = DeviceID;
+  if (DeviceID > 0)
+    if (TTervoxDeviceList* devices = DeviceList())
+      if (TTervoxDevice* device = devices->GetDeviceByID(DeviceID)) entry.Target = device->DeviceName();
+  entry.Action = QStringLiteral("alarm acknowledged");
+  entry.Changes.push_back({QStringLiteral("EV%1").arg(Slot + 1), Text().simplified(), QStringLiteral("acknowledged")});
+  AuditWindowAction(std::move(entry));
   close();
 }
 

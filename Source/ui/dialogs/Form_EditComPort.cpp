@@ -1,4 +1,5 @@
 #include "Form_EditComPort.h"
+#include "ui/base/Main_Audit.h"
 
 #include "comm/DqNetLine.h"
 #include "comm/DqPort.h"
@@ -210,6 +211,11 @@ void TFormEditComPort::showEvent(QShowEvent* AEvent) {
 
 void TFormEditComPort::ButtonSaveClick() {
   if (!CheckFields()) return;
+  QString reason;
+  if (!AskChangeReason(this, reason)) return;
+  const bool added = FPortData->ID < 0;
+  TAuditedRecord audit(TervoxAudit::kPort, QStringLiteral("SELECT * FROM DevicePort WHERE ID = ?"),
+                       added ? QString() : QString::number(FPortData->ID), reason);
   TSQLiteTable table(GetDatabase());
   if (FPortData->ID < 0) {
     table.SetSQL(QStringLiteral("INSERT INTO DevicePort (Name, PortType, PortName, BaudRate,\n"
@@ -239,5 +245,7 @@ void TFormEditComPort::ButtonSaveClick() {
   table.SetParamValues(":PortNumber", FEditPortNumber->text().trimmed());
   table.SetParamValues(":Enabled", true);
   table.ExecSQL();
+  const QString id = added ? NewestID(QStringLiteral("DevicePort")) : QString::number(FPortData->ID);
+  audit.Saved(id.toLongLong(), id);
   accept();
 }

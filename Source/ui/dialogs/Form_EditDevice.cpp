@@ -1,4 +1,5 @@
 #include "Form_EditDevice.h"
+#include "ui/base/Main_Audit.h"
 
 #include "core/DqRoutine.h"
 #include "store/DqSQLite.h"
@@ -188,6 +189,7 @@ void TFormEditDevice::ComboAddressChange() {
 
 void TFormEditDevice::ButtonSaveClick() {
   if (FSaving) return;
+  if (!AskChangeReason(this, FAuditReason)) return;
   TTervoxDeviceData data = Data();
   const QString previousModel = data.Model;
   data.Name = FEditName->text();
@@ -223,10 +225,15 @@ void TFormEditDevice::StoreRecord(const QString& APreviousModel) {
   if (FDevice->ModelType().Name().isEmpty()) data.Model = APreviousModel;
   SetData(data);
   try {
-    if (data.ID < 0)
+    const bool added = data.ID < 0;
+    TAuditedRecord audit(TervoxAudit::kController, QStringLiteral("SELECT * FROM Device WHERE ID = ?"),
+                         added ? QString() : QString::number(data.ID), FAuditReason);
+    if (added)
       data.InsertToDB(*GetDatabase());
     else
       data.UpdateDB(*GetDatabase());
+    const QString id = added ? NewestID(QStringLiteral("Device")) : QString::number(data.ID);
+    audit.Saved(id.toLongLong(), id);
   } catch (...) {
     FButtonSave->setEnabled(true);
     ShowException(std::current_exception());

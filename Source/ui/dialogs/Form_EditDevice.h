@@ -51,6 +51,7 @@ private:
 
   std::shared_ptr<TTervoxDevice> FDevice; // scratch; never in the device list
   bool FSaving = false;
+  QString FAuditReason; // asked when Save was clicked
   QComboBox* FComboPortName;
   QComboBox* FComboAddress;
   QPlainTextEdit* FMemoDescription;

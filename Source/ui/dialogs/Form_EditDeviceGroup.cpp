@@ -1,4 +1,5 @@
 #include "Form_EditDeviceGroup.h"
+#include "ui/base/Main_Audit.h"
 
 #include "widgets/DqDrawGrid.h"
 #include "store/DqSQLite.h"
@@ -263,6 +264,16 @@ void TFormEditDeviceGroup::ButtonSaveClick() {
     ShowDialogOK(QStringLiteral("Maximum of Group Name is 100 characters."), 500);
     return;
   }
+  QString reason;
+  if (!AskChangeReason(this, reason)) return;
+  // The group with its controllers and mobile numbers, as lists.
+  TAuditedRecord audit(
+      TervoxAudit::kGroup, QStringLiteral("SELECT * FROM DeviceGroup WHERE ID = ?"),
+      EditGroupID < 0 ? QString() : QString::number(EditGroupID), reason,
+      {QStringLiteral("SELECT group_concat(DeviceID, ', ') AS Controllers FROM "
+                      "(SELECT DeviceID FROM DeviceGroupItem WHERE GroupID = ? ORDER BY DeviceID)"),
+       QStringLiteral("SELECT group_concat(MobileNumber || ' ' || Name, ', ') AS \"Mobile numbers\" FROM "
+                      "(SELECT MobileNumber, Name FROM DeviceGroupMobile WHERE GroupID = ? ORDER BY MobileNumber)")});
   TSQLiteTable table(GetDatabase());
   auto run = [&table](const QString& ASQL, auto&& ABind) {
     table.Close();
@@ -298,6 +309,7 @@ void TFormEditDeviceGroup::ButtonSaveClick() {
           table.SetParamValues(":MobileNumber", row.value(1));
           table.SetParamValues(":Name", row.value(0));
         });
+  audit.Saved(EditGroupID, QString::number(EditGroupID));
   accept();
 }
 

@@ -1,4 +1,5 @@
 #include "Form_EditUser.h"
+#include "ui/base/Main_Audit.h"
 
 #include "core/DqRoutine.h"
 #include "store/DqSQLite.h"
@@ -110,6 +111,11 @@ void TFormEditUser::ButtonSaveClick() {
     return;
   }
 
+  QString reason;
+  if (!AskChangeReason(this, reason)) return;
+  TAuditedRecord audit(TervoxAudit::kUser, QStringLiteral("SELECT * FROM Users WHERE Username = ?"),
+                       FEditMode ? FUser->Username : QString(), reason, {},
+                       {QStringLiteral("Password"), QStringLiteral("OldPassword")});
   const QString groupName = FComboGroup->currentIndex() >= 0 ? FComboGroup->currentText() : QString();
   const double expireDate = DateTimeFromQDateTime(DateTimeToQDateTime(Now()).addMonths(12));
   TSQLiteTable table(GetDatabase());
@@ -144,5 +150,6 @@ void TFormEditUser::ButtonSaveClick() {
   table.SetParamValues(":Disabled", false);
   table.SetParamValues(":Expired", false);
   table.ExecSQL();
+  audit.Saved(0, username);
   accept();
 }

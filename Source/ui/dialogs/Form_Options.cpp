@@ -1,5 +1,9 @@
 #include "Form_Options.h"
 
+#include "plant/Tervox_Retention.h"
+#include "core/DqRoutine.h"
+#include "ui/base/Main_Audit.h"
+
 #include "widgets/DqFrameList.h"
 #include "plant/Tervox_User.h"
 #include "Frame_OptionDatabase.h"
@@ -59,6 +63,12 @@ TFormOptions::TFormOptions(QWidget* AOwner)
     FPageOptions->addWidget(sheet);
   }
   FPageOptions->setCurrentIndex(0);
+  // What the recording process writes by itself is not the user's change.
+  FAudit = std::make_unique<TAuditedRecord>(
+      TervoxAudit::kOption,
+      QStringLiteral("SELECT Name, Value FROM Config WHERE Name NOT IN ('%1', '%2') ORDER BY Name")
+          .arg(kArchiveLastRun, kArchiveLastResult),
+      QString(), QString(), std::vector<QString>{}, std::vector<QString>{QStringLiteral("MQTTPassword")});
 
   FTreeOptions->clear();
   auto* user = new QTreeWidgetItem(FTreeOptions, QStringList(QStringLiteral("User")));
@@ -86,6 +96,11 @@ TFormOptions::TFormOptions(QWidget* AOwner)
 TFormOptions::~TFormOptions() {
   // The pages go before the sheets that hold them.
   FFrames.reset();
+  try {
+    FAudit->Saved(0, QString(), QStringLiteral("Options"));
+  } catch (const EDqException& e) {
+    qWarning("TERVOX: the options' changes are not in the audit trail: %s", qPrintable(e.Message()));
+  }
 }
 
 QWidget* TFormOptions::SheetByCaption(const QString& ACaption) const {

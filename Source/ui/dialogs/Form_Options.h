@@ -30,4 +30,7 @@ private:
   QTreeWidget* FTreeOptions;
   QStackedWidget* FPageOptions; // the tab sheets, tabs hidden
   std::unique_ptr<TDqFrameList> FFrames;
+  // The settings as they were when the dialog opened: what changed while
+  // it was open goes to the audit trail when it closes.
+  std::unique_ptr<class TAuditedRecord> FAudit;
 };

@@ -8,6 +8,7 @@
 #include "ui/base/Main_Routine.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDialog>
 #include <QGridLayout>
@@ -74,8 +75,16 @@ TFrameOptionDatabase::TFrameOptionDatabase(QWidget* AOwner)
   layout->addWidget(FLabelGrowth, 6, 1);
   layout->addWidget(new QLabel(QStringLiteral("Disk space:"), this), 7, 0);
   layout->addWidget(FLabelDaysLeft, 7, 1);
+  auto* askReason = new QCheckBox(QStringLiteral("Ask for the reason of every change"), this);
+  askReason->setObjectName(QStringLiteral("CheckAskReason"));
+  askReason->setChecked(Config()->GetValueBoolDef(QStringLiteral("AuditAskReason"), false));
+  askReason->setEnabled(CurrentUser()->Group()->CanAdmin);
+  layout->addWidget(askReason, 8, 1);
+  connect(askReason, &QCheckBox::toggled, this, [](bool AOn) {
+    if (CurrentUser()->Group()->CanAdmin) Config()->SetValueBool(QStringLiteral("AuditAskReason"), AOn);
+  });
   layout->setColumnStretch(1, 1);
-  layout->setRowStretch(8, 1);
+  layout->setRowStretch(9, 1);
   connect(FButtonReset, &QPushButton::clicked, this, &TFrameOptionDatabase::ButtonResetClick);
   connect(FSpinKeepMonths, &QSpinBox::valueChanged, this, [this](int AMonths) {
     if (!CurrentUser()->Group()->CanAdmin) {

@@ -1,4 +1,5 @@
 #include "Frame_OptionGroup.h"
+#include "trust/Tervox_Audit.h"
 
 #include "widgets/DqDrawGrid.h"
 #include "store/DqSQLite.h"
@@ -46,6 +47,7 @@ void TFrameOptionGroup::EditClick() {
 void TFrameOptionGroup::DeleteClick() {
   if (TableGroup()->RecordCount() <= 0) return;
   const bool deleted = DeleteSelected(QStringLiteral("Are you sure to DELETE selected group?"), QStringLiteral("ID"),
+                                      {TervoxAudit::kGroup, QStringLiteral("SELECT * FROM DeviceGroup WHERE ID = ?")},
                                       [](TSQLiteTable& ATable, const QString& AID) {
                                         ExecWith(ATable, QStringLiteral("DELETE FROM DeviceGroup WHERE ID=:ID"), ":ID", AID);
                                         ExecWith(ATable, QStringLiteral("DELETE FROM DeviceGroupItem WHERE GroupID=:GroupID"),

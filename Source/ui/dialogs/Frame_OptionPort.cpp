@@ -1,4 +1,5 @@
 #include "Frame_OptionPort.h"
+#include "trust/Tervox_Audit.h"
 #include "plant/Tervox_PortRows.h"
 
 #include "comm/DqPort.h"
@@ -63,6 +64,7 @@ void TFrameOptionPort::EditClick() {
 
 void TFrameOptionPort::DeleteClick() {
   const bool deleted = DeleteSelected(QStringLiteral("Are you sure to DELETE selected port(s)?"), QStringLiteral("ID"),
+                                      {TervoxAudit::kPort, QStringLiteral("SELECT * FROM DevicePort WHERE ID = ?")},
                                       [](TSQLiteTable& ATable, const QString& AID) {
                                         ExecWith(ATable, QStringLiteral("DELETE FROM DevicePort WHERE ID=:ID"), ":ID", AID);
                                         // The controllers stay, without a port.

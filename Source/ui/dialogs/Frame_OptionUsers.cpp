@@ -1,4 +1,5 @@
 #include "Frame_OptionUsers.h"
+#include "trust/Tervox_Audit.h"
 
 #include "store/DqSQLite.h"
 #include "Form_EditUser.h"
@@ -37,6 +38,7 @@ void TFrameOptionUsers::EditClick() {
 
 void TFrameOptionUsers::DeleteClick() {
   const bool deleted = DeleteSelected(QStringLiteral("Are you sure to DELETE selected user(s)?"), QStringLiteral("Username"),
+                                      {TervoxAudit::kUser, QStringLiteral("SELECT * FROM Users WHERE Username = ?")},
                                       [](TSQLiteTable& ATable, const QString& AName) {
                                         if (AName.compare(QLatin1String("admin"), Qt::CaseInsensitive) == 0) return;
                                         ExecWith(ATable, QStringLiteral("DELETE FROM Users WHERE Username = :Username"),

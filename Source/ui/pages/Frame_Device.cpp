@@ -1,4 +1,5 @@
 #include "Frame_Device.h"
+#include "trust/Tervox_Audit.h"
 
 #include "comm/DqModbus.h"
 #include "store/DqSQLite.h"
@@ -126,6 +127,7 @@ void TFrameDevice::EditClick() {
 
 void TFrameDevice::DeleteClick() {
   const bool deleted = DeleteSelected(QStringLiteral("Are you sure to DELETE selected device(s)?"), QStringLiteral("ID"),
+                                      {TervoxAudit::kController, QStringLiteral("SELECT * FROM Device WHERE ID = ?")},
                                       [](TSQLiteTable& ATable, const QString& AKey) {
                                         const int id = AKey.toInt();
                                         ExecWith(ATable, QStringLiteral("DELETE FROM Device WHERE ID=:ID"), ":ID", id);

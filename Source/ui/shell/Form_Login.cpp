@@ -1,4 +1,5 @@
 #include "Form_Login.h"
+#include "ui/base/Main_Audit.h"
 
 #include "store/DqSQLite.h"
 #include "store/Tervox_Config.h"
@@ -124,6 +125,8 @@ void TFormLogin::ButtonLoginClick() {
     table.SetParamValues(":Username", username);
     table.Open();
     if (table.Eof()) {
+      AuditWindowAction({QStringLiteral("tervox"), TervoxAudit::kUser, username, 0, QStringLiteral("login failed"),
+                         {}, QStringLiteral("Username not found")});
       ShowErrorBox(QStringLiteral("Username not found"));
       FUsernameEdit->setFocus();
       FUsernameEdit->selectAll();
@@ -132,6 +135,8 @@ void TFormLogin::ButtonLoginClick() {
     user.LoadFromDB(&table);
   }
   if (!CheckPassword(user.Password, password)) {
+    AuditWindowAction({QStringLiteral("tervox"), TervoxAudit::kUser, username, 0, QStringLiteral("login failed"), {},
+                       QStringLiteral("Wrong password")});
     ShowErrorBox(QStringLiteral("Wrong password"));
     FPasswordEdit->setFocus();
     FPasswordEdit->selectAll();

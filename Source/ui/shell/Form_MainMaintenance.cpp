@@ -1,6 +1,7 @@
 // The Database menu: backup, restore, deleting records, and the reset
 // asked for on the Options dialog.
 #include "Form_Main.h"
+#include "ui/base/Main_Audit.h"
 
 #include "ui/dialogs/Form_DeleteRecord.h"
 #include "ui/base/Form_Progress.h"
@@ -46,8 +47,10 @@ void TFormMain::ActionBackupExecute() {
   });
   if (fileName.isEmpty()) return;
   // Polling and recording go on: the backup reads its own snapshot.
-  ReportWorkResult(RunWithProgress(this, QStringLiteral("Backup"), QStringLiteral("Writing backup to %1").arg(fileName),
-                                   [fileName](TTervoxProgress& AProgress) { BackupDatabase(fileName, &AProgress); }));
+  if (ReportWorkResult(RunWithProgress(this, QStringLiteral("Backup"), QStringLiteral("Writing backup to %1").arg(fileName),
+                                       [fileName](TTervoxProgress& AProgress) { BackupDatabase(fileName, &AProgress); })))
+    AuditWindowAction({QString(), TervoxAudit::kStation, QStringLiteral("database"), 0, QStringLiteral("backup written"),
+                       {{QStringLiteral("file"), QString(), fileName}}, QString()});
 }
 
 void TFormMain::ActionRestoreExecute() {
@@ -96,7 +99,13 @@ void TFormMain::RunDatabaseReset() {
     ShowException(refused);
   } else {
     try {
-      ResetDatabaseFile();
+      // Said in the file set aside and again as the new file's first entry.
+      const TervoxAudit::TEntry reset{user, TervoxAudit::kStation, QStringLiteral("database"), 0,
+                                      QStringLiteral("database reset"), {}, QString()};
+      TervoxAudit::Append(reset, database);
+      TervoxAudit::TEntry done = reset;
+      done.Changes.push_back({QStringLiteral("set aside as"), QString(), ResetDatabaseFile()});
+      TervoxAudit::AppendQuietly(done, database);
     } catch (...) {
       ShowException(std::current_exception());
     }

@@ -3,6 +3,7 @@
 #include "Tervox_Report.h"
 
 #include "graph/DqPrint.h"
+#include "core/DqClock.h"
 #include "core/DqRoutine.h"
 #include "store/DqSQLite.h"
 #include "store/DqSQLiteStatement.h"
@@ -493,6 +494,9 @@ void DrawPageNumber(QPainter& APainter, const TDqPrint& APrint, const TBaseRepor
                              ARect.right() + 1);
   const QFontMetrics metrics = APainter.fontMetrics();
   APainter.drawText(right - metrics.horizontalAdvance(text), ATop + metrics.ascent(), text);
+  // Times on paper are only as good as the clock that stamped them.
+  const int left = std::max(ARect.left() + APrint.PosScaleX(std::round(AProfile.MarginLeft())), ARect.left());
+  APainter.drawText(left, ATop + metrics.ascent(), ClockStatusText());
 }
 
 int PageTop(const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect) {

@@ -166,7 +166,8 @@ private:
 // Pieces of a paged sheet shared with the usage log. The top of the page's
 // content: the top margin from the sheet's corner, not above ARect.
 int PageTop(const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect);
-// "Page %d of %d" right-aligned at the right margin.
+// "Page %d of %d" right-aligned at the right margin, and at the left
+// margin whether the system clock is synchronised.
 void DrawPageNumber(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect,
                     int ATop, int APage, int APageCount);
 // A table centred across ARect: a header row at ATop in the painter's

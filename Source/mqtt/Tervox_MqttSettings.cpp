@@ -1,12 +1,21 @@
 #include "Tervox_Mqtt.h"
 
+#include "store/DqSQLite.h"
 #include "store/Tervox_Config.h"
+#include "store/Main_Database.h"
+#include "store/Tervox_Secrets.h"
 
 #include <QSysInfo>
 
 #include <mosquitto.h>
 
 // ---------------------------------------------------------------- settings
+
+namespace {
+
+const QString kPasswordName = QStringLiteral("MQTTPassword");
+
+} // namespace
 
 TTervoxMqttSettings TTervoxMqttSettings::Load() {
   TTervoxConfig* config = Config();
@@ -19,7 +28,10 @@ TTervoxMqttSettings TTervoxMqttSettings::Load() {
   settings.CertFile = config->GetValues(QStringLiteral("MQTTCertFile"));
   settings.KeyFile = config->GetValues(QStringLiteral("MQTTKeyFile"));
   settings.User = config->GetValues(QStringLiteral("MQTTUser"));
-  settings.Password = config->GetValues(QStringLiteral("MQTTPassword"));
+  // From the secrets file; one still in Config (its move failed at open)
+  // keeps working until it moves.
+  settings.Password = TervoxSecrets::Read(GetDatabase()->FileName(), kPasswordName);
+  if (settings.Password.isEmpty()) settings.Password = config->GetValues(kPasswordName);
   settings.Topic = config->GetValues(QStringLiteral("MQTTTopic")).trimmed();
   while (settings.Topic.endsWith(QLatin1Char('/'))) settings.Topic.chop(1);
   if (settings.Topic.isEmpty()) settings.Topic = DefaultTopic();
@@ -29,6 +41,9 @@ TTervoxMqttSettings TTervoxMqttSettings::Load() {
 
 void TTervoxMqttSettings::Save() const {
   TTervoxConfig* config = Config();
+  // The password first: when its file cannot be written nothing is saved.
+  TervoxSecrets::Write(GetDatabase()->FileName(), kPasswordName, Password);
+  TervoxSecrets::DropFromConfig(*GetDatabase(), kPasswordName);
   config->SetValueBool(QStringLiteral("MQTTEnabled"), Enabled);
   config->SetValues(QStringLiteral("MQTTHost"), Host);
   config->SetValueInt(QStringLiteral("MQTTPort"), Port);
@@ -37,7 +52,6 @@ void TTervoxMqttSettings::Save() const {
   config->SetValues(QStringLiteral("MQTTCertFile"), CertFile);
   config->SetValues(QStringLiteral("MQTTKeyFile"), KeyFile);
   config->SetValues(QStringLiteral("MQTTUser"), User);
-  config->SetValues(QStringLiteral("MQTTPassword"), Password);
   config->SetValues(QStringLiteral("MQTTTopic"), Topic);
   config->SetValueInt(QStringLiteral("MQTTQoS"), QoS);
 }

@@ -4,6 +4,7 @@
 #include "store/Main_Database.h"
 #include "Tervox_User.h"
 #include "store/DqHistorySummary.h"
+#include "store/Tervox_Secrets.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -158,6 +159,15 @@ QString RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
     database.reset();
     QFile::remove(copy);
     throw;
+  }
+  // A backup of an older build carries its secrets in Config: they leave
+  // the table for the secrets file (whose own values win). The restore
+  // stands whatever happens here; what could not move stays, and moves at
+  // the next open.
+  try {
+    TervoxSecrets::MoveFromConfig(*database);
+  } catch (const EDqException& e) {
+    qWarning("TERVOX: %s", qPrintable(e.Message()));
   }
   return copy;
 }

@@ -10,6 +10,7 @@
 #include "store/Tervox_Config.h"
 #include "plant/Tervox_Device.h"
 #include "plant/Tervox_DeviceList.h"
+#include "plant/Tervox_ClockWatch.h"
 #include "plant/Tervox_Engine.h"
 #include "mqtt/Tervox_Mqtt.h"
 #include "plant/Tervox_Retention.h"
@@ -124,6 +125,7 @@ bool TTervoxRecorder::Start(const QString& ASocket, QString* AError) {
   SetRetentionNotifier([this](const TRetentionOutcome& AOutcome) { FLog(AOutcome.Failed ? 4 : 6, AOutcome.Text); });
   ReopenSMS();
   StartPolling();
+  StartClockWatch();
   return true;
 }
 
@@ -135,6 +137,7 @@ void TTervoxRecorder::Stop() {
   SetDatabaseProblemNotifier({});
   SetMqttStatusNotifier({});
   SetMainLink(nullptr);
+  StopClockWatch();
   TTervoxDevice::StopThread();
   SetRetentionNotifier({});
   TTervoxDevice::CloseSMS();

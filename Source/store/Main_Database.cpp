@@ -3,6 +3,7 @@
 #include "core/DqRoutine.h"
 #include "DqSQLite.h"
 #include "DqHistorySummary.h"
+#include "Tervox_Secrets.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,6 +54,17 @@ QString UsageLogDeviceName(TSQLiteDatabase& ADatabase, int ADeviceID) {
   if (ADeviceID <= 0) return QStringLiteral("-");
   const TVariant name = ADatabase.Lookup(QStringLiteral("Device"), QStringLiteral("ID"), ADeviceID, QStringLiteral("Name"));
   return name.IsNull() ? QStringLiteral("-") : VarAsText(name);
+}
+
+// An older build's database, or a backup restored by it, may hold
+// secrets in Config. Unmoved (the file cannot be written) they stay where
+// they were, and the next open tries again.
+void MoveSecretsOutOfConfig(TSQLiteDatabase& ADatabase) {
+  try {
+    TervoxSecrets::MoveFromConfig(ADatabase);
+  } catch (const EDqException& e) {
+    qWarning("TERVOX: %s", qPrintable(e.Message()));
+  }
 }
 
 } // namespace
@@ -114,6 +126,7 @@ std::unique_ptr<TSQLiteDatabase> OpenTervoxDatabase(const QString& AFileName) {
   // dropped or altered by hand; the rows before it are built in the background.
   database->SetDerivedTables(StationOnlyTableNames());
   EnsureHistorySummaries(*database);
+  MoveSecretsOutOfConfig(*database);
   return database;
 }
 

@@ -1,3 +1,4 @@
+#include "core/DqClock.h"
 #include "graph/DqPrint.h"
 #include "store/DqSQLite.h"
 #include "TestSupport.h"
@@ -415,6 +416,28 @@ TEST_F(DeviceReportTest, PdfHoldsTheChosenPages) {
   const QString info = Run(QStringLiteral("pdfinfo"), {file});
   EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages: +2\\n")))) << info.toStdString();
   EXPECT_TRUE(info.contains(QStringLiteral("(A4)"))) << info.toStdString();
+}
+
+// Every printed sheet, of a report or of the log, says at its top whether
+// the clock that stamped its times is synchronised.
+TEST_F(DeviceReportTest, EverySheetSaysWhetherTheClockIsSynchronised) {
+  Insert(1, EverySecond(Day(), 100));
+  for (int i = 0; i < 45; ++i) AddUsageLog(QStringLiteral("Line %1").arg(i), 0, QString(), 0, 0);
+  const QString report = dir.Path(QStringLiteral("r.pdf"));
+  Open(0, Day(), Day() + 1)->ExportPDF(report, *ReportSetting());
+  const QString log = dir.Path(QStringLiteral("log.pdf"));
+  TUsageLogReport usage(GetDatabase());
+  usage.Open();
+  usage.ExportPDF(log, *LogSetting());
+  const struct {
+    QString File;
+    int Pages;
+  } cases[] = {{report, 3}, {log, 2}};
+  for (const auto& c : cases) {
+    const QString text = Run(QStringLiteral("pdftotext"), {c.File, QStringLiteral("-")});
+    EXPECT_EQ(text.count(ClockStatusText()), c.Pages) << c.File.toStdString();
+    EXPECT_EQ(text.count(QStringLiteral("Clock ")), c.Pages) << "one state only";
+  }
 }
 
 TEST_F(DeviceReportTest, UsageLogPagesNewestFirst) {

@@ -3,6 +3,7 @@
 #include "store/DqHistorySummary.h"
 #include "plant/Tervox_Maintenance.h"
 #include "store/Main_Database.h"
+#include "store/Tervox_Secrets.h"
 #include "plant/Tervox_User.h"
 
 #include <QDir>
@@ -169,6 +170,41 @@ TEST_F(MaintenanceTest, RestoreKeepsACopyAndStoresPasswordsHashed) {
   EXPECT_THROW(RestoreDatabase(file, &cancelled), ESQLiteCancelled);
   EXPECT_EQ(Count(QStringLiteral("SELECT count(*) FROM Device")), 1);
   EXPECT_EQ(QFileInfo(copy).dir().entryList({QStringLiteral("Tervox_before_restore_*.db")}).size(), 2);
+}
+
+// The MQTT password never travels with a backup: a database of an older
+// build gives it up at open, so a backup made afterwards lacks it, and a
+// restored backup of that build gives it up again (the file's value, the
+// newer, winning).
+TEST_F(MaintenanceTest, BackupsCarryNoSecretAndARestoredOneGivesItUp) {
+  const QString older = dir.Path(QStringLiteral("older.sql"));
+  GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO Config (Name, Value) VALUES ('MQTTPassword', 'from-backup')"));
+  BackupDatabase(older); // as an older build wrote it
+  ASSERT_TRUE(tervox_test::ReadFileBytes(older).contains("from-backup"));
+
+  FreeDatabase(); // the next open moves it
+  EXPECT_EQ(Count(QStringLiteral("SELECT count(*) FROM Config WHERE Name = 'MQTTPassword'")), 0);
+  const QString newer = dir.Path(QStringLiteral("newer.sql"));
+  BackupDatabase(newer);
+  EXPECT_FALSE(tervox_test::ReadFileBytes(newer).contains("from-backup"));
+
+  const struct {
+    const char* InFile; // nullptr: no secrets file
+    const char* Kept;
+  } cases[] = {{"saved-since", "saved-since"}, {nullptr, "from-backup"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Kept);
+    QFile::remove(TervoxSecrets::FileName(GetDatabaseFileName()));
+    if (c.InFile) TervoxSecrets::Write(GetDatabaseFileName(), QStringLiteral("MQTTPassword"), QString::fromLatin1(c.InFile));
+    RestoreDatabase(older);
+    EXPECT_EQ(Count(QStringLiteral("SELECT count(*) FROM Config WHERE Name = 'MQTTPassword'")), 0);
+    EXPECT_EQ(TervoxSecrets::Read(GetDatabaseFileName(), QStringLiteral("MQTTPassword")), QString::fromLatin1(c.Kept));
+    EXPECT_EQ(tervox_test::FileMode(TervoxSecrets::FileName(GetDatabaseFileName())), 0600);
+    const QString after = dir.Path(QStringLiteral("after.sql"));
+    BackupDatabase(after);
+    EXPECT_FALSE(tervox_test::ReadFileBytes(after).contains(c.Kept));
+    QFile::remove(after);
+  }
 }
 
 // A reset keeps the previous file, also when an earlier reset's copy is

@@ -151,7 +151,11 @@ TFrameReport::TFrameReport(QWidget* AOwner)
   connect(FButtonPrint, &QPushButton::clicked, this, &TFrameReport::ButtonPrintClick);
   connect(FButtonSetting, &QPushButton::clicked, this, &TFrameReport::ButtonSettingClick);
   connect(FButtonExport, &QPushButton::clicked, this, &TFrameReport::ButtonExportClick);
-  if (!RestoreSelection()) FPageView->SetPageCount(0);
+  // What the page showed last in this run, else the first controller's
+  // readings: never a blank page while there is something to show.
+  if (RestoreSelection()) return;
+  if (FComboDevice->count() > 0) FComboDevice->setCurrentIndex(0);
+  else FPageView->SetPageCount(0);
 }
 
 TFrameReport::~TFrameReport() { FPageView->StopCount(); }

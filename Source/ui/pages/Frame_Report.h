@@ -36,7 +36,8 @@ public:
   QString ExportReport(const QString& AFileName);
   // True while a count runs; the page count follows when it ends.
   bool Counting() const;
-  // The report shown (none before a controller is chosen).
+  // The report shown (none while no controller is chosen: the page opens
+  // on the first).
   const TDeviceReport* Report() const { return FReport.get(); }
 
   QComboBox* ComboDevice() const { return FComboDevice; }

@@ -19,6 +19,7 @@
 #include "plant/Tervox_Retention.h"
 #include "plant/Tervox_DeviceList.h"
 #include "plant/Tervox_Alerts.h"
+#include "plant/Tervox_ClockWatch.h"
 #include "widgets/Tervox_Monitor.h"
 #include "station/Tervox_StationClient.h"
 #include "store/Tervox_StationLock.h"
@@ -301,6 +302,8 @@ void TFormMain::OpenAll() {
   UserGroups()->LoadFromDB();
   OpenStation();
   TTervoxDevice::StartThread();
+  // Recording alone, this window watches the clock; a recorder watches its own.
+  if (!RemoteStation()) StartClockWatch();
   UpdateDevices();
   menuBar()->setEnabled(true);
   FToolBarPage->setEnabled(true);
@@ -337,6 +340,7 @@ void TFormMain::CloseAll() {
   // database closes under the worker. A recorder this window watched goes
   // on recording.
   CloseStation();
+  StopClockWatch();
   const bool idle = TTervoxDevice::StopThread();
   // Given up once this window's ports are closed.
   FStation.reset();

@@ -1,8 +1,10 @@
 // The main window's status bar: who is logged in, failed history writes,
-// the MQTT publisher, the recorder, history summaries and the disk.
+// the MQTT publisher, the recorder, history summaries, the disk and
+// whether the system clock is synchronised.
 #include "Form_Main.h"
 
 #include "core/DqBackgroundTask.h"
+#include "core/DqClock.h"
 #include "core/DqRoutine.h"
 #include "store/DqHistorySummary.h"
 #include "store/Main_Database.h"
@@ -49,6 +51,21 @@ void TFormMain::CreateStatusBar() {
   FTimerHistoryStatus->setObjectName(QStringLiteral("TimerHistoryStatus"));
   FTimerHistoryStatus->setInterval(60 * 60 * 1000);
   connect(FTimerHistoryStatus, &QTimer::timeout, this, [this] { CheckHistoryStatus(); });
+  // The times of every reading follow the system clock: whether it is kept
+  // synchronised, asked of the kernel every minute.
+  QLabel* clock = addPanel("ClockStatus");
+  const auto showClock = [clock] {
+    const bool synchronised = ClockSynchronised();
+    clock->setText(ClockStatusText(synchronised));
+    clock->setStyleSheet(synchronised ? QString() : QStringLiteral("color: red"));
+  };
+  showClock();
+  clock->show();
+  auto* clockTimer = new QTimer(clock);
+  clockTimer->setObjectName(QStringLiteral("TimerClockStatus"));
+  clockTimer->setInterval(60 * 1000);
+  connect(clockTimer, &QTimer::timeout, clock, showClock);
+  clockTimer->start();
   setStatusBar(status);
   SetRetentionNotifier([this](const TRetentionOutcome&) {
     QMetaObject::invokeMethod(

@@ -2,7 +2,9 @@
 // stores, and what "Test connection" says against a real Mosquitto broker.
 #include "TestSupport.h"
 #include "mqtt/MqttTestSupport.h"
+#include "store/Main_Database.h"
 #include "store/Tervox_Config.h"
+#include "store/Tervox_Secrets.h"
 #include "mqtt/Tervox_Mqtt.h"
 #include "ui/dialogs/Frame_OptionMQTT.h"
 #include "ui/UiTestSupport.h"
@@ -74,14 +76,18 @@ TEST(FrameOptionMQTT, SaveStoresEverySettingAndKeepsAnUntypedPassword) {
     const char* Name;
     const char* Value;
   } stored[] = {{"MQTTEnabled", "-1"}, {"MQTTHost", "broker.plant"}, {"MQTTPort", "8883"},    {"MQTTTLS", "-1"},
-                {"MQTTUser", "station"}, {"MQTTPassword", "old"},     {"MQTTTopic", "site/hall2"}, {"MQTTQoS", "0"}};
+                {"MQTTUser", "station"}, {"MQTTPassword", ""},        {"MQTTTopic", "site/hall2"}, {"MQTTQoS", "0"}};
   for (const auto& s : stored) EXPECT_EQ(Config()->GetValues(QString::fromLatin1(s.Name)), QString::fromLatin1(s.Value)) << s.Name;
+  // The password left Config for the secrets file beside the database.
+  const auto storedPassword = [] { return TervoxSecrets::Read(GetDatabaseFileName(), QStringLiteral("MQTTPassword")); };
+  EXPECT_EQ(storedPassword(), QStringLiteral("old"));
+  EXPECT_EQ(TestDatabase::Count(QStringLiteral("SELECT count(*) FROM Config WHERE Name = 'MQTTPassword'")), 0);
   EXPECT_TRUE(page.EditPassword()->text().isEmpty());
 
   page.EditPassword()->setText(QStringLiteral("new"));
   page.EditTopic()->clear(); // back to the host's default, which follows a rename
   QTest::mouseClick(page.ButtonSave(), Qt::LeftButton);
-  EXPECT_EQ(Config()->GetValues(QStringLiteral("MQTTPassword")), QStringLiteral("new"));
+  EXPECT_EQ(storedPassword(), QStringLiteral("new"));
   EXPECT_TRUE(Config()->GetValues(QStringLiteral("MQTTTopic")).isEmpty());
   EXPECT_TRUE(page.EditPassword()->text().isEmpty());
 }

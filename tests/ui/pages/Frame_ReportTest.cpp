@@ -1,5 +1,6 @@
 // The Report and Log pages: choosing a report, counting off the screen's
 // thread, browsing, zoom, printing to PDF, the switches of the Log page.
+#include "core/DqClock.h"
 #include "widgets/DqPageView.h"
 #include "export/Tervox_DeviceReport.h"
 #include "export/Tervox_UsageLogReport.h"
@@ -105,6 +106,38 @@ QStringList PageTexts(TDqPageView* AView) {
   return capture.TextsIn(QRect(QPoint(0, 0), AView->PaintBox()->size()));
 }
 
+// First of the file: nothing shown earlier in the run. The page opens on
+// the first controller with the rows of the hour before the half-hour.
+TEST(FrameReport, OpensOnTheFirstControllerWithItsRows) {
+  TestDatabase database;
+  LoadDevices();
+  AddReadings(3, 100, Day() + 0.5);
+  AddReadings(4, 5, Day() + 0.5);
+  const tervox_test::FixedClock clock(Day() + 0.52); // 12:28:48
+  TFrameReport page;
+  page.resize(1000, 800);
+  page.show();
+  EXPECT_EQ(page.ComboDevice()->currentText(), QStringLiteral("Oven"));
+  ASSERT_TRUE(WaitCounted(page));
+  ASSERT_NE(page.Report(), nullptr);
+  EXPECT_EQ(page.Report()->Query().DeviceID, 3);
+  EXPECT_EQ(page.Report()->RecordCount(), 100);
+  EXPECT_EQ(page.PageView()->LabelPage()->text(), QStringLiteral("of 3"));
+  const QStringList texts = PageTexts(page.PageView());
+  EXPECT_TRUE(texts.contains(QStringLiteral("Device Name: Oven")));
+  EXPECT_TRUE(texts.contains(QStringLiteral("Page 1 of 3")));
+  EXPECT_TRUE(texts.contains(QStringLiteral("14/03/26 - 12:00:00")));
+  EXPECT_TRUE(texts.contains(ClockStatusText()));
+
+  // No controller at all: an empty page, as before.
+  TestDatabase::Exec(QStringLiteral("DELETE FROM Device"));
+  DeviceList()->LoadFromDB(*GetDatabase(), QStringLiteral("Device"));
+  TFrameReport none;
+  EXPECT_EQ(none.ComboDevice()->currentIndex(), -1);
+  EXPECT_EQ(none.PageView()->LabelPage()->text(), QStringLiteral("of 0"));
+  EXPECT_EQ(none.Report(), nullptr);
+}
+
 TEST(FrameReport, ChoosingAReportCountsItsPagesAndBrowses) {
   TestDatabase database;
   LoadDevices();
@@ -113,8 +146,7 @@ TEST(FrameReport, ChoosingAReportCountsItsPagesAndBrowses) {
   TFrameReport page;
   page.resize(1000, 800);
   page.show();
-  EXPECT_EQ(page.PageView()->LabelPage()->text(), QStringLiteral("of 0"));
-  EXPECT_EQ(page.ComboDevice()->currentIndex(), -1);
+  EXPECT_EQ(page.ComboDevice()->currentText(), QStringLiteral("Oven")); // never blank
   SetRange(page, Day(), Day() + 1);
   page.ComboDevice()->setCurrentIndex(page.ComboDevice()->findText(QStringLiteral("Oven")));
   ASSERT_TRUE(WaitCounted(page));

@@ -1,3 +1,4 @@
+#include "core/DqClock.h"
 #include "store/DqSQLite.h"
 #include "store/Tervox_Config.h"
 #include "mqtt/Tervox_Mqtt.h"
@@ -324,6 +325,21 @@ TEST(FormMain, HistoryStatusShowsAFailedArchiveRunAndADiskFillingUp) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form.CheckingHistory(); }, 20000));
     EXPECT_EQ(form.HistoryStatusText(), c.Shown);
   }
+}
+
+// Whether the clock is synchronised shows at all times, in red when not.
+TEST(FormMain, TheStatusBarSaysWhetherTheClockIsSynchronised) {
+  TestDatabase database;
+  TFormMain form;
+  auto* clock = form.findChild<QLabel*>(QStringLiteral("ClockStatus"));
+  ASSERT_NE(clock, nullptr);
+  EXPECT_FALSE(clock->isHidden());
+  const bool synchronised = ClockSynchronised();
+  EXPECT_EQ(clock->text(), synchronised ? QStringLiteral("Clock synchronised") : QStringLiteral("Clock not synchronised"));
+  EXPECT_EQ(clock->styleSheet().contains(QStringLiteral("red")), !synchronised);
+  auto* timer = form.findChild<QTimer*>(QStringLiteral("TimerClockStatus"));
+  ASSERT_NE(timer, nullptr);
+  EXPECT_TRUE(timer->isActive()) << "asked again while the window is up";
 }
 
 // The publisher's state shows beside it while publishing is on: here a

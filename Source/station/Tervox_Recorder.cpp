@@ -358,6 +358,8 @@ void TTervoxRecorder::Pause(TTervoxPeerID APeer, const TPause& APause) {
     TTervoxDevice::StopThread();
     TTervoxDevice::CloseSMS();
     FSMSSettings.clear();
+    // The desk sees the pause before its next use of the database.
+    std::lock_guard<std::mutex> desk(FDatabaseUse);
     FreeDatabase();
     FLog(5, QStringLiteral("recording paused for %1 by %2").arg(APause.Reason, APause.User));
   }

@@ -107,6 +107,9 @@ private:
   std::unique_ptr<TTervoxStationServer> FServer;
   QString FSMSSettings; // main thread: what the modem was opened with
 
+  // Held by the desk while it uses the database, and by a pause while it
+  // closes it: the desk finds it paused or the database open.
+  std::mutex FDatabaseUse;
   mutable std::mutex FLock; // what follows
   std::set<TTervoxPeerID> FPausedBy;
   bool FPaused = false;

@@ -88,6 +88,13 @@ void TTervoxRecorder::Audit(const TervoxAudit::TEntry& AEntry) {
   FDesk->Post(
       TClock::now(),
       [this, AEntry] {
+        std::unique_lock<std::mutex> database(FDatabaseUse);
+        if (Paused()) {
+          // Maintenance may be replacing the file: the entry waits for it.
+          database.unlock();
+          if (FDesk) FDesk->Post(TClock::now() + std::chrono::seconds(1), [this, AEntry] { Audit(AEntry); }, true);
+          return;
+        }
         if (!TervoxAudit::AppendQuietly(AEntry))
           FLog(3, QStringLiteral("the audit trail cannot be written: %1").arg(AEntry.Action));
       },
@@ -167,6 +174,7 @@ void TTervoxRecorder::CheckLogin(TTervoxPeerID APeer, std::uint64_t AAttempt, co
     const auto found = FSessions.find(APeer);
     if (found == FSessions.end() || found->second.Attempt != AAttempt) return;
   }
+  std::unique_lock<std::mutex> database(FDatabaseUse);
   if (Paused()) {
     answer = QStringLiteral("Recording is paused for maintenance.");
   } else {
@@ -193,6 +201,7 @@ void TTervoxRecorder::CheckLogin(TTervoxPeerID APeer, std::uint64_t AAttempt, co
       answer = QStringLiteral("The recorder cannot check the login: %1").arg(e.Message());
     }
   }
+  database.unlock();
   const bool accepted = answer.isEmpty();
   std::chrono::milliseconds delay{0};
   {

@@ -246,14 +246,14 @@ void TTervoxRecorder::PeerTransaction(TTervoxPeerID APeer, const TTransaction& A
           entry.Reason = ATransaction.Name;
         }
         if (!port->Active() && !port->Reopen()) {
-          (*answer)(TOutcome::Reply, {}, {}); // no reply: the line is not there
           if (audited) {
             entry.Action = QStringLiteral("setting not written: line not open");
             for (std::size_t i = 0; i < frame.Values.size(); ++i)
               entry.Changes.push_back({RegisterField(frame.Address + static_cast<int>(i)), QString(),
                                        QString::number(frame.Values[i])});
-            Audit(entry);
+            TervoxAudit::AppendQuietly(entry);
           }
+          (*answer)(TOutcome::Reply, {}, {}); // no reply: the line is not there
           return;
         }
         TModbusData modbus(port.get());
@@ -269,15 +269,20 @@ void TTervoxRecorder::PeerTransaction(TTervoxPeerID APeer, const TTransaction& A
         default: break;
         }
         const QByteArray reply = modbus.LastReceive();
+        if (audited) {
+          entry.Action = Acknowledged(reply, frame) ? QStringLiteral("setting written")
+                                                    : QStringLiteral("setting not acknowledged by the controller");
+          for (std::size_t i = 0; i < frame.Values.size(); ++i)
+            entry.Changes.push_back({RegisterField(frame.Address + static_cast<int>(i)),
+                                     haveOld && i < old.size() ? QString::number(old[i]) : QString(),
+                                     QString::number(frame.Values[i])});
+          // Here, before the window hears of it: a write is never done
+          // without its entry (lines are stopped before a pause closes the
+          // database).
+          if (!TervoxAudit::AppendQuietly(entry))
+            FLog(3, QStringLiteral("the audit trail cannot be written: %1").arg(entry.Action));
+        }
         (*answer)(TOutcome::Reply, reply, {});
-        if (!audited) return;
-        entry.Action = Acknowledged(reply, frame) ? QStringLiteral("setting written")
-                                                  : QStringLiteral("setting not acknowledged by the controller");
-        for (std::size_t i = 0; i < frame.Values.size(); ++i)
-          entry.Changes.push_back({RegisterField(frame.Address + static_cast<int>(i)),
-                                   haveOld && i < old.size() ? QString::number(old[i]) : QString(),
-                                   QString::number(frame.Values[i])});
-        Audit(entry);
       },
       port.get());
   request->SenderName = QStringLiteral("window");

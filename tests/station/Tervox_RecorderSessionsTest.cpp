@@ -9,12 +9,15 @@
 #include "plant/Tervox_Engine.h"
 #include "plant/Tervox_User.h"
 #include "station/Tervox_Recorder.h"
+#include "station/Tervox_StationClient.h"
+#include "comm/DqPort.h"
 #include "trust/Tervox_Audit.h"
 
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <mutex>
 
 using namespace TervoxStation;
@@ -365,6 +368,77 @@ TEST_F(RecorderSessions, ForwardedWritesAreAuditedWithTheUserAndEachRegistersOld
   EXPECT_EQ(GetDatabase()->GetTableValue(QStringLiteral("SELECT count(*) FROM UsageLog WHERE Detail = "
                                                         "'WriteFix by op (op)'")),
             2);
+}
+
+} // namespace
+
+namespace {
+
+// The window's side against tervox-recorder itself: the station client
+// logs its user in, shows a refused login as each request's failure, and
+// logs in again when the recorder comes back.
+TEST(StationClientLogin, LogsInThroughTheRecorderAndAgainAfterItReturns) {
+  if (qEnvironmentVariableIsEmpty("TERVOX_BIN_DIR")) GTEST_SKIP() << "run through ctest";
+  tervox_test::TempDir dir;
+  SimulatorProcess sim(dir.Path(QStringLiteral("BUS")), QStringLiteral("1"));
+  ASSERT_TRUE(sim.Started());
+  const QString path = dir.Path(QStringLiteral("station.db"));
+  SetDatabaseFileName(path);
+  tervox_test::WriteStation(sim.LinkPath(), {1});
+  GetDatabase()->ExecSQL(QStringLiteral("INSERT INTO Users (Username, Password, GroupName, DisplayName, Position) "
+                                        "VALUES ('op', '%1', 'Users', 'Operator', '')")
+                             .arg(HashPassword(QStringLiteral("pw-op"))));
+  FreeDatabase();
+  SetDatabaseFileName(QString());
+
+  auto recorder = std::make_unique<tervox_test::RecorderProcess>(path);
+  ASSERT_TRUE(recorder->Serving()) << recorder->Journal().toStdString();
+  std::atomic<std::int64_t> attachedTo{0};
+  TTervoxStationClient::THandlers handlers;
+  handlers.StateChanged = [&attachedTo](TTervoxStationClient::TState AState, std::int64_t APID) {
+    attachedTo = AState == TTervoxStationClient::TState::Attached ? APID : 0;
+  };
+  TTervoxStationClient window(path), guesser(path);
+  window.SetUser(QStringLiteral("op"), QStringLiteral("pw-op"));
+  guesser.SetUser(QStringLiteral("op"), QStringLiteral("not it"));
+  window.Start(handlers);
+  guesser.Start({});
+  const auto write = [](TTervoxStationClient& AClient, int AValue, QString& AError) {
+    QByteArray reply;
+    return AClient.LineTransport(1)->Transact(WriteFrame(1, 768, AValue), reply, AError);
+  };
+
+  QString error;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return attachedTo == recorder->PID(); }, 20000));
+  EXPECT_TRUE(write(window, 321, error)) << error.toStdString();
+  EXPECT_EQ(sim.Register(1, 768), 321);
+  EXPECT_FALSE(write(guesser, 322, error));
+  EXPECT_EQ(error, QStringLiteral("Settings are written only for a user logged in at TERVOX."));
+  EXPECT_EQ(sim.Register(1, 768), 321);
+
+  // The trail holds the login before the recorder dies.
+  tervox_test::RawDatabase raw(path);
+  const QString logins = QStringLiteral("SELECT count(*) FROM AuditTrail WHERE Username = 'op' AND "
+                                        "Action = 'login at the recorder'");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return raw.Number(logins) == 1; }, 20000));
+  // The recorder dies and comes back: a new connection, a new login.
+  recorder->Kill();
+  recorder = std::make_unique<tervox_test::RecorderProcess>(path);
+  ASSERT_TRUE(recorder->Serving()) << recorder->Journal().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return attachedTo == recorder->PID(); }, 20000));
+  EXPECT_TRUE(write(window, 323, error)) << error.toStdString();
+  EXPECT_EQ(sim.Register(1, 768), 323);
+  window.Stop();
+  guesser.Stop();
+  EXPECT_TRUE(recorder->WaitFor(QStringLiteral("op logged in at the recorder")));
+  EXPECT_EQ(recorder->Terminate(), 0);
+  EXPECT_EQ(raw.Number(logins), 2);
+  // The window's session ended as it stopped; the password is in no entry.
+  EXPECT_EQ(raw.Number(QStringLiteral("SELECT count(*) FROM AuditTrail WHERE Action LIKE 'logout at the recorder%'")),
+            1);
+  EXPECT_EQ(raw.Number(QStringLiteral("SELECT count(*) FROM AuditTrail WHERE Reason LIKE '%not it%' OR "
+                                      "Changes LIKE '%not it%'")),
+            0);
 }
 
 } // namespace

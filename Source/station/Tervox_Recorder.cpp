@@ -84,6 +84,13 @@ void TTervoxRecorder::Stop() {
   if (!FServer) return;
   // No window hears of a reading after this: the server goes first.
   FServer->Stop();
+  // Its connections are gone without a word: their sessions end here.
+  std::vector<TTervoxPeerID> sessions;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (const auto& [peer, session] : FSessions) sessions.push_back(peer);
+  }
+  for (const TTervoxPeerID peer : sessions) Logout(peer, QStringLiteral("logout at the recorder: recorder stopped"));
   SetStatusListener({});
   SetDatabaseProblemNotifier({});
   SetMqttStatusNotifier({});

@@ -31,10 +31,6 @@ template <typename F> void OnMain(F&& AWork) {
     QMetaObject::invokeMethod(app, std::forward<F>(AWork), Qt::QueuedConnection);
 }
 
-QString LineText(const TDqComPort& APort) {
-  return QStringLiteral("line \"%1\" (%2)").arg(APort.PortData().Name, DqPortAddressText(APort.PortData()));
-}
-
 // Open, and for a network line connected.
 bool LineUp(TDqComPort& APort) {
   if (!APort.Active()) return false;
@@ -42,61 +38,18 @@ bool LineUp(TDqComPort& APort) {
   return !net || net->Connected();
 }
 
-// The request frame a window sent, as the fields TModbusData sends: only
-// the functions the settings requests use, whole and intact.
-struct TFrameRequest {
-  std::uint8_t Slave = 0;
-  std::uint8_t Function = 0;
-  std::uint16_t Address = 0;
-  std::uint16_t Count = 0; // the value, for function 6
-  std::vector<std::uint16_t> Values;
-};
-
-bool ParseFrame(const QByteArray& AFrame, TFrameRequest& ARequest) {
-  if (AFrame.size() < 8) return false;
-  const auto byte = [&AFrame](int AIndex) { return static_cast<std::uint8_t>(AFrame[AIndex]); };
-  const auto word = [&byte](int AIndex) { return static_cast<std::uint16_t>(byte(AIndex) << 8 | byte(AIndex + 1)); };
-  const int body = static_cast<int>(AFrame.size()) - 2;
-  const std::uint16_t crc = static_cast<std::uint16_t>(byte(body) | byte(body + 1) << 8);
-  if (TModbusData::ComputeCRC16(AFrame.constData(), body) != crc) return false;
-  ARequest.Slave = byte(0);
-  ARequest.Function = byte(1);
-  ARequest.Address = word(2);
-  ARequest.Count = word(4);
-  switch (ARequest.Function) {
-  case 3:
-  case 4: return AFrame.size() == 8 && ARequest.Count >= 1 && ARequest.Count <= 125;
-  case 6: return AFrame.size() == 8;
-  case 16: {
-    if (ARequest.Count < 1 || ARequest.Count > 123 || AFrame.size() != 9 + 2 * ARequest.Count ||
-        byte(6) != 2 * ARequest.Count)
-      return false;
-    for (int i = 0; i < ARequest.Count; ++i) ARequest.Values.push_back(word(7 + 2 * i));
-    return true;
-  }
-  default: return false;
-  }
-}
-
-// Writes any logged-in user may make: the panel's RUN, AT, MANUAL and PRG
-// keys, and the FIX and Manual dialogs. Everything else is a mode setting.
-bool OpenToEveryUser(const QString& ARequest, int AFunction, int AAddress) {
-  if (ARequest == QLatin1String("WriteFix") || ARequest == QLatin1String("WriteManual")) return true;
-  const bool controlKey = AAddress == 388 || AAddress == 389 || AAddress == 390 || AAddress == 2048;
-  return AFunction == 6 && controlKey &&
-         (ARequest.startsWith(QLatin1String("WriteRegAddress")) || ARequest.startsWith(QLatin1String("Toggle")));
-}
-
 } // namespace
 
-TTervoxRecorder::TTervoxRecorder(TLog ALog) : FLog(std::move(ALog)) {}
-
-TTervoxRecorder::~TTervoxRecorder() { Stop(); }
+QString TTervoxRecorder::LineText(const TDqComPort& APort) {
+  return QStringLiteral("line \"%1\" (%2)").arg(APort.PortData().Name, DqPortAddressText(APort.PortData()));
+}
 
 bool TTervoxRecorder::Start(const QString& ASocket, QString* AError) {
+  StartDesk();
   FServer = std::make_unique<TTervoxStationServer>(*this);
   if (!FServer->Start(ASocket, AError)) {
     FServer.reset();
+    StopDesk();
     return false;
   }
   SetMainLink(this);
@@ -133,6 +86,13 @@ void TTervoxRecorder::Stop() {
   if (!FServer) return;
   // No window hears of a reading after this: the server goes first.
   FServer->Stop();
+  // Its connections are gone without a word: their sessions end here.
+  std::vector<TTervoxPeerID> sessions;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (const auto& [peer, session] : FSessions) sessions.push_back(peer);
+  }
+  for (const TTervoxPeerID peer : sessions) Logout(peer, QStringLiteral("logout at the recorder: recorder stopped"));
   SetStatusListener({});
   SetDatabaseProblemNotifier({});
   SetMqttStatusNotifier({});
@@ -142,6 +102,10 @@ void TTervoxRecorder::Stop() {
   SetRetentionNotifier({});
   TTervoxDevice::CloseSMS();
   FServer.reset();
+  // After the lines: their last writes are in the trail.
+  StopDesk();
+  std::lock_guard<std::mutex> guard(FLock);
+  FSessions.clear();
 }
 
 void TTervoxRecorder::StartPolling() {
@@ -332,10 +296,19 @@ void TTervoxRecorder::PeerRequest(TTervoxPeerID APeer, const TMessage& AMessage)
     OnMain([this, APeer, copy] { Pause(APeer, copy); });
   } else if (std::holds_alternative<TResume>(AMessage)) {
     OnMain([this, APeer] { Resume(APeer); });
+  } else if (const auto* login = std::get_if<TLogin>(&AMessage)) {
+    Login(APeer, *login);
+  } else if (std::holds_alternative<TLogout>(AMessage)) {
+    Logout(APeer, QStringLiteral("logout at the recorder"));
   }
 }
 
 void TTervoxRecorder::PeerGone(TTervoxPeerID APeer) {
+  Logout(APeer, QStringLiteral("logout at the recorder: connection ended"));
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FSessions.erase(APeer);
+  }
   bool pausing = false;
   {
     std::lock_guard<std::mutex> guard(FLock);
@@ -395,6 +368,8 @@ void TTervoxRecorder::Pause(TTervoxPeerID APeer, const TPause& APause) {
     TTervoxDevice::StopThread();
     TTervoxDevice::CloseSMS();
     FSMSSettings.clear();
+    // The desk sees the pause before its next use of the database.
+    std::lock_guard<std::mutex> desk(FDatabaseUse);
     FreeDatabase();
     FLog(5, QStringLiteral("recording paused for %1 by %2").arg(APause.Reason, APause.User));
   }
@@ -433,137 +408,4 @@ void TTervoxRecorder::Resume(TTervoxPeerID APeer) {
     FServer->Send(APeer, TPauseState{false, problem});
     FServer->Broadcast(TPauseState{false, problem});
   }
-}
-
-// ---------------------------------------------------------------- transactions
-
-QString TTervoxRecorder::WriteRefusal(const TTransaction& ATransaction, int AAddress, int AFunction,
-                                      QString& ADisplayName) {
-  if (ATransaction.User.isEmpty()) return QStringLiteral("Settings are written only for a user logged in at TERVOX.");
-  TSQLiteTable table(GetDatabase());
-  table.SetSQL(QStringLiteral("SELECT * FROM Users WHERE Username = :Username"));
-  table.SetParamValues(":Username", ATransaction.User);
-  table.Open();
-  if (table.Eof()) return QStringLiteral("The user %1 is not a TERVOX user.").arg(ATransaction.User);
-  TTervoxUser user;
-  user.LoadFromDB(&table);
-  if (user.Disabled) return QStringLiteral("The user %1 is disabled.").arg(ATransaction.User);
-  ADisplayName = user.DisplayName;
-  if (!OpenToEveryUser(ATransaction.Name, AFunction, AAddress) && !user.Group()->CanChangeMode)
-    return QStringLiteral("The user %1 may not change the controllers' modes.").arg(ATransaction.User);
-  return QString();
-}
-
-void TTervoxRecorder::LogWrite(TTervoxPeerID APeer, const TTransaction& ATransaction, int ASlave,
-                               const QString& ADisplayName) {
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    auto& last = FLoggedRequest[ATransaction.PortID];
-    if (ATransaction.Request != 0 && last == std::make_pair(APeer, ATransaction.Request)) return;
-    last = {APeer, ATransaction.Request};
-  }
-  std::shared_ptr<TTervoxDevice> device;
-  if (TTervoxDeviceList* devices = DeviceList()) {
-    devices->Lock();
-    for (int i = 0; i < devices->Count() && !device; ++i) {
-      const TTervoxDeviceData data = devices->GetDevices(i)->DeviceData();
-      if (data.DevicePortID == ATransaction.PortID && (data.SlaveID & 0xFF) == ASlave) device = devices->SharedDevice(i);
-    }
-    devices->Unlock();
-  }
-  const QString detail = QStringLiteral("%1 by %2 (%3)").arg(ATransaction.Name, ADisplayName, ATransaction.User);
-  try {
-    AddUsageLog(detail, device ? device->ID() : 0, QStringLiteral("SET"), device ? device->PV_Float() : 0.0,
-                device ? device->Digit() : 0);
-  } catch (const EDqException& e) {
-    FLog(3, QStringLiteral("%1: %2").arg(detail, e.Message()));
-  }
-}
-
-namespace {
-
-// A forwarded transaction is answered once, whatever happens to it: one
-// withdrawn by a reload or a stop still tells the window.
-class TAnswer {
-public:
-  using TSend = std::function<void(TOutcome, const QByteArray&, const QString&)>;
-  explicit TAnswer(TSend ASend) : FSend(std::move(ASend)) {}
-  ~TAnswer() {
-    if (!FDone) FSend(TOutcome::NoLine, {}, QStringLiteral("The recorder's lines were restarted meanwhile."));
-  }
-  void operator()(TOutcome AOutcome, const QByteArray& AReply, const QString& AText) {
-    FDone = true;
-    FSend(AOutcome, AReply, AText);
-  }
-
-private:
-  TSend FSend;
-  bool FDone = false;
-};
-
-} // namespace
-
-void TTervoxRecorder::PeerTransaction(TTervoxPeerID APeer, const TTransaction& ATransaction) {
-  auto answer = std::make_shared<TAnswer>(
-      [this, APeer, seq = ATransaction.Seq](TOutcome AOutcome, const QByteArray& AReply, const QString& AText) {
-        if (FServer) FServer->Send(APeer, TTransactionReply{seq, AOutcome, AReply, AText});
-      });
-  if (Paused()) {
-    (*answer)(TOutcome::Paused, {}, QStringLiteral("Recording is paused for maintenance."));
-    return;
-  }
-  TDqComPortList* ports = PortList();
-  const std::shared_ptr<TDqComPort> port = ports ? ports->SharedPortByID(ATransaction.PortID) : nullptr;
-  TDqEventThread* worker = port ? LineWorker(ATransaction.PortID) : nullptr;
-  if (!worker) {
-    (*answer)(TOutcome::NoLine, {},
-              QStringLiteral("The recorder has no line %1: refresh the connection.").arg(ATransaction.PortID));
-    return;
-  }
-  // On the line's worker, between two status reads: the window's request
-  // and the recorder's polling never share the wire.
-  auto request = std::make_unique<TDqEventData>(
-      QStringLiteral("Forwarded ") + ATransaction.Name,
-      [this, APeer, ATransaction, port, answer](TDqEventData*) {
-        TFrameRequest frame;
-        if (!ParseFrame(ATransaction.Frame, frame)) {
-          (*answer)(TOutcome::Refused, {}, QStringLiteral("Not a request the recorder runs."));
-          return;
-        }
-        TTervoxPortLock lock(*port);
-        const bool write = frame.Function == 6 || frame.Function == 16;
-        if (write) {
-          QString refusal;
-          QString displayName;
-          try {
-            refusal = WriteRefusal(ATransaction, frame.Address, frame.Function, displayName);
-          } catch (const EDqException& e) {
-            refusal = e.Message();
-          }
-          if (!refusal.isEmpty()) {
-            FLog(4, QStringLiteral("refused %1 on %2: %3").arg(ATransaction.Name, LineText(*port), refusal));
-            (*answer)(TOutcome::Refused, {}, refusal);
-            return;
-          }
-          // A read's selection (pattern, step) changes no setting.
-          if (!ATransaction.Name.startsWith(QLatin1String("Read")))
-            LogWrite(APeer, ATransaction, frame.Slave, displayName);
-        }
-        if (!port->Active() && !port->Reopen()) {
-          (*answer)(TOutcome::Reply, {}, {}); // no reply: the line is not there
-          return;
-        }
-        TModbusData modbus(port.get());
-        switch (frame.Function) {
-        case 3: modbus.ReadHoldReg(frame.Slave, frame.Address, frame.Count); break;
-        case 4: modbus.ReadInputRegInt(frame.Slave, frame.Address); break;
-        case 6: modbus.WriteHoldReg(frame.Slave, frame.Address, frame.Count); break;
-        case 16: modbus.WriteHoldRegArray(frame.Values, frame.Slave, frame.Address, frame.Count); break;
-        default: break;
-        }
-        (*answer)(TOutcome::Reply, modbus.LastReceive(), {});
-      },
-      port.get());
-  request->SenderName = QStringLiteral("window");
-  worker->AddPrivilegeEvent(std::move(request));
 }

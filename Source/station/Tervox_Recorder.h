@@ -4,6 +4,11 @@
 // transactions on its lines, reloads and pauses when they ask, and tells
 // the operator (a journal) what changed. The program around it
 // (tervox-recorder) adds the lock, the signals and the service manager.
+//
+// Each window logs its user in over the socket; the connection's
+// transactions then act as that user, whose group decides from each
+// frame's function and registers what may be written. Logins, refusals
+// and forwarded writes go to the audit trail.
 #pragma once
 
 #include "plant/Tervox_Alerts.h"
@@ -18,13 +23,23 @@
 #include <mutex>
 #include <set>
 
+class TDqComPort;
 class TTervoxDevice;
+namespace TervoxAudit {
+struct TEntry;
+}
 
 class TTervoxRecorder : public TTervoxStationHost, public TTervoxMainLink {
 public:
   // A line for the operator; APriority as syslog's (3 error, 4 warning,
   // 6 information).
   using TLog = std::function<void(int APriority, const QString& AText)>;
+
+  // A failed login makes the connection's next one wait: the first delay,
+  // doubled at each failure up to the last.
+  static constexpr std::chrono::milliseconds kFirstLoginDelay{1000};
+  static constexpr std::chrono::milliseconds kLastLoginDelay{30000};
+  static std::chrono::milliseconds LoginDelay(int AFailures);
 
   explicit TTervoxRecorder(TLog ALog);
   ~TTervoxRecorder() override;
@@ -51,24 +66,50 @@ public:
   void PeerGone(TTervoxPeerID APeer) override;
   void PeerNote(const QString& AText) override;
 
+  // A line as the journal names it.
+  static QString LineText(const TDqComPort& APort);
+
 private:
+  // A connection's user, as its last login left it.
+  struct TSession {
+    bool LoggedIn = false;
+    QString Username;
+    QString DisplayName;
+    bool CanChangeMode = false;
+    bool Checking = false;      // a login waits for its check
+    std::uint64_t Attempt = 0;  // the login whose check counts
+    int Failures = 0;           // in a row, on this connection
+  };
+  class TDesk;
+
   void StartPolling();
   void StatusRead(TTervoxDevice& ADevice);
   void Reload(TTervoxPeerID APeer, std::uint8_t AWhat);
   void Pause(TTervoxPeerID APeer, const TervoxStation::TPause& APause);
   void Resume(TTervoxPeerID APeer);
   void ReopenSMS();
-  // Empty when the transaction's user may make the write; else why not.
-  QString WriteRefusal(const TervoxStation::TTransaction& ATransaction, int AAddress, int AFunction,
-                       QString& ADisplayName);
+  void StartDesk();
+  void StopDesk();
+  // Logins (Tervox_RecorderSessions.cpp): passwords are checked on the
+  // desk's thread, never on the server's or a line's.
+  void Login(TTervoxPeerID APeer, const TervoxStation::TLogin& ALogin);
+  void CheckLogin(TTervoxPeerID APeer, std::uint64_t AAttempt, const QString& AUser, const QString& APassword);
+  void Logout(TTervoxPeerID APeer, const QString& AAction);
+  TSession SessionOf(TTervoxPeerID APeer) const;
+  // Appended on the desk's thread; entries still queued at a stop go too.
+  void Audit(const TervoxAudit::TEntry& AEntry);
   // The usage-log line of a settings request, once per request.
   void LogWrite(TTervoxPeerID APeer, const TervoxStation::TTransaction& ATransaction, int ASlave,
                 const QString& ADisplayName);
 
   TLog FLog;
+  std::unique_ptr<TDesk> FDesk;
   std::unique_ptr<TTervoxStationServer> FServer;
   QString FSMSSettings; // main thread: what the modem was opened with
 
+  // Held by the desk while it uses the database, and by a pause while it
+  // closes it: the desk finds it paused or the database open.
+  std::mutex FDatabaseUse;
   mutable std::mutex FLock; // what follows
   std::set<TTervoxPeerID> FPausedBy;
   bool FPaused = false;
@@ -79,4 +120,5 @@ private:
   std::map<std::pair<int, int>, QString> FOpenAlarms; // (device, slot) -> text
   std::map<int, std::pair<TTervoxPeerID, std::uint32_t>> FLoggedRequest; // by port
   std::set<int> FStatusAsked; // controllers with a read asked by a window
+  std::map<TTervoxPeerID, TSession> FSessions;
 };

@@ -63,6 +63,8 @@ public:
     if (!FThread.joinable()) return;
     {
       std::lock_guard<std::mutex> guard(FLock);
+      // Goes out before the connection ends (Serve flushes at a stop).
+      if (FConnected && FLogin == TLoginState::Accepted) FOutbox.append(Encode(TLogout{}));
       FStop = true;
     }
     FReplied.notify_all();
@@ -70,9 +72,15 @@ public:
     FThread.join();
   }
 
-  void SetUser(const QString& AUser) {
-    std::lock_guard<std::mutex> guard(FLock);
-    FUser = AUser;
+  void SetUser(const QString& AUser, const QString& APassword) {
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      FUser = AUser;
+      FPassword = APassword;
+      if (!FConnected) return;
+      QueueLogin();
+    }
+    WakeUp();
   }
 
   // Queued while connected; a request made while the recorder is away is
@@ -98,8 +106,20 @@ public:
       AError = QStringLiteral("The recorder cannot be reached.");
       return false;
     }
-    const std::uint32_t seq = FNextSeq++;
     const std::uint64_t connection = FConnection;
+    // The recorder runs nothing for a connection before its login.
+    if (FLogin == TLoginState::Checking &&
+        !FReplied.wait_for(lock, kTransactionWait, [&] {
+          return FLogin != TLoginState::Checking || FConnection != connection || FStop;
+        })) {
+      AError = QStringLiteral("The recorder did not answer.");
+      return false;
+    }
+    if (FConnection != connection || FStop) {
+      AError = QStringLiteral("The recorder went away.");
+      return false;
+    }
+    const std::uint32_t seq = FNextSeq++;
     FPending[seq];
     FOutbox.append(Encode(TTransaction{seq, ARequest, APortID, AName, FUser, AFrame}));
     lock.unlock();
@@ -124,6 +144,18 @@ public:
   }
 
 private:
+  enum class TLoginState : std::uint8_t { None, Checking, Accepted, Refused };
+
+  // Under FLock, connected.
+  void QueueLogin() {
+    if (FUser.isEmpty()) {
+      FLogin = TLoginState::None;
+      return;
+    }
+    FOutbox.append(Encode(TLogin{FUser, FPassword}));
+    FLogin = TLoginState::Checking;
+  }
+
   void WakeUp() {
     const std::uint64_t one = 1;
     if (::write(FWake, &one, sizeof one) < 0) {
@@ -181,6 +213,8 @@ private:
       FConnected = true;
       ++FConnection;
       FOutbox = Encode(THello{TRole::Window, static_cast<std::uint32_t>(::getpid()), QStringLiteral("tervox")});
+      // A new connection is a new session: the login goes again.
+      QueueLogin();
     }
     TClock::time_point lastSent = TClock::now();
     while (!FStop) {
@@ -241,6 +275,14 @@ private:
         std::lock_guard<std::mutex> guard(FLock);
         const auto found = FPending.find(reply->Seq);
         if (found != FPending.end()) found->second = *reply;
+      }
+      FReplied.notify_all();
+    } else if (const auto* login = std::get_if<TLoginReply>(&AMessage)) {
+      {
+        std::lock_guard<std::mutex> guard(FLock);
+        // The answer to an earlier login of this connection counts not.
+        if (FLogin == TLoginState::Checking && login->User == FUser)
+          FLogin = login->Accepted ? TLoginState::Accepted : TLoginState::Refused;
       }
       FReplied.notify_all();
     } else if (const auto* alarm = std::get_if<TAlarm>(&AMessage)) {
@@ -328,6 +370,8 @@ private:
   std::uint32_t FNextSeq = 1;
   std::uint32_t FNextRequest = 1;
   QString FUser;
+  QString FPassword;
+  TLoginState FLogin = TLoginState::None;
 
   std::mutex FProgramLock;
   std::set<int> FProgramReads;
@@ -385,7 +429,9 @@ TTervoxStationClient::~TTervoxStationClient() { Stop(); }
 
 void TTervoxStationClient::Start(THandlers AHandlers) { FCore->Start(std::move(AHandlers)); }
 void TTervoxStationClient::Stop() { FCore->Stop(); }
-void TTervoxStationClient::SetUser(const QString& AUsername) { FCore->SetUser(AUsername); }
+void TTervoxStationClient::SetUser(const QString& AUsername, const QString& APassword) {
+  FCore->SetUser(AUsername, APassword);
+}
 
 std::shared_ptr<TDqFrameTransport> TTervoxStationClient::LineTransport(int APortID) {
   return std::make_shared<TStationLine>(FCore, APortID);

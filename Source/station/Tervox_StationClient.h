@@ -38,10 +38,14 @@ public:
   TTervoxStationClient& operator=(const TTervoxStationClient&) = delete;
 
   void Start(THandlers AHandlers);
-  // Ends the connection; transactions still waiting fail at once.
+  // Logs out and ends the connection; transactions still waiting fail at
+  // once.
   void Stop();
-  // The TERVOX user whose settings writes these are.
-  void SetUser(const QString& AUsername);
+  // The TERVOX user whose transactions these are, logged in through the
+  // recorder now and after every reconnection (the password stays in
+  // memory only). Transactions wait for the recorder's answer; a refused
+  // login leaves them to the recorder's refusal.
+  void SetUser(const QString& AUsername, const QString& APassword);
 
   std::shared_ptr<TDqFrameTransport> LineTransport(int APortID) override;
   void RequestStatus(int ADeviceID) override;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 namespace TervoxStation {
@@ -12,10 +13,11 @@ namespace {
 
 // The type byte of each alternative, in the variant's order. Codes never
 // change meaning: a new message gets a new code.
-constexpr std::uint8_t kTypeCodes[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, //
-                                       64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74};
+constexpr std::uint8_t kTypeCodes[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, //
+                                       64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75};
 static_assert(std::size(kTypeCodes) == std::variant_size_v<TMessage>);
-constexpr std::size_t kFirstReply = 10; // index of TWelcome
+constexpr std::size_t kFirstReply = 12; // index of TWelcome
+static_assert(std::is_same_v<std::variant_alternative_t<kFirstReply, TMessage>, TWelcome>);
 
 class TWriter {
 public:
@@ -194,6 +196,26 @@ void Get(TReader& AIn, TPause& A) {
 }
 void Put(TWriter&, const TResume&) {}
 void Get(TReader&, TResume&) {}
+void Put(TWriter& AOut, const TLogin& A) {
+  AOut.Text(A.User);
+  AOut.Text(A.Password);
+}
+void Get(TReader& AIn, TLogin& A) {
+  A.User = AIn.Text();
+  A.Password = AIn.Text();
+}
+void Put(TWriter&, const TLogout&) {}
+void Get(TReader&, TLogout&) {}
+void Put(TWriter& AOut, const TLoginReply& A) {
+  AOut.U8(A.Accepted ? 1 : 0);
+  AOut.Text(A.User);
+  AOut.Text(A.Text);
+}
+void Get(TReader& AIn, TLoginReply& A) {
+  A.Accepted = AIn.Bool();
+  A.User = AIn.Text();
+  A.Text = AIn.Text();
+}
 void Put(TWriter& AOut, const TWelcome& A) {
   AOut.U32(A.PID);
   AOut.U8(A.Paused ? 1 : 0);

@@ -16,7 +16,7 @@
 
 namespace TervoxStation {
 
-inline constexpr std::uint8_t kProtocolVersion = 1;
+inline constexpr std::uint8_t kProtocolVersion = 2;
 // The largest body: Modbus frames are at most 256 bytes, texts are short.
 inline constexpr std::uint32_t kMaxBody = 64 * 1024;
 inline constexpr int kMaxText = 4096;
@@ -82,8 +82,25 @@ struct TPause {
 struct TResume {
   bool operator==(const TResume&) const = default;
 };
+// The window's user, checked by the recorder against the Users table: the
+// connection's transactions act as that user until Logout or until the
+// connection ends. Answered by TLoginReply.
+struct TLogin {
+  QString User;
+  QString Password;
+  bool operator==(const TLogin&) const = default;
+};
+struct TLogout {
+  bool operator==(const TLogout&) const = default;
+};
 
 // ----- from the recorder
+struct TLoginReply {
+  bool Accepted = false;
+  QString User;
+  QString Text; // why, when refused
+  bool operator==(const TLoginReply&) const = default;
+};
 struct TWelcome {
   std::uint32_t PID = 0;
   bool Paused = false;
@@ -143,9 +160,9 @@ struct TCommStatistics {
 };
 
 using TMessage = std::variant<THello, THeartbeat, TReload, TSilenceLossAlert, TAcknowledgeAlarm, TRequestStatus,
-                              TTransaction, TEndRequest, TPause, TResume, TWelcome, TStatus, TAlarm, TLossAlert,
-                              TLossAlertClosed, TAlarmAcknowledged, TTransactionReply, TPauseState, TDatabaseProblem,
-                              TReloaded, TCommStatistics>;
+                              TTransaction, TEndRequest, TPause, TResume, TLogin, TLogout, TWelcome, TStatus, TAlarm,
+                              TLossAlert, TLossAlertClosed, TAlarmAcknowledged, TTransactionReply, TPauseState,
+                              TDatabaseProblem, TReloaded, TCommStatistics, TLoginReply>;
 
 // True for the messages a recorder accepts from its peers.
 bool IsRequest(const TMessage& AMessage);

@@ -4,6 +4,7 @@
 // keeps a line for one settings request at a time and checks who writes;
 // maintenance pauses it.
 #include "StationTestSupport.h"
+#include "station/StationPeer.h"
 #include "comm/DqModbus.h"
 #include "core/DqRoutine.h"
 #include "station/Tervox_StationClient.h"
@@ -30,6 +31,11 @@ using namespace TervoxStation;
 using tervox_test::RawDatabase;
 using tervox_test::RecorderProcess;
 using tervox_test::SimulatorProcess;
+using tervox_test::Peer;
+using tervox_test::ReadFrame;
+using tervox_test::ReplyValue;
+using tervox_test::WindowHello;
+using tervox_test::WriteFrame;
 
 namespace {
 
@@ -97,86 +103,6 @@ private:
   bool FBound = false;
 };
 
-// A peer of the recorder speaking the protocol by hand.
-class Peer {
-public:
-  explicit Peer(const QString& ADatabase) : FStream(Connect(TTervoxStationLock::SocketFileName(ADatabase))) {}
-  bool Connected() const { return FStream.Handle() >= 0; }
-  void Send(const TMessage& AMessage) { SendRaw(Encode(AMessage)); }
-  void SendRaw(const QByteArray& ABytes) {
-    FStream.Queue(ABytes, static_cast<std::size_t>(-1));
-    QElapsedTimer timer;
-    timer.start();
-    while (FStream.Pending() && FStream.Flush() && timer.elapsed() < 5000) ::usleep(1000);
-  }
-  // The next message of type T (others are kept for later); none when the
-  // recorder closed the connection or nothing came within ATimeOut ms.
-  template <typename T> std::optional<T> Next(int ATimeOut = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    for (;;) {
-      for (auto it = FKept.begin(); it != FKept.end(); ++it)
-        if (const T* found = std::get_if<T>(&*it)) {
-          T value = *found;
-          FKept.erase(it);
-          return value;
-        }
-      if (FClosed || timer.elapsed() > ATimeOut) return std::nullopt;
-      Pump(100);
-    }
-  }
-  // Reads what arrived for AMs ms; false once the recorder hung up.
-  bool Pump(int AMs) {
-    pollfd wait{FStream.Handle(), POLLIN, 0};
-    if (::poll(&wait, 1, AMs) > 0 && !FStream.Fill()) FClosed = true;
-    TMessage message;
-    while (FStream.Next(message) == TDecode::Message) FKept.push_back(message);
-    return !FClosed;
-  }
-  // Waits until the recorder hangs up.
-  bool Dropped(int ATimeOut) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!FClosed && timer.elapsed() < ATimeOut) {
-      Pump(200);
-      FKept.clear();
-    }
-    return FClosed;
-  }
-  int Handle() const { return FStream.Handle(); }
-
-private:
-  TStream FStream;
-  std::vector<TMessage> FKept;
-  bool FClosed = false;
-};
-
-QByteArray WriteFrame(int ASlave, int AAddress, int AValue) {
-  QByteArray frame;
-  for (int byte : {ASlave, 6, AAddress >> 8, AAddress & 0xFF, (AValue >> 8) & 0xFF, AValue & 0xFF})
-    frame.append(static_cast<char>(byte));
-  const std::uint16_t crc = TModbusData::ComputeCRC16(frame);
-  frame.append(static_cast<char>(crc & 0xFF));
-  frame.append(static_cast<char>(crc >> 8));
-  return frame;
-}
-
-QByteArray ReadFrame(int ASlave, int AAddress) {
-  QByteArray frame;
-  for (int byte : {ASlave, 3, AAddress >> 8, AAddress & 0xFF, 0, 1}) frame.append(static_cast<char>(byte));
-  const std::uint16_t crc = TModbusData::ComputeCRC16(frame);
-  frame.append(static_cast<char>(crc & 0xFF));
-  frame.append(static_cast<char>(crc >> 8));
-  return frame;
-}
-
-// The register a read reply carries.
-int ReplyValue(const QByteArray& AReply) {
-  if (AReply.size() < 5) return -1;
-  return static_cast<std::int16_t>(static_cast<std::uint8_t>(AReply[3]) << 8 | static_cast<std::uint8_t>(AReply[4]));
-}
-
-THello WindowHello() { return THello{TRole::Window, static_cast<std::uint32_t>(::getpid()), QStringLiteral("test")}; }
 
 TEST(RecorderProgram, HelpVersionAndWrongArguments) {
   if (qEnvironmentVariableIsEmpty("TERVOX_BIN_DIR")) GTEST_SKIP() << "run through ctest";
@@ -374,13 +300,16 @@ TEST_F(RecorderStation, ASettingsRequestKeepsTheLineAndWritesAreCheckedAndLogged
                            "VALUES ('watcher', 'w', 'Users', 'Watcher', '')"));
   RecorderProcess recorder(path);
   ASSERT_TRUE(recorder.Serving());
-  Peer a(path), b(path);
+  Peer a(path), b(path), w(path), nobody(path);
   for (Peer* peer : {&a, &b}) {
-    peer->Send(WindowHello());
-    ASSERT_TRUE(peer->Next<TWelcome>().has_value());
+    const auto login = peer->Attach(QStringLiteral("admin"), QStringLiteral("9372"));
+    ASSERT_TRUE(login && login->Accepted) << (login ? login->Text.toStdString() : "no answer");
     // Both windows see the live reads.
     ASSERT_TRUE(peer->Next<TStatus>().has_value());
   }
+  const auto watcher = w.Attach(QStringLiteral("watcher"), QStringLiteral("w"));
+  ASSERT_TRUE(watcher && watcher->Accepted);
+  ASSERT_TRUE(nobody.Attach().has_value());
   // A's request writes SV1, B's request writes it too; A reads its own
   // value back before B's write runs.
   a.Send(TTransaction{1, 11, 1, QStringLiteral("WriteFix"), QStringLiteral("admin"), WriteFrame(1, 768, 111)});
@@ -398,30 +327,32 @@ TEST_F(RecorderStation, ASettingsRequestKeepsTheLineAndWritesAreCheckedAndLogged
   b.Send(TEndRequest{5});
   EXPECT_EQ(sim->Register(1, 768), 222);
 
+  // Each connection acts as the user logged in on it.
   struct Case {
+    Peer* From;
     const char* User;
     const char* Request;
     int Register;
     TOutcome Outcome;
     const char* Text;
   } const cases[] = {
-      {"ghost", "WriteFix", 769, TOutcome::Refused, "The user ghost is not a TERVOX user."},
-      {"", "WriteFix", 769, TOutcome::Refused, "Settings are written only for a user logged in at TERVOX."},
-      {"watcher", "WriteMode1", 778, TOutcome::Refused, "The user watcher may not change the controllers' modes."},
-      {"watcher", "WriteRegAddress0198", 408, TOutcome::Refused,
+      {&a, "ghost", "WriteFix", 769, TOutcome::Refused, "The user ghost is not the user logged in at the recorder."},
+      {&nobody, "", "WriteFix", 769, TOutcome::Refused, "Settings are written only for a user logged in at TERVOX."},
+      {&w, "watcher", "WriteMode1", 778, TOutcome::Refused, "The user watcher may not change the controllers' modes."},
+      {&w, "watcher", "WriteRegAddress0198", 408, TOutcome::Refused,
        "The user watcher may not change the controllers' modes."},
-      {"watcher", "WriteRegAddress0186", 390, TOutcome::Reply, ""}, // the RUN key
-      {"watcher", "WriteFix", 769, TOutcome::Reply, ""},
+      {&w, "watcher", "WriteRegAddress0186", 390, TOutcome::Reply, ""}, // the RUN key
+      {&w, "watcher", "WriteFix", 769, TOutcome::Reply, ""},
   };
   std::uint32_t seq = 10;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.User) + " " + c.Request);
     const int before = sim->Register(1, c.Register);
-    a.Send(TTransaction{++seq, seq, 1, QString::fromLatin1(c.Request), QString::fromLatin1(c.User),
-                        WriteFrame(1, c.Register, 0)});
-    const auto reply = a.Next<TTransactionReply>();
+    c.From->Send(TTransaction{++seq, seq, 1, QString::fromLatin1(c.Request), QString::fromLatin1(c.User),
+                              WriteFrame(1, c.Register, 0)});
+    const auto reply = c.From->Next<TTransactionReply>();
     ASSERT_TRUE(reply.has_value());
-    a.Send(TEndRequest{seq});
+    c.From->Send(TEndRequest{seq});
     EXPECT_EQ(reply->Outcome, c.Outcome);
     EXPECT_EQ(reply->Text, QString::fromLatin1(c.Text));
     EXPECT_EQ(sim->Register(1, c.Register), c.Outcome == TOutcome::Reply ? 0 : before);
@@ -431,7 +362,7 @@ TEST_F(RecorderStation, ASettingsRequestKeepsTheLineAndWritesAreCheckedAndLogged
   damaged[7] = static_cast<char>(damaged[7] ^ 0x55);
   a.Send(TTransaction{90, 0, 1, QStringLiteral("WriteFix"), QStringLiteral("admin"), damaged});
   EXPECT_EQ(a.Next<TTransactionReply>()->Outcome, TOutcome::Refused);
-  a.Send(TTransaction{91, 0, 7, QStringLiteral("ReadFix"), QString(), ReadFrame(1, 768)});
+  a.Send(TTransaction{91, 0, 7, QStringLiteral("ReadFix"), QStringLiteral("admin"), ReadFrame(1, 768)});
   EXPECT_EQ(a.Next<TTransactionReply>()->Outcome, TOutcome::NoLine);
 
   // One usage-log line per request, under its user.

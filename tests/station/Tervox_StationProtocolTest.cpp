@@ -131,6 +131,31 @@ TEST(StationMessages, EveryKindComesBackAsSentAtAnySplit) {
     EXPECT_EQ(IsRequest(messages[i]), i < 10) << "message " << i;
 }
 
+// The login messages: a window's user and password go to the recorder,
+// its answer comes back; each kind on its own side of the socket.
+TEST(StationMessages, LoginMessagesComeBackAsSentAndOnlyTheReplyIsTheRecorders) {
+  const std::vector<TMessage> messages = {TLogin{QStringLiteral("ädmin"), QString(kMaxText, QLatin1Char('p'))},
+                                          TLogout{},
+                                          TLoginReply{true, QStringLiteral("admin"), QString()},
+                                          TLoginReply{false, QStringLiteral("x"), QStringLiteral("Wrong password")}};
+  QByteArray stream;
+  for (const TMessage& message : messages) stream.append(Encode(message));
+  for (const TMessage& sent : messages) {
+    TMessage message;
+    ASSERT_EQ(Decode(stream, message), TDecode::Message);
+    EXPECT_TRUE(message == sent);
+  }
+  EXPECT_TRUE(stream.isEmpty());
+  EXPECT_TRUE(IsRequest(TLogin{}));
+  EXPECT_TRUE(IsRequest(TLogout{}));
+  EXPECT_FALSE(IsRequest(TLoginReply{}));
+  // A reply whose flag is neither 0 nor 1 is not a message.
+  QByteArray bad = Encode(TLoginReply{true, {}, {}});
+  bad[6] = 2;
+  TMessage message;
+  EXPECT_EQ(Decode(bad, message), TDecode::Bad);
+}
+
 TEST(StationMessages, WhatIsNotAWholeKnownMessageIsRefused) {
   const QByteArray heartbeat = Encode(THeartbeat{});
   const QByteArray alarm = Encode(TAlarm{1, 2, QStringLiteral("x")});
@@ -149,7 +174,7 @@ TEST(StationMessages, WhatIsNotAWholeKnownMessageIsRefused) {
     const char* Name;
     QByteArray Bytes;
   } const cases[] = {
-      {"another version", with(heartbeat, 4, 2)},
+      {"another version", with(heartbeat, 4, static_cast<char>(kProtocolVersion + 1))},
       {"an unknown type", with(heartbeat, 5, 99)},
       {"an empty body", length(0, {})},
       {"a body without a type", length(1, QByteArray(1, 1))},

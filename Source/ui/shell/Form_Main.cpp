@@ -45,6 +45,7 @@
 #include <QPointer>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QLineEdit>
 #include <QTimer>
 #include <QToolButton>
 
@@ -277,6 +278,8 @@ bool TFormMain::Login() {
     return false;
   }
   FStatusPanel->setText(QStringLiteral("Login: ") + CurrentUser()->DisplayName);
+  // For the recorder's own check of this user, at each OpenAll.
+  FLoginPassword = login.PasswordEdit()->text();
   OpenAll();
   if (const std::shared_ptr<TDqSMS> modem = SMSModem()) {
     // Reported on the modem's worker; logged from this thread.
@@ -295,6 +298,7 @@ void TFormMain::Logout() {
   if (user->Username.isEmpty()) return;
   user->AddUsageLogout();
   user->Clear();
+  FLoginPassword.clear();
   CloseAll();
 }
 

@@ -156,6 +156,7 @@ private:
   std::unique_ptr<TTervoxStationLock> FStationLock;
   std::unique_ptr<TTervoxStationClient> FStation;
   std::int64_t FStationPID = 0; // the recorder last attached to
+  QString FLoginPassword; // while logged in, in memory only: the recorder logs the user in too
 };
 
 // The main window while it exists.

@@ -42,7 +42,7 @@ void TFormMain::OpenStation() {
   }
   // A recorder polls: this window opens no port and watches it.
   FStation = std::make_unique<TTervoxStationClient>(database);
-  FStation->SetUser(CurrentUser()->Username);
+  FStation->SetUser(CurrentUser()->Username, FLoginPassword);
   SetRemoteStation(FStation.get());
   QPointer<TFormMain> self(this);
   auto onUI = [self](auto AWork) {

@@ -1,6 +1,7 @@
 #include "Tervox_DeviceReport.h"
 
 #include "Tervox_Report.h"
+#include "Tervox_ReportText.h"
 
 #include "graph/DqPrint.h"
 #include "core/DqClock.h"
@@ -36,9 +37,10 @@ const char* const kReportPeriodNames[kReportPeriodCount] = {"1 Second",   "30 Se
 const int kReportPeriodGroups[kReportPeriodCount] = {0, 2880, 1440, 288, 144, 48, 24, 1};
 const char* const kReportColumnNames[7] = {"PV", "SV", "OUT1", "OUT2", "EV1", "EV2", "EV3"};
 
+using namespace tervox_report;
+
 namespace {
 
-constexpr double kMsPerDay = 86400000.0;
 // A 1-second report is counted an hour at a time: the same rows as one
 // count, and any page is then a seek to its hour and at most an hour's rows
 // skipped inside the index.
@@ -56,39 +58,6 @@ std::int64_t GroupOf(double AReadTime, int AGroups) {
   return x >= 0 ? static_cast<std::int64_t>(x + 0.5) : -static_cast<std::int64_t>(-x + 0.5);
 }
 
-struct TDayTime {
-  int Year, Month, Day, Hour, Minute, Second, Millisecond;
-};
-
-// Whole days and the milliseconds of the day, rounded as the date-time
-// helpers round.
-void SplitDayTime(double AValue, std::int64_t& ADay, std::int64_t& AMs) {
-  double days = std::trunc(AValue);
-  AMs = std::llround(std::fabs(AValue - days) * kMsPerDay);
-  if (AMs >= static_cast<std::int64_t>(kMsPerDay)) {
-    AMs -= static_cast<std::int64_t>(kMsPerDay);
-    days += AValue < 0 ? -1 : 1;
-  }
-  ADay = static_cast<std::int64_t>(days);
-}
-
-TDayTime DecodeDayTime(double AValue) {
-  std::int64_t days = 0;
-  std::int64_t ms = 0;
-  SplitDayTime(AValue, days, ms);
-  const QDate date = QDate(1899, 12, 30).addDays(days);
-  TDayTime t;
-  t.Year = date.year();
-  t.Month = date.month();
-  t.Day = date.day();
-  t.Hour = static_cast<int>(ms / 3600000);
-  t.Minute = static_cast<int>(ms / 60000 % 60);
-  t.Second = static_cast<int>(ms / 1000 % 60);
-  t.Millisecond = static_cast<int>(ms % 1000);
-  return t;
-}
-
-bool IsNoValue(double AValue) { return AValue == kReportNoValue || std::isnan(AValue); }
 
 // A statement of the report's own connection.
 class TStatement : public TSQLiteStatement {
@@ -114,40 +83,6 @@ TReportRow ReadRow(sqlite3_stmt* AStmt) {
   return row;
 }
 
-// Appends a value with ADigit decimals, as "%.*f" would write it.
-void AppendNumber(QByteArray& AOut, double AValue, int ADigit) {
-  char buffer[64];
-  int digit = std::clamp(ADigit, 0, 9);
-  static const double kPowers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-  const double scaled = AValue * kPowers[digit];
-  const double rounded = std::nearbyint(scaled);
-  // Values recorded from the controllers are whole counts of their last
-  // digit; anything else goes through printf.
-  if (std::fabs(scaled - rounded) < 1e-6 && std::fabs(rounded) < 1e15) {
-    std::int64_t n = static_cast<std::int64_t>(rounded);
-    const bool negative = n < 0 || (n == 0 && std::signbit(AValue) && false);
-    if (n < 0) n = -n;
-    char* end = buffer + sizeof buffer;
-    char* p = end;
-    int written = 0;
-    do {
-      if (digit > 0 && written == digit) *--p = '.';
-      *--p = static_cast<char>('0' + n % 10);
-      n /= 10;
-      ++written;
-    } while (n > 0 || written <= digit);
-    if (negative) *--p = '-';
-    AOut.append(p, static_cast<qsizetype>(end - p));
-    return;
-  }
-  const int length = std::snprintf(buffer, sizeof buffer, "%.*f", digit, AValue);
-  AOut.append(buffer, length);
-}
-
-void AppendTwo(QByteArray& AOut, int AValue) {
-  AOut.append(static_cast<char>('0' + AValue / 10 % 10));
-  AOut.append(static_cast<char>('0' + AValue % 10));
-}
 
 } // namespace
 
@@ -615,85 +550,6 @@ TDeviceReport::TExportResult TDeviceReport::ExportXLS(const QString& AFileName, 
   if (!complete) result.RowsLeftOut = RecordCount() - result.RowsWritten;
   writer.Close();
   result.LostCharacters = writer.LostCharacters();
-  return result;
-}
-
-namespace {
-
-void AppendCSVField(QByteArray& AOut, const QString& AText) {
-  const QByteArray utf8 = AText.toUtf8();
-  if (utf8.contains(',') || utf8.contains('"') || utf8.contains('\r') || utf8.contains('\n')) {
-    AOut.append('"');
-    for (char c : utf8) {
-      if (c == '"') AOut.append('"');
-      AOut.append(c);
-    }
-    AOut.append('"');
-  } else {
-    AOut.append(utf8);
-  }
-}
-
-} // namespace
-
-TDeviceReport::TExportResult TDeviceReport::ExportCSV(const QString& AFileName, const TCancelFlag* ACancel) const {
-  TExportResult result;
-  WriteFileWhole(AFileName, [&](QIODevice& AFile) {
-    QByteArray buffer;
-    buffer.reserve(1 << 20);
-    const QStringList headings = Headings();
-    for (qsizetype c = 0; c < headings.size(); ++c) {
-      if (c) buffer.append(',');
-      AppendCSVField(buffer, headings.at(c));
-    }
-    buffer.append("\r\n");
-    auto flush = [&] {
-      if (AFile.write(buffer) != buffer.size())
-        throw EDqException(QStringLiteral("Cannot write \"%1\": %2").arg(AFileName, AFile.errorString()));
-      buffer.clear();
-    };
-    const std::vector<TReportCell> cells = Cells();
-    // The date part changes once a day: keep its text.
-    std::int64_t cachedDay = std::numeric_limits<std::int64_t>::min();
-    QByteArray dayText;
-    const bool done = ForEachRow(
-        [&](const TReportRow& ARow) {
-          std::int64_t day = 0;
-          std::int64_t ms = 0;
-          SplitDayTime(ARow.ReadTime, day, ms);
-          if (day != cachedDay) {
-            cachedDay = day;
-            const TDayTime t = DecodeDayTime(static_cast<double>(day));
-            dayText = QByteArray::number(t.Year).rightJustified(4, '0') + '-';
-            AppendTwo(dayText, t.Month);
-            dayText.append('-');
-            AppendTwo(dayText, t.Day);
-            dayText.append('T');
-          }
-          buffer.append(dayText);
-          AppendTwo(buffer, static_cast<int>(ms / 3600000));
-          buffer.append(':');
-          AppendTwo(buffer, static_cast<int>(ms / 60000 % 60));
-          buffer.append(':');
-          AppendTwo(buffer, static_cast<int>(ms / 1000 % 60));
-          for (std::size_t c = 1; c < cells.size(); ++c) {
-            const int i = cells[c].Index;
-            if (cells[c].Kind == TReportCell::ckEvent) {
-              buffer.append(ARow.IsEV[i] ? ",On" : ",Off");
-            } else {
-              buffer.append(',');
-              if (!IsNoValue(ARow.Values[i])) AppendNumber(buffer, ARow.Values[i], ARow.Digit);
-            }
-          }
-          buffer.append("\r\n");
-          ++result.RowsWritten;
-          if (buffer.size() > (1 << 20) - 256) flush();
-          return true;
-        },
-        ACancel);
-    if (!done) throw EDqException(QStringLiteral("Export cancelled"));
-    flush();
-  });
   return result;
 }
 

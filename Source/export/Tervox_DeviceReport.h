@@ -98,6 +98,8 @@ public:
   // a worker that reads pages beside the screen.
   std::unique_ptr<TDeviceReport> OpenCopy() const;
   const TDeviceReportQuery& Query() const { return FQuery; }
+  // Who exports: named in the stamp of a CSV.
+  void SetExportedBy(const QString& AUser) { FExportedBy = AUser; }
   std::int64_t RecordCount() const;
   int PageCount(int ARowsPerPage) const;
 
@@ -143,7 +145,8 @@ public:
   TExportResult ExportXLSX(const QString& AFileName, const TCancelFlag* ACancel = nullptr,
                            const TProgressEvent& AProgress = {}, std::int64_t ASheetRows = kXLSXSheetRows) const;
   // RFC 4180 CSV in UTF-8: a header row, ISO 8601 local times, values with
-  // the controller's decimals (empty for no value).
+  // the controller's decimals (empty for no value), and last the report's
+  // stamp with the digest of the lines above it (Tervox_ReportStamp.h).
   TExportResult ExportCSV(const QString& AFileName, const TCancelFlag* ACancel = nullptr) const;
   // Pages AFirst..ALast (from 1) on the profile's paper, as a PDF file.
   void ExportPDF(const QString& AFileName, const TBaseReport& AProfile, int AFirst = 1, int ALast = -1,
@@ -161,6 +164,7 @@ private:
   class TImpl;
   std::unique_ptr<TImpl> FImpl;
   TDeviceReportQuery FQuery;
+  QString FExportedBy;
 };
 
 // Pieces of a paged sheet shared with the usage log. The top of the page's

@@ -3,6 +3,7 @@
 #include "store/DqSQLite.h"
 #include "TestSupport.h"
 #include "export/Tervox_DeviceReport.h"
+#include "export/Tervox_ReportStamp.h"
 #include "export/Tervox_Report.h"
 #include "export/Tervox_UsageLogReport.h"
 #include "store/Main_Database.h"
@@ -262,9 +263,50 @@ TEST_F(DeviceReportTest, SpreadsheetStopsAtItsLastRowAndCsvKeepsAll) {
   const QString csv = dir.Path(QStringLiteral("big.csv"));
   EXPECT_EQ(report->ExportCSV(csv).RowsWritten, 65540);
   const QList<QByteArray> lines = tervox_test::ReadFileBytes(csv).split('\n');
-  EXPECT_EQ(lines.size(), 65542); // header, rows, the empty piece after the last CRLF
+  EXPECT_EQ(lines.size(), 65543); // header, rows, the stamp, the empty piece after the last CRLF
   EXPECT_EQ(lines[0], QByteArray("Read Time,PV\r"));
   EXPECT_EQ(lines[2], QByteArray("2026-03-14T00:00:01,20.1\r"));
+}
+
+TEST_F(DeviceReportTest, AnExportedCsvVerifiesUntilOneValueIsEdited) {
+  Insert(1, EverySecond(Day(), 120));
+  std::unique_ptr<TDeviceReport> report = Open(0, Day(), Day() + 1, rcPV | rcSV);
+  report->SetExportedBy(QStringLiteral("engineer"));
+  const QString csv = dir.Path(QStringLiteral("oven.csv"));
+  ASSERT_EQ(report->ExportCSV(csv).RowsWritten, 120);
+  const QByteArray exported = tervox_test::ReadFileBytes(csv);
+  const QList<QByteArray> lines = exported.split('\n');
+  TReportStamp stamp;
+  ASSERT_TRUE(ParseReportStamp(lines[121], stamp)) << lines[121].toStdString();
+  EXPECT_EQ(stamp.User, QStringLiteral("engineer"));
+  EXPECT_EQ(stamp.Query.DeviceID, 1);
+  EXPECT_EQ(stamp.Query.Columns, rcPV | rcSV);
+  EXPECT_EQ(stamp.Rows, 120);
+  EXPECT_TRUE(stamp.Digest.startsWith(QStringLiteral("blake2b-256:")));
+
+  TReportCheck check = CheckReportCSV(csv, GetDatabaseFileName());
+  EXPECT_EQ(check.Status, TReportCheck::Intact) << check.Text.toStdString();
+
+  // One value edited in the file: the line is named.
+  QByteArray edited = exported;
+  edited.replace("2026-03-14T00:00:05,20.5,", "2026-03-14T00:00:05,20.6,");
+  ASSERT_NE(edited, exported);
+  tervox_test::WriteFileBytes(csv, edited);
+  check = CheckReportCSV(csv, GetDatabaseFileName());
+  EXPECT_EQ(check.Status, TReportCheck::Changed);
+  EXPECT_TRUE(check.Text.startsWith(QStringLiteral("Line 7 differs"))) << check.Text.toStdString();
+  EXPECT_TRUE(check.Text.contains(QStringLiteral("no longer matches its stamp")));
+
+  // The file as exported, the database changed since.
+  tervox_test::WriteFileBytes(csv, exported);
+  GetDatabase()->ExecSQL(QStringLiteral("UPDATE DeviceData SET PV = 99 WHERE ReadTime > %1").arg(Day() + 100 * kSecond, 0, 'g', 17));
+  check = CheckReportCSV(csv, GetDatabaseFileName());
+  EXPECT_EQ(check.Status, TReportCheck::Changed);
+  EXPECT_TRUE(check.Text.contains(QStringLiteral("the database changed"))) << check.Text.toStdString();
+
+  // No stamp: nothing to check against.
+  tervox_test::WriteFileBytes(csv, "Read Time,PV\r\n");
+  EXPECT_EQ(CheckReportCSV(csv, GetDatabaseFileName()).Status, TReportCheck::CannotCheck);
 }
 
 // Reads a workbook with openpyxl and prints, per sheet, what the format

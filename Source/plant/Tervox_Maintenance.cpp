@@ -4,6 +4,7 @@
 #include "store/Main_Database.h"
 #include "Tervox_User.h"
 #include "store/DqHistorySummary.h"
+#include "trust/Tervox_Chain.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -80,7 +82,23 @@ QString KeepCopyBeforeRestore(TSQLiteDatabase& ADatabase, TTervoxProgress* AProg
   return copy;
 }
 
+// Runs its work as it goes, whether the scope ends or throws.
+struct TRecordRemoval {
+  std::function<void()> Work;
+  ~TRecordRemoval() {
+    try {
+      Work();
+    } catch (...) {
+    }
+  }
+};
+
 } // namespace
+
+QString MaintenanceUser() {
+  const TTervoxUser* user = CurrentUser();
+  return user && !user->Username.isEmpty() ? user->Username : QStringLiteral("tervox");
+}
 
 TTervoxMaintenanceTurn::TTervoxMaintenanceTurn() {
   {
@@ -159,6 +177,8 @@ QString RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
     QFile::remove(copy);
     throw;
   }
+  // The history's chain starts anew from the restored rows.
+  TervoxChain::RecordHistoryRestored(*database, MaintenanceUser());
   return copy;
 }
 
@@ -203,7 +223,13 @@ std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AP
   // The minutes of the range are recomputed once the rows are gone; queued
   // first, so a kill half-way leaves them to the next start.
   QueueHistorySummaries(*database, std::floor(AFromDate), std::floor(AToDate + 1.0));
-  std::int64_t done = 0;
+  std::int64_t done = 0, history = 0;
+  // The history's chain hears of the removal, cancelled half-way or not.
+  const TRecordRemoval recordRemoval{[&] {
+    if (history > 0)
+      TervoxChain::RecordHistoryRemoved(*database, TervoxChain::kHistoryDeleted, std::floor(AFromDate),
+                                        std::floor(AToDate + 1.0), history, MaintenanceUser());
+  }};
   auto report = [&] {
     if (AProgress && !AProgress->Report(done, total))
       throw ESQLiteCancelled(QStringLiteral("Deletion cancelled; %1 record(s) were deleted.").arg(done));
@@ -225,6 +251,7 @@ std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AP
         HistoryRowsDeleted(*database);
       });
       done += deleted;
+      if (part.Table == QLatin1String("DeviceData")) history += deleted;
       report();
       if (deleted < kDeleteChunk) break;
     }

@@ -10,6 +10,7 @@
 #include "store/Tervox_Config.h"
 #include "plant/Tervox_Device.h"
 #include "plant/Tervox_DeviceList.h"
+#include "trust/Tervox_Chain.h"
 #include "plant/Tervox_Engine.h"
 #include "mqtt/Tervox_Mqtt.h"
 #include "plant/Tervox_Retention.h"
@@ -99,6 +100,8 @@ bool TTervoxRecorder::Start(const QString& ASocket, QString* AError) {
     return false;
   }
   SetMainLink(this);
+  // The keeper of what is recorded here seals it with the station's key.
+  TervoxChain::InstallKeeperHook();
   SetStatusListener([this](TTervoxDevice& ADevice) { StatusRead(ADevice); });
   SetDatabaseProblemNotifier([this](const QString& AProblem) {
     if (FServer) FServer->Broadcast(TDatabaseProblem{AProblem});

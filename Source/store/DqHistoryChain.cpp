@@ -242,10 +242,12 @@ std::int64_t ScanLateRows(TSQLiteDatabase& ADatabase, TChainWriter& AWriter, std
   return count;
 }
 
-std::optional<double> ReadTimeOf(TSQLiteDatabase& ADatabase, const QString& ASQL, std::int64_t ADeviceID, double AFrom) {
+std::optional<double> ReadTimeOf(TSQLiteDatabase& ADatabase, const QString& ASQL, std::int64_t ADeviceID, double AFrom,
+                                 std::int64_t AAfterMinute) {
   TStatement query(ADatabase, ASQL);
   query.Bind(1, ADeviceID);
   query.Bind(2, AFrom);
+  if (sqlite3_bind_parameter_count(query.Stmt()) >= 3) query.Bind(3, AAfterMinute);
   if (!query.Step() || sqlite3_column_type(query.Stmt(), 0) == SQLITE_NULL) return std::nullopt;
   return sqlite3_column_double(query.Stmt(), 0);
 }
@@ -261,15 +263,17 @@ bool ChainForward(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64
     TChainWriter writer(ADatabase);
     ScanLateRows(ADatabase, writer, AAmended, 0);
     const std::int64_t through = writer.Head(ADeviceID).Through;
-    // Two queries: SQLite seeks the key for a lone min() or max().
+    // The first row after the chained minutes (a gap of any length
+    // skipped), and the newest: SQLite seeks the key for a lone max().
     const auto oldest = ReadTimeOf(
-        ADatabase, QStringLiteral("SELECT min(ReadTime) FROM main.DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2"),
-        ADeviceID, through / kMinutesPerDay);
+        ADatabase, QStringLiteral("SELECT ReadTime FROM main.DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND "
+                                  "CAST(ReadTime * 1440 AS INTEGER) > ?3 ORDER BY ReadTime LIMIT 1"),
+        ADeviceID, (through - 1) / kMinutesPerDay, through);
     const auto newest = ReadTimeOf(
         ADatabase, QStringLiteral("SELECT max(ReadTime) FROM main.DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2"),
-        ADeviceID, through / kMinutesPerDay);
+        ADeviceID, (through - 1) / kMinutesPerDay, through);
     if (!oldest || !newest) return;
-    const std::int64_t first = std::max(HistoryMinuteOf(*oldest), through + 1);
+    const std::int64_t first = HistoryMinuteOf(*oldest);
     // Complete: a later minute has rows, or the clock is over two minutes on.
     const std::int64_t limit = std::max(HistoryMinuteOf(*newest), ANowMinute - 2);
     if (first >= limit) return;

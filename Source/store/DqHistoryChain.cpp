@@ -11,7 +11,6 @@
 #include <limits>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <set>
 
 namespace {
@@ -21,9 +20,10 @@ static_assert(sizeof(crypto_generichash_state) <= 384, "THistoryMinuteDigest::FS
 const TSQLiteStatement::TErrors kErrors{QStringLiteral("Failed to read the history's chain"),
                                         QStringLiteral("Failed to update the history's chain"), true};
 
-// Minutes of one controller per chaining transaction: about 7,200 rows at
-// a reading a second, a few milliseconds of the file.
+// Minutes of one controller chained at a time, and rows per chaining
+// transaction: a few milliseconds of the file.
 constexpr std::int64_t kChainChunkMinutes = 120;
+constexpr std::int64_t kChainChunkRows = 10000;
 // Rows after the mark looked at per transaction.
 constexpr std::int64_t kScanChunkRows = 20000;
 
@@ -242,47 +242,48 @@ std::int64_t ScanLateRows(TSQLiteDatabase& ADatabase, TChainWriter& AWriter, std
   return count;
 }
 
-std::optional<double> ReadTimeOf(TSQLiteDatabase& ADatabase, const QString& ASQL, std::int64_t ADeviceID, double AFrom,
-                                 std::int64_t AAfterMinute) {
-  TStatement query(ADatabase, ASQL);
-  query.Bind(1, ADeviceID);
-  query.Bind(2, AFrom);
-  if (sqlite3_bind_parameter_count(query.Stmt()) >= 3) query.Bind(3, AAfterMinute);
-  if (!query.Step() || sqlite3_column_type(query.Stmt(), 0) == SQLITE_NULL) return std::nullopt;
-  return sqlite3_column_double(query.Stmt(), 0);
-}
+// The complete minutes of every controller still to chain, from the rows
+// after each one's chained minutes (a gap of any length skipped), with its
+// statements prepared once per transaction.
+class TForwardChainer {
+public:
+  TForwardChainer(TSQLiteDatabase& ADatabase, TChainWriter& AWriter, std::int64_t ANowMinute)
+      : FWriter(AWriter), FNowMinute(ANowMinute),
+        FOldest(ADatabase, QStringLiteral("SELECT ReadTime FROM main.DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 "
+                                          "AND CAST(ReadTime * 1440 AS INTEGER) > ?3 ORDER BY ReadTime LIMIT 1")),
+        FNewest(ADatabase, QStringLiteral("SELECT max(ReadTime) FROM main.DeviceData WHERE DeviceID = ?1")) {}
 
-// The next span of ADeviceID's complete minutes to chain, in one
-// transaction that first takes in the late rows, so that no row recorded
-// meanwhile is chained without the mark passing it; false when none is
-// left.
-bool ChainForward(TSQLiteDatabase& ADatabase, std::int64_t ADeviceID, std::int64_t ANowMinute,
-                  std::vector<THistoryAmendment>& AAmended) {
-  bool more = false;
-  ADatabase.InWriteTransaction([&] {
-    TChainWriter writer(ADatabase);
-    ScanLateRows(ADatabase, writer, AAmended, 0);
-    const std::int64_t through = writer.Head(ADeviceID).Through;
-    // The first row after the chained minutes (a gap of any length
-    // skipped), and the newest: SQLite seeks the key for a lone max().
-    const auto oldest = ReadTimeOf(
-        ADatabase, QStringLiteral("SELECT ReadTime FROM main.DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2 AND "
-                                  "CAST(ReadTime * 1440 AS INTEGER) > ?3 ORDER BY ReadTime LIMIT 1"),
-        ADeviceID, (through - 1) / kMinutesPerDay, through);
-    const auto newest = ReadTimeOf(
-        ADatabase, QStringLiteral("SELECT max(ReadTime) FROM main.DeviceData WHERE DeviceID = ?1 AND ReadTime >= ?2"),
-        ADeviceID, (through - 1) / kMinutesPerDay, through);
-    if (!oldest || !newest) return;
-    const std::int64_t first = HistoryMinuteOf(*oldest);
+  // Chains up to kChainChunkMinutes of ADeviceID's next complete minutes;
+  // returns the rows chained, 0 when none is left.
+  std::int64_t Next(std::int64_t ADeviceID) {
+    const std::int64_t through = FWriter.Head(ADeviceID).Through;
+    FOldest.Reset();
+    FOldest.Bind(1, ADeviceID);
+    FOldest.Bind(2, (through - 1) / kMinutesPerDay);
+    FOldest.Bind(3, through);
+    if (!FOldest.Step()) return 0;
+    const std::int64_t first = HistoryMinuteOf(sqlite3_column_double(FOldest.Stmt(), 0));
+    FOldest.Reset();
+    FNewest.Reset();
+    FNewest.Bind(1, ADeviceID);
+    if (!FNewest.Step()) return 0;
+    const std::int64_t newest = HistoryMinuteOf(sqlite3_column_double(FNewest.Stmt(), 0));
+    FNewest.Reset();
     // Complete: a later minute has rows, or the clock is over two minutes on.
-    const std::int64_t limit = std::max(HistoryMinuteOf(*newest), ANowMinute - 2);
-    if (first >= limit) return;
-    const std::int64_t to = std::min(limit, first + kChainChunkMinutes);
-    writer.ChainMinutes(ADeviceID, first, to, THistoryLinkKind::Minute);
-    more = to < limit;
-  });
-  return more;
-}
+    const std::int64_t limit = std::max(newest, FNowMinute - 2);
+    if (first >= limit) return 0;
+    std::int64_t rows = 0;
+    for (const THistoryAmendment& minute :
+         FWriter.ChainMinutes(ADeviceID, first, std::min(limit, first + kChainChunkMinutes), THistoryLinkKind::Minute))
+      rows += minute.Rows;
+    return rows;
+  }
+
+private:
+  TChainWriter& FWriter;
+  const std::int64_t FNowMinute;
+  TStatement FOldest, FNewest;
+};
 
 THistoryChainHook& Hook() {
   static THistoryChainHook hook;
@@ -423,12 +424,30 @@ std::vector<THistoryAmendment> ChainHistory(TSQLiteDatabase& ADatabase, double A
     });
     if (count < kScanChunkRows) break;
   }
+  // Then the complete minutes, every controller in one transaction that
+  // first takes in the late rows (no row recorded meanwhile is chained
+  // without the mark passing it); a backlog goes on in the next.
   const std::int64_t nowMinute = HistoryMinuteOf(ANow);
-  for (std::int64_t device : RowDevices(ADatabase)) {
-    for (;;) {
-      if (AGoOn && !AGoOn()) return amended;
-      if (!ChainForward(ADatabase, device, nowMinute, amended)) break;
-    }
+  for (bool more = true; more;) {
+    if (AGoOn && !AGoOn()) return amended;
+    more = false;
+    ADatabase.InWriteTransaction([&] {
+      TChainWriter writer(ADatabase);
+      ScanLateRows(ADatabase, writer, amended, 0);
+      TForwardChainer forward(ADatabase, writer, nowMinute);
+      std::int64_t rows = 0;
+      for (std::int64_t device : RowDevices(ADatabase)) {
+        while (rows < kChainChunkRows) {
+          const std::int64_t chained = forward.Next(device);
+          if (chained == 0) break;
+          rows += chained;
+        }
+        if (rows >= kChainChunkRows) {
+          more = true;
+          return;
+        }
+      }
+    });
   }
   return amended;
 }

@@ -128,7 +128,7 @@ QString RecordedWeek() {
   const QString keyFile = TervoxStationKey::KeyFileName(db->FileName());
   TervoxStationKey::EnsureStationKey(*db, keyFile);
   TervoxStationKey::SealHeads(*db, keyFile, kStart + 8);
-  db->ExecSQL(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+  db->GetTable(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
   file = db->FileName();
   return file;
 }

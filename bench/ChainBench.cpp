@@ -108,7 +108,7 @@ QString RecordedWeek() {
   constexpr int controllers = 4;
   const std::int64_t total = std::int64_t(7) * 86400 * controllers;
   auto db = NewDatabase(QStringLiteral("week.db"));
-  InsertHistoryInBulk(*db, 1, kStart, kStart + 7, [&] {
+  db->InWriteTransaction([&] {
     TSQLiteQuery query = db->PrepareSQL(kInsert);
     for (std::int64_t i = 0; i < total; ++i) {
       sqlite3_bind_int64(query.Statement, 1, DeviceOf(i, controllers));
@@ -121,8 +121,9 @@ QString RecordedWeek() {
     }
     db->ReleaseSQL(query);
   });
-  // The queue holds controller 1's span only: every controller's minutes.
-  QueueHistorySummaries(*db, kStart, kStart + 7);
+  // Summaries made anew queue every controller's recorded minutes.
+  DropHistorySummaries(*db);
+  EnsureHistorySummaries(*db);
   BuildHistorySummaries(*db);
   ChainHistory(*db, kStart + 8);
   const QString keyFile = TervoxStationKey::KeyFileName(db->FileName());

@@ -183,8 +183,10 @@ std::int64_t ChainMark(TSQLiteDatabase& ADatabase) {
   return Int64Of(ADatabase, QStringLiteral("SELECT LastRowID FROM main.HistoryChainMark"));
 }
 
+// The mark's one row is written when first needed: a file the keeper never
+// chained holds none (and its rows are all after the mark).
 void SetChainMark(TSQLiteDatabase& ADatabase, std::int64_t ARowID) {
-  TStatement update(ADatabase, QStringLiteral("UPDATE main.HistoryChainMark SET LastRowID = ?1"));
+  TStatement update(ADatabase, QStringLiteral("INSERT OR REPLACE INTO main.HistoryChainMark (ID, LastRowID) VALUES (1, ?1)"));
   update.Bind(1, ARowID);
   update.Run();
 }
@@ -308,11 +310,8 @@ void EnsureHistoryChain(TSQLiteDatabase& ADatabase) {
         "Chain blob not null, primary key (DeviceID, Link)) WITHOUT ROWID"));
     // The chain starts at the rows already there: they are chained as the
     // keeper catches up.
-    if (!ADatabase.TableExists(QStringLiteral("HistoryChainMark"))) {
-      ADatabase.ExecSQL(QStringLiteral("CREATE TABLE HistoryChainMark (LastRowID integer not null)"));
-      ADatabase.ExecSQL(QStringLiteral("INSERT INTO HistoryChainMark VALUES (0)"));
-      SetChainMark(ADatabase, NewestRowID(ADatabase));
-    }
+    ADatabase.ExecSQL(QStringLiteral("CREATE TABLE IF NOT EXISTS HistoryChainMark (ID integer primary key check (ID = 1), "
+                                     "LastRowID integer not null)"));
     ADatabase.ExecSQL(QStringLiteral(
         "CREATE TABLE IF NOT EXISTS HistoryChainSeal (ID integer primary key, Kind text not null, "
         "UTCTime text not null, Heads text not null, Signature blob)"));

@@ -413,26 +413,19 @@ std::vector<std::int64_t> HistoryChainDevices(TSQLiteDatabase& ADatabase) {
 std::vector<THistoryAmendment> ChainHistory(TSQLiteDatabase& ADatabase, double ANow, const std::function<bool()>& AGoOn) {
   std::vector<THistoryAmendment> amended;
   if (!ADatabase.TableExists(QStringLiteral("HistoryChainMark"))) return amended;
-  // A long backlog of rows first, in transactions of their own.
-  for (;;) {
-    if (AGoOn && !AGoOn()) return amended;
-    std::int64_t count = 0;
-    ADatabase.InWriteTransaction([&] {
-      TChainWriter writer(ADatabase);
-      count = ScanLateRows(ADatabase, writer, amended, kScanChunkRows);
-    });
-    if (count < kScanChunkRows) break;
-  }
-  // Then the complete minutes, every controller in one transaction that
-  // first takes in the late rows (no row recorded meanwhile is chained
-  // without the mark passing it); a backlog goes on in the next.
+  // One transaction a pass: the late rows taken in first (no row recorded
+  // meanwhile is chained without the mark passing it), then every
+  // controller's complete minutes; a backlog of either goes on in the next.
   const std::int64_t nowMinute = HistoryMinuteOf(ANow);
   for (bool more = true; more;) {
     if (AGoOn && !AGoOn()) return amended;
     more = false;
     ADatabase.InWriteTransaction([&] {
       TChainWriter writer(ADatabase);
-      ScanLateRows(ADatabase, writer, amended, 0);
+      if (ScanLateRows(ADatabase, writer, amended, kScanChunkRows) == kScanChunkRows) {
+        more = true;
+        return;
+      }
       TForwardChainer forward(ADatabase, writer, nowMinute);
       std::int64_t rows = 0;
       for (std::int64_t device : RowDevices(ADatabase)) {

@@ -15,6 +15,7 @@
 #include "trust/Tervox_Audit.h"
 #include "ui/base/Main_Routine.h"
 #include "TervoxVersion.h"
+#include "trust/Tervox_Chain.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -55,6 +56,8 @@ void StartupMessageHandler(QtMsgType AType, const QMessageLogContext&, const QSt
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("TERVOX"));
   QCoreApplication::setApplicationVersion(QLatin1String(kTervoxVersion));
+  // When this window records (no recorder runs), its keeper seals the history.
+  TervoxChain::InstallKeeperHook();
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   QCommandLineParser parser;

@@ -8,6 +8,7 @@
 #include "tervox_db_args.h"
 #include "tervox_db_graph.h"
 #include "tervox_db_report.h"
+#include "tervox_db_verify.h"
 #include "store/Main_Database.h"
 #include "TervoxVersion.h"
 #include "store/DqHistorySummary.h"
@@ -35,6 +36,7 @@ const char* const kUsage =
     "                   NAME_before_restore_DATE_TIME.db\n"
     "%s"
     "%s"
+    "%s"
     "  archive --before \"YYYY-MM-DD\"\n"
     "                   move the history recorded before that day into\n"
     "                   Tervox-archive-YEAR.db beside the database, one whole\n"
@@ -48,7 +50,7 @@ const char* const kUsage =
     "  --help           show this text\n"
     "  --version        show the version\n";
 
-QString UsageText() { return QString::asprintf(kUsage, kReportUsage, kGraphUsage); }
+QString UsageText() { return QString::asprintf(kUsage, kReportUsage, kGraphUsage, kVerifyUsage); }
 
 int Usage(const char* AProblem) {
   std::fprintf(stderr, "tervox-db: %s\n\n%s", AProblem, qPrintable(UsageText()));
@@ -115,11 +117,12 @@ int main(int argc, char** argv) {
   if (positional.isEmpty()) return Usage("no command given");
   const QString command = positional.takeFirst();
   if (command == QLatin1String("report") || command == QLatin1String("log") || command == QLatin1String("graph") ||
-      command == QLatin1String("archive")) {
+      command == QLatin1String("archive") || command == QLatin1String("verify")) {
     if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
     const int result = command == QLatin1String("report")    ? RunReportCommand(positional)
                        : command == QLatin1String("log")     ? RunLogCommand(positional)
                        : command == QLatin1String("archive") ? RunArchiveCommand(positional)
+                       : command == QLatin1String("verify")  ? RunVerifyCommand(positional)
                                                              : RunGraphCommand(positional);
     FreeDatabase();
     return result;

@@ -1,6 +1,8 @@
 #include "Tervox_Archive.h"
 
 #include "store/DqHistorySummary.h"
+#include "store/DqHistoryChain.h"
+#include "trust/Tervox_Chain.h"
 #include "core/DqRoutine.h"
 #include "store/DqSQLite.h"
 #include "store/DqSQLiteWal.h"
@@ -176,6 +178,9 @@ std::vector<TArchivedYear> MoveHistory(double ABeforeDay, TTervoxProgress* AProg
                                          QStringLiteral("?mode=ro"));
       Exec(*archive, QStringLiteral("ATTACH DATABASE :File AS Source"), attach);
       CopyControllers(*archive, yearDevices);
+      // The archive keeps the chain of the rows it holds.
+      CopyHistoryChain(*archive, QStringLiteral("Source"), yearDevices, HistoryMinuteOf(yearStart),
+                       HistoryMinuteOf(yearEnd));
       const QString copy = QStringLiteral("INSERT OR IGNORE INTO main.DeviceData (%1) SELECT %1 FROM Source.DeviceData "
                                           "WHERE %2")
                                .arg(ColumnsOf(QStringLiteral("DeviceData")), kInRange);
@@ -207,6 +212,14 @@ std::vector<TArchivedYear> MoveHistory(double ABeforeDay, TTervoxProgress* AProg
     // recorder waiting for as long as the disk is busy: a power cut can only
     // undo it, and the rows are then in both files, for the next run.
     database->ExecSQL(QStringLiteral("PRAGMA main.synchronous = NORMAL"));
+    // The history's chain hears of the minutes removed, cut off or not.
+    std::int64_t removedTo = HistoryMinuteOf(yearStart);
+    auto recordRemoval = [&] {
+      if (archived.Rows > 0)
+        TervoxChain::RecordHistoryRemoved(*database, TervoxChain::kHistoryArchived, yearStart,
+                                          std::min(yearEnd, removedTo / kMinutesPerDay), archived.Rows,
+                                          MaintenanceUser());
+    };
     try {
       // Everything of the year is committed in the archive: only now may
       // the main file let go of it, and only of rows the archive holds. A
@@ -268,6 +281,7 @@ std::vector<TArchivedYear> MoveHistory(double ABeforeDay, TTervoxProgress* AProg
         // A row the archive lacks (recorded late into the range) is left
         // for the next run rather than looped over here.
         fromMinute = toMinute;
+        removedTo = toMinute;
         at = nextReading((toMinute - 1) / kMinutesPerDay);
       }
     } catch (...) {
@@ -275,9 +289,12 @@ std::vector<TArchivedYear> MoveHistory(double ABeforeDay, TTervoxProgress* AProg
         database->ExecSQL(QStringLiteral("DETACH DATABASE Archive"));
       } catch (...) {
       }
+      recordRemoval();
       throw;
     }
     database->ExecSQL(QStringLiteral("DETACH DATABASE Archive"));
+    removedTo = HistoryMinuteOf(yearEnd);
+    recordRemoval();
     result.push_back(archived);
   }
   // Minutes that kept rows (of another year, or not yet archived).

@@ -5,6 +5,7 @@
 #include "Tervox_User.h"
 #include "store/DqHistorySummary.h"
 #include "store/Tervox_Secrets.h"
+#include "trust/Tervox_Chain.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -81,7 +83,23 @@ QString KeepCopyBeforeRestore(TSQLiteDatabase& ADatabase, TTervoxProgress* AProg
   return copy;
 }
 
+// Runs its work as it goes, whether the scope ends or throws.
+struct TRecordRemoval {
+  std::function<void()> Work;
+  ~TRecordRemoval() {
+    try {
+      Work();
+    } catch (...) {
+    }
+  }
+};
+
 } // namespace
+
+QString MaintenanceUser() {
+  const TTervoxUser* user = CurrentUser();
+  return user && !user->Username.isEmpty() ? user->Username : QStringLiteral("tervox");
+}
 
 TTervoxMaintenanceTurn::TTervoxMaintenanceTurn() {
   {
@@ -169,6 +187,8 @@ QString RestoreDatabase(const QString& AFileName, TTervoxProgress* AProgress) {
   } catch (const EDqException& e) {
     qWarning("TERVOX: %s", qPrintable(e.Message()));
   }
+  // The history's chain starts anew from the restored rows.
+  TervoxChain::RecordHistoryRestored(*database, MaintenanceUser());
   return copy;
 }
 
@@ -213,7 +233,13 @@ std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AP
   // The minutes of the range are recomputed once the rows are gone; queued
   // first, so a kill half-way leaves them to the next start.
   QueueHistorySummaries(*database, std::floor(AFromDate), std::floor(AToDate + 1.0));
-  std::int64_t done = 0;
+  std::int64_t done = 0, history = 0;
+  // The history's chain hears of the removal, cancelled half-way or not.
+  const TRecordRemoval recordRemoval{[&] {
+    if (history > 0)
+      TervoxChain::RecordHistoryRemoved(*database, TervoxChain::kHistoryDeleted, std::floor(AFromDate),
+                                        std::floor(AToDate + 1.0), history, MaintenanceUser());
+  }};
   auto report = [&] {
     if (AProgress && !AProgress->Report(done, total))
       throw ESQLiteCancelled(QStringLiteral("Deletion cancelled; %1 record(s) were deleted.").arg(done));
@@ -235,6 +261,7 @@ std::int64_t DeleteRecords(double AFromDate, double AToDate, TTervoxProgress* AP
         HistoryRowsDeleted(*database);
       });
       done += deleted;
+      if (part.Table == QLatin1String("DeviceData")) history += deleted;
       report();
       if (deleted < kDeleteChunk) break;
     }

@@ -52,6 +52,9 @@ private:
   TTervoxProgress* FYielding = nullptr;
 };
 
+// Who the audit names for a removal: the user logged in, else "tervox".
+QString MaintenanceUser();
+
 // The controllers that have history rows, deleted ones included.
 std::vector<std::int64_t> HistoryDeviceIDs(TSQLiteDatabase& ADatabase);
 

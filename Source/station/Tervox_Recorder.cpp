@@ -11,6 +11,7 @@
 #include "plant/Tervox_Device.h"
 #include "plant/Tervox_DeviceList.h"
 #include "plant/Tervox_ClockWatch.h"
+#include "trust/Tervox_Chain.h"
 #include "plant/Tervox_Engine.h"
 #include "mqtt/Tervox_Mqtt.h"
 #include "plant/Tervox_Retention.h"
@@ -53,6 +54,8 @@ bool TTervoxRecorder::Start(const QString& ASocket, QString* AError) {
     return false;
   }
   SetMainLink(this);
+  // The keeper of what is recorded here seals it with the station's key.
+  TervoxChain::InstallKeeperHook();
   SetStatusListener([this](TTervoxDevice& ADevice) { StatusRead(ADevice); });
   SetDatabaseProblemNotifier([this](const QString& AProblem) {
     if (FServer) FServer->Broadcast(TDatabaseProblem{AProblem});

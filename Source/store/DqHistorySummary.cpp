@@ -1,7 +1,10 @@
 #include "DqHistorySummary.h"
 
+#include "DqHistoryChain.h"
+#include "DqHistorySummaryMinute.h"
 #include "DqSQLite.h"
 #include "DqSQLiteStatement.h"
+#include "core/DqRoutine.h"
 
 #include <sqlite3.h>
 
@@ -19,9 +22,8 @@
 
 namespace {
 
-constexpr const char* kValues[] = {"PV", "SV", "OUT1", "OUT2", "EV1", "EV2", "EV3"};
-constexpr int kValueCount = 7;
-constexpr double kNoValue = 32767.0;
+using namespace history_summary;
+
 // Minutes of one controller per building transaction: about 7,200 rows,
 // a few milliseconds, so the recorder never waits long for the file.
 constexpr std::int64_t kBuildChunkMinutes = 120;
@@ -189,54 +191,6 @@ void InsertQueue(TSQLiteDatabase& ADatabase, const std::vector<TDeviceSpan>& ASp
   }
 }
 
-struct TValueSummary {
-  double Min = 0, Max = 0, First = 0, Last = 0;
-  std::int64_t Count = 0;
-};
-struct TMinuteSummary {
-  std::int64_t Minute = 0;
-  double FirstTime = 0, LastTime = 0; // FirstTime: while catching up only
-  std::int64_t Rows = 0;
-  std::array<TValueSummary, kValueCount> Values;
-
-  // A reading newer than every one so far (its values from AColumn on).
-  void Add(double ATime, sqlite3_stmt* AStmt, int AColumn) {
-    if (Rows++ == 0) FirstTime = ATime;
-    LastTime = ATime;
-    for (int k = 0; k < kValueCount; ++k) {
-      if (sqlite3_column_type(AStmt, AColumn + k) == SQLITE_NULL) continue;
-      const double x = sqlite3_column_double(AStmt, AColumn + k);
-      if (x == kNoValue) continue;
-      TValueSummary& value = Values[k];
-      if (value.Count++ == 0) {
-        value.Min = value.Max = value.First = x;
-      } else {
-        value.Min = std::min(value.Min, x);
-        value.Max = std::max(value.Max, x);
-      }
-      value.Last = x;
-    }
-  }
-  // The readings of ANewer, all newer than this minute's newest.
-  void Append(const TMinuteSummary& ANewer) {
-    LastTime = ANewer.LastTime;
-    Rows += ANewer.Rows;
-    for (int k = 0; k < kValueCount; ++k) {
-      TValueSummary& value = Values[k];
-      const TValueSummary& newer = ANewer.Values[k];
-      if (newer.Count == 0) continue;
-      if (value.Count == 0) {
-        value = newer;
-        continue;
-      }
-      value.Min = std::min(value.Min, newer.Min);
-      value.Max = std::max(value.Max, newer.Max);
-      value.Last = newer.Last;
-      value.Count += newer.Count;
-    }
-  }
-};
-
 // A minute's values are stored times its Scale, the smallest power of ten
 // up to 1000 that makes every one a whole number dividing back to the very
 // same double: SQLite keeps a whole real in one to three bytes instead of
@@ -304,24 +258,6 @@ private:
 
 const QString kReadMinute = QStringLiteral("SELECT * FROM main.DeviceDataMinute WHERE DeviceID = ?1 AND Minute = ?2");
 const QString kReadHour = QStringLiteral("SELECT * FROM main.DeviceDataHour WHERE DeviceID = ?1 AND Hour = ?2");
-
-// A summary row as SELECT * gives it.
-void DecodeSummary(sqlite3_stmt* s, TMinuteSummary& AResult) {
-  AResult = TMinuteSummary();
-  AResult.Minute = sqlite3_column_int64(s, 1);
-  AResult.LastTime = sqlite3_column_double(s, 2);
-  AResult.Rows = sqlite3_column_int64(s, 3);
-  const double scale = static_cast<double>(std::max<std::int64_t>(1, sqlite3_column_int64(s, 4)));
-  int c = 5;
-  for (TValueSummary& value : AResult.Values) {
-    value.Min = sqlite3_column_double(s, c) / scale;
-    value.Max = sqlite3_column_double(s, c + 1) / scale;
-    value.First = sqlite3_column_double(s, c + 2) / scale;
-    value.Last = sqlite3_column_double(s, c + 3) / scale;
-    value.Count = sqlite3_column_type(s, c + 4) == SQLITE_NULL ? AResult.Rows : sqlite3_column_int64(s, c + 4);
-    c += 5;
-  }
-}
 
 // The stored minute (hour) of a controller through AQuery (of kReadMinute,
 // kReadHour), false when it has none; the query is left reset.
@@ -502,6 +438,9 @@ std::int64_t CatchUpChunk(TSQLiteDatabase& ADatabase) {
 QStringList HistorySummaryTableNames() { return {kTable, kHourTable, kQueue, kMark}; }
 
 bool EnsureHistorySummaries(TSQLiteDatabase& ADatabase) {
+  // The chain is evidence, not derived data: made when missing, never
+  // made anew with the summaries.
+  EnsureHistoryChain(ADatabase);
   bool oldTriggers = false;
   for (const char* trigger : kOldTriggers)
     oldTriggers = oldTriggers || !SchemaOf(ADatabase, QStringLiteral("trigger"), QLatin1String(trigger)).isEmpty();
@@ -687,21 +626,32 @@ THistorySummaryBuilder::THistorySummaryBuilder(const QString& AFileName, TNotify
   FState->Thread = std::thread([state = FState.get(), fileName = AFileName, notify = std::move(ANotify), APeriod] {
     TSQLiteDatabase database;
     bool finished = false;
+    // The process that records (a period) also chains what it recorded and
+    // tells the hook (trust: the station's key and seals).
+    const THistoryChainHook hook = APeriod.count() > 0 ? HistoryChainHook() : THistoryChainHook();
+    auto chain = [&](THistoryChainEvent AEvent, const std::function<bool()>& AGoOn) {
+      if (APeriod.count() == 0) return;
+      const std::vector<THistoryAmendment> amended = ChainHistory(database, Now(), AGoOn);
+      if (hook) hook(database, AEvent, amended);
+    };
+    auto goOn = [state] { return !state->Stop.load(); };
     QString error = ErrorOf([&] {
       database.SetFileName(fileName);
       database.Open();
       database.SetTimeout(5000);
+      if (hook) hook(database, THistoryChainEvent::Started, {});
       finished = BuildHistorySummaries(database, [&](std::int64_t ADone, std::int64_t ATotal) {
         if (notify) notify(ADone, ATotal, false, QString());
         return !state->Stop.load();
       });
+      if (finished) chain(THistoryChainEvent::Pass, goOn);
     });
     if (APeriod.count() == 0) state->Finished = true;
     if (notify && (finished || !error.isEmpty())) notify(0, 0, true, error);
     // Then the rows recorded since, every period, until stopped; a pass
     // that failed (the file busy with a restore) is tried again at the
     // next. At the stop, the rows recorded last (a period's worth, one
-    // transaction).
+    // transaction), chained and sealed.
     while (APeriod.count() > 0 && database.Active() && (finished || !error.isEmpty())) {
       bool stopped = false;
       {
@@ -711,10 +661,12 @@ THistorySummaryBuilder::THistorySummaryBuilder(const QString& AFileName, TNotify
       if (stopped) {
         int chunks = 0;
         ErrorOf([&] { CatchUpHistorySummaries(database, [&chunks] { return chunks++ == 0; }); });
+        ErrorOf([&] { chain(THistoryChainEvent::Stopping, {}); });
         break;
       }
       error = ErrorOf([&] {
         BuildHistorySummaries(database, [state](std::int64_t, std::int64_t) { return !state->Stop.load(); });
+        chain(THistoryChainEvent::Pass, goOn);
       });
     }
     state->Finished = true;

@@ -103,3 +103,23 @@ private:
   struct TState;
   std::shared_ptr<TState> FState;
 };
+
+// Compares stored minute summaries with the rows they summarise (a check
+// of the file, reading only): rows given minute by minute, in time order.
+// A minute not summarised yet (rows after the mark, queued) passes.
+class THistorySummaryCheck {
+public:
+  explicit THistorySummaryCheck(sqlite3* ADatabase);
+  ~THistorySummaryCheck();
+  THistorySummaryCheck(const THistorySummaryCheck&) = delete;
+  THistorySummaryCheck& operator=(const THistorySummaryCheck&) = delete;
+  // A row of the minute: its rowid, time and PV..EV3 from AColumn of AStmt.
+  void Add(std::int64_t ARowID, double ATime, sqlite3_stmt* AStmt, int AColumn);
+  // The minute's rows all given: empty when its stored summary matches,
+  // else what differs.
+  QString Finish(std::int64_t ADeviceID, std::int64_t AMinute);
+
+private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};

@@ -503,7 +503,13 @@ public:
                                .arg(FFileName, table.Name, columns.join(QStringLiteral(", ")),
                                     table.Columns.join(QStringLiteral(", "))));
     }
-    const auto triggers = FDatabase.GetTable(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger'"));
+    // Triggers of tables the restore leaves alone (the audit trail's
+    // guards) change no restored row.
+    QStringList restored;
+    for (const TTable& table : FTables) restored << QStringLiteral("'%1'").arg(table.Name);
+    const auto triggers = FDatabase.GetTable(
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger' AND tbl_name COLLATE NOCASE IN (%1)")
+            .arg(restored.join(QLatin1Char(','))));
     if (!triggers->Eof())
       throw EDqException(QStringLiteral("The restore of \"%1\" is refused: the database holds the trigger %2, "
                                         "which is not TERVOX's; restored rows would not stay as the backup holds "

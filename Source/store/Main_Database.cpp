@@ -227,7 +227,8 @@ QStringList TervoxTableNames() {
 
 QStringList StationOnlyTableNames() {
   return HistorySummaryTableNames() +
-         QStringList{QStringLiteral("AuditTrail"), QStringLiteral("HistoryChain"), QStringLiteral("HistoryChainSeal")};
+         QStringList{QStringLiteral("AuditTrail"), QStringLiteral("HistoryChain"), QStringLiteral("HistoryChainSeal"),
+                     QStringLiteral("HistoryChainMark")};
 }
 
 const std::vector<TSQLiteRestoreTable>& TervoxSchema() {

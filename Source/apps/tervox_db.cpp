@@ -9,6 +9,8 @@
 #include "tervox_db_graph.h"
 #include "tervox_db_report.h"
 #include "tervox_db_verify.h"
+#include "plant/Tervox_User.h"
+#include "trust/Tervox_Audit.h"
 #include "store/Main_Database.h"
 #include "TervoxVersion.h"
 #include "store/DqHistorySummary.h"
@@ -80,6 +82,8 @@ int RunArchiveCommand(const QStringList& AArgs) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // What this tool changes is its own doing in the audit trail.
+  SetActingUser(QString::fromLatin1(TervoxAudit::kTool));
   // A job run by cron has no session directory: not worth a line each run.
   qInstallMessageHandler([](QtMsgType AType, const QMessageLogContext&, const QString& AText) {
     if (!AText.startsWith(QLatin1String("QStandardPaths:"))) std::fprintf(stderr, "%s\n", qPrintable(AText));
@@ -117,12 +121,14 @@ int main(int argc, char** argv) {
   if (positional.isEmpty()) return Usage("no command given");
   const QString command = positional.takeFirst();
   if (command == QLatin1String("report") || command == QLatin1String("log") || command == QLatin1String("graph") ||
-      command == QLatin1String("archive") || command == QLatin1String("verify")) {
+      command == QLatin1String("archive") || command == QLatin1String("verify") ||
+      command == QLatin1String("audit")) {
     if (!databaseFile.isEmpty()) SetDatabaseFileName(databaseFile);
     const int result = command == QLatin1String("report")    ? RunReportCommand(positional)
                        : command == QLatin1String("log")     ? RunLogCommand(positional)
                        : command == QLatin1String("archive") ? RunArchiveCommand(positional)
                        : command == QLatin1String("verify")  ? RunVerifyCommand(positional)
+                       : command == QLatin1String("audit")   ? RunAuditCommand(positional)
                                                              : RunGraphCommand(positional);
     FreeDatabase();
     return result;

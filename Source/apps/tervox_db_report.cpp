@@ -57,6 +57,7 @@ int RunReportCommand(const QStringList& AArgs) {
     device.Close();
 
     TDeviceReport report(GetDatabaseFileName());
+    report.SetExportedBy(QStringLiteral("tervox-db"));
     report.Open(query);
     TDeviceReport::TExportResult result;
     if (kind == QLatin1String("xls")) {

@@ -2,6 +2,9 @@
 
 #include "tervox_db_args.h"
 
+#include "core/DqRoutine.h"
+#include "export/Tervox_AuditReport.h"
+#include "export/Tervox_ReportStamp.h"
 #include "store/Main_Database.h"
 #include "trust/Tervox_Verify.h"
 
@@ -13,12 +16,25 @@ const char* const kVerifyUsage =
     "                   check the history against its chain, the summaries, the\n"
     "                   audit trail and the station's seals (key file DATABASE.key),\n"
     "                   reading only; prints the first thing that does not match;\n"
-    "                   exit status 0 intact, 1 tampered, 2 could not check\n";
+    "                   exit status 0 intact, 1 tampered, 2 could not check\n"
+    "  verify --report FILE.csv\n"
+    "                   check a report exported as CSV against its stamp and the\n"
+    "                   database; names the first line that differs\n"
+    "  audit [--from \"YYYY-MM-DD hh:mm:ss\"] [--to \"YYYY-MM-DD hh:mm:ss\"] [--user NAME] [--csv FILE]\n"
+    "                   the audit trail, oldest first, to standard output or CSV\n";
 
 int RunVerifyCommand(const QStringList& AArgs) {
   std::map<QString, QString> values;
   QString error;
-  if (!ParseOptions(AArgs, {QStringLiteral("--from"), QStringLiteral("--to")}, values, error)) return Refuse(error);
+  if (!ParseOptions(AArgs, {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--report")}, values, error))
+    return Refuse(error);
+  if (values.count(QStringLiteral("--report"))) {
+    if (values.size() != 1) return Refuse(QStringLiteral("--report takes no period: the file's stamp names it"));
+    const TReportCheck check = CheckReportCSV(values.at(QStringLiteral("--report")), GetDatabaseFileName());
+    std::printf("verify: %s%s\n", check.Status == TReportCheck::Changed ? "CHANGED: " : "", qPrintable(check.Text));
+    std::fflush(stdout);
+    return static_cast<int>(check.Status);
+  }
   TervoxVerify::TOptions options;
   if (!ReadRange(values, false, options.From, options.To, error)) return Refuse(error);
   const QString file = GetDatabaseFileName();
@@ -44,4 +60,38 @@ int RunVerifyCommand(const QStringList& AArgs) {
                 result.Status == TervoxVerify::TStatus::Intact ? " match" : " match what could be checked");
   std::fflush(stdout);
   return static_cast<int>(result.Status);
+}
+
+int RunAuditCommand(const QStringList& AArgs) {
+  std::map<QString, QString> values;
+  QString error;
+  if (!ParseOptions(AArgs, {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--user"), QStringLiteral("--csv")},
+                    values, error))
+    return Refuse(error);
+  TAuditFilter filter;
+  // One bound alone leaves the trail open on the other side.
+  const bool ranged = values.count(QStringLiteral("--from")) || values.count(QStringLiteral("--to"));
+  if (ranged) {
+    values.emplace(QStringLiteral("--from"), QStringLiteral("1900-01-01"));
+    values.emplace(QStringLiteral("--to"), QStringLiteral("9999-12-31"));
+  }
+  if (!ReadRange(values, false, filter.From, filter.To, error)) return Refuse(error);
+  if (values.count(QStringLiteral("--user"))) filter.User = values.at(QStringLiteral("--user"));
+  try {
+    TAuditReport report(GetDatabaseFileName());
+    report.Open(filter);
+    if (values.count(QStringLiteral("--csv"))) {
+      const std::int64_t written = report.ExportCSV(values.at(QStringLiteral("--csv")));
+      std::printf("audit: %lld entr%s written to %s\n", static_cast<long long>(written), written == 1 ? "y" : "ies",
+                  qPrintable(values.at(QStringLiteral("--csv"))));
+    } else {
+      const auto& entries = report.Entries();
+      for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        std::printf("%s\n", qPrintable(TAuditReport::RowTexts(*it).join(QLatin1Char('\t'))));
+    }
+  } catch (const EDqException& e) {
+    return Fail(e.Message());
+  }
+  std::fflush(stdout);
+  return 0;
 }

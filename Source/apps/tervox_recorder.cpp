@@ -7,6 +7,7 @@
 #include "station/Tervox_Recorder.h"
 #include "store/Tervox_StationLock.h"
 #include "plant/Tervox_User.h"
+#include "trust/Tervox_Audit.h"
 #include "TervoxVersion.h"
 
 #include <QCoreApplication>
@@ -63,6 +64,8 @@ int Usage(const QString& AProblem) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // Archive runs and retention passes are the recorder's own doing.
+  SetActingUser(QString::fromLatin1(TervoxAudit::kRecorder));
   gJournal = !qEnvironmentVariableIsEmpty("JOURNAL_STREAM");
   // Qt's own warnings (a worker's failure, a database problem) go the same way.
   qInstallMessageHandler([](QtMsgType AType, const QMessageLogContext&, const QString& AText) {
@@ -169,10 +172,17 @@ int main(int argc, char** argv) {
       watchdog.start(static_cast<int>(std::max<std::uint64_t>(watchdogUsec / 2000, 100)));
     }
     sd_notifyf(0, "READY=1\nSTATUS=Recording %s\nMAINPID=%d", qPrintable(database), static_cast<int>(::getpid()));
+    const auto stationEntry = [](const char* AAction) {
+      return TervoxAudit::TEntry{QString::fromLatin1(TervoxAudit::kRecorder), TervoxAudit::kStation,
+                                 QStringLiteral("tervox-recorder"), 0, QString::fromLatin1(AAction), {}, QString()};
+    };
+    TervoxAudit::AppendQuietly(stationEntry("program started"));
 
     result = app.exec();
     sd_notify(0, "STOPPING=1");
     recorder.Stop();
+    TervoxAudit::Flush();
+    TervoxAudit::AppendQuietly(stationEntry("program stopped"));
     FreeEngineObjects();
     ::close(signalHandle);
   }

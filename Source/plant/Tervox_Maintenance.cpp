@@ -97,8 +97,9 @@ struct TRecordRemoval {
 } // namespace
 
 QString MaintenanceUser() {
-  const TTervoxUser* user = CurrentUser();
-  return user && !user->Username.isEmpty() ? user->Username : QStringLiteral("tervox");
+  // Any thread: a restore and a deletion run on a worker.
+  const QString user = ActingUser();
+  return user.isEmpty() ? QStringLiteral("tervox") : user;
 }
 
 TTervoxMaintenanceTurn::TTervoxMaintenanceTurn() {

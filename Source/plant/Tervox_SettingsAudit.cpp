@@ -3,8 +3,11 @@
 #include "comm/DqModbus.h"
 #include "Tervox_Device.h"
 #include "Tervox_Engine.h"
+#include "Tervox_SettingsRegisters.h"
 #include "Tervox_User.h"
 #include "trust/Tervox_Audit.h"
+
+#include <map>
 
 TTervoxSettingsAudit::TTervoxSettingsAudit(TTervoxDevice& ADevice, const QString& ARequest)
     : FDevice(ADevice), FRequest(ARequest), FActive(RemoteStation() == nullptr) {}
@@ -53,18 +56,65 @@ QString ControlKeyName(int AAddress) {
   }
 }
 
+// Stands for the controller's own decimals while the plans are listed.
+constexpr int kDeviceDigit = 100;
+
+// Every register the settings pages write, from their plans.
+const std::map<int, TSettingsRegister>& SettingsRegisters() {
+  static const std::map<int, TSettingsRegister> registers = [] {
+    using namespace tervox_requests;
+    std::map<int, TSettingsRegister> all;
+    const TEmit add = [&all](int AAddress, double, int ADigit, const QString& AName) {
+      all.emplace(AAddress, TSettingsRegister{AName, ADigit});
+    };
+    PlanMode1(TTervoxMode1Data(), kDeviceDigit, add);
+    PlanMode2(TTervoxMode2Data(), kDeviceDigit, add);
+    for (int output = 0; output < 2; ++output) PlanOutput(TTervoxOutputData(), output, kDeviceDigit, add);
+    TTervoxEventSetting event;
+    event.Have = event.HaveDelay = true;
+    for (int k = 0; k < 3; ++k)
+      for (bool delays : {false, true}) PlanMode5Event(event, k, kDeviceDigit, delays, add);
+    PlanMode6(TTervoxMode6Data(), kDeviceDigit, add);
+    PlanMode7(TTervoxMode7Data(), kDeviceDigit, add);
+    PlanMode8(TTervoxMode8Data(), kDeviceDigit, add);
+    PlanFix(TTervoxFixData(), kDeviceDigit, add);
+    TTervoxManualData manual;
+    manual.IsManual = true;
+    PlanManual(manual, kDeviceDigit, add);
+    PlanPatternFields(TTervoxPatternData(), kDeviceDigit, add);
+    PlanStepFields(TTervoxStepData(), kDeviceDigit, add);
+    return all;
+  }();
+  return registers;
+}
+
 } // namespace
 
-QString TTervoxSettingsAudit::Text(int ARaw, int ADigit) const {
+TSettingsRegister SettingsRegisterOf(int AAddress, int ADeviceDigit) {
+  const auto& registers = SettingsRegisters();
+  const auto found = registers.find(AAddress);
+  if (found == registers.end()) return {ControlKeyName(AAddress), -1};
+  TSettingsRegister known = found->second;
+  if (known.Digit == kDeviceDigit) known.Digit = ADeviceDigit;
+  return known;
+}
+
+QString SettingsFieldText(int AAddress, const QString& AName) {
+  return AName.isEmpty() ? QStringLiteral("register %1").arg(AAddress)
+                         : QStringLiteral("%1 (register %2)").arg(AName).arg(AAddress);
+}
+
+QString SettingsValueText(int ARaw, int ADigit) {
   if (ADigit <= 0) return QString::number(static_cast<std::int16_t>(ARaw));
   return QString::number(GetFloatDigit(static_cast<std::int16_t>(ARaw), ADigit), 'f', ADigit);
 }
+
+QString TTervoxSettingsAudit::Text(int ARaw, int ADigit) const { return SettingsValueText(ARaw, ADigit); }
 
 void TTervoxSettingsAudit::Written(int AAddress, const QString& AName, int ADigit, std::optional<int> AOld, int ANew,
                                    bool AAcknowledged) {
   if (!FActive) return;
   const QString name = AName.isEmpty() ? ControlKeyName(AAddress) : AName;
-  const QString field = name.isEmpty() ? QStringLiteral("register %1").arg(AAddress)
-                                        : QStringLiteral("%1 (register %2)").arg(name).arg(AAddress);
+  const QString field = SettingsFieldText(AAddress, name);
   FWrites.push_back({field, AOld ? Text(*AOld, ADigit) : QStringLiteral("(not read)"), Text(ANew, ADigit), AAcknowledged});
 }

@@ -14,6 +14,19 @@
 class TTervoxDevice;
 class TModbusData;
 
+// How the user knows a settings register: the name the settings pages
+// give it (empty for none) and its decimals (negative: a whole number as
+// written), the controller's decimals ADeviceDigit where it has them.
+struct TSettingsRegister {
+  QString Name;
+  int Digit = -1;
+};
+TSettingsRegister SettingsRegisterOf(int AAddress, int ADeviceDigit);
+// The audit trail's field for a register ("FIX-SV1 (register 768)") and a
+// raw register value as the user reads it.
+QString SettingsFieldText(int AAddress, const QString& AName);
+QString SettingsValueText(int ARaw, int ADigit);
+
 class TTervoxSettingsAudit {
 public:
   TTervoxSettingsAudit(TTervoxDevice& ADevice, const QString& ARequest);

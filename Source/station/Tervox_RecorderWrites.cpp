@@ -8,6 +8,7 @@
 #include "comm/DqPort.h"
 #include "core/DqRoutine.h"
 #include "store/Main_Database.h"
+#include "plant/Tervox_SettingsAudit.h"
 #include "plant/Tervox_Device.h"
 #include "plant/Tervox_DeviceList.h"
 #include "plant/Tervox_Engine.h"
@@ -80,7 +81,14 @@ bool SelectionOnly(const TFrameRequest& AFrame) {
   return true;
 }
 
-QString RegisterField(int AAddress) { return QStringLiteral("register %1").arg(AAddress); }
+// A register as the user knows it, with its value in the controller's
+// decimals (ADevice unknown: the register's number and raw values).
+TervoxAudit::TChange RegisterChange(const TTervoxDevice* ADevice, int AAddress, std::optional<int> AOld, int ANew) {
+  const TSettingsRegister known = SettingsRegisterOf(AAddress, ADevice ? ADevice->Digit() : 0);
+  const int digit = ADevice ? known.Digit : -1;
+  return {SettingsFieldText(AAddress, known.Name), AOld ? SettingsValueText(*AOld, digit) : QString(),
+          SettingsValueText(ANew, digit)};
+}
 
 // The controller's echo of the write, not an exception.
 bool Acknowledged(const QByteArray& AReply, const TFrameRequest& AFrame) {
@@ -180,8 +188,8 @@ void TTervoxRecorder::PeerTransaction(TTervoxPeerID APeer, const TTransaction& A
     }
     entry.Action = QStringLiteral("request refused");
     for (std::size_t i = 0; IsWrite(frame) && i < frame.Values.size(); ++i)
-      entry.Changes.push_back({RegisterField(frame.Address + static_cast<int>(i)), QString(),
-                               QString::number(frame.Values[i])});
+      entry.Changes.push_back(
+          RegisterChange(device.get(), frame.Address + static_cast<int>(i), std::nullopt, frame.Values[i]));
     entry.Reason = QStringLiteral("%1 (%2 naming %3, function %4, slave address %5)")
                        .arg(AWhy, ATransaction.Name.isEmpty() ? QStringLiteral("a request") : ATransaction.Name,
                             ATransaction.User.isEmpty() ? QStringLiteral("nobody") : ATransaction.User,
@@ -249,8 +257,8 @@ void TTervoxRecorder::PeerTransaction(TTervoxPeerID APeer, const TTransaction& A
           if (audited) {
             entry.Action = QStringLiteral("setting not written: line not open");
             for (std::size_t i = 0; i < frame.Values.size(); ++i)
-              entry.Changes.push_back({RegisterField(frame.Address + static_cast<int>(i)), QString(),
-                                       QString::number(frame.Values[i])});
+              entry.Changes.push_back(
+                  RegisterChange(device.get(), frame.Address + static_cast<int>(i), std::nullopt, frame.Values[i]));
             TervoxAudit::AppendQuietly(entry);
           }
           (*answer)(TOutcome::Reply, {}, {}); // no reply: the line is not there
@@ -273,9 +281,10 @@ void TTervoxRecorder::PeerTransaction(TTervoxPeerID APeer, const TTransaction& A
           entry.Action = Acknowledged(reply, frame) ? QStringLiteral("setting written")
                                                     : QStringLiteral("setting not acknowledged by the controller");
           for (std::size_t i = 0; i < frame.Values.size(); ++i)
-            entry.Changes.push_back({RegisterField(frame.Address + static_cast<int>(i)),
-                                     haveOld && i < old.size() ? QString::number(old[i]) : QString(),
-                                     QString::number(frame.Values[i])});
+            entry.Changes.push_back(RegisterChange(device.get(), frame.Address + static_cast<int>(i),
+                                                   haveOld && i < old.size() ? std::optional<int>(old[i])
+                                                                             : std::nullopt,
+                                                   frame.Values[i]));
           // Here, before the window hears of it: a write is never done
           // without its entry (lines are stopped before a pause closes the
           // database).

@@ -12,6 +12,7 @@
 #include "ui/pages/Frame_Graph.h"
 #include "ui/pages/GraphTestSupport.h"
 #include "ui/shell/Main_Demo.h"
+#include "trust/Tervox_Audit.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -210,14 +211,26 @@ TEST_F(TervoxDbReportTest, ReportAsCsvPdfAndSpreadsheet) {
   const Result csv = Report(range + QStringList{"--columns", "pv,SV,EV1", "--csv", Path("r.csv")});
   ASSERT_EQ(csv.exitCode, 0) << csv.err.toStdString();
   const QList<QByteArray> lines = tervox_test::ReadFileBytes(Path("r.csv")).split('\n');
-  ASSERT_EQ(lines.size(), 92);
+  ASSERT_EQ(lines.size(), 93); // the header, 90 rows, the stamp, the empty piece after the last CRLF
   EXPECT_EQ(lines[0], QByteArray("Read Time,PV,SV,EV1\r"));
   EXPECT_EQ(lines[1], QByteArray("2026-03-14T12:00:10,21.0,,Off\r"));
   EXPECT_EQ(lines[90], QByteArray("2026-03-14T12:01:39,29.9,,On\r"));
 
   const Result grouped = Report(range + QStringList{"--period", "1 Minute", "--csv", Path("g.csv")});
   ASSERT_EQ(grouped.exitCode, 0);
-  EXPECT_EQ(tervox_test::ReadFileBytes(Path("g.csv")).count('\n'), 1 + 3); // 12:00, 12:01, 12:02 groups
+  EXPECT_EQ(tervox_test::ReadFileBytes(Path("g.csv")).count('\n'), 1 + 3 + 1); // 12:00, 12:01, 12:02 groups, the stamp
+
+  // The file verifies against the database; one value edited, it does not.
+  const Result intact = Run({QStringLiteral("--database"), Path("r.db"), QStringLiteral("verify"),
+                             QStringLiteral("--report"), Path("r.csv")});
+  EXPECT_EQ(intact.exitCode, 0) << intact.out.toStdString() << intact.err.toStdString();
+  QByteArray edited = tervox_test::ReadFileBytes(Path("r.csv"));
+  edited.replace("2026-03-14T12:00:10,21.0,", "2026-03-14T12:00:10,21.5,");
+  tervox_test::WriteFileBytes(Path("r.csv"), edited);
+  const Result changed = Run({QStringLiteral("--database"), Path("r.db"), QStringLiteral("verify"),
+                              QStringLiteral("--report"), Path("r.csv")});
+  EXPECT_EQ(changed.exitCode, 1);
+  EXPECT_TRUE(changed.out.contains(QStringLiteral("Line 2 differs"))) << changed.out.toStdString();
 
   // The same pages as the Report page prints.
   ASSERT_EQ(Report(range + QStringList{"--pdf", Path("r.pdf")}).exitCode, 0);
@@ -233,6 +246,34 @@ TEST_F(TervoxDbReportTest, ReportAsCsvPdfAndSpreadsheet) {
   ASSERT_EQ(xls.exitCode, 0);
   EXPECT_TRUE(xls.err.contains(QStringLiteral("code page 1250"))) << xls.err.toStdString();
   EXPECT_TRUE(tervox_test::ReadFileBytes(Path("r.xls")).contains("Device Name: ?????"));
+}
+
+TEST_F(TervoxDbReportTest, AuditTrailFromAShell) {
+  {
+    tervox_test::FixedClock clock(EncodeDateTime(2026, 3, 14, 9, 0));
+    TervoxAudit::Append({QStringLiteral("engineer"), TervoxAudit::kController, QStringLiteral("Oven"), 1,
+                         QStringLiteral("settings written (WriteFix)"),
+                         {{QStringLiteral("FIX-SV1 (register 768)"), QStringLiteral("100.0"), QStringLiteral("120.5")}},
+                         QString()},
+                        Path("r.db"));
+    clock.Set(EncodeDateTime(2026, 3, 15, 9, 0));
+    TervoxAudit::Append({QStringLiteral("admin"), TervoxAudit::kUser, QStringLiteral("op1"), 0,
+                         QStringLiteral("password changed"), {}, QString()},
+                        Path("r.db"));
+  }
+  const QStringList db{QStringLiteral("--database"), Path("r.db"), QStringLiteral("audit")};
+  const Result all = Run(db);
+  ASSERT_EQ(all.exitCode, 0) << all.err.toStdString();
+  EXPECT_TRUE(all.out.contains(QStringLiteral("engineer\tcontroller Oven\tsettings written (WriteFix)\t"
+                                              "FIX-SV1 (register 768): 100.0 \u2192 120.5")))
+      << all.out.toStdString();
+  const Result day = Run(db + QStringList{"--from", "2026-03-15", "--csv", Path("a.csv")});
+  ASSERT_EQ(day.exitCode, 0) << day.err.toStdString();
+  const QList<QByteArray> lines = tervox_test::ReadFileBytes(Path("a.csv")).split('\n');
+  ASSERT_EQ(lines.size(), 3); // the header, one entry, the empty piece after the last CRLF
+  EXPECT_TRUE(lines[1].contains("password changed"));
+  EXPECT_EQ(Run(db + QStringList{"--user", "nobody"}).out, QString());
+  EXPECT_EQ(Run(db + QStringList{"--from", "not a date"}).exitCode, 2);
 }
 
 // The workbook keeps the Thai name and every reading: an independent

@@ -351,12 +351,14 @@ TEST_F(RecorderSessions, ForwardedWritesAreAuditedWithTheUserAndEachRegistersOld
     EXPECT_EQ(entry.TargetID, 2);
     EXPECT_EQ(entry.Reason, QStringLiteral("WriteFix"));
   }
-  EXPECT_EQ(written[0].Changes, (std::vector<TervoxAudit::TChange>{{QStringLiteral("register 768"),
+  // Named as the settings pages name them, in the controller's decimals
+  // (none read yet here).
+  EXPECT_EQ(written[0].Changes, (std::vector<TervoxAudit::TChange>{{QStringLiteral("FIX-SV1 (register 768)"),
                                                                      QStringLiteral("1234"), QStringLiteral("777")}}));
   ASSERT_EQ(written[1].Changes.size(), 2u);
   EXPECT_EQ(written[1].Changes[0],
-            (TervoxAudit::TChange{QStringLiteral("register 769"), QStringLiteral("55"), QStringLiteral("66")}));
-  EXPECT_EQ(written[1].Changes[1].Field, QStringLiteral("register 770"));
+            (TervoxAudit::TChange{QStringLiteral("FIX-SV2 (register 769)"), QStringLiteral("55"), QStringLiteral("66")}));
+  EXPECT_EQ(written[1].Changes[1].Field, QStringLiteral("FIX-SV3 (register 770)"));
   EXPECT_EQ(written[1].Changes[1].Old, QString::number(sim->Register(2, 770)));
   EXPECT_EQ(written[1].Changes[1].New, QStringLiteral("1234"));
   // The session's start and its end with the connection.

@@ -1,5 +1,7 @@
 #include "Frame_Report.h"
 
+#include "plant/Tervox_User.h"
+
 #include "widgets/DqPageView.h"
 #include "graph/DqPrint.h"
 #include "core/DqRoutine.h"
@@ -314,6 +316,7 @@ void TFrameReport::ButtonSettingClick() {
 QString TFrameReport::ExportReport(const QString& AFileName) {
   if (!FReport) return QString();
   std::shared_ptr<TDeviceReport> report = FReport;
+  report->SetExportedBy(CurrentUser()->Username);
   const bool csv = AFileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
   const bool xlsx = AFileName.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive);
   TDeviceReport::TExportResult result;

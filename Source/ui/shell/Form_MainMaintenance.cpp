@@ -66,6 +66,8 @@ void TFormMain::ActionRestoreExecute() {
   // Nobody writes while the rows are replaced: the logout stops polling
   // here, and a recorder of the database pauses.
   Logout();
+  // Logged out for the restore, the user still acts in the audit trail.
+  SetActingUser(user);
   QString copy;
   if (ReportWorkResult(RunWithProgress(this, QStringLiteral("Restore"), QStringLiteral("Restoring from %1").arg(fileName),
                                        [fileName, database, user, &copy](TTervoxProgress& AProgress) {
@@ -74,6 +76,7 @@ void TFormMain::ActionRestoreExecute() {
                                        })))
     ShowDialogOK(QStringLiteral("The database was restored from %1.\nThe database as it was before is kept as %2.")
                      .arg(QDir::toNativeSeparators(fileName), QDir::toNativeSeparators(copy)));
+  SetActingUser(QString());
   if (Login()) SelectPage<TFrameMonitor>();
 }
 

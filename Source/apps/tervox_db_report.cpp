@@ -7,6 +7,7 @@
 #include "export/Tervox_DeviceReport.h"
 #include "export/Tervox_Report.h"
 #include "export/Tervox_UsageLogReport.h"
+#include "trust/Tervox_Audit.h"
 #include "store/Main_Database.h"
 
 #include <cstdio>
@@ -58,6 +59,8 @@ int RunReportCommand(const QStringList& AArgs) {
 
     TDeviceReport report(GetDatabaseFileName());
     report.SetExportedBy(QStringLiteral("tervox-db"));
+    // A PDF's sheets name the station, the tool and the rows' digest.
+    report.SetFooter({TervoxAudit::StationName(), QStringLiteral("tervox-db"), 0, QString(), QString()});
     report.Open(query);
     TDeviceReport::TExportResult result;
     if (kind == QLatin1String("xls")) {

@@ -470,6 +470,21 @@ void TDeviceReport::DrawPageTexts(QPainter& APainter, const TDqPrint& APrint, co
   centred(y0 + APrint.ScaleY(12), titles.at(2));
   DrawPagedTable(APainter, APrint, ARect, y0 + APrint.ScaleY(18), ReportColumnWidths(FQuery.Columns), Headings(), false,
                  ATexts);
+  if (!FFooter.User.isEmpty()) {
+    // In the bottom margin, below the last row a sheet holds.
+    SetFont(APainter, APrint, 14, false);
+    const int left = std::max(ARect.left() + APrint.PosScaleX(std::round(AProfile.MarginLeft())), ARect.left());
+    const int y = ARect.top() + APrint.PosScaleY(std::round(AProfile.SheetHeight() - AProfile.MarginBottom() + 1)) +
+                  APainter.fontMetrics().ascent();
+    QStringList lines{QStringLiteral("Station %1, printed by %2 at %3, period %4")
+                          .arg(FFooter.Station, FFooter.User,
+                               DateTimeToQDateTime(FFooter.At).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                               ReportRangeText(FQuery.FirstTime, FQuery.LastTime)),
+                      QStringLiteral("Digest of the report's %1 rows: %2").arg(RecordCount()).arg(FFooter.Digest)};
+    if (!FFooter.Approval.isEmpty()) lines << FFooter.Approval;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+      APainter.drawText(left, y + static_cast<int>(i) * APainter.fontMetrics().height(), lines.at(i));
+  }
   APainter.restore();
 }
 
@@ -477,6 +492,10 @@ void TDeviceReport::PrintPages(QPainter& APainter, TDqPrint& APrint, const TBase
                                const TCancelFlag* ACancel) const {
   auto* device = dynamic_cast<QPagedPaintDevice*>(APainter.device());
   const int pageCount = PageCount(ReportRowsPerPage(AProfile));
+  if (!FFooter.User.isEmpty() && FFooter.Digest.isEmpty()) {
+    FFooter.Digest = RowsDigest(ACancel);
+    FFooter.At = Now();
+  }
   APrint.SetPrinterMode(APainter.device());
   const QRect rect = PrintableRect(APainter.device());
   for (int page = AFirst; page <= ALast; ++page) {

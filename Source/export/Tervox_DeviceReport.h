@@ -81,6 +81,17 @@ using TCancelFlag = std::atomic<bool>;
 // Fraction done, 0..1.
 using TProgressEvent = std::function<void(double AFraction)>;
 
+// What a printed sheet says of itself below its table: the station, who
+// printed it and when, the digest of the report's rows (the one a CSV of
+// the report carries, so either checks the other) and who approved it.
+struct TReportSheetFooter {
+  QString Station;
+  QString User;
+  double At = 0;
+  QString Digest;   // made when printing starts, when empty
+  QString Approval; // "Approved by … at … (meaning)", or empty
+};
+
 class TDeviceReport {
 public:
   // Reads through its own connection to AFileName, so that a long count
@@ -100,6 +111,13 @@ public:
   const TDeviceReportQuery& Query() const { return FQuery; }
   // Who exports: named in the stamp of a CSV.
   void SetExportedBy(const QString& AUser) { FExportedBy = AUser; }
+
+  // No footer (an empty user) draws none.
+  void SetFooter(const TReportSheetFooter& AFooter) { FFooter = AFooter; }
+  const TReportSheetFooter& Footer() const { return FFooter; }
+  // The digest of the lines a CSV export of the report holds above its
+  // stamp; empty when ACancel stopped it.
+  QString RowsDigest(const TCancelFlag* ACancel = nullptr) const;
   std::int64_t RecordCount() const;
   int PageCount(int ARowsPerPage) const;
 
@@ -163,8 +181,13 @@ public:
 private:
   class TImpl;
   std::unique_ptr<TImpl> FImpl;
+  // The CSV's lines (header and rows) in chunks; false when cancelled.
+  bool WriteCSVLines(const std::function<void(const QByteArray&)>& AOut, const TCancelFlag* ACancel,
+                     std::int64_t& ARows) const;
+
   TDeviceReportQuery FQuery;
   QString FExportedBy;
+  mutable TReportSheetFooter FFooter; // its digest is made by the first print
 };
 
 // Pieces of a paged sheet shared with the usage log. The top of the page's

@@ -63,7 +63,8 @@ TFrameReport::TFrameReport(QWidget* AOwner)
       FPickerFirstTime(new QTimeEdit(this)), FPickerLastDate(new QDateEdit(this)), FPickerLastTime(new QTimeEdit(this)),
       FComboPeriod(new QComboBox(this)), FButtonPrint(NewButton(QStringLiteral("Print"), "ButtonPrint", this)),
       FButtonSetting(NewButton(QStringLiteral("Setting"), "ButtonSetting", this)),
-      FButtonExport(NewButton(QStringLiteral("Export"), "ButtonExport", this)), FPageView(new TDqPageView(this)) {
+      FButtonExport(NewButton(QStringLiteral("Export"), "ButtonExport", this)),
+      FButtonApprove(NewButton(QStringLiteral("Approve"), "ButtonApprove", this)), FPageView(new TDqPageView(this)) {
   setObjectName(QStringLiteral("FrameReport"));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
@@ -119,6 +120,7 @@ TFrameReport::TFrameReport(QWidget* AOwner)
   bottom->addWidget(FButtonPrint);
   bottom->addWidget(FButtonSetting);
   bottom->addWidget(FButtonExport);
+  bottom->addWidget(FButtonApprove);
   bottom->addStretch();
   bottom->addWidget(FPageView->PageBar());
   auto* layout = new QVBoxLayout(this);
@@ -153,6 +155,7 @@ TFrameReport::TFrameReport(QWidget* AOwner)
   connect(FButtonPrint, &QPushButton::clicked, this, &TFrameReport::ButtonPrintClick);
   connect(FButtonSetting, &QPushButton::clicked, this, &TFrameReport::ButtonSettingClick);
   connect(FButtonExport, &QPushButton::clicked, this, &TFrameReport::ButtonExportClick);
+  connect(FButtonApprove, &QPushButton::clicked, this, &TFrameReport::ButtonApproveClick);
   // What the page showed last in this run, else the first controller's
   // readings: never a blank page while there is something to show.
   if (RestoreSelection()) return;
@@ -231,6 +234,8 @@ void TFrameReport::SelectionChange() {
 }
 
 void TFrameReport::StartCount(const TDeviceReportQuery& AQuery) {
+  // An approval is of the report it was given for.
+  FApproval.clear();
   const QString fileName = GetDatabaseFileName();
   FPageView->CountPages(
       [this, fileName, AQuery](const std::atomic<bool>& ACancel) -> std::function<int()> {
@@ -261,9 +266,13 @@ bool TFrameReport::PrintReport(QPrinter& APrinter, int AFirst, int ALast) {
   const QRect rect = PrintableRect(&APrinter);
   TFormProgress progress(this, QStringLiteral("Print"), QStringLiteral("Printing the report"));
   progress.SetDetail(QStringLiteral("page %1 of %2"));
+  TReportSheetFooter footer = SheetFooter();
   const std::exception_ptr error = progress.Run([&](TTervoxProgress& AProgress) {
     // Rows are read here, on a connection of their own.
     const std::unique_ptr<TDeviceReport> reader = report->OpenCopy();
+    // Every sheet names the digest of the report's rows: read them first.
+    footer.Digest = reader->RowsDigest(&AProgress.Cancelled);
+    if (footer.Digest.isEmpty() || !progress.OnUIThread([&] { report->SetFooter(footer); })) return;
     AProgress.Total = ALast - AFirst + 1;
     for (int page = AFirst; page <= ALast; ++page) {
       const std::vector<QStringList> texts = reader->PageTexts(page, rowsPerPage);

@@ -16,6 +16,7 @@ class QPrinter;
 class QPushButton;
 class QTimeEdit;
 class TDeviceReport;
+struct TReportSheetFooter;
 class TDqPageView;
 struct TDeviceReportQuery;
 
@@ -50,6 +51,14 @@ public:
   QPushButton* ButtonPrint() const { return FButtonPrint; }
   QPushButton* ButtonSetting() const { return FButtonSetting; }
   QPushButton* ButtonExport() const { return FButtonExport; }
+  QPushButton* ButtonApprove() const { return FButtonApprove; }
+  // Checks APassword as the logged-in user's and approves the report shown
+  // with AMeaning ("Reviewed", "Approved"): an audit entry with the
+  // digest of its rows, and "Approved by … at … (meaning)" on every sheet
+  // printed of it. False with why in AError (a wrong password, no report).
+  bool ApproveReport(const QString& APassword, const QString& AMeaning, QString& AError);
+  // The approval of the report shown; empty when none.
+  QString Approval() const { return FApproval; }
   TDqPageView* PageView() const { return FPageView; }
 
 private:
@@ -58,6 +67,9 @@ private:
   void ButtonPrintClick();
   void ButtonSettingClick();
   void ButtonExportClick();
+  void ButtonApproveClick();
+  // The foot of the sheets printed now: the station, the user, the approval.
+  TReportSheetFooter SheetFooter() const;
   void RememberSelection();
   bool RestoreSelection();
   double FirstTime() const;
@@ -73,6 +85,8 @@ private:
   QPushButton* FButtonPrint;
   QPushButton* FButtonSetting;
   QPushButton* FButtonExport;
+  QPushButton* FButtonApprove;
+  QString FApproval; // of the report counted last
   TDqPageView* FPageView;
   std::shared_ptr<TDeviceReport> FReport;
 };

@@ -4,6 +4,9 @@
 #include "widgets/DqPageView.h"
 #include "export/Tervox_DeviceReport.h"
 #include "export/Tervox_UsageLogReport.h"
+#include "export/Tervox_ReportStamp.h"
+#include "plant/Tervox_User.h"
+#include "trust/Tervox_Audit.h"
 #include "ui/pages/Frame_Log.h"
 #include "ui/pages/Frame_Report.h"
 #include "ui/UiTestSupport.h"
@@ -358,6 +361,46 @@ TEST_F(FrameReportPrint, EveryPageToPdfWhileTheWindowTurns) {
   const QString last = QString::fromUtf8(text.readAllStandardOutput());
   EXPECT_TRUE(last.contains(QStringLiteral("Page 24 of 24"))) << last.toStdString();
   EXPECT_TRUE(last.contains(QStringLiteral("14/03/26 - 12:16:39"))) << last.toStdString(); // the 1000th reading
+}
+
+// An approval asks the password again, goes to the audit trail with the
+// digest of the report's rows (the one its CSV carries), and is printed
+// at the foot of every sheet with that digest.
+TEST_F(FrameReportPrint, ApprovalAndDigestOnThePrintedSheets) {
+  CurrentUser()->Username = QStringLiteral("eng");
+  CurrentUser()->DisplayName = QStringLiteral("Eng One");
+  CurrentUser()->Password = HashPassword(QStringLiteral("pw"));
+  QString error;
+  EXPECT_FALSE(Page->ApproveReport(QStringLiteral("wrong"), QStringLiteral("Approved"), error));
+  EXPECT_EQ(error, QStringLiteral("Wrong password"));
+  EXPECT_TRUE(Page->Approval().isEmpty());
+  ASSERT_TRUE(Page->ApproveReport(QStringLiteral("pw"), QStringLiteral("Approved"), error)) << error.toStdString();
+  EXPECT_TRUE(Page->Approval().startsWith(QStringLiteral("Approved by Eng One at "))) << Page->Approval().toStdString();
+  TervoxAudit::Flush();
+  const auto trail = TervoxAudit::Entries(*GetDatabase(), 0, 1e9);
+  ASSERT_GE(trail.size(), 2u);
+  EXPECT_EQ(trail[trail.size() - 2].Entry.Action, QStringLiteral("approval refused"));
+  const TervoxAudit::TEntry& approved = trail.back().Entry;
+  EXPECT_EQ(approved.Action, QStringLiteral("report approved"));
+  EXPECT_EQ(approved.TargetID, 3);
+  ASSERT_EQ(approved.Changes.size(), 4u);
+  const QString digest = approved.Changes[3].New;
+  // The same digest as the stamp of the report's CSV.
+  const QString csv = Dir.Path(QStringLiteral("r.csv"));
+  Page->Report()->ExportCSV(csv);
+  TReportStamp stamp;
+  ASSERT_TRUE(ParseReportStamp(tervox_test::ReadFileBytes(csv).split('\n').at(1001), stamp));
+  EXPECT_EQ(stamp.Digest, digest);
+
+  ASSERT_TRUE(Page->PrintReport(Printer, 1, 2));
+  QProcess text;
+  text.start(QStringLiteral("pdftotext"), {QStringLiteral("-f"), QStringLiteral("2"), File, QStringLiteral("-")});
+  ASSERT_TRUE(text.waitForFinished(30000));
+  const QString page2 = QString::fromUtf8(text.readAllStandardOutput());
+  EXPECT_TRUE(page2.contains(Page->Approval())) << page2.toStdString();
+  EXPECT_TRUE(page2.contains(QStringLiteral("Digest of the report's 1000 rows: ") + digest)) << page2.toStdString();
+  EXPECT_TRUE(page2.contains(QStringLiteral("printed by Eng One (eng)"))) << page2.toStdString();
+  CurrentUser()->Clear();
 }
 
 // Cancel in the progress window: no new file, and a file of that name from

@@ -2,6 +2,7 @@
 
 #include "Tervox_DeviceReport.h"
 #include "Tervox_Report.h"
+#include "Tervox_ReportText.h"
 #include "Tervox_UsageLogReport.h"
 #include "XLSXExport.h"
 
@@ -12,7 +13,6 @@
 #include <QDateTime>
 #include <QIODevice>
 #include <QPainter>
-#include <QPdfWriter>
 
 #include <algorithm>
 
@@ -24,14 +24,9 @@ QByteArray CSVLine(const QStringList& AFields) {
   QByteArray out;
   for (qsizetype i = 0; i < AFields.size(); ++i) {
     if (i) out.append(',');
-    const QByteArray utf8 = AFields.at(i).toUtf8();
-    if (utf8.contains(',') || utf8.contains('"') || utf8.contains('\r') || utf8.contains('\n'))
-      out.append('"' + QByteArray(utf8).replace("\"", "\"\"") + '"');
-    else
-      out.append(utf8);
+    tervox_report::AppendCSVField(out, AFields.at(i));
   }
-  out.append("\r\n");
-  return out;
+  return out + "\r\n";
 }
 
 QStringList ExportHeadings() {
@@ -106,23 +101,10 @@ void TAuditReport::DrawPage(QPainter& APainter, const TDqPrint& APrint, const TB
 
 void TAuditReport::ExportPDF(const QString& AFileName, const TBaseReport& AProfile) const {
   const int pageCount = std::max(PageCount(UsageLogRowsPerPage(AProfile)), 1);
-  WriteFileWhole(AFileName, [&](QIODevice& AFile) {
-    QPdfWriter pdf(&AFile);
-    pdf.setTitle(QStringLiteral("Tervox Audit Trail"));
-    pdf.setCreator(QStringLiteral("TERVOX"));
-    pdf.setResolution(600);
-    pdf.setPageLayout(AProfile.PageLayout());
-    QPainter painter(&pdf);
-    TDqPrint print;
-    print.PaperWidth = AProfile.SheetWidth();
-    print.PaperHeight = AProfile.SheetHeight();
-    print.SetPrinterMode(&pdf);
-    const QRect rect = PrintableRect(&pdf);
-    for (int page = 1; page <= pageCount; ++page) {
-      DrawPage(painter, print, AProfile, rect, page, pageCount);
-      if (page < pageCount) pdf.newPage();
-    }
-  });
+  WritePagedPDF(AFileName, AProfile, QStringLiteral("Tervox Audit Trail"), pageCount,
+                [&](QPainter& APainter, const TDqPrint& APrint, const QRect& ARect, int APage) {
+                  DrawPage(APainter, APrint, AProfile, ARect, APage, pageCount);
+                });
 }
 
 std::int64_t TAuditReport::ExportCSV(const QString& AFileName) const {

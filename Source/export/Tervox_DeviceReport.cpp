@@ -528,6 +528,28 @@ void TDeviceReport::ExportPDF(const QString& AFileName, const TBaseReport& AProf
 
 // ---------------------------------------------------------------- exports
 
+void WritePagedPDF(const QString& AFileName, const TBaseReport& AProfile, const QString& ATitle, int APageCount,
+                   const TDrawSheet& ADraw) {
+  const int pageCount = std::max(APageCount, 1);
+  WriteFileWhole(AFileName, [&](QIODevice& AFile) {
+    QPdfWriter pdf(&AFile);
+    pdf.setTitle(ATitle);
+    pdf.setCreator(QStringLiteral("TERVOX"));
+    pdf.setResolution(600);
+    pdf.setPageLayout(AProfile.PageLayout());
+    QPainter painter(&pdf);
+    TDqPrint print;
+    print.PaperWidth = AProfile.SheetWidth();
+    print.PaperHeight = AProfile.SheetHeight();
+    print.SetPrinterMode(&pdf);
+    const QRect rect = PrintableRect(&pdf);
+    for (int page = 1; page <= pageCount; ++page) {
+      ADraw(painter, print, rect, page);
+      if (page < pageCount) pdf.newPage();
+    }
+  });
+}
+
 void WriteFileWhole(const QString& AFileName, const std::function<void(QIODevice&)>& AWrite) {
   QSaveFile file(AFileName);
   if (!file.open(QIODevice::WriteOnly))

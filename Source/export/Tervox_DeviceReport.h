@@ -206,3 +206,8 @@ void DrawPagedTable(QPainter& APainter, const TDqPrint& APrint, const QRect& ARe
 // Writes to AFileName through a temporary file that replaces it only when
 // AWrite finished; raises with the file's error otherwise.
 void WriteFileWhole(const QString& AFileName, const std::function<void(QIODevice&)>& AWrite);
+// APageCount sheets (at least one) on the profile's paper as a PDF titled
+// ATitle, each drawn by ADraw(painter, print, rect, page).
+using TDrawSheet = std::function<void(QPainter& APainter, const TDqPrint& APrint, const QRect& ARect, int APage)>;
+void WritePagedPDF(const QString& AFileName, const TBaseReport& AProfile, const QString& ATitle, int APageCount,
+                   const TDrawSheet& ADraw);

@@ -10,7 +10,6 @@
 #include <QIODevice>
 #include <QPainter>
 #include <QDateTime>
-#include <QPdfWriter>
 
 #include <sqlite3.h>
 
@@ -136,23 +135,10 @@ void TUsageLogReport::DrawPage(QPainter& APainter, const TDqPrint& APrint, const
 
 void TUsageLogReport::ExportPDF(const QString& AFileName, const TBaseReport& AProfile) const {
   const int pageCount = std::max(PageCount(UsageLogRowsPerPage(AProfile)), 1);
-  WriteFileWhole(AFileName, [&](QIODevice& AFile) {
-    QPdfWriter pdf(&AFile);
-    pdf.setTitle(QStringLiteral("Tervox Usage Log"));
-    pdf.setCreator(QStringLiteral("TERVOX"));
-    pdf.setResolution(600);
-    pdf.setPageLayout(AProfile.PageLayout());
-    QPainter painter(&pdf);
-    TDqPrint print;
-    print.PaperWidth = AProfile.SheetWidth();
-    print.PaperHeight = AProfile.SheetHeight();
-    print.SetPrinterMode(&pdf);
-    const QRect rect = PrintableRect(&pdf);
-    for (int page = 1; page <= pageCount; ++page) {
-      DrawPage(painter, print, AProfile, rect, page, PageCount(UsageLogRowsPerPage(AProfile)));
-      if (page < pageCount) pdf.newPage();
-    }
-  });
+  WritePagedPDF(AFileName, AProfile, QStringLiteral("Tervox Usage Log"), pageCount,
+                [&](QPainter& APainter, const TDqPrint& APrint, const QRect& ARect, int APage) {
+                  DrawPage(APainter, APrint, AProfile, ARect, APage, PageCount(UsageLogRowsPerPage(AProfile)));
+                });
 }
 
 std::int64_t TUsageLogReport::ExportCSV(const QString& AFileName) const {

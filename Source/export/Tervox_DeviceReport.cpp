@@ -1,6 +1,7 @@
 #include "Tervox_DeviceReport.h"
 
 #include "Tervox_Report.h"
+#include "Tervox_ReportStamp.h"
 #include "Tervox_ReportText.h"
 
 #include "graph/DqPrint.h"
@@ -182,6 +183,8 @@ public:
 TDeviceReport::TDeviceReport(const QString& AFileName) : FImpl(std::make_unique<TImpl>(AFileName)) {}
 
 TDeviceReport::~TDeviceReport() = default;
+
+QString TDeviceReport::DatabaseFileName() const { return FImpl->Database.FileName(); }
 
 std::unique_ptr<TDeviceReport> TDeviceReport::OpenCopy() const {
   auto copy = std::make_unique<TDeviceReport>(FImpl->Database.FileName());
@@ -480,7 +483,9 @@ void TDeviceReport::DrawPageTexts(QPainter& APainter, const TDqPrint& APrint, co
                           .arg(FFooter.Station, FFooter.User,
                                DateTimeToQDateTime(FFooter.At).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                                ReportRangeText(FQuery.FirstTime, FQuery.LastTime)),
-                      QStringLiteral("Digest of the report's %1 rows: %2").arg(RecordCount()).arg(FFooter.Digest)};
+                      QStringLiteral("Digest of the report's %1 rows: %2; verified: %3")
+                          .arg(RecordCount())
+                          .arg(FFooter.Digest, FFooter.Verified)};
     if (!FFooter.Approval.isEmpty()) lines << FFooter.Approval;
     for (qsizetype i = 0; i < lines.size(); ++i)
       APainter.drawText(left, y + static_cast<int>(i) * APainter.fontMetrics().height(), lines.at(i));
@@ -494,6 +499,7 @@ void TDeviceReport::PrintPages(QPainter& APainter, TDqPrint& APrint, const TBase
   const int pageCount = PageCount(ReportRowsPerPage(AProfile));
   if (!FFooter.User.isEmpty() && FFooter.Digest.isEmpty()) {
     FFooter.Digest = RowsDigest(ACancel);
+    FFooter.Verified = RowsVerifiedText(DatabaseFileName(), FQuery.FirstTime, FQuery.LastTime);
     FFooter.At = Now();
   }
   APrint.SetPrinterMode(APainter.device());

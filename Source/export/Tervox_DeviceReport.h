@@ -90,6 +90,7 @@ struct TReportSheetFooter {
   double At = 0;
   QString Digest;   // made when printing starts, when empty
   QString Approval; // "Approved by … at … (meaning)", or empty
+  QString Verified; // RowsVerifiedText of the period, made with the digest
 };
 
 class TDeviceReport {
@@ -118,6 +119,8 @@ public:
   // The digest of the lines a CSV export of the report holds above its
   // stamp; empty when ACancel stopped it.
   QString RowsDigest(const TCancelFlag* ACancel = nullptr) const;
+  // The file the report reads.
+  QString DatabaseFileName() const;
   std::int64_t RecordCount() const;
   int PageCount(int ARowsPerPage) const;
 

@@ -94,6 +94,7 @@ TDeviceReport::TExportResult TDeviceReport::ExportCSV(const QString& AFileName, 
     stamp.Query = FQuery;
     stamp.Rows = result.RowsWritten;
     stamp.Digest = digest.Text();
+    stamp.Verified = RowsVerifiedText(DatabaseFileName(), FQuery.FirstTime, FQuery.LastTime);
     const QByteArray line = ReportStampLine(stamp);
     if (AFile.write(line) != line.size())
       throw EDqException(QStringLiteral("Cannot write \"%1\": %2").arg(AFileName, AFile.errorString()));

@@ -3,6 +3,7 @@
 #include "Tervox_ReportText.h"
 #include "core/DqRoutine.h"
 #include "trust/Tervox_Digest.h"
+#include "trust/Tervox_Verify.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -81,7 +82,8 @@ QByteArray ReportStampLine(const TReportStamp& AStamp) {
                            QStringLiteral("rows=%1").arg(AStamp.Rows),
                            QStringLiteral("exported by=") + AStamp.User,
                            QStringLiteral("at=") + TimeText(AStamp.At),
-                           QStringLiteral("digest=") + AStamp.Digest};
+                           QStringLiteral("digest=") + AStamp.Digest,
+                           QStringLiteral("verified=") + AStamp.Verified};
   QByteArray line;
   for (qsizetype i = 0; i < fields.size(); ++i) {
     if (i) line.append(',');
@@ -115,7 +117,29 @@ bool ParseReportStamp(const QByteArray& ALine, TReportStamp& AStamp) {
   AStamp.User = values.value(QStringLiteral("exported by"));
   AStamp.At = TimeOf(values.value(QStringLiteral("at")));
   AStamp.Digest = values.value(QStringLiteral("digest"));
+  AStamp.Verified = values.value(QStringLiteral("verified"));
   return ok && q.FirstTime >= 0 && q.LastTime >= 0 && q.Period >= 0 && !AStamp.Digest.isEmpty();
+}
+
+QString RowsVerifiedText(const QString& ADatabaseFile, double AFrom, double ATo) {
+  TervoxVerify::TOptions options;
+  options.From = AFrom;
+  options.To = ATo;
+  const TervoxVerify::TResult result = TervoxVerify::Verify(ADatabaseFile, options);
+  switch (result.Status) {
+  case TervoxVerify::TStatus::Tampered: return QStringLiteral("TAMPERED: ") + result.Problem;
+  case TervoxVerify::TStatus::CannotCheck:
+    return QStringLiteral("not checked: ") + (result.Problem.isEmpty() ? result.Notes.join(QStringLiteral("; ")) : result.Problem);
+  case TervoxVerify::TStatus::Intact: break;
+  }
+  // Nothing vouches for readings no chain holds yet, nor for a chain no
+  // seal of the station's key signs.
+  if (result.Unchained > 0 && result.Unchained >= result.Rows)
+    return QStringLiteral("not yet chained (%1 reading(s))").arg(result.Unchained);
+  QString text = result.Unchained > 0 ? QStringLiteral("intact; %1 reading(s) not yet chained").arg(result.Unchained)
+                                      : QStringLiteral("intact");
+  if (result.Seals == 0) text += QStringLiteral("; no seal of the station key");
+  return text;
 }
 
 TReportCheck CheckReportCSV(const QString& AFileName, const QString& ADatabaseFile) {

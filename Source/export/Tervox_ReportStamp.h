@@ -18,7 +18,14 @@ struct TReportStamp {
   TDeviceReportQuery Query;
   std::int64_t Rows = 0;
   QString Digest; // of every line above the stamp, as written
+  QString Verified; // what the database's own check said of the period
 };
+
+// What the database's check (chains, seals, audit trail) says of the
+// readings from AFrom to ATo: "intact", "intact; N reading(s) not yet
+// chained", "not yet chained (N reading(s))", "TAMPERED: …" or "not
+// checked: …".
+QString RowsVerifiedText(const QString& ADatabaseFile, double AFrom, double ATo);
 
 // The stamp as the file's last CSV record ("# TERVOX report", then
 // name=value fields), with its line break.

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "export/Tervox_DeviceReport.h"
 #include "export/Tervox_ReportStamp.h"
+#include "ChainTestSupport.h"
 #include "export/Tervox_Report.h"
 #include "export/Tervox_UsageLogReport.h"
 #include "store/Main_Database.h"
@@ -283,6 +284,8 @@ TEST_F(DeviceReportTest, AnExportedCsvVerifiesUntilOneValueIsEdited) {
   EXPECT_EQ(stamp.Query.Columns, rcPV | rcSV);
   EXPECT_EQ(stamp.Rows, 120);
   EXPECT_TRUE(stamp.Digest.startsWith(QStringLiteral("blake2b-256:")));
+  // Rows no keeper has chained yet are vouched for by nothing: it says so.
+  EXPECT_EQ(stamp.Verified, QStringLiteral("not yet chained (120 reading(s))"));
 
   TReportCheck check = CheckReportCSV(csv, GetDatabaseFileName());
   EXPECT_EQ(check.Status, TReportCheck::Intact) << check.Text.toStdString();
@@ -307,6 +310,30 @@ TEST_F(DeviceReportTest, AnExportedCsvVerifiesUntilOneValueIsEdited) {
   // No stamp: nothing to check against.
   tervox_test::WriteFileBytes(csv, "Read Time,PV\r\n");
   EXPECT_EQ(CheckReportCSV(csv, GetDatabaseFileName()).Status, TReportCheck::CannotCheck);
+}
+
+// On a recorded database with its chain and seals, the stamp vouches for
+// the period; with a reading changed afterwards, it says tampered.
+TEST_F(DeviceReportTest, TheStampSaysWhetherTheDatabaseVouchesForThePeriod) {
+  const tervox_test::FixedClock clock(Day() + 1);
+  FreeDatabase();
+  const QString file = GetDatabaseFileName();
+  tervox_test::AddControllers(file, {{1, QStringLiteral("Oven")}});
+  tervox_test::WriteHistory(file, {1}, Day(), 30, 6);
+  tervox_test::RunRecordingKeeper(file);
+  std::unique_ptr<TDeviceReport> report = Open(0, Day(), Day() + 1, rcPV);
+  const QString csv = dir.Path(QStringLiteral("chained.csv"));
+  report->ExportCSV(csv);
+  TReportStamp stamp;
+  ASSERT_TRUE(ParseReportStamp(tervox_test::ReadFileBytes(csv).split('\n').at(181), stamp));
+  EXPECT_EQ(stamp.Verified, QStringLiteral("intact"));
+  {
+    TSQLiteDatabase raw(file);
+    raw.ExecSQL(QStringLiteral("UPDATE DeviceData SET PV = 99 WHERE rowid = 10"));
+  }
+  report->ExportCSV(csv);
+  ASSERT_TRUE(ParseReportStamp(tervox_test::ReadFileBytes(csv).split('\n').at(181), stamp));
+  EXPECT_TRUE(stamp.Verified.startsWith(QStringLiteral("TAMPERED: "))) << stamp.Verified.toStdString();
 }
 
 // Reads a workbook with openpyxl and prints, per sheet, what the format

@@ -9,6 +9,7 @@
 #include "plant/Tervox_Device.h"
 #include "export/Tervox_DeviceReport.h"
 #include "export/Tervox_Report.h"
+#include "export/Tervox_ReportStamp.h"
 #include "store/Main_Database.h"
 #include "plant/Tervox_Maintenance.h"
 #include "ui/base/Form_Progress.h"
@@ -272,6 +273,7 @@ bool TFrameReport::PrintReport(QPrinter& APrinter, int AFirst, int ALast) {
     const std::unique_ptr<TDeviceReport> reader = report->OpenCopy();
     // Every sheet names the digest of the report's rows: read them first.
     footer.Digest = reader->RowsDigest(&AProgress.Cancelled);
+    footer.Verified = RowsVerifiedText(reader->DatabaseFileName(), reader->Query().FirstTime, reader->Query().LastTime);
     if (footer.Digest.isEmpty() || !progress.OnUIThread([&] { report->SetFooter(footer); })) return;
     AProgress.Total = ALast - AFirst + 1;
     for (int page = AFirst; page <= ALast; ++page) {

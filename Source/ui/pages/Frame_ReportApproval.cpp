@@ -5,6 +5,7 @@
 
 #include "core/DqRoutine.h"
 #include "export/Tervox_DeviceReport.h"
+#include "export/Tervox_ReportStamp.h"
 #include "plant/Tervox_Maintenance.h"
 #include "plant/Tervox_User.h"
 #include "trust/Tervox_Audit.h"
@@ -45,10 +46,14 @@ bool TFrameReport::ApproveReport(const QString& APassword, const QString& AMeani
     return false;
   }
   QString digest;
+  QString verified;
   const std::exception_ptr error =
       RunWithProgress(this, QStringLiteral("Approve"), QStringLiteral("Reading the report's rows"),
                       [&](TTervoxProgress& AProgress) {
                         digest = report->OpenCopy()->RowsDigest(&AProgress.Cancelled);
+                        const TDeviceReportQuery& query = report->Query();
+                        if (!digest.isEmpty())
+                          verified = RowsVerifiedText(report->DatabaseFileName(), query.FirstTime, query.LastTime);
                       });
   if (error) std::rethrow_exception(error);
   if (digest.isEmpty()) {
@@ -66,7 +71,8 @@ bool TFrameReport::ApproveReport(const QString& APassword, const QString& AMeani
   entry.Changes = {{QStringLiteral("period"), QString(), ReportRangeText(query.FirstTime, query.LastTime)},
                    {QStringLiteral("sampling"), QString(), QString::fromLatin1(kReportPeriodNames[query.Period])},
                    {QStringLiteral("rows"), QString(), QString::number(report->RecordCount())},
-                   {QStringLiteral("digest"), QString(), digest}};
+                   {QStringLiteral("digest"), QString(), digest},
+                   {QStringLiteral("verified"), QString(), verified}};
   TervoxAudit::Append(entry);
   FApproval = QStringLiteral("%1 by %2 at %3 (%4)")
                   .arg(AMeaning == QLatin1String("Reviewed") ? QStringLiteral("Reviewed") : QStringLiteral("Approved"),
@@ -74,6 +80,7 @@ bool TFrameReport::ApproveReport(const QString& APassword, const QString& AMeani
                        DateTimeToQDateTime(now).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), AMeaning);
   TReportSheetFooter footer = SheetFooter();
   footer.Digest = digest;
+  footer.Verified = verified;
   report->SetFooter(footer);
   FPageView->Redraw();
   return true;

@@ -383,7 +383,9 @@ TEST_F(FrameReportPrint, ApprovalAndDigestOnThePrintedSheets) {
   const TervoxAudit::TEntry& approved = trail.back().Entry;
   EXPECT_EQ(approved.Action, QStringLiteral("report approved"));
   EXPECT_EQ(approved.TargetID, 3);
-  ASSERT_EQ(approved.Changes.size(), 4u);
+  ASSERT_EQ(approved.Changes.size(), 5u);
+  // Rows no keeper has chained: said, never "intact".
+  EXPECT_EQ(approved.Changes[4].New, QStringLiteral("not yet chained (1000 reading(s))"));
   const QString digest = approved.Changes[3].New;
   // The same digest as the stamp of the report's CSV.
   const QString csv = Dir.Path(QStringLiteral("r.csv"));

@@ -33,8 +33,8 @@ std::unique_ptr<TSQLiteDatabase> OpenPrivateConnection() {
   auto database = std::make_unique<TSQLiteDatabase>();
   database->SetFileName(GetDatabaseFileName());
   database->SetHeader(QStringLiteral("TERVOX_SQLITE"));
+  database->SetTimeout(5000); // the open reads the file already
   database->Open();
-  database->SetTimeout(5000);
   database->SetDerivedTables(StationOnlyTableNames());
   return database;
 }

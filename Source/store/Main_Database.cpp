@@ -95,6 +95,9 @@ std::unique_ptr<TSQLiteDatabase> OpenTervoxDatabase(const QString& AFileName) {
   auto database = std::make_unique<TSQLiteDatabase>();
   database->SetFileName(AFileName);
   database->SetHeader(QStringLiteral("TERVOX_SQLITE"));
+  // The administration tool may run beside the program (scheduled backups),
+  // from the open's first read on.
+  database->SetTimeout(5000);
   database->Open();
   // Opened for reading only, logins and every reading would fail later.
   if (database->ReadOnly())
@@ -102,8 +105,6 @@ std::unique_ptr<TSQLiteDatabase> OpenTervoxDatabase(const QString& AFileName) {
                                       "running TERVOX write permission on the file and its folder, or start TERVOX "
                                       "with --database naming another file.")
                            .arg(AFileName));
-  // The administration tool may run beside the program (scheduled backups).
-  database->SetTimeout(5000);
   std::vector<std::pair<QString, QString>> tables;
   database->GetTableList(tables);
   if (tables.empty()) {

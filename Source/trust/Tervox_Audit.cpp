@@ -199,8 +199,10 @@ void AppendAt(const TEntry& AEntry, const QString& ADatabaseFile, double ATime) 
   TSQLiteDatabase database;
   database.SetFileName(ADatabaseFile.isEmpty() ? GetDatabaseFileName() : ADatabaseFile);
   database.SetHeader(QStringLiteral("TERVOX_SQLITE"));
-  database.Open();
+  // Waits from the first statement: the open itself reads the file, which
+  // another program's connection may hold for a moment.
   database.SetTimeout(10000);
+  database.Open();
   EnsureAuditTrail(database);
   TStored stored;
   const double now = ATime;

@@ -82,21 +82,12 @@ QStringList TAuditReport::RowTexts(const TervoxAudit::TStored& AEntry) {
 
 void TAuditReport::DrawPage(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect,
                             int APage, int APageCount) const {
-  APainter.save();
-  APainter.setBackgroundMode(Qt::TransparentMode);
-  const int y0 = PageTop(APrint, AProfile, ARect);
-  DrawPageNumber(APainter, APrint, AProfile, ARect, y0, APage, APageCount);
-  QFont font(QStringLiteral("Microsoft Sans Serif"));
-  font.setPointSize(APrint.FontScale(20));
-  font.setBold(true);
-  APainter.setFont(font);
   const int rowsPerPage = UsageLogRowsPerPage(AProfile);
   std::vector<QStringList> texts;
   const auto first = static_cast<std::size_t>(std::max(APage - 1, 0)) * static_cast<std::size_t>(rowsPerPage);
   for (std::size_t i = first; i < FEntries.size() && i < first + static_cast<std::size_t>(rowsPerPage); ++i)
     texts.push_back(RowTexts(FEntries[i]));
-  DrawPagedTable(APainter, APrint, ARect, y0 + APrint.ScaleY(8), kColumnWidths, Headings(), true, texts);
-  APainter.restore();
+  DrawLogSheet(APainter, APrint, AProfile, ARect, APage, APageCount, kColumnWidths, Headings(), texts);
 }
 
 void TAuditReport::ExportPDF(const QString& AFileName, const TBaseReport& AProfile) const {

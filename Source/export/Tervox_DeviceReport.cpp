@@ -437,6 +437,18 @@ void DrawPageNumber(QPainter& APainter, const TDqPrint& APrint, const TBaseRepor
   APainter.drawText(left, ATop + metrics.ascent(), ClockStatusText());
 }
 
+void DrawLogSheet(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect, int APage,
+                  int APageCount, const std::vector<double>& AWidths, const QStringList& AHeadings,
+                  const std::vector<QStringList>& ARows) {
+  APainter.save();
+  APainter.setBackgroundMode(Qt::TransparentMode);
+  const int y0 = PageTop(APrint, AProfile, ARect);
+  DrawPageNumber(APainter, APrint, AProfile, ARect, y0, APage, APageCount);
+  SetFont(APainter, APrint, 20, true);
+  DrawPagedTable(APainter, APrint, ARect, y0 + APrint.ScaleY(8), AWidths, AHeadings, true, ARows);
+  APainter.restore();
+}
+
 int PageTop(const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect) {
   return std::max(ARect.top() + APrint.PosScaleY(std::round(AProfile.MarginTop())), ARect.top());
 }

@@ -206,6 +206,12 @@ void DrawPagedTable(QPainter& APainter, const TDqPrint& APrint, const QRect& ARe
                     const std::vector<double>& AWidths, const QStringList& AHeadings, bool AHeadingBold,
                     const std::vector<QStringList>& ARows);
 
+// A sheet of a log (the usage log, the audit trail): the page number and
+// clock state at the top, then ARows under bold AHeadings.
+void DrawLogSheet(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile, const QRect& ARect, int APage,
+                  int APageCount, const std::vector<double>& AWidths, const QStringList& AHeadings,
+                  const std::vector<QStringList>& ARows);
+
 // Writes to AFileName through a temporary file that replaces it only when
 // AWrite finished; raises with the file's error otherwise.
 void WriteFileWhole(const QString& AFileName, const std::function<void(QIODevice&)>& AWrite);

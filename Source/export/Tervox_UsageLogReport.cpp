@@ -116,21 +116,12 @@ QStringList TUsageLogReport::RowTexts(const TUsageLogRow& ARow) {
 
 void TUsageLogReport::DrawPage(QPainter& APainter, const TDqPrint& APrint, const TBaseReport& AProfile,
                                const QRect& ARect, int APage, int APageCount) const {
-  APainter.save();
-  APainter.setBackgroundMode(Qt::TransparentMode);
-  const int y0 = PageTop(APrint, AProfile, ARect);
-  DrawPageNumber(APainter, APrint, AProfile, ARect, y0, APage, APageCount);
-  QFont font(QStringLiteral("Microsoft Sans Serif"));
-  font.setPointSize(APrint.FontScale(20));
-  font.setBold(true);
-  APainter.setFont(font);
   std::vector<QStringList> texts;
   const int rowsPerPage = UsageLogRowsPerPage(AProfile);
   for (const TUsageLogRow& row : Rows(TPagedReader::PageStart(APage, rowsPerPage), rowsPerPage))
     texts.push_back(RowTexts(row));
-  DrawPagedTable(APainter, APrint, ARect, y0 + APrint.ScaleY(8),
-                 std::vector<double>(std::begin(kLogColumnWidths), std::end(kLogColumnWidths)), Headings(), true, texts);
-  APainter.restore();
+  DrawLogSheet(APainter, APrint, AProfile, ARect, APage, APageCount,
+               std::vector<double>(std::begin(kLogColumnWidths), std::end(kLogColumnWidths)), Headings(), texts);
 }
 
 void TUsageLogReport::ExportPDF(const QString& AFileName, const TBaseReport& AProfile) const {

@@ -118,13 +118,13 @@ void TTervoxUser::AddUsageLogin() const {
   if (Username.isEmpty()) return;
   SetActingUser(Username);
   AddUsageLog(QStringLiteral("Login by %1 (%2)").arg(DisplayName, Username), -1, QStringLiteral("IN"), 0, 0);
-  TervoxAudit::AppendQuietly({Username, TervoxAudit::kUser, Username, 0, QStringLiteral("login"), {}, QString()});
+  TervoxAudit::Post({Username, TervoxAudit::kUser, Username, 0, QStringLiteral("login"), {}, QString()});
 }
 
 void TTervoxUser::AddUsageLogout() const {
   if (Username.isEmpty()) return;
   AddUsageLog(QStringLiteral("Logout by %1 (%2)").arg(DisplayName, Username), -1, QStringLiteral("OUT"), 0, 0);
-  TervoxAudit::AppendQuietly({Username, TervoxAudit::kUser, Username, 0, QStringLiteral("logout"), {}, QString()});
+  TervoxAudit::Post({Username, TervoxAudit::kUser, Username, 0, QStringLiteral("logout"), {}, QString()});
   SetActingUser(QString());
 }
 

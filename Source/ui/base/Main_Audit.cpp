@@ -25,7 +25,8 @@ void AuditWindowAction(TervoxAudit::TEntry AEntry) {
     const QString user = ActingUser();
     AEntry.User = user.isEmpty() ? QStringLiteral("tervox") : user;
   }
-  TervoxAudit::AppendQuietly(AEntry);
+  // Written by the trail's own thread: the window never waits on the file.
+  TervoxAudit::Post(AEntry);
 }
 
 QString NewestID(const QString& ATable) {

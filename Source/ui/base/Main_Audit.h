@@ -15,8 +15,8 @@ class QWidget;
 // the change is not to be made); otherwise true with AReason empty.
 bool AskChangeReason(QWidget* AParent, QString& AReason);
 
-// Appends AEntry as the user logged in (or "tervox" when nobody is); a
-// failure goes to stderr, never stops the change it records.
+// Posts AEntry, stamped now, as the user logged in (or "tervox" when
+// nobody is); a failure goes to stderr, never stops the change it records.
 void AuditWindowAction(TervoxAudit::TEntry AEntry);
 
 // The ID of the newest row of ATable (a record just added by this window).

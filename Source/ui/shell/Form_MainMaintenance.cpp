@@ -91,6 +91,8 @@ void TFormMain::RunDatabaseReset() {
   const QString user = CurrentUser()->Username;
   const QString database = GetDatabaseFileName();
   Logout();
+  // The logout's entry belongs in the file about to be set aside.
+  TervoxAudit::Flush();
   // A recorder of the database lets go of the file while it is set aside;
   // asking it (and its answer) happens off this thread.
   std::unique_ptr<TTervoxRecordingPause> pause;

@@ -35,7 +35,10 @@ protected:
                                       "'10.0.0.8', '502', -1)"));
   }
   void TearDown() override { SetActingUser(QString()); }
-  static std::vector<TervoxAudit::TStored> Trail() { return TervoxAudit::Entries(*GetDatabase(), 0, 1e9); }
+  static std::vector<TervoxAudit::TStored> Trail() {
+    TervoxAudit::Flush();
+    return TervoxAudit::Entries(*GetDatabase(), 0, 1e9);
+  }
   static TDqPortData Port(int AID) {
     TSQLiteTable table(GetDatabase());
     table.SetSQL(QStringLiteral("SELECT * FROM DevicePort WHERE ID = %1").arg(AID));
